@@ -1,0 +1,26 @@
+// Frames one reader command onto a Port and unframes the reply.
+#pragma once
+
+#include <cstdint>
+
+#include "connection/port.h"
+
+class TransportProtocol {
+ public:
+  // The protocol does not own the port: the handle-table entry deletes both.
+  explicit TransportProtocol(Port* port) : port_(port) {}
+  virtual ~TransportProtocol() = default;
+  TransportProtocol(const TransportProtocol&) = delete;
+  TransportProtocol& operator=(const TransportProtocol&) = delete;
+
+  // Sends the first `send_length` bytes of `buffer` as one command and puts
+  // the reply payload in `buffer` (at most `capacity` bytes). Returns the
+  // reply length (0..capacity) or -1.
+  virtual int32_t transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
+                             int32_t timeout_ms) = 0;
+
+  Port* port() const { return port_; }
+
+ protected:
+  Port* port_;
+};

@@ -1,0 +1,32 @@
+// Operating-system facade: time, text conversion, directories.
+// Everything outside platform/ uses these names; the POSIX calls behind them
+// live in posix_*.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Sleeps at least `ms` milliseconds on the monotonic clock, resuming after
+// signals. 0 returns at once.
+void os_sleep(uint32_t ms);
+
+// Milliseconds of CLOCK_MONOTONIC cut to 32 bits: wraps after 49.7 days.
+// Measure budgets as uint32_t(os_ticks() - start).
+uint32_t os_ticks();
+
+// The milliseconds field (0-999) of the local time.
+int os_local_millis();
+
+// GBK (the library's code page for card and message text) to UTF-16 and back.
+// Input stops at `count` units or the first NUL, whichever comes first, so
+// fixed-width fields without a terminator are safe. Invalid GBK gives "";
+// a UTF-16 unit with no GBK form becomes "?".
+std::u16string os_to_wide(const char* text, size_t count);
+std::u16string os_to_wide(const std::string& text);
+std::string os_to_narrow(const char16_t* text, size_t count);
+std::string os_to_narrow(const std::u16string& text);
+
+// Makes that one directory (mode 0700, no parents). False when it exists or
+// cannot be made; callers ignore the result.
+bool os_make_dir(const char* path);

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, then configures and
+# builds the three presets (release, asan-ubsan, tsan).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO=sudo; fi
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config python3
+  clang-14 libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  libhidapi-dev libpcsclite-dev pcscd vsmartcard-vpcd
+  libbluetooth-dev libsystemd-dev dbus
+  util-linux
+)
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+
+for preset in release asan-ubsan tsan; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+done
