@@ -1,0 +1,66 @@
+// Turns a port number and a baud rate into an open reader and keeps it in
+// the handle table until it is closed.
+//
+// Callers hold the core's api_lock for every call: the manager takes no lock
+// of its own (a second lock around a search that calls application hooks
+// would invite deadlocks). The table is a fixed array of 500 entries, indexed
+// by port number, never reallocated.
+#pragma once
+
+#include <cstdint>
+
+#include "connection/port.h"
+#include "connection/transport_protocol.h"
+
+class ReaderDevice;
+struct ExternalTransport;
+
+// One open reader: its port, framing and device, owned.
+struct HandleEntry {
+  Port* port = nullptr;
+  TransportProtocol* protocol = nullptr;
+  ReaderDevice* device = nullptr;
+};
+
+// Deletes port, protocol and device (in that order) of `count` entries from
+// `first`; a count below 1 does nothing.
+void releaseEntries(HandleEntry* entries, int32_t first, int32_t count);
+
+// The transport the application's provider makes for `port_type`, or null
+// when no provider is set or it made none.
+ExternalTransport* query_port_provider(const char* port_type);
+
+class DeviceManager {
+ public:
+  static constexpr int32_t kEntryCount = 500;
+
+  DeviceManager();
+  virtual ~DeviceManager();
+  DeviceManager(const DeviceManager&) = delete;
+  DeviceManager& operator=(const DeviceManager&) = delete;
+
+  // Name used by later opens of serial (0-99), Bluetooth (300-399) and
+  // network (400-499) port numbers; "" removes it; null changes nothing.
+  virtual void configPortName(int32_t port, const char* name);
+  // Only the row called `name` (null or empty: openByPort). Entry index
+  // (= port) or -1.
+  virtual int32_t openByName(int32_t port, int32_t baud, const char* name);
+  // The first row of the port's type that answers. Entry index (= port) or -1.
+  virtual int32_t openByPort(int32_t port, int32_t baud);
+  // Releases the entry; an index outside 0-499 does nothing.
+  virtual void close(int32_t index);
+  // The entry's device, null when empty or the index is outside 0-499.
+  virtual ReaderDevice* deviceAt(int32_t index);
+
+  // Stores ready-made objects in an entry (releasing what was there); for
+  // tests that put a fixture device behind a handle.
+  void installForTest(int32_t index, Port* port, TransportProtocol* protocol,
+                      ReaderDevice* device);
+
+ private:
+  HandleEntry entry_[kEntryCount];
+};
+
+// The process-wide manager. Defined next to the core's api_lock, so that
+// unloading destroys the manager first.
+extern DeviceManager device_manager;
