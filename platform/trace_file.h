@@ -39,7 +39,8 @@ class TraceFile {
   int fd_;
 };
 
-// "[time:...]" stamp text of now (local time, one clock reading).
+// The stamp inside "[time:...]" for now: "YYYY-MM-DD hh:mm:ss.mmm", local
+// time from one clock reading.
 std::string trace_time_stamp();
 
 // The day's trace path for `word` ("port" or "func"):

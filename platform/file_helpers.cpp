@@ -1,0 +1,82 @@
+#include "platform/file_helpers.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+// Closes the descriptor when the scope ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded.
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+int read_file(const char* path, uint8_t** out_buffer) {
+  if (!out_buffer) return -1;
+  *out_buffer = nullptr;
+  if (!path) return -1;
+  // Non-blocking so that a FIFO cannot hold the open; only regular files
+  // pass the check below anyway.
+  Descriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return -1;
+  struct stat st {};
+  if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
+      st.st_size > INT_MAX) {
+    return -1;
+  }
+  const size_t size = size_t(st.st_size);
+  // One byte at least, so an empty file still hands back a buffer to free.
+  auto* buffer = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+  if (!buffer) return -1;
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(file.get(), buffer + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      std::free(buffer);
+      return -1;
+    }
+    done += size_t(got);
+  }
+  *out_buffer = buffer;
+  return int(size);
+}
+
+bool write_file(const char* path, const uint8_t* data, int length) {
+  if (!path || length < 0 || (!data && length > 0)) return false;
+  Descriptor file(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (file.get() < 0) return false;
+  size_t done = 0;
+  const size_t size = size_t(length);
+  while (done < size) {
+    const ssize_t put = ::write(file.get(), data + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += size_t(put);
+  }
+  // A full disk may only show at the close.
+  return file.close();
+}

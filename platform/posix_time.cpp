@@ -1,0 +1,40 @@
+#include <cerrno>
+#include <ctime>
+
+#include "platform/posix.h"
+
+namespace {
+
+constexpr long kNanosPerMilli = 1000000L;
+constexpr long kNanosPerSecond = 1000000000L;
+
+}  // namespace
+
+void posix_sleep(uint32_t ms) {
+  if (ms == 0) return;
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += time_t(ms / 1000);
+  deadline.tv_nsec += long(ms % 1000) * kNanosPerMilli;
+  if (deadline.tv_nsec >= kNanosPerSecond) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= kNanosPerSecond;
+  }
+  // An absolute deadline makes a signal cost no time: the sleep simply
+  // resumes towards the same instant.
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+  }
+}
+
+uint32_t posix_ticks() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t ms = uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec / kNanosPerMilli);
+  return uint32_t(ms);
+}
+
+int posix_local_millis() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return int(now.tv_nsec / kNanosPerMilli);
+}
