@@ -22,10 +22,11 @@ void xor_bytes(uint8_t* dst, const uint8_t* src, int n);
 // CBC over `length` bytes in place (encrypt != 0 encrypts). A partial last
 // block is first padded in place with 80 00..., so the buffer must reach the
 // end of that block (16 * ceil(length / 16) bytes). The IV is not changed.
-// 0, or -1 for a negative length or null pointers.
+// 0, or -1 (nothing changed) for a negative length, a null key or IV, or a
+// null buffer with a positive length.
 int aes128_cbc(int encrypt, uint8_t* buffer, int length, const uint8_t key[16],
                const uint8_t iv[16]);
 
-// 8-byte MAC of the message (unchanged). 0, or -1 for a negative length or
-// null pointers.
+// 8-byte MAC of the message (only read; any length). 0, or -1 for a negative
+// length, a null mac or key, or a null message with a positive length.
 int aes128_cmac8(uint8_t mac[8], const uint8_t key[16], const uint8_t* message, int length);

@@ -1,0 +1,229 @@
+#include "platform/aes128.h"
+
+#include <cstring>
+
+namespace {
+
+uint8_t xtime(uint8_t x) { return uint8_t(x << 1 ^ ((x & 0x80) ? 0x1B : 0)); }
+
+uint8_t rotl8(uint8_t x, int n) { return uint8_t(x << n | x >> (8 - n)); }
+
+struct SBoxes {
+  uint8_t forward[256];
+  uint8_t inverse[256];
+};
+
+// The S-boxes from the field's exp/log tables (generator 3). Computed once;
+// read-only afterwards, so threads share them safely.
+SBoxes compute_sboxes() {
+  uint8_t exp[256];
+  uint8_t log[256] = {};
+  uint8_t p = 1;
+  for (int i = 0; i < 255; ++i) {
+    exp[i] = p;
+    log[p] = uint8_t(i);
+    p = uint8_t(p ^ xtime(p));
+  }
+  exp[255] = exp[0];
+  SBoxes boxes{};
+  for (int x = 0; x < 256; ++x) {
+    const uint8_t inv = x == 0 ? 0 : exp[255 - log[x]];
+    const uint8_t s = uint8_t(inv ^ rotl8(inv, 1) ^ rotl8(inv, 2) ^ rotl8(inv, 3) ^
+                              rotl8(inv, 4) ^ 0x63);
+    boxes.forward[x] = s;
+    boxes.inverse[s] = uint8_t(x);
+  }
+  return boxes;
+}
+
+const SBoxes& sboxes() {
+  static const SBoxes boxes = compute_sboxes();
+  return boxes;
+}
+
+void expand_key(uint8_t out[176], const uint8_t key[16], const uint8_t sbox[256]) {
+  std::memcpy(out, key, 16);
+  uint8_t rcon = 1;
+  for (int i = 4; i < 44; ++i) {
+    uint8_t t[4];
+    std::memcpy(t, out + 4 * (i - 1), 4);
+    if (i % 4 == 0) {
+      const uint8_t first = t[0];
+      t[0] = uint8_t(sbox[t[1]] ^ rcon);
+      t[1] = sbox[t[2]];
+      t[2] = sbox[t[3]];
+      t[3] = sbox[first];
+      rcon = xtime(rcon);
+    }
+    for (int j = 0; j < 4; ++j) out[4 * i + j] = uint8_t(out[4 * (i - 4) + j] ^ t[j]);
+  }
+}
+
+void sub_bytes(uint8_t s[16], const uint8_t box[256]) {
+  for (int i = 0; i < 16; ++i) s[i] = box[s[i]];
+}
+
+// Row r of the state (bytes r, r+4, r+8, r+12) rotated left by r, or right
+// when inverting.
+void shift_rows(uint8_t s[16], bool inverse) {
+  uint8_t t[16];
+  for (int c = 0; c < 4; ++c) {
+    for (int r = 0; r < 4; ++r) {
+      const int from = inverse ? (c + 4 - r) % 4 : (c + r) % 4;
+      t[4 * c + r] = s[4 * from + r];
+    }
+  }
+  std::memcpy(s, t, 16);
+}
+
+uint8_t multiply(uint8_t a, uint8_t b) {
+  uint8_t product = 0;
+  while (b) {
+    if (b & 1) product ^= a;
+    a = xtime(a);
+    b >>= 1;
+  }
+  return product;
+}
+
+void mix_columns(uint8_t s[16]) {
+  for (int c = 0; c < 4; ++c) {
+    uint8_t* col = s + 4 * c;
+    const uint8_t a0 = col[0], a1 = col[1], a2 = col[2], a3 = col[3];
+    const uint8_t all = uint8_t(a0 ^ a1 ^ a2 ^ a3);
+    col[0] = uint8_t(a0 ^ all ^ xtime(uint8_t(a0 ^ a1)));
+    col[1] = uint8_t(a1 ^ all ^ xtime(uint8_t(a1 ^ a2)));
+    col[2] = uint8_t(a2 ^ all ^ xtime(uint8_t(a2 ^ a3)));
+    col[3] = uint8_t(a3 ^ all ^ xtime(uint8_t(a3 ^ a0)));
+  }
+}
+
+void inv_mix_columns(uint8_t s[16]) {
+  for (int c = 0; c < 4; ++c) {
+    uint8_t* col = s + 4 * c;
+    const uint8_t a[4] = {col[0], col[1], col[2], col[3]};
+    for (int r = 0; r < 4; ++r) {
+      col[r] = uint8_t(multiply(a[r], 0x0E) ^ multiply(a[(r + 1) % 4], 0x0B) ^
+                       multiply(a[(r + 2) % 4], 0x0D) ^ multiply(a[(r + 3) % 4], 0x09));
+    }
+  }
+}
+
+void encrypt(const Aes128Context& ctx, uint8_t block[16]) {
+  xor_bytes(block, ctx.round_keys, 16);
+  for (int round = 1; round <= 10; ++round) {
+    sub_bytes(block, ctx.sbox);
+    shift_rows(block, false);
+    if (round != 10) mix_columns(block);
+    xor_bytes(block, ctx.round_keys + 16 * round, 16);
+  }
+}
+
+void decrypt(const Aes128Context& ctx, uint8_t block[16]) {
+  xor_bytes(block, ctx.round_keys + 160, 16);
+  for (int round = 9; round >= 0; --round) {
+    shift_rows(block, true);
+    sub_bytes(block, ctx.inv_sbox);
+    xor_bytes(block, ctx.round_keys + 16 * round, 16);
+    if (round != 0) inv_mix_columns(block);
+  }
+}
+
+// The 128-bit big-endian left shift by one, reduced by 0x87 on carry.
+void double_subkey(const uint8_t in[16], uint8_t out[16]) {
+  const bool carry = in[0] & 0x80;
+  for (int i = 0; i < 15; ++i) out[i] = uint8_t(in[i] << 1 | in[i + 1] >> 7);
+  out[15] = uint8_t(in[15] << 1 ^ (carry ? 0x87 : 0));
+}
+
+}  // namespace
+
+void xor_bytes(uint8_t* dst, const uint8_t* src, int n) {
+  if (!dst || !src) return;
+  for (int i = 0; i < n; ++i) dst[i] ^= src[i];
+}
+
+void aes128_expand_key(uint8_t out[176], const uint8_t key[16]) {
+  expand_key(out, key, sboxes().forward);
+}
+
+void aes128_init(Aes128Context& ctx, const uint8_t key[16]) {
+  const SBoxes& boxes = sboxes();
+  std::memcpy(ctx.sbox, boxes.forward, sizeof ctx.sbox);
+  std::memcpy(ctx.inv_sbox, boxes.inverse, sizeof ctx.inv_sbox);
+  expand_key(ctx.round_keys, key, ctx.sbox);
+}
+
+void aes128_encrypt_block(const Aes128Context& ctx, uint8_t block[16]) { encrypt(ctx, block); }
+
+void aes128_decrypt_block(const Aes128Context& ctx, uint8_t block[16]) { decrypt(ctx, block); }
+
+int aes128_cbc(int encrypt_flag, uint8_t* buffer, int length, const uint8_t key[16],
+               const uint8_t iv[16]) {
+  if (length < 0 || !key || !iv || (!buffer && length > 0)) return -1;
+  if (length == 0) return 0;
+  Aes128Context ctx;
+  aes128_init(ctx, key);
+
+  // A partial tail is padded in place with 80 00 ... to its block's end.
+  const int tail = length % 16;
+  if (tail != 0) {
+    buffer[length] = 0x80;
+    std::memset(buffer + length + 1, 0, size_t(15 - tail));
+  }
+  const size_t blocks = size_t(length / 16) + (tail != 0 ? 1 : 0);
+
+  uint8_t chain[16];
+  std::memcpy(chain, iv, 16);
+  for (size_t b = 0; b < blocks; ++b) {
+    uint8_t* block = buffer + 16 * b;
+    if (encrypt_flag) {
+      xor_bytes(block, chain, 16);
+      encrypt(ctx, block);
+      std::memcpy(chain, block, 16);
+    } else {
+      uint8_t cipher[16];
+      std::memcpy(cipher, block, 16);
+      decrypt(ctx, block);
+      xor_bytes(block, chain, 16);
+      std::memcpy(chain, cipher, 16);
+    }
+  }
+  return 0;
+}
+
+int aes128_cmac8(uint8_t mac[8], const uint8_t key[16], const uint8_t* message, int length) {
+  if (length < 0 || !mac || !key || (!message && length > 0)) return -1;
+  Aes128Context ctx;
+  aes128_init(ctx, key);
+
+  uint8_t subkey1[16];
+  uint8_t subkey2[16];
+  uint8_t zero_block[16] = {};
+  encrypt(ctx, zero_block);
+  double_subkey(zero_block, subkey1);
+  double_subkey(subkey1, subkey2);
+
+  // The message is only read; the last block is prepared in a work block.
+  const size_t n = size_t(length);
+  const bool whole = n != 0 && n % 16 == 0;
+  const size_t last_start = whole ? n - 16 : n / 16 * 16;
+  uint8_t state[16] = {};
+  for (size_t offset = 0; offset < last_start; offset += 16) {
+    xor_bytes(state, message + offset, 16);
+    encrypt(ctx, state);
+  }
+  uint8_t last[16] = {};
+  const size_t tail = n - last_start;
+  if (tail) std::memcpy(last, message + last_start, tail);
+  if (whole) {
+    xor_bytes(last, subkey1, 16);
+  } else {
+    last[tail] = 0x80;
+    xor_bytes(last, subkey2, 16);
+  }
+  xor_bytes(state, last, 16);
+  encrypt(ctx, state);
+  for (int k = 0; k < 8; ++k) mac[k] = state[2 * k + 1];
+  return 0;
+}
