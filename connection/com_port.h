@@ -1,0 +1,57 @@
+// A reader on a serial line: any tty, USB adapters and pseudo-terminals
+// included. Opens in its constructor, exclusively, raw 8N1.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "connection/port.h"
+#include "platform/text_helpers.h"
+#include "platform/trace_file.h"
+
+class ComPort : public Port {
+ public:
+  // Keys "mode" (only "direct" opens), "name" (COM1..COM256 or a device
+  // path) and "baud" (decimal). `opened`, when not null, gets the result.
+  ComPort(const ParamMap& params, bool* opened);
+  ~ComPort() override;
+  ComPort(const ComPort&) = delete;
+  ComPort& operator=(const ComPort&) = delete;
+
+  void close() override;
+  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  void purge() override;
+  // Nothing queues received bytes on our side in direct mode: always 0.
+  int32_t available() override;
+  bool isOpen() override;
+  bool reopen() override;
+
+  std::string logFileName() const;
+
+  // "COM<n>" exactly, n 1..256 without leading zeros, is /dev/ttyS<n-1>;
+  // every other name is a path as it stands.
+  static std::string devicePath(const std::string& name);
+  // Leading decimal digits (after spaces and a sign); false when the value
+  // overflows or is not above 0, which no line can run at.
+  static bool parseBaud(const std::string& text, int32_t* baud);
+
+ private:
+  bool open();
+  void closeFd();
+  std::string traceText() const;
+
+  std::string mode_;
+  std::string name_;
+  std::string baud_text_;
+  int32_t baud_ = 0;
+  bool open_ = false;
+  int fd_ = -1;
+  bool exclusive_ = false;
+  std::unique_ptr<TraceFile> trace_;
+};
+
+// Sets a rate that has no B-constant (the kernel's BOTHER path). Lives apart
+// because the kernel's termios header clashes with the C library's.
+bool com_port_set_custom_speed(int fd, uint32_t baud);
