@@ -1,0 +1,63 @@
+// The seam between UsbPort and the HID stack. Reports are unnumbered: a
+// report buffer handed to the feature and output calls starts with the
+// report-ID byte 0; input reports come back without it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class HidDevice {
+ public:
+  virtual ~HidDevice() = default;
+
+  // Fills `report` (report[0] = 0 on entry) with one feature report of at
+  // most `length` bytes, ID byte included. Bytes received (ID byte
+  // included), or -1 when the request failed.
+  virtual int getFeatureReport(uint8_t* report, size_t length) = 0;
+  // Sends `report` (ID byte first) as a feature report. Bytes sent or -1.
+  virtual int sendFeatureReport(const uint8_t* report, size_t length) = 0;
+  // One input report's data (no ID byte), at most `length` bytes, waiting
+  // up to `timeout_ms` (0: only what is queued). Bytes read, 0 when none
+  // came, -1 on error.
+  virtual int readInput(uint8_t* data, size_t length, int timeout_ms) = 0;
+  // Sends `report` (ID byte first) as an output report. Bytes sent or -1.
+  virtual int writeOutput(const uint8_t* report, size_t length) = 0;
+  virtual void close() = 0;
+
+  // Discards queued input reports: reads that do not wait, at most 64.
+  virtual void drainInput() {
+    uint8_t scratch[4096];
+    for (int i = 0; i < 64; ++i) {
+      if (readInput(scratch, sizeof scratch, 0) <= 0) break;
+    }
+  }
+};
+
+struct HidDeviceInfo {
+  std::string path;
+  uint16_t vendor_id = 0;
+  uint16_t product_id = 0;
+};
+
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+  // Every HID device present, in the stack's own order.
+  virtual std::vector<HidDeviceInfo> enumerate() = 0;
+  // Null when the path does not open.
+  virtual std::unique_ptr<HidDevice> open(const std::string& path) = 0;
+};
+
+// The hidapi (hidraw) stack, one per process.
+HidBackend& hidapi_backend();
+
+// Paths held open by live UsbPorts in this process. hidraw cannot open a
+// device exclusively, so this is what keeps a second port (or a second
+// profile attempt) from reaching a reader that is already taken.
+// claim: false when the path is held already; otherwise holds it.
+bool hid_path_claim(const std::string& path);
+void hid_path_release(const std::string& path);
+bool hid_path_held(const std::string& path);

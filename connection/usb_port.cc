@@ -1,0 +1,234 @@
+#include "connection/usb_port.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/settings.h"
+
+namespace {
+
+const char kPrefix[] = "UsbPort:";
+
+std::mutex& held_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::set<std::string>& held_paths() {
+  static std::set<std::string> paths;
+  return paths;
+}
+
+// Leading decimal digits; anything past the largest block length reads as
+// just above it, so the open refuses it without overflowing.
+int32_t block_length_param(const std::string& text) {
+  int32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+    if (value > UsbPort::kMaxBlockLength) return UsbPort::kMaxBlockLength + 1;
+  }
+  return value;
+}
+
+std::string hex4(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04X", unsigned(value));
+  return text;
+}
+
+// Budget left of `budget` ms counted from `start`.
+int32_t remaining(uint32_t start, int32_t budget) {
+  uint32_t elapsed = os_ticks() - start;
+  if (budget < 0 || elapsed >= uint32_t(budget)) return 0;
+  return budget - int32_t(elapsed);
+}
+
+}  // namespace
+
+bool hid_path_claim(const std::string& path) {
+  std::lock_guard<std::mutex> lock(held_mutex());
+  return held_paths().insert(path).second;
+}
+
+void hid_path_release(const std::string& path) {
+  std::lock_guard<std::mutex> lock(held_mutex());
+  held_paths().erase(path);
+}
+
+bool hid_path_held(const std::string& path) {
+  std::lock_guard<std::mutex> lock(held_mutex());
+  return held_paths().count(path) != 0;
+}
+
+UsbPort::UsbPort(const ParamMap& params, bool* opened) : UsbPort(params, opened, hidapi_backend()) {}
+
+UsbPort::UsbPort(const ParamMap& params, bool* opened, HidBackend& backend) : backend_(backend) {
+  trace_ = std::make_unique<TraceFile>(trace_level >= 3 ? port_log_file_name().c_str()
+                                                        : nullptr);
+  vid_ = get_param(params, "vid");
+  pid_ = get_param(params, "pid");
+  read_endpoint_name_ = get_param(params, "read_endpoint_name");
+  write_endpoint_name_ = get_param(params, "write_endpoint_name");
+  read_block_len_ = block_length_param(get_param(params, "read_block_len"));
+  write_block_len_ = block_length_param(get_param(params, "write_block_len"));
+  bool ok = openDevice();
+  if (opened) *opened = ok;
+  if (ok) trace_->writeLine(traceText().c_str(), kPrefix, " Is Opened!");
+}
+
+UsbPort::~UsbPort() { closeDevice(); }
+
+std::string UsbPort::traceText() const { return vid_ + ":" + pid_; }
+
+std::string UsbPort::logFileName() const { return port_log_file_name(); }
+
+bool UsbPort::openDevice() {
+  open_ = false;
+  if (read_block_len_ < 1 || read_block_len_ > kMaxBlockLength || write_block_len_ < 1 ||
+      write_block_len_ > kMaxBlockLength)
+    return false;
+  for (const HidDeviceInfo& info : backend_.enumerate()) {
+    if (hex4(info.vendor_id) != vid_ || hex4(info.product_id) != pid_) continue;
+    // A path another live port holds is another reader's, even though
+    // hidraw would open it a second time.
+    if (!hid_path_claim(info.path)) continue;
+    std::unique_ptr<HidDevice> device = backend_.open(info.path);
+    if (!device) {
+      hid_path_release(info.path);
+      continue;
+    }
+    device_ = std::move(device);
+    path_ = info.path;
+    open_ = true;
+    rx_.clear();
+    return true;
+  }
+  return false;
+}
+
+void UsbPort::closeDevice() {
+  if (!open_) return;
+  device_->close();
+  device_.reset();
+  hid_path_release(path_);
+  path_.clear();
+  open_ = false;
+  trace_->writeLine(traceText().c_str(), kPrefix, " Is Closed!");
+}
+
+void UsbPort::close() { closeDevice(); }
+
+bool UsbPort::reopen() {
+  closeDevice();
+  bool ok = openDevice();
+  if (ok) trace_->writeLine(traceText().c_str(), kPrefix, " Is Opened!");
+  return ok;
+}
+
+void UsbPort::purge() { rx_.clear(); }
+
+int32_t UsbPort::available() { return rx_.size(); }
+
+bool UsbPort::isOpen() { return open_; }
+
+void UsbPort::appendBlock(const uint8_t* data, int received) {
+  // One report is one block: a short report is made whole with zeros, never
+  // with bytes of another report.
+  int32_t take = std::clamp<int32_t>(received, 0, read_block_len_);
+  for (int32_t i = 0; i < take; ++i) rx_.push(data[i]);
+  for (int32_t i = take; i < read_block_len_; ++i) rx_.push(0);
+}
+
+bool UsbPort::fetchFeatureBlock(uint32_t start, int32_t budget) {
+  std::vector<uint8_t> report(size_t(read_block_len_) + 1);
+  for (;;) {
+    if (remaining(start, budget) < 1) return false;
+    std::fill(report.begin(), report.end(), 0);
+    int n = device_->getFeatureReport(report.data(), report.size());
+    if (n > 0) {
+      appendBlock(report.data() + 1, n - 1);
+      return true;
+    }
+    // The reader is not ready yet: give it a moment instead of spinning.
+    os_sleep(1);
+  }
+}
+
+bool UsbPort::fetchInputBlock(uint32_t start, int32_t budget) {
+  std::vector<uint8_t> block(static_cast<size_t>(read_block_len_));
+  for (;;) {
+    int32_t left = remaining(start, budget);
+    if (left < 1) return false;
+    int n = device_->readInput(block.data(), block.size(), left);
+    if (n < 0) return false;
+    if (n > 0) {
+      appendBlock(block.data(), n);
+      return true;
+    }
+  }
+}
+
+bool UsbPort::sendFeatureBlock(const uint8_t* report, uint32_t start, int32_t budget) {
+  for (;;) {
+    if (remaining(start, budget) < 1) return false;
+    device_->drainInput();
+    if (device_->sendFeatureReport(report, size_t(write_block_len_) + 1) > 0) return true;
+    os_sleep(1);
+  }
+}
+
+bool UsbPort::sendOutputBlock(const uint8_t* report) {
+  return device_->writeOutput(report, size_t(write_block_len_) + 1) > 0;
+}
+
+bool UsbPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  if (!open_) return false;
+  bool control = read_endpoint_name_ == "control";
+  if (!control && read_endpoint_name_ != "interrupt") return false;
+  if (length < 0 || (length > 0 && !buffer)) return false;
+  if (length == 0) return true;
+  uint32_t start = os_ticks();
+  while (rx_.size() < length) {
+    bool fetched = control ? fetchFeatureBlock(start, timeout_ms)
+                           : fetchInputBlock(start, timeout_ms);
+    if (!fetched) return false;
+    // The budget stops further blocks only: a block that completes the
+    // reply completes the read.
+    if (rx_.size() < length && remaining(start, timeout_ms) < 1) return false;
+  }
+  for (int32_t i = 0; i < length; ++i) {
+    rx_.front(buffer[i]);
+    rx_.pop();
+  }
+  trace_->writeHex(buffer, length, "  Data[in]:", "");
+  return true;
+}
+
+bool UsbPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  if (!open_) return false;
+  bool control = write_endpoint_name_ == "control";
+  if (!control && write_endpoint_name_ != "interrupt") return false;
+  if (length < 0 || (length > 0 && !buffer)) return false;
+  if (length == 0) return true;
+  uint32_t start = os_ticks();
+  const int32_t blocks = (length + write_block_len_ - 1) / write_block_len_;
+  std::vector<uint8_t> report(size_t(write_block_len_) + 1);
+  for (int32_t b = 0; b < blocks; ++b) {
+    std::fill(report.begin(), report.end(), 0);
+    int32_t at = b * write_block_len_;
+    int32_t piece = std::min(write_block_len_, length - at);
+    std::copy(buffer + at, buffer + at + piece, report.begin() + 1);
+    bool sent = control ? sendFeatureBlock(report.data(), start, timeout_ms)
+                        : sendOutputBlock(report.data());
+    if (!sent) return false;
+    // A command whose last block went out was delivered, late or not.
+    if (b + 1 < blocks && remaining(start, timeout_ms) < 1) return false;
+  }
+  trace_->writeHex(buffer, length, "  Data[out]:", "");
+  return true;
+}
