@@ -42,28 +42,25 @@ int32_t M6Device::exchange(uint8_t* buffer, int32_t send_length, int32_t timeout
   return length < kReplyCapacity ? length : kReplyCapacity;
 }
 
-int16_t M6Device::takeStatus(const uint8_t* reply, int32_t length) {
-  ByteCursor cursor(reply, size_t(length));
+int16_t M6Device::queryText(uint8_t command, int32_t timeout_ms, char* text, size_t length) {
+  uint8_t buffer[kReplyCapacity] = {command};
+  int32_t reply_length = exchange(buffer, 1, timeout_ms);
+  if (reply_length < 0) return -1;
+  ByteCursor reply(buffer, size_t(reply_length));
   uint8_t status = 0;
-  if (!cursor.u8(status)) return -1;
+  if (!reply.u8(status)) return -1;
   state_.last_status = status;
-  return status == 0 ? 0 : -2;
+  if (status != 0) return -2;
+  if (reply.remaining() < length) return -1;
+  std::memcpy(text, reply.here(), length);
+  text[length] = '\0';
+  return 0;
 }
 
 int16_t M6Device::versionProbe(char* version) {
-  uint8_t buffer[kReplyCapacity] = {kGetVersion};
   int32_t timeout = starts_with(name_, "m6-s") || starts_with(name_, "m6-u") ? kProbeTimeoutMs
                                                                            : kDefaultTimeoutMs;
-  int32_t length = exchange(buffer, 1, timeout);
-  if (length < 0) return -1;
-  int16_t status = takeStatus(buffer, length);
-  if (status != 0) return status;
-  ByteCursor reply(buffer, size_t(length));
-  uint8_t text[kVersionLength];
-  if (!reply.skip(1) || !reply.take(text, sizeof text)) return -1;
-  std::memcpy(version, text, sizeof text);
-  version[kVersionLength] = '\0';
-  return 0;
+  return queryText(kGetVersion, timeout, version, kVersionLength);
 }
 
 int16_t M6Device::getver(int32_t, char* version) {
@@ -76,17 +73,7 @@ int16_t M6Device::getver(int32_t, char* version) {
 
 int16_t M6Device::readdevsnr(int32_t, char* serial) {
   if (serial == nullptr) return -1;
-  uint8_t buffer[kReplyCapacity] = {kReadDeviceSerial};
-  int32_t length = exchange(buffer, 1, kDefaultTimeoutMs);
-  if (length < 0) return -1;
-  int16_t status = takeStatus(buffer, length);
-  if (status != 0) return status;
-  ByteCursor reply(buffer, size_t(length));
-  uint8_t text[kSerialLength];
-  if (!reply.skip(1) || !reply.take(text, sizeof text)) return -1;
-  std::memcpy(serial, text, sizeof text);
-  serial[kSerialLength] = '\0';
-  return 0;
+  return queryText(kReadDeviceSerial, kDefaultTimeoutMs, serial, kSerialLength);
 }
 
 int32_t M6Device::readIdentity() {

@@ -10,6 +10,7 @@
 // serial); every other slot answers as the interface default does.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "connection/port.h"
@@ -52,8 +53,11 @@ class M6Device : public ReaderDevice {
   // Purges the port and runs one command through the protocol. The reply
   // length, or -1 when nothing usable came back.
   int32_t exchange(uint8_t* buffer, int32_t send_length, int32_t timeout_ms);
-  // Stores the status of a non-empty reply; 0 when it is success, else -2.
-  int16_t takeStatus(const uint8_t* reply, int32_t length);
+  // A one-byte command answered by `length` characters after the status
+  // byte: 0 with the characters and a NUL in `text` (length + 1 bytes), -1
+  // (no or short reply; nothing written) or -2 (status, kept as the last
+  // status).
+  int16_t queryText(uint8_t command, int32_t timeout_ms, char* text, size_t length);
   int16_t versionProbe(char* version);
   int32_t readIdentity();
 
