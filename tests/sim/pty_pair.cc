@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -68,23 +70,31 @@ bool PtyPair::speeds(uint32_t* input_baud, uint32_t* output_baud) const {
   return true;
 }
 
-bool PtyPair::writeAll(const std::vector<uint8_t>& bytes) {
+bool sim_write_all(int fd, const uint8_t* data, size_t n) {
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool socket = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
   size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += size_t(n);
+  while (done < n) {
+    ssize_t w = socket ? ::send(fd, data + done, n - done, MSG_NOSIGNAL)
+                       : ::write(fd, data + done, n - done);
+    if (w > 0) {
+      done += size_t(w);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      pollfd p{master_, POLLOUT, 0};
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && errno == EAGAIN) {
+      pollfd p{fd, POLLOUT, 0};
       if (poll(&p, 1, 1000) <= 0) return false;
       continue;
     }
     return false;
   }
   return true;
+}
+
+bool PtyPair::writeAll(const std::vector<uint8_t>& bytes) {
+  return sim_write_all(master_, bytes.data(), bytes.size());
 }
 
 std::vector<uint8_t> PtyPair::readExact(size_t count, int timeout_ms) {

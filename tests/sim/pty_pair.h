@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+// Writes all `n` bytes to a non-blocking descriptor, waiting up to a second
+// each time its queue is full. A socket peer that went away gives false, not
+// SIGPIPE.
+bool sim_write_all(int fd, const uint8_t* data, size_t n);
+
 class PtyPair {
  public:
   PtyPair();

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -399,25 +397,5 @@ bool R42SerialSim::writeAll(const uint8_t* data, size_t n) {
     std::lock_guard<std::mutex> lock(mu_);
     fd = fd_;
   }
-  if (fd < 0) return false;
-  struct stat st {};
-  const bool socket = fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode);
-  size_t done = 0;
-  while (done < n) {
-    // A socket peer that went away must not kill the test with SIGPIPE.
-    ssize_t w = socket ? ::send(fd, data + done, n - done, MSG_NOSIGNAL)
-                       : ::write(fd, data + done, n - done);
-    if (w > 0) {
-      done += size_t(w);
-      continue;
-    }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno == EAGAIN) {
-      pollfd p{fd, POLLOUT, 0};
-      if (poll(&p, 1, 1000) <= 0) return false;
-      continue;
-    }
-    return false;
-  }
-  return true;
+  return sim_write_all(fd, data, n);
 }
