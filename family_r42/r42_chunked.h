@@ -1,0 +1,53 @@
+// Memories of the reader that move in chunks, one exchange per chunk:
+// the reader EEPROM, the device-information area, the data flash, the out
+// EEPROM and the multi-region flash (and the memory cards behind the reader).
+// Transfers are not atomic: chunks done before a failing one stay done on the
+// reader (write) or in the caller's buffer (read).
+#pragma once
+
+#include <cstdint>
+
+class R42Device;
+
+struct ChunkedMemory {
+  static constexpr uint64_t kNoBound = UINT64_MAX;
+
+  uint16_t read_code;
+  uint16_t write_code;
+  // offset + length may not exceed this; kNoBound when the host checks none.
+  uint64_t capacity;
+  uint32_t chunk_size;
+  // Multi-region form: a type byte, the offset as two 32-bit halves and a
+  // zero word before the length. Otherwise offset and length are 32 bits.
+  bool multi_region = false;
+  uint8_t region_type = 0;
+};
+
+inline constexpr uint64_t kR42EepromSize = 16384;
+inline constexpr uint64_t kR42InfoAreaSize = 4096;
+inline constexpr ChunkedMemory kR42Eeprom = {0x0500, 0x0501, kR42EepromSize, 192};
+inline constexpr ChunkedMemory kR42InfoArea = {0x0502, 0x0503, kR42InfoAreaSize, 192};
+inline constexpr ChunkedMemory kR42DataFlash = {0x0508, 0x0509, ChunkedMemory::kNoBound, 192};
+inline constexpr ChunkedMemory kR42OutEeprom = {0x050A, 0x050B, ChunkedMemory::kNoBound, 192};
+inline ChunkedMemory r42_multi_flash(uint8_t type) {
+  return ChunkedMemory{0x0517, 0x0518, ChunkedMemory::kNoBound, 1920, true, type};
+}
+
+// Signed callers: a negative offset or length is refused with -1 before any
+// I/O, as is a range past the capacity. Length 0 gives 0 without I/O.
+// Results: 0, -1 (argument, exchange or short reply), -2 (reader status).
+int16_t read_chunked(R42Device& device, const ChunkedMemory& memory, int64_t offset,
+                     int64_t length, uint8_t* out);
+int16_t write_chunked(R42Device& device, const ChunkedMemory& memory, int64_t offset,
+                      int64_t length, const uint8_t* in);
+
+// Unsigned 64-bit ranges (the multi-region flash). A range ending past
+// 2^64 is refused with -1 before any I/O.
+int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_t offset,
+                         uint64_t length, uint8_t* out);
+int16_t write_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_t offset,
+                          uint64_t length, const uint8_t* in);
+
+// The 4096-byte device-information area.
+int16_t read_info_area(R42Device& device, int16_t offset, int16_t length, uint8_t* out);
+int16_t write_info_area(R42Device& device, int16_t offset, int16_t length, const uint8_t* in);

@@ -1,0 +1,98 @@
+#include "family_r42/r42_device.h"
+
+#include <cstring>
+
+#include "platform/byte_helpers.h"
+
+R42Request& R42Request::bytes(const void* data, size_t count) {
+  if (overflowed_ || count > sizeof(buffer_) - size_) {
+    overflowed_ = true;
+    return *this;
+  }
+  if (count) std::memcpy(buffer_ + size_, data, count);
+  size_ += count;
+  return *this;
+}
+
+int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
+  if (n < 0) return -1;
+  if (n == 0) return 0;
+  if (data == nullptr || out == nullptr || n > INT32_MAX / 2) return -1;
+  for (int32_t i = 0; i < n; ++i) {
+    out[2 * i] = char('0' + (data[i] >> 4));
+    out[2 * i + 1] = char('0' + (data[i] & 0x0F));
+  }
+  return 2 * n;
+}
+
+int16_t hex_twin_input(const char* text, int64_t count, uint8_t* out) {
+  if (text == nullptr || out == nullptr || count < 0 || count > INT32_MAX / 2) return -1;
+  const size_t digits = size_t(count) * 2;
+  // hex_to_bytes is handed exactly `digits` characters; a caller's shorter
+  // text must not be read past its terminator.
+  if (strnlen(text, digits) < digits) return -1;
+  return hex_to_bytes(text, int(digits), out) == count ? 0 : -1;
+}
+
+void hex_twin_output(const uint8_t* data, size_t count, char* text) {
+  bytes_to_hex(data, int(count), text);
+  text[2 * count] = '\0';
+}
+
+R42Device::R42Device(const char* profile_name, Port* port, TransportProtocol* protocol)
+    : port_(port), protocol_(protocol) {
+  std::memset(profile_name_, 0, sizeof(profile_name_));
+  if (profile_name != nullptr)
+    std::memcpy(profile_name_, profile_name, strnlen(profile_name, sizeof(profile_name_) - 1));
+  std::memset(cpu_etu_by_slot_, 92, sizeof(cpu_etu_by_slot_));
+}
+
+R42Device::~R42Device() = default;
+
+int16_t R42Device::exchange(R42Request& request, int32_t timeout_ms, size_t min_reply,
+                            ByteCursor* payload) {
+  if (request.overflowed() || port_ == nullptr || protocol_ == nullptr) return -1;
+  port_->purge();
+  const int32_t n = protocol_->transceive(request.buffer(), int32_t(request.size()),
+                                          int32_t(kR42BufferSize), timeout_ms);
+  // A protocol claiming more than the buffer holds is not trusted either.
+  if (n < 2 || size_t(n) > kR42BufferSize) return -1;
+  ByteCursor reply(request.buffer(), size_t(n));
+  uint16_t status = 0;
+  reply.be16(status);
+  last_status_ = status;
+  if (status != 0) return -2;
+  if (size_t(n) < min_reply) return -1;
+  if (payload != nullptr) {
+    // Byte 2 carries nothing any command looks at.
+    reply.skip(1);
+    *payload = ByteCursor(reply.here(), reply.remaining());
+  }
+  return 0;
+}
+
+int16_t R42Device::status_command(uint16_t code, std::initializer_list<uint8_t> params,
+                                  int32_t timeout_ms) {
+  R42Request request(code);
+  for (uint8_t b : params) request.u8(b);
+  return exchange(request, timeout_ms, 2);
+}
+
+int32_t R42Device::init(int32_t, int32_t) { return -1; }
+int32_t R42Device::init_name(int32_t, int32_t, int32_t) { return -1; }
+int16_t R42Device::exit(int32_t) { return -1; }
+int16_t R42Device::config(int32_t, uint8_t, uint8_t) { return -1; }
+int16_t R42Device::config_card(int32_t, uint8_t) { return 0; }
+int16_t R42Device::attrib(int32_t, const uint8_t*, uint8_t) { return 0; }
+
+int16_t R42Device::getname(int32_t, char* name) {
+  if (name == nullptr) return -1;
+  std::memcpy(name, profile_name_, std::strlen(profile_name_) + 1);
+  return 0;
+}
+
+int16_t R42Device::GetLastResponseCode(int32_t, int32_t* code) {
+  if (code == nullptr) return -1;
+  *code = int32_t(last_status_);
+  return 0;
+}

@@ -1,0 +1,226 @@
+// The device class of reader family r42. Almost every operation is one
+// command to the reader: a 16-bit big-endian code, a zero byte and the
+// parameters go out in one buffer, the reply comes back in the same buffer
+// with a 16-bit status word first. Operations that build on other operations
+// of this class call them through the ReaderDevice interface so that an
+// override in a derived class takes effect.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+
+#include "connection/port.h"
+#include "connection/reader_device.h"
+#include "connection/transport_protocol.h"
+#include "platform/byte_cursor.h"
+
+// Request and reply share one buffer of this size, and the protocol is
+// always asked for at most this many reply bytes.
+inline constexpr size_t kR42BufferSize = 2048;
+inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
+
+// One request under construction. Appending past the buffer marks the
+// request as overflowed; the exchange then refuses it before any I/O.
+class R42Request {
+ public:
+  explicit R42Request(uint16_t code) {
+    be16(code);
+    u8(0);
+  }
+  R42Request(const R42Request&) = delete;
+  R42Request& operator=(const R42Request&) = delete;
+
+  R42Request& u8(uint8_t value) { return bytes(&value, 1); }
+  R42Request& be16(uint16_t value) {
+    const uint8_t b[2] = {uint8_t(value >> 8), uint8_t(value)};
+    return bytes(b, 2);
+  }
+  R42Request& be32(uint32_t value) {
+    const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
+                          uint8_t(value)};
+    return bytes(b, 4);
+  }
+  R42Request& bytes(const void* data, size_t count);
+
+  bool overflowed() const { return overflowed_; }
+  size_t size() const { return size_; }
+  uint8_t* buffer() { return buffer_; }
+
+ private:
+  uint8_t buffer_[kR42BufferSize];
+  size_t size_ = 0;
+  bool overflowed_ = false;
+};
+
+// '0' + high nibble, '0' + low nibble for each byte (10-15 give ':' to '?'),
+// no terminator. Returns 2n; -1 for a negative n or null pointers with n > 0.
+int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out);
+
+// Byte input of a _hex twin: exactly `count` bytes from the first 2*count
+// characters of `text`, never reading past its terminator. 0, or -1 for a
+// null or shorter text, a non-hex character or a negative count.
+int16_t hex_twin_input(const char* text, int64_t count, uint8_t* out);
+// Text output of a _hex twin: 2*count upper-case digits and a NUL.
+void hex_twin_output(const uint8_t* data, size_t count, char* text);
+
+class R42Device : public ReaderDevice {
+ public:
+  // Keeps `port` and `protocol` without owning them. A null name gives an
+  // empty name; a longer one is cut to 63 characters.
+  R42Device(const char* profile_name, Port* port, TransportProtocol* protocol);
+  ~R42Device() override;
+  R42Device(const R42Device&) = delete;
+  R42Device& operator=(const R42Device&) = delete;
+
+  // One command: purge, send `request`, take the reply into the request's
+  // buffer. Returns 0, -1 (refused request, failed exchange, reply shorter
+  // than 2 bytes or than `min_reply`, reply over the buffer) or -2 (status
+  // word not 0; kept as the last status). On 0, `payload` (when given)
+  // covers the reply from byte 3 on.
+  int16_t exchange(R42Request& request, int32_t timeout_ms, size_t min_reply,
+                   ByteCursor* payload = nullptr);
+
+  // A command whose parameters are single bytes and whose reply carries
+  // nothing but the status.
+  int16_t status_command(uint16_t code, std::initializer_list<uint8_t> params = {},
+                         int32_t timeout_ms = kR42DefaultTimeoutMs);
+
+  const char* profile_name() const { return profile_name_; }
+  uint32_t last_status() const { return last_status_; }
+
+  // --- object and exchange ---
+  int32_t init(int32_t arg1, int32_t arg2) override;
+  int32_t init_name(int32_t arg1, int32_t arg2, int32_t arg3) override;
+  int16_t exit(int32_t icdev) override;
+  int16_t getname(int32_t icdev, char* name) override;
+  int16_t config(int32_t icdev, uint8_t mode, uint8_t baud) override;
+  int16_t config_card(int32_t icdev, uint8_t cardtype) override;
+  int16_t attrib(int32_t icdev, const uint8_t* pupi, uint8_t cid) override;
+  int16_t GetLastResponseCode(int32_t icdev, int32_t* code) override;
+
+  // --- reader basics ---
+  // Writes at most 255 characters and a NUL (the probe's buffer is 256).
+  int16_t getver(int32_t icdev, char* sver) override;
+  int16_t update(int32_t icdev) override;
+  int16_t reset(int32_t icdev, uint16_t msec) override;
+  // Up to 6553 (the reader takes the duration in units of 1 ms as 16 bits).
+  int16_t beep(int32_t icdev, uint16_t msec) override;
+  int16_t srd_eeprom(int32_t icdev, int16_t offset, int16_t length, uint8_t* rec_buffer) override;
+  int16_t swr_eeprom(int32_t icdev, int16_t offset, int16_t length,
+                     const uint8_t* send_buffer) override;
+  int16_t swr_alleeprom(int32_t icdev, int16_t offset, int16_t length,
+                        const uint8_t* snd_buffer) override;
+  int16_t srd_alleeprom(int32_t icdev, int16_t offset, int16_t length,
+                        uint8_t* receive_buffer) override;
+  int16_t srd_eepromhex(int32_t icdev, int16_t offset, int16_t length, char* rec_buffer) override;
+  int16_t swr_eepromhex(int32_t icdev, int16_t offset, int16_t length,
+                        const char* send_buffer) override;
+  int16_t gettime(int32_t icdev, uint8_t* time) override;
+  int16_t gettimehex(int32_t icdev, char* time) override;
+  int16_t settime(int32_t icdev, const uint8_t* time) override;
+  int16_t settimehex(int32_t icdev, const char* time) override;
+  // Values above 255 do not fit the command's byte.
+  int16_t light(int32_t icdev, uint16_t on_off) override;
+  int16_t srd_eeprom_hex(int32_t icdev, int16_t offset, int16_t length, char* rec_buffer) override;
+  int16_t swr_eeprom_hex(int32_t icdev, int16_t offset, int16_t length,
+                         const char* send_buffer) override;
+  int16_t gettime_hex(int32_t icdev, char* time) override;
+  int16_t settime_hex(int32_t icdev, const char* time) override;
+  int16_t testdevicecomm(int32_t icdev) override;
+  int16_t setdevicetime(int32_t icdev, uint8_t year, uint8_t month, uint8_t date, uint8_t hour,
+                        uint8_t minute, uint8_t second) override;
+  int16_t getdevicetime(int32_t icdev, uint8_t* year, uint8_t* month, uint8_t* date,
+                        uint8_t* hour, uint8_t* minute, uint8_t* second) override;
+  int16_t posbeep(int32_t icdev, uint8_t beeptime) override;
+  int16_t ctlbacklight(int32_t icdev, uint8_t open_flag) override;
+  int16_t ctlled(int32_t icdev, uint8_t led, uint8_t open_flag) override;
+  int16_t readdevsnr(int32_t icdev, char* snr) override;
+  int16_t readreadersnr(int32_t icdev, char* snr) override;
+  int16_t resetdevice(int32_t icdev) override;
+  int16_t setdevicebaud(int32_t icdev, uint8_t baud) override;
+
+  // --- memories and device information ---
+  int16_t ReadFlash(int32_t icdev, int32_t offset, int32_t length, uint8_t* data_buffer) override;
+  int16_t WriteFlash(int32_t icdev, int32_t offset, int32_t length,
+                     const uint8_t* data_buffer) override;
+  int16_t ReadOutEeprom(int32_t icdev, int32_t offset, int32_t length,
+                        uint8_t* data_buffer) override;
+  int16_t WriteOutEeprom(int32_t icdev, int32_t offset, int32_t length,
+                         const uint8_t* data_buffer) override;
+  // Sectors 0-65535 (the command carries 16 bits).
+  int16_t FlashErase(int32_t icdev, int32_t sector) override;
+  int16_t MultiFlashErase(int32_t icdev, uint8_t type, int32_t sector) override;
+  // Offset and length are unsigned 64-bit values given as two 32-bit halves.
+  int16_t MultiFlashRead(int32_t icdev, uint8_t type, int32_t offset_h, int32_t offset_l,
+                         int32_t length_h, int32_t length_l, uint8_t* data_buffer) override;
+  int16_t MultiFlashWrite(int32_t icdev, uint8_t type, int32_t offset_h, int32_t offset_l,
+                          int32_t length_h, int32_t length_l,
+                          const uint8_t* data_buffer) override;
+  int16_t MultiFlashGetSize(int32_t icdev, uint8_t type, int32_t* length_h,
+                            int32_t* length_l) override;
+  // Text fields of the device-information area: at most 32 characters and a
+  // NUL out; texts over 32 characters are refused.
+  int16_t GetDeviceUid(int32_t icdev, char* uid) override;
+  int16_t SetDeviceUid(int32_t icdev, const char* uid) override;
+  int16_t GetDeviceTradeNumber(int32_t icdev, char* number) override;
+  int16_t SetDeviceTradeNumber(int32_t icdev, const char* number) override;
+  int16_t GetDeviceTerminalNumber(int32_t icdev, char* number) override;
+  int16_t SetDeviceTerminalNumber(int32_t icdev, const char* number) override;
+  int16_t ReadDeviceCustomInfo(int32_t icdev, uint8_t* info) override;
+  int16_t WriteDeviceCustomInfo(int32_t icdev, const uint8_t* info) override;
+  int16_t ReadDeviceTypeName(int32_t icdev, char* name) override;
+  int16_t WriteDeviceTypeName(int32_t icdev, const char* name) override;
+  // Writes up to 4091 bytes: two hex digits per reply byte and a NUL.
+  int16_t GetChipIdNumber(int32_t icdev, char* number) override;
+  int16_t ReadEepromRaw(int32_t icdev, int16_t offset, int16_t length, uint8_t* buffer) override;
+  int16_t WriteEepromRaw(int32_t icdev, int16_t offset, int16_t length,
+                         const uint8_t* buffer) override;
+  int16_t DeviceCommand0F01(int32_t icdev) override;
+  // Writes up to 2046 bytes: the reply data and a NUL.
+  int16_t DeviceQuery0F13(int32_t icdev, uint8_t* buffer) override;
+  // Writes up to 2046 bytes: the reply data and a NUL.
+  int16_t ReadDeviceCustomSerialNumber(int32_t icdev, uint8_t number, char* data) override;
+  // Texts over 2044 characters do not fit one request.
+  int16_t WriteDeviceCustomSerialNumber(int32_t icdev, uint8_t number, const char* data) override;
+
+ private:
+  int16_t read_text_field(int16_t offset, char* out);
+  int16_t write_text_field(int16_t offset, const char* text);
+  // Sends `request` and copies the reply data and a NUL to `out`.
+  int16_t read_reply_text(R42Request& request, uint8_t* out);
+
+ protected:
+  // Field order and initial values follow the reader family's data model;
+  // most areas belong to card and module operations of this family.
+  char profile_name_[64];
+  Port* port_;
+  TransportProtocol* protocol_;
+  uint8_t request_mode_ = 0;
+  uint16_t tag_type_ = 0;
+  uint8_t sak_ = 0;
+  uint8_t restore_block_ = 0;
+  uint8_t contact_slot_ = 0;
+  uint8_t cpu_baud_selector_ = 0;
+  uint8_t contact_voltage_ = 0;
+  uint8_t cpu_protocol_by_slot_[64] = {};
+  uint8_t cpu_etu_by_slot_[64];
+  uint8_t mifare_plus_session_[44] = {};
+  struct IdCardText {
+    char name[64];
+    char sex[32];
+    char nation[32];
+    char birth_date[32];
+    char address[128];
+    char card_number[64];
+    char department[64];
+    char start_date[32];
+    char end_date[32];
+  } id_text_ = {};
+  uint8_t id_photo_[4096] = {};
+  uint32_t id_photo_length_ = 0;
+  uint8_t id_finger_[4096] = {};
+  uint32_t id_finger_length_ = 0;
+  char id_extra_text_[2048] = {};
+  uint32_t last_status_ = 0;
+};
