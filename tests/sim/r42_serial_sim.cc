@@ -39,24 +39,30 @@ bool stx_payload(const uint8_t* f, size_t len, std::vector<uint8_t>* payload) {
 }
 
 std::vector<uint8_t> ccid_wrap(uint8_t type, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> inner = R42SerialSim::stxFrame(payload);
-  uint32_t len = uint32_t(inner.size());
-  std::vector<uint8_t> out = {type, uint8_t(len), uint8_t(len >> 8), uint8_t(len >> 16),
-                              uint8_t(len >> 24), 0, 0, 0, 0, 0};
-  out.insert(out.end(), inner.begin(), inner.end());
+  const std::vector<uint8_t> inner = R42SerialSim::stxFrame(payload);
+  const uint32_t len = uint32_t(inner.size());
+  std::vector<uint8_t> out(10 + inner.size(), 0);
+  out[0] = type;
+  for (int i = 0; i < 4; ++i) out[size_t(1 + i)] = uint8_t(len >> (8 * i));
+  std::copy(inner.begin(), inner.end(), out.begin() + 10);
   return out;
 }
 
 }  // namespace
 
 std::vector<uint8_t> R42SerialSim::stxFrame(const std::vector<uint8_t>& payload) {
-  uint32_t n = uint32_t(payload.size());
-  std::vector<uint8_t> f = {0x02, uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-  f.insert(f.end(), payload.begin(), payload.end());
+  const uint32_t n = uint32_t(payload.size());
+  std::vector<uint8_t> f(payload.size() + 7);
+  f[0] = 0x02;
+  f[1] = uint8_t(n >> 24);
+  f[2] = uint8_t(n >> 16);
+  f[3] = uint8_t(n >> 8);
+  f[4] = uint8_t(n);
+  std::copy(payload.begin(), payload.end(), f.begin() + 5);
   uint8_t x = 0;
-  for (uint8_t b : f) x ^= b;
-  f.push_back(x);
-  f.push_back(0x03);
+  for (size_t i = 0; i < 5 + payload.size(); ++i) x ^= f[i];
+  f[5 + payload.size()] = x;
+  f[6 + payload.size()] = 0x03;
   return f;
 }
 
