@@ -1,0 +1,59 @@
+// The port of a reader behind the PC/SC service (pcsc-lite). A reader frame
+// goes out as the command of one card transmission; the whole response is
+// queued by `write` and taken out piece by piece by the `read`s after it.
+// The port never waits: time-outs are not used.
+#pragma once
+
+#include <winscard.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/port.h"
+#include "platform/text_helpers.h"
+#include "platform/trace_file.h"
+
+// The reader a port named `name` connects to, out of the readers the
+// service lists (in list order): `name` itself when listed exactly;
+// otherwise, for `name` = base + " i" / " ii" / " ii ii" (a decimal index
+// as the device manager writes it), the index-th listed reader whose
+// pcsc-lite name is that base, optionally after one vendor word and
+// followed by " [...]" and/or " (...)", ending in " XX YY". "" when none.
+std::string pcsc_pick_reader(const std::vector<std::string>& listed, const std::string& name);
+
+class PcscPort : public Port {
+ public:
+  // Keys: "scope" ("user" or "system") and "name" (the reader name).
+  PcscPort(const ParamMap& params, bool* opened);
+  ~PcscPort() override;
+  PcscPort(const PcscPort&) = delete;
+  PcscPort& operator=(const PcscPort&) = delete;
+
+  void close() override;
+  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  void purge() override;
+  int32_t available() override;
+  bool isOpen() override;
+  bool reopen() override;
+
+  std::string logFileName() const;
+  // SCARD_PROTOCOL_T0 or SCARD_PROTOCOL_T1 while open, else 0.
+  DWORD activeProtocol() const { return open_ ? protocol_ : 0; }
+
+ private:
+  bool openReader();
+  void disconnect();
+
+  std::string scope_;
+  std::string name_;
+  bool open_ = false;
+  SCARDCONTEXT context_ = 0;
+  SCARDHANDLE card_ = 0;
+  DWORD protocol_ = 0;
+  std::deque<uint8_t> rx_;
+  std::unique_ptr<TraceFile> trace_;
+};
