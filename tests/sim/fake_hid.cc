@@ -1,0 +1,219 @@
+#include "fake_hid.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <deque>
+
+namespace {
+
+constexpr size_t kMaxMessage = 8192;
+constexpr size_t kInputQueueLimit = 64;
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : int(left.count());
+}
+
+// Receives one message into `out`; 1 got one, 0 none within timeout_ms, -1
+// closed or failed.
+int receive(int fd, std::vector<uint8_t>& out, int timeout_ms) {
+  pollfd p{fd, POLLIN, 0};
+  int r = poll(&p, 1, timeout_ms);
+  if (r == 0) return 0;
+  if (r < 0) return -1;
+  out.resize(kMaxMessage);
+  ssize_t n = recv(fd, out.data(), out.size(), 0);
+  if (n <= 0) return -1;
+  out.resize(size_t(n));
+  return 1;
+}
+
+bool send_message(int fd, uint8_t tag, const uint8_t* data, size_t length) {
+  std::vector<uint8_t> message(1 + length);
+  message[0] = tag;
+  if (length) std::memcpy(message.data() + 1, data, length);
+  return send(fd, message.data(), message.size(), MSG_NOSIGNAL) == ssize_t(message.size());
+}
+
+class FakeHidDevice : public HidDevice {
+ public:
+  FakeHidDevice(int fd, std::shared_ptr<std::atomic<int>> handles)
+      : fd_(fd), handles_(std::move(handles)) {
+    ++*handles_;
+  }
+  ~FakeHidDevice() override { close(); }
+
+  int getFeatureReport(uint8_t* report, size_t length) override {
+    uint8_t ask[2] = {uint8_t(length), uint8_t(length >> 8)};
+    if (fd_ < 0 || !send_message(fd_, 'G', ask, sizeof ask)) return -1;
+    std::vector<uint8_t> answer;
+    if (!awaitTag('F', answer) || answer.size() < 2) return -1;
+    size_t n = std::min(answer.size() - 1, length);
+    std::memcpy(report, answer.data() + 1, n);
+    return int(n);
+  }
+
+  int sendFeatureReport(const uint8_t* report, size_t length) override {
+    if (fd_ < 0 || !send_message(fd_, 'S', report, length)) return -1;
+    std::vector<uint8_t> answer;
+    if (!awaitTag('A', answer) || answer.size() < 2 || answer[1] != 1) return -1;
+    return int(length);
+  }
+
+  int readInput(uint8_t* data, size_t length, int timeout_ms) override {
+    if (fd_ < 0) return -1;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    while (input_.empty()) {
+      std::vector<uint8_t> message;
+      int r = receive(fd_, message, ms_left(deadline));
+      if (r < 0) return -1;
+      if (r == 0) return 0;
+      if (!message.empty() && message[0] == 'I') queueInput(std::move(message));
+    }
+    std::vector<uint8_t> message = std::move(input_.front());
+    input_.pop_front();
+    size_t n = std::min(message.size() - 1, length);
+    std::memcpy(data, message.data() + 1, n);
+    return int(n);
+  }
+
+  int writeOutput(const uint8_t* report, size_t length) override {
+    if (fd_ < 0 || !send_message(fd_, 'O', report, length)) return -1;
+    return int(length);
+  }
+
+  void close() override {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    --*handles_;
+  }
+
+ private:
+  void queueInput(std::vector<uint8_t> message) {
+    if (input_.size() == kInputQueueLimit) input_.pop_front();
+    input_.push_back(std::move(message));
+  }
+
+  // Waits for the answer tagged `tag`, queueing input reports meanwhile.
+  bool awaitTag(uint8_t tag, std::vector<uint8_t>& answer) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(kFeatureWaitMs);
+    for (;;) {
+      int r = receive(fd_, answer, ms_left(deadline));
+      if (r <= 0) return false;
+      if (answer.empty()) continue;
+      if (answer[0] == tag) return true;
+      if (answer[0] == 'I') queueInput(std::move(answer));
+    }
+  }
+
+  int fd_;
+  std::shared_ptr<std::atomic<int>> handles_;
+  std::deque<std::vector<uint8_t>> input_;
+};
+
+}  // namespace
+
+FakeHidBackend::~FakeHidBackend() {
+  for (Device& d : devices_) ::close(d.host_fd);
+}
+
+int FakeHidBackend::addDevice(const std::string& path, uint16_t vendor_id, uint16_t product_id) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+  Device d;
+  d.info.path = path;
+  d.info.vendor_id = vendor_id;
+  d.info.product_id = product_id;
+  d.host_fd = fds[0];
+  std::lock_guard<std::mutex> lock(mutex_);
+  devices_.push_back(d);
+  return fds[1];
+}
+
+void FakeHidBackend::setOpenable(const std::string& path, bool openable) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Device& d : devices_)
+    if (d.info.path == path) d.openable = openable;
+}
+
+std::vector<HidDeviceInfo> FakeHidBackend::enumerate() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<HidDeviceInfo> list;
+  for (const Device& d : devices_) list.push_back(d.info);
+  return list;
+}
+
+std::unique_ptr<HidDevice> FakeHidBackend::open(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Device& d : devices_) {
+    if (d.info.path != path) continue;
+    if (!d.openable) return nullptr;
+    int fd = fcntl(d.host_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    ++opens_;
+    return std::make_unique<FakeHidDevice>(fd, open_handles_);
+  }
+  return nullptr;
+}
+
+FakeHidEndpoint::Request FakeHidEndpoint::next(int timeout_ms, int stop_fd) {
+  Request request;
+  pollfd p[2] = {{fd_, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+  int r = poll(p, stop_fd >= 0 ? 2 : 1, timeout_ms);
+  if (r == 0) return request;
+  if (r < 0 || (stop_fd >= 0 && (p[1].revents & POLLIN))) {
+    request.kind = Kind::kClosed;
+    return request;
+  }
+  std::vector<uint8_t> message(kMaxMessage);
+  ssize_t n = recv(fd_, message.data(), message.size(), 0);
+  if (n <= 0) {
+    request.kind = Kind::kClosed;
+    return request;
+  }
+  message.resize(size_t(n));
+  switch (message[0]) {
+    case 'G':
+      request.kind = Kind::kGetFeature;
+      request.length = message.size() >= 3 ? size_t(message[1] | message[2] << 8) : 0;
+      break;
+    case 'S':
+      request.kind = Kind::kSetFeature;
+      request.report.assign(message.begin() + 1, message.end());
+      break;
+    case 'O':
+      request.kind = Kind::kOutput;
+      request.report.assign(message.begin() + 1, message.end());
+      break;
+    default:
+      request.kind = Kind::kTimeout;  // unknown tag: ignored
+  }
+  return request;
+}
+
+bool FakeHidEndpoint::sendTagged(uint8_t tag, const uint8_t* data, size_t length) {
+  return send_message(fd_, tag, data, length);
+}
+
+bool FakeHidEndpoint::replyFeature(const uint8_t* report, size_t length) {
+  return sendTagged('F', report, length);
+}
+
+bool FakeHidEndpoint::failFeature() { return sendTagged('F', nullptr, 0); }
+
+bool FakeHidEndpoint::answerSet(bool ok) {
+  uint8_t result = ok ? 1 : 0;
+  return sendTagged('A', &result, 1);
+}
+
+bool FakeHidEndpoint::sendInput(const uint8_t* data, size_t length) {
+  return sendTagged('I', data, length);
+}

@@ -1,0 +1,102 @@
+// A simulated m6-family reader, for tests of the m6 framings, the ports
+// that carry them and the device manager.
+//
+// It runs one thread on a descriptor it takes over and speaks one of the
+// three m6 framings with its own small framing code (never the library's):
+//
+//   kDle       a byte stream (socketpair, pty master, ...):
+//              host 02 / reader 10; host [seq cmd d data xor] 10 03, every
+//              0x10 before the end doubled / reader 10 02; host 10 / reader
+//              the reply frame (the host's sequence byte echoed); host 10 (ack).
+//   kHidStx    the device end of a FakeHidBackend device (fake_hid.h):
+//              commands arrive as set-feature (or output) reports
+//              [0][82|02][31 frame bytes], frame 02 cmd d data xor; replies
+//              wait as 33-byte feature reports for the host's get-feature
+//              requests (a request with nothing waiting fails, as a busy
+//              reader's does).
+//   kHidReport the same reports carrying AA [n BE16] payload xor 55.
+//
+// Commands are [command][data]; replies [status][data]:
+//   0x80  00 and the two version bytes (default 01 02)
+//   0xFC  00 and the 32 serial bytes (default "SP0" and 29 '0's)
+//   other 00 and the command's data echoed
+// Scripted replies (pushReply / pushRaw / pushSilence) are used first, one
+// per command, in the order pushed.
+//
+//   int fds[2]; socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
+//   M6Reader reader(fds[1], M6Reader::Framing::kDle);
+//   ... a port on fds[0], DleProtocol over it ...
+//
+// Every public member may be called from any thread while it runs. The
+// destructor stops the thread and closes the descriptor.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class M6Reader {
+ public:
+  enum class Framing { kDle, kHidStx, kHidReport };
+
+  M6Reader(int fd, Framing framing);
+  ~M6Reader();
+  M6Reader(const M6Reader&) = delete;
+  M6Reader& operator=(const M6Reader&) = delete;
+
+  void setVersion(uint8_t high, uint8_t low);
+  void setSerial(const std::string& serial32);
+
+  // The next reply is [status][data] as given, framed as usual.
+  void pushReply(std::vector<uint8_t> payload);
+  // The next reply is these bytes as they are: for kDle in place of the
+  // reply frame; for the report framings cut into 32-byte reports (the last
+  // padded with zeros), each served as one feature report.
+  void pushRaw(std::vector<uint8_t> bytes);
+  // The next command gets no answer at all.
+  void pushSilence();
+
+  // Every well-formed command received, as [command][data].
+  std::vector<std::vector<uint8_t>> commands() const;
+  // kDle: the sequence byte of each command, and the acknowledgements seen.
+  std::vector<uint8_t> sequences() const;
+  int acks() const;
+  // Frames that failed the reader's checks.
+  int badFrames() const;
+
+ private:
+  struct Scripted {
+    enum class Kind { kPayload, kRaw, kSilence } kind;
+    std::vector<uint8_t> bytes;
+  };
+
+  void run();
+  void runDle();
+  void runReports();
+  // The reply to one command: kind and bytes (payload or raw).
+  Scripted answer(const std::vector<uint8_t>& command);
+  std::vector<uint8_t> frameReport(const std::vector<uint8_t>& payload) const;
+  bool parseReportFrame(const std::vector<uint8_t>& frame, std::vector<uint8_t>& command) const;
+
+  // Byte-stream helpers for kDle: -1 stopped or closed, -2 timed out.
+  int getByte(int timeout_ms);
+  bool putBytes(const std::vector<uint8_t>& bytes);
+
+  int fd_;
+  int stop_fd_;
+  Framing framing_;
+  mutable std::mutex mutex_;
+  uint8_t version_[2] = {0x01, 0x02};
+  std::string serial_;
+  std::deque<Scripted> script_;
+  std::vector<std::vector<uint8_t>> commands_;
+  std::vector<uint8_t> sequences_;
+  int acks_ = 0;
+  int bad_frames_ = 0;
+  std::vector<uint8_t> inbox_;
+  size_t inbox_at_ = 0;
+  std::thread thread_;
+};
