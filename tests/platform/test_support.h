@@ -1,0 +1,113 @@
+// Shared pieces of the platform tests: hex vectors, a fresh folder per test
+// and the OpenSSL oracles.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/params.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes from_hex(const std::string& text) {
+  Bytes out;
+  std::string digits;
+  for (char c : text) {
+    if (c != ' ') digits += c;
+  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    out.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+inline std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+inline mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return st.st_mode & 07777;
+}
+
+// A new empty folder, removed with its contents at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qm_platform_XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  bool empty() const { return std::filesystem::is_empty(path_); }
+
+ private:
+  std::string path_;
+};
+
+// One-shot EVP cipher without padding: encrypt != 0 encrypts.
+inline Bytes evp_cipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& in,
+                        int encrypt) {
+  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  Bytes out(in.size() + 32);
+  int n = 0;
+  int tail = 0;
+  const bool ok = cipher && ctx &&
+                  EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(),
+                                     encrypt, nullptr) == 1 &&
+                  EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+                  EVP_CipherUpdate(ctx, out.data(), &n, in.data(), int(in.size())) == 1 &&
+                  EVP_CipherFinal_ex(ctx, out.data() + n, &tail) == 1;
+  EVP_CIPHER_CTX_free(ctx);
+  EVP_CIPHER_free(cipher);
+  if (!ok) throw std::runtime_error(std::string("OpenSSL cipher failed: ") + name);
+  out.resize(size_t(n + tail));
+  return out;
+}
+
+// The full 16-byte AES-128 CMAC tag.
+inline Bytes evp_cmac(const Bytes& key, const Bytes& message) {
+  EVP_MAC* mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
+  EVP_MAC_CTX* ctx = mac ? EVP_MAC_CTX_new(mac) : nullptr;
+  char cipher_name[] = "AES-128-CBC";
+  const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("cipher", cipher_name, 0),
+                               OSSL_PARAM_construct_end()};
+  Bytes tag(16);
+  size_t length = 0;
+  const bool ok = ctx && EVP_MAC_init(ctx, key.data(), key.size(), params) == 1 &&
+                  EVP_MAC_update(ctx, message.data(), message.size()) == 1 &&
+                  EVP_MAC_final(ctx, tag.data(), &length, tag.size()) == 1 && length == 16;
+  EVP_MAC_CTX_free(ctx);
+  EVP_MAC_free(mac);
+  if (!ok) throw std::runtime_error("OpenSSL CMAC failed");
+  return tag;
+}
+
+// The reader's 8-byte MAC: the tag's bytes 1, 3, ..., 15.
+inline Bytes odd_bytes(const Bytes& tag) {
+  Bytes out;
+  for (size_t i = 1; i < tag.size(); i += 2) out.push_back(tag[i]);
+  return out;
+}
