@@ -10,10 +10,11 @@
 #include <cstdint>
 
 #include "connection/port.h"
+#include "connection/port_provider.h"
 #include "connection/transport_protocol.h"
 
+class HidBackend;
 class ReaderDevice;
-struct ExternalTransport;
 
 // One open reader: its port, framing and device, owned.
 struct HandleEntry {
@@ -26,9 +27,9 @@ struct HandleEntry {
 // `first`; a count below 1 does nothing.
 void releaseEntries(HandleEntry* entries, int32_t first, int32_t count);
 
-// The transport the application's provider makes for `port_type`, or null
-// when no provider is set or it made none.
-ExternalTransport* query_port_provider(const char* port_type);
+// The provider is asked (query_port_provider, connection/port_provider.h)
+// before every attempt; its transport goes back through the hooks it was
+// created under.
 
 class DeviceManager {
  public:
@@ -41,11 +42,21 @@ class DeviceManager {
 
   // Name used by later opens of serial (0-99), Bluetooth (300-399) and
   // network (400-499) port numbers; "" removes it; null changes nothing.
+  // The names live in the process-wide settings, under the port number
+  // itself (port_name(port)).
   virtual void configPortName(int32_t port, const char* name);
   // Only the row called `name` (null or empty: openByPort). Entry index
   // (= port) or -1.
   virtual int32_t openByName(int32_t port, int32_t baud, const char* name);
-  // The first row of the port's type that answers. Entry index (= port) or -1.
+  // The first row of the port's type that answers. Entry index (= port) or
+  // -1.
+  //
+  // An entry that is already occupied is released first (port, protocol,
+  // device) and the search then runs as usual, as a close followed by an
+  // open would: the reader holds its device exclusively, so this is how it
+  // is found again on its own port number. When that search fails the entry
+  // stays empty. Otherwise only a successful open writes the entry, and
+  // nothing built by a failed one survives.
   virtual int32_t openByPort(int32_t port, int32_t baud);
   // Releases the entry; an index outside 0-499 does nothing.
   virtual void close(int32_t index);
@@ -56,9 +67,15 @@ class DeviceManager {
   // tests that put a fixture device behind a handle.
   void installForTest(int32_t index, Port* port, TransportProtocol* protocol,
                       ReaderDevice* device);
+  // The HID stack behind the USB ports of later opens (null: hidapi); for
+  // tests that put fake readers there. It must outlive those ports.
+  void setHidBackendForTest(HidBackend* backend) { hid_backend_ = backend; }
 
  private:
+  int32_t open(int32_t port, int32_t baud, const char* only_name);
+
   HandleEntry entry_[kEntryCount];
+  HidBackend* hid_backend_ = nullptr;
 };
 
 // The process-wide manager. Defined next to the core's api_lock, so that

@@ -1,0 +1,90 @@
+// Shared pieces of the device-manager tests: descriptor counting, a
+// stopwatch for the hang guards, port names that are cleared afterwards and
+// an r42 reader simulated on a pseudo-terminal.
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/device_manager.h"
+#include "connection/reader_device.h"
+#include "platform/settings.h"
+#include "sim/r42_reader_model.h"
+#include "sim/r42_serial_sim.h"
+
+// Descriptors this process holds now.
+inline int open_fd_count() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count - 3;  // ".", ".." and the directory's own descriptor
+}
+
+class Stopwatch {
+ public:
+  int64_t ms() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now() - start_)
+        .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// Port names are process-wide: every test names the serial ports it opens
+// and leaves no name behind.
+class PortNames {
+ public:
+  PortNames() = default;
+  PortNames(const PortNames&) = delete;
+  PortNames& operator=(const PortNames&) = delete;
+  ~PortNames() {
+    for (int port : ports_) set_port_name(port, "");
+  }
+  void set(DeviceManager& manager, int port, const std::string& name) {
+    manager.configPortName(port, name.c_str());
+    ports_.push_back(port);
+  }
+
+ private:
+  std::vector<int> ports_;
+};
+
+// An r42 reader on a pseudo-terminal, answering from a reader model.
+struct R42OnPty {
+  explicit R42OnPty(const std::string& version = "R42 SIM 1.0")
+      : sim(R42SerialSim::withPty(R42SerialSim::Framing::kStxEtx)) {
+    model.with([&](R42ReaderModel::State& state) { state.version = version; });
+    if (sim) {
+      sim->setHandler(model.handler());
+      sim->start();
+    }
+  }
+  ~R42OnPty() {
+    if (sim) sim->stop();
+  }
+  std::string path() const { return sim ? sim->slavePath() : std::string("/nonexistent"); }
+
+  R42ReaderModel model;
+  std::unique_ptr<R42SerialSim> sim;
+};
+
+inline std::string device_name(ReaderDevice* device) {
+  char name[64] = {};
+  if (device == nullptr || device->getname(80, name) != 0) return "";
+  return name;
+}
+
+inline std::string device_version(ReaderDevice* device) {
+  char version[256] = {};
+  if (device == nullptr || device->getver(80, version) != 0) return "";
+  return version;
+}
