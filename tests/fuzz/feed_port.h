@@ -9,10 +9,10 @@
 
 #include "connection/port.h"
 
-class MemoryPort : public Port {
+class FeedPort : public Port {
  public:
-  MemoryPort() = default;
-  explicit MemoryPort(std::vector<uint8_t> bytes) : input(std::move(bytes)) {}
+  FeedPort() = default;
+  explicit FeedPort(std::vector<uint8_t> bytes) : input(std::move(bytes)) {}
 
   // Replays the same input again (benchmarks).
   void rewind() { position = 0; }

@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <memory>
 
-#include "fuzz/memory_port.h"
+#include "fuzz/feed_port.h"
 
 template <typename Protocol>
 int fuzz_unframe(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const int32_t capacity = int32_t((uint32_t(data[0]) << 8 | data[1]) % 4097);
-  MemoryPort port;
+  FeedPort port;
   port.record_reads = false;
   port.feed(data + 2, size - 2);
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[size_t(capacity)]);
