@@ -1,0 +1,92 @@
+// Shared by the core API tests: a private trace directory, the day's trace
+// lines without their time stamps, and a recording device behind a handle.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "connection/device_manager.h"
+#include "core_api/generated/core_member_calls.h"
+#include "kx_core.h"
+#include "platform/settings.h"
+
+// A fresh library directory for one test, with the trace level restored and
+// the directory reset afterwards.
+class TraceDir {
+ public:
+  TraceDir() {
+    char pattern[] = "/tmp/kxcore_XXXXXX";
+    const char* made = mkdtemp(pattern);
+    root_ = std::string(made ? made : "/tmp") + "/";
+    CoreConfigure(KX_CFG_DIRECTORY, root_.data());
+  }
+  ~TraceDir() {
+    set_trace_level(0);
+    char empty[] = "";
+    CoreConfigure(KX_CFG_DIRECTORY, empty);
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  TraceDir(const TraceDir&) = delete;
+  TraceDir& operator=(const TraceDir&) = delete;
+
+  const std::string& root() const { return root_; }
+  std::string logDir() const { return root_ + "kxrf32log"; }
+  std::string dayFile(const char* word) const {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char date[16];
+    std::strftime(date, sizeof date, "%Y%m%d", &local);
+    return logDir() + "/" + word + date + ".log";
+  }
+  bool exists(const char* word = "func") const { return std::filesystem::exists(dayFile(word)); }
+
+  // The lines of the day's file with the time stamp checked and removed.
+  std::vector<std::string> lines(const char* word = "func") const {
+    static const std::regex stamp(
+        R"(^\[time:\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\](.*)$)");
+    std::vector<std::string> out;
+    std::ifstream in(dayFile(word));
+    std::string line;
+    while (std::getline(in, line)) {
+      std::smatch m;
+      if (!std::regex_match(line, m, stamp)) {
+        ADD_FAILURE() << "line without time stamp: " << line;
+        continue;
+      }
+      out.push_back(m[1]);
+    }
+    return out;
+  }
+
+ private:
+  std::string root_;
+};
+
+// Puts a recording device behind handle `index` + 80 and empties the entry
+// again afterwards.
+class InstalledDevice {
+ public:
+  explicit InstalledDevice(int32_t index = 0) : index_(index), device_(new RecordingDevice) {
+    device_manager.installForTest(index_, nullptr, nullptr, device_);
+  }
+  ~InstalledDevice() { device_manager.close(index_); }
+  InstalledDevice(const InstalledDevice&) = delete;
+  InstalledDevice& operator=(const InstalledDevice&) = delete;
+
+  RecordingDevice& operator*() const { return *device_; }
+  RecordingDevice* operator->() const { return device_; }
+  int32_t handle() const { return index_ + 80; }
+
+ private:
+  int32_t index_;
+  RecordingDevice* device_;
+};
