@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "fake_hid.h"
 
@@ -99,6 +100,12 @@ int M6Reader::acks() const {
   return acks_;
 }
 
+bool M6Reader::waitForAcks(int count, int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return acks_ >= count; });
+}
+
 int M6Reader::badFrames() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return bad_frames_;
@@ -175,6 +182,7 @@ void M6Reader::runDle() {
         std::lock_guard<std::mutex> lock(mutex_);
         ++acks_;
         awaiting_ack = false;
+        changed_.notify_all();
       }
       continue;
     }

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -64,6 +65,9 @@ class M6Reader {
   // kDle: the sequence byte of each command, and the acknowledgements seen.
   std::vector<uint8_t> sequences() const;
   int acks() const;
+  // Waits until `count` acknowledgements were seen; false on time-out. The
+  // host's last acknowledgement may still be in flight when its call returns.
+  bool waitForAcks(int count, int timeout_ms) const;
   // Frames that failed the reader's checks.
   int badFrames() const;
 
@@ -89,6 +93,7 @@ class M6Reader {
   int stop_fd_;
   Framing framing_;
   mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
   uint8_t version_[2] = {0x01, 0x02};
   std::string serial_;
   std::deque<Scripted> script_;

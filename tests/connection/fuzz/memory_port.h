@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,8 +26,8 @@ class MemoryPort : public Port {
     return true;
   }
   bool write(const uint8_t* buffer, int32_t length, int32_t) override {
-    ++writes;
-    if (length < 0 || fail_writes) return false;
+    int index = writes++;
+    if (length < 0 || (fail_from_write >= 0 && index >= fail_from_write)) return false;
     written.insert(written.end(), buffer, buffer + length);
     return true;
   }
@@ -42,5 +43,19 @@ class MemoryPort : public Port {
   std::vector<uint8_t> written;
   int reads = 0;
   int writes = 0;
-  bool fail_writes = false;
+  int fail_from_write = -1;  // writes from this index on fail
 };
+
+// A frame as a reader sends it over HID: 32-byte reports, each led by 0x82
+// when more follow and 0x02 for the last, the last padded with zeros.
+inline std::vector<uint8_t> as_reports(const std::vector<uint8_t>& frame) {
+  std::vector<uint8_t> out;
+  for (size_t at = 0; at < frame.size(); at += 31) {
+    size_t piece = std::min<size_t>(31, frame.size() - at);
+    std::vector<uint8_t> r(32, 0);
+    r[0] = at + piece < frame.size() ? 0x82 : 0x02;
+    std::copy(frame.begin() + long(at), frame.begin() + long(at + piece), r.begin() + 1);
+    out.insert(out.end(), r.begin(), r.end());
+  }
+  return out;
+}

@@ -1,0 +1,411 @@
+#include "connection/usb_port.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "connection/hid_stx_protocol.h"
+#include "connection/stx_etx_protocol.h"
+#include "sim/fake_hid.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Request = FakeHidEndpoint::Request;
+using Kind = FakeHidEndpoint::Kind;
+
+ParamMap usb_params(const std::string& vid, const std::string& pid, const std::string& read,
+                    const std::string& write, const std::string& read_len,
+                    const std::string& write_len) {
+  return {{"vid", vid},
+          {"pid", pid},
+          {"read_endpoint_name", read},
+          {"write_endpoint_name", write},
+          {"read_block_len", read_len},
+          {"write_block_len", write_len}};
+}
+
+ParamMap m6_params() { return usb_params("0471", "A112", "control", "control", "32", "32"); }
+
+// A scripted device end: `serve` answers each host message on its own thread.
+class Peer {
+ public:
+  using Serve = std::function<void(FakeHidEndpoint&, const Request&)>;
+  Peer(int fd, Serve serve) : endpoint_(fd), stop_(eventfd(0, EFD_CLOEXEC)) {
+    thread_ = std::thread([this, serve] {
+      for (;;) {
+        Request r = endpoint_.next(-1, stop_);
+        if (r.kind == Kind::kClosed) return;
+        if (r.kind == Kind::kTimeout) continue;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          log_.push_back(r);
+        }
+        serve(endpoint_, r);
+      }
+    });
+  }
+  ~Peer() {
+    uint64_t one = 1;
+    if (write(stop_, &one, sizeof one) < 0) {
+    }
+    thread_.join();
+    close(stop_);
+    close(endpoint_.fd());
+  }
+  std::vector<Request> log() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+  }
+  int count(Kind kind) {
+    int n = 0;
+    for (const Request& r : log()) n += r.kind == kind;
+    return n;
+  }
+
+ private:
+  FakeHidEndpoint endpoint_;
+  int stop_;
+  std::mutex mutex_;
+  std::vector<Request> log_;
+  std::thread thread_;
+};
+
+// Answers set-feature with success and get-feature from `replies` in turn
+// (a failed request once they run out).
+Peer::Serve feature_device(std::vector<Bytes> replies) {
+  auto queue = std::make_shared<std::vector<Bytes>>(std::move(replies));
+  return [queue](FakeHidEndpoint& ep, const Request& r) {
+    if (r.kind == Kind::kSetFeature) ep.answerSet(true);
+    if (r.kind != Kind::kGetFeature) return;
+    if (queue->empty()) {
+      ep.failFeature();
+      return;
+    }
+    ep.replyFeature(queue->front().data(), queue->front().size());
+    queue->erase(queue->begin());
+  };
+}
+
+Bytes report_of(size_t block, std::initializer_list<uint8_t> data) {
+  Bytes r(block + 1, 0);
+  std::copy(data.begin(), data.end(), r.begin() + 1);
+  return r;
+}
+
+long long elapsed_ms(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+int count_entries(const char* dir) {
+  int n = 0;
+  DIR* d = opendir(dir);
+  if (!d) return -1;
+  while (readdir(d)) ++n;
+  closedir(d);
+  return n;
+}
+
+TEST(UsbPort, OpensTheFirstFreeMatchingDeviceInEnumerationOrder) {
+  FakeHidBackend backend;
+  std::vector<int> ends;
+  ends.push_back(backend.addDevice("/dev/hidraw0", 0x0471, 0x7002));
+  ends.push_back(backend.addDevice("/dev/hidraw1", 0x0471, 0xA112));
+  ends.push_back(backend.addDevice("/dev/hidraw2", 0x0471, 0xA112));
+  ends.push_back(backend.addDevice("/dev/hidraw3", 0x0471, 0xA112));
+  backend.setOpenable("/dev/hidraw1", false);  // held by another program
+  {
+    bool a = false, b = false, c = true;
+    UsbPort first(m6_params(), &a, backend);
+    UsbPort second(m6_params(), &b, backend);
+    UsbPort third(m6_params(), &c, backend);
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    EXPECT_FALSE(c);
+    EXPECT_EQ(first.path(), "/dev/hidraw2");
+    EXPECT_EQ(second.path(), "/dev/hidraw3");
+    EXPECT_TRUE(hid_path_held("/dev/hidraw2"));
+    EXPECT_EQ(backend.openHandles(), 2);
+
+    // Letting one go makes it reachable again.
+    first.close();
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_FALSE(hid_path_held("/dev/hidraw2"));
+    EXPECT_TRUE(third.reopen());
+    EXPECT_EQ(third.path(), "/dev/hidraw2");
+
+    // Identifiers are compared as upper-case text.
+    bool lower = true;
+    UsbPort l(usb_params("0471", "a112", "control", "control", "32", "32"), &lower, backend);
+    EXPECT_FALSE(lower);
+  }
+  EXPECT_FALSE(hid_path_held("/dev/hidraw2"));
+  EXPECT_FALSE(hid_path_held("/dev/hidraw3"));
+  EXPECT_EQ(backend.openHandles(), 0);
+  for (int fd : ends) close(fd);
+}
+
+TEST(UsbPort, BlockLengthsOutOfRangeNeverOpen) {
+  FakeHidBackend backend;
+  int end = backend.addDevice("/dev/hidraw0", 0x0471, 0xA112);
+  for (const char* len : {"0", "", "abc", "4097", "99999999999999999999", "-32"}) {
+    bool opened = true;
+    UsbPort r(usb_params("0471", "A112", "control", "control", len, "32"), &opened, backend);
+    EXPECT_FALSE(opened) << len;
+    UsbPort w(usb_params("0471", "A112", "control", "control", "32", len), &opened, backend);
+    EXPECT_FALSE(opened) << len;
+  }
+  EXPECT_EQ(backend.opens(), 0);
+  for (const char* len : {"1", "4096"}) {
+    bool opened = false;
+    UsbPort p(usb_params("0471", "A112", "control", "control", len, len), &opened, backend);
+    EXPECT_TRUE(opened) << len;
+  }
+  close(end);
+}
+
+TEST(UsbPort, WritesArePaddedReportsOfTheBlockLength) {
+  FakeHidBackend backend;
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), feature_device({}));
+  bool opened = false;
+  UsbPort port(m6_params(), &opened, backend);
+  ASSERT_TRUE(opened);
+  Bytes data(65);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i + 1);
+  ASSERT_TRUE(port.write(data.data(), 9, 500));
+  EXPECT_EQ(peer.count(Kind::kSetFeature), 1);
+  ASSERT_TRUE(port.write(data.data(), 64, 500));
+  EXPECT_EQ(peer.count(Kind::kSetFeature), 3);
+  ASSERT_TRUE(port.write(data.data(), 65, 500));
+  EXPECT_EQ(peer.count(Kind::kSetFeature), 6);
+
+  std::vector<Request> log = peer.log();
+  Bytes first = report_of(32, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+  EXPECT_EQ(log[0].report, first);
+  EXPECT_EQ(log.back().report, report_of(32, {65}));
+  for (const Request& r : log) EXPECT_EQ(r.report.size(), 33u);
+
+  EXPECT_TRUE(port.write(data.data(), 0, 500));
+  EXPECT_FALSE(port.write(data.data(), -1, 500));
+  EXPECT_FALSE(port.write(nullptr, 4, 500));
+  EXPECT_EQ(peer.count(Kind::kSetFeature), 6);
+}
+
+TEST(UsbPort, GetVersionFrameIsOneFeatureReport) {
+  FakeHidBackend backend;
+  Bytes reply = report_of(32, {0x02, 0x02, 0x00, 0x02, 0x01, 0x02, 0x03});
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), feature_device({reply}));
+  bool opened = false;
+  UsbPort port(m6_params(), &opened, backend);
+  ASSERT_TRUE(opened);
+  HidStxProtocol stx(&port);
+  uint8_t buf[2048] = {0x80};
+  ASSERT_EQ(stx.transceive(buf, 1, 2048, 1000), 3);
+  EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0x00, 0x01, 0x02}));
+  std::vector<Request> log = peer.log();
+  ASSERT_EQ(log[0].kind, Kind::kSetFeature);
+  EXPECT_EQ(log[0].report, report_of(32, {0x02, 0x02, 0x80, 0x00, 0x82}));
+}
+
+TEST(UsbPort, BlockPaddingStaysUntilPurged) {
+  FakeHidBackend backend;
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0x7002),
+            feature_device({report_of(64, {1, 2, 3, 4, 5, 6})}));
+  bool opened = false;
+  UsbPort port(usb_params("0471", "7002", "control", "control", "64", "64"), &opened, backend);
+  ASSERT_TRUE(opened);
+  uint8_t buf[8];
+  ASSERT_TRUE(port.read(buf, 5, 500));
+  EXPECT_EQ(Bytes(buf, buf + 5), (Bytes{1, 2, 3, 4, 5}));
+  EXPECT_EQ(port.available(), 59);
+  port.purge();
+  EXPECT_EQ(port.available(), 0);
+  EXPECT_EQ(peer.count(Kind::kGetFeature), 1);
+  EXPECT_TRUE(port.read(buf, 0, 500));
+  EXPECT_FALSE(port.read(buf, -1, 500));
+}
+
+TEST(UsbPort, ShortReportsAreZeroFilledAndNeverJoined) {
+  FakeHidBackend backend;
+  {
+    // A feature report of 9 data bytes where 32 were asked for.
+    Bytes short_report = {0x00, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+    Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112),
+              feature_device({short_report, report_of(32, {0x77})}));
+    bool opened = false;
+    UsbPort port(m6_params(), &opened, backend);
+    ASSERT_TRUE(opened);
+    uint8_t buf[64];
+    ASSERT_TRUE(port.read(buf, 33, 500));
+    Bytes expect = {9, 8, 7, 6, 5, 4, 3, 2, 1};
+    expect.resize(32, 0);
+    expect.push_back(0x77);
+    EXPECT_EQ(Bytes(buf, buf + 33), expect);
+  }
+  {
+    // Two short input reports: each is a block of its own.
+    auto serve = [](FakeHidEndpoint& ep, const Request& r) {
+      if (r.kind != Kind::kSetFeature) return;
+      ep.answerSet(true);
+      uint8_t a[5] = {1, 2, 3, 4, 5}, b[5] = {6, 7, 8, 9, 10};
+      ep.sendInput(a, 5);
+      ep.sendInput(b, 5);
+    };
+    Peer peer(backend.addDevice("/dev/hidraw1", 0x0471, 0x7002), serve);
+    bool opened = false;
+    UsbPort port(usb_params("0471", "7002", "interrupt", "control", "64", "64"), &opened,
+                 backend);
+    ASSERT_TRUE(opened);
+    uint8_t cmd = 0x42;
+    ASSERT_TRUE(port.write(&cmd, 1, 500));
+    uint8_t buf[70];
+    ASSERT_TRUE(port.read(buf, 10, 500));
+    EXPECT_EQ(Bytes(buf, buf + 10), (Bytes{1, 2, 3, 4, 5, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(port.available(), 54);
+    ASSERT_TRUE(port.read(buf, 54 + 6, 500));
+    EXPECT_EQ(Bytes(buf + 54, buf + 60), (Bytes{6, 7, 8, 9, 10, 0}));
+  }
+}
+
+TEST(UsbPort, BusyDeviceIsRetriedWithPausesWithinTheBudget) {
+  FakeHidBackend backend;
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), feature_device({}));
+  bool opened = false;
+  UsbPort port(m6_params(), &opened, backend);
+  ASSERT_TRUE(opened);
+  timespec cpu0{}, cpu1{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+  auto start = std::chrono::steady_clock::now();
+  uint8_t buf[4];
+  EXPECT_FALSE(port.read(buf, 4, 200));
+  long long ms = elapsed_ms(start);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  double cpu_ms = (cpu1.tv_sec - cpu0.tv_sec) * 1e3 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
+  EXPECT_GE(ms, 195);
+  EXPECT_LT(ms, 600);
+  // A pause after each refusal: about one request per millisecond at most.
+  EXPECT_LE(peer.count(Kind::kGetFeature), 210);
+  EXPECT_LT(cpu_ms, 120.0);
+  // A zero budget makes no request at all.
+  int before = peer.count(Kind::kGetFeature);
+  EXPECT_FALSE(port.read(buf, 4, 0));
+  EXPECT_EQ(peer.count(Kind::kGetFeature), before);
+}
+
+TEST(UsbPort, BlockThatCompletesTheTransferCountsEvenWhenLate) {
+  FakeHidBackend backend;
+  std::atomic<int> sets{0};
+  auto slow = [&](FakeHidEndpoint& ep, const Request& r) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    if (r.kind == Kind::kSetFeature) {
+      ++sets;
+      ep.answerSet(true);
+    }
+    if (r.kind == Kind::kGetFeature) {
+      Bytes rep = report_of(32, {0xAB, 0xCD});
+      ep.replyFeature(rep.data(), rep.size());
+    }
+  };
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), slow);
+  bool opened = false;
+  UsbPort port(m6_params(), &opened, backend);
+  ASSERT_TRUE(opened);
+  uint8_t buf[64] = {0x11};
+  EXPECT_TRUE(port.read(buf, 2, 50));
+  EXPECT_EQ(Bytes(buf, buf + 2), (Bytes{0xAB, 0xCD}));
+  EXPECT_TRUE(port.write(buf, 32, 50));
+  EXPECT_EQ(sets.load(), 1);
+  // Two blocks: the budget ran out after the first, so the second never goes.
+  EXPECT_FALSE(port.write(buf, 33, 50));
+  EXPECT_EQ(sets.load(), 2);
+  // Two blocks to read: the same.
+  port.purge();
+  EXPECT_FALSE(port.read(buf, 40, 50));
+  EXPECT_EQ(port.available(), 32);
+}
+
+TEST(UsbPort, UnpluggedDeviceFailsPromptly) {
+  FakeHidBackend backend;
+  int end = backend.addDevice("/dev/hidraw0", 0x0471, 0x7002);
+  bool opened = false;
+  UsbPort port(usb_params("0471", "7002", "interrupt", "control", "64", "64"), &opened, backend);
+  ASSERT_TRUE(opened);
+  close(end);
+  auto start = std::chrono::steady_clock::now();
+  uint8_t buf[8] = {1};
+  EXPECT_FALSE(port.read(buf, 8, 3000));
+  EXPECT_FALSE(port.write(buf, 8, 300));
+  EXPECT_LT(elapsed_ms(start), 1500);
+  EXPECT_TRUE(port.isOpen());  // until closed
+}
+
+TEST(UsbPort, StxEtxOverInterruptInAndOutputReports) {
+  FakeHidBackend backend;
+  // An r42-style reader: commands arrive as output reports, replies leave
+  // as 64-byte input reports.
+  auto serve = [](FakeHidEndpoint& ep, const Request& r) {
+    if (r.kind != Kind::kOutput) return;
+    Bytes reply = {0x02, 0x00, 0x00, 0x00, 0x02, 0x90, 0x00, 0x90, 0x03};
+    reply.resize(64, 0);
+    ep.sendInput(reply.data(), reply.size());
+  };
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x257B, 0x3010), serve);
+  bool opened = false;
+  UsbPort port(usb_params("257B", "3010", "interrupt", "interrupt", "64", "64"), &opened,
+               backend);
+  ASSERT_TRUE(opened);
+  StxEtxProtocol proto(&port);
+  uint8_t buf[2048] = {0x01, 0x02};
+  ASSERT_EQ(proto.transceive(buf, 2, 2048, 1000), 2);
+  EXPECT_EQ(Bytes(buf, buf + 2), (Bytes{0x90, 0x00}));
+  Bytes sent = report_of(64, {0x02, 0x00, 0x00, 0x00, 0x02, 0x01, 0x02, 0x03, 0x03});
+  ASSERT_EQ(peer.log().size(), 1u);
+  EXPECT_EQ(peer.log()[0].report, sent);
+  EXPECT_EQ(port.available(), 64 - 9);  // the report's padding
+}
+
+TEST(UsbPort, OtherEndpointTypesOpenButNeverTransfer) {
+  FakeHidBackend backend;
+  Peer peer(backend.addDevice("/dev/hidraw0", 0x257B, 0xA001), feature_device({}));
+  bool opened = false;
+  UsbPort port(usb_params("257B", "A001", "bulk", "bulk", "64", "64"), &opened, backend);
+  EXPECT_TRUE(opened);
+  uint8_t buf[4] = {};
+  EXPECT_FALSE(port.write(buf, 4, 100));
+  EXPECT_FALSE(port.read(buf, 4, 100));
+  EXPECT_TRUE(peer.log().empty());
+  port.close();
+  EXPECT_FALSE(port.read(buf, 0, 100));  // closed: nothing at all
+}
+
+TEST(UsbPort, FailedOpensLeaveNoDescriptorOrThread) {
+  FakeHidBackend backend;
+  int end = backend.addDevice("/dev/hidraw0", 0x0471, 0xA112);
+  backend.setOpenable("/dev/hidraw0", false);
+  int fds = count_entries("/proc/self/fd");
+  int tasks = count_entries("/proc/self/task");
+  for (int i = 0; i < 200; ++i) {
+    bool opened = true;
+    UsbPort p(i % 2 ? m6_params() : usb_params("0471", "A113", "control", "control", "32", "32"),
+              &opened, backend);
+    ASSERT_FALSE(opened);
+  }
+  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
+  EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+  EXPECT_FALSE(hid_path_held("/dev/hidraw0"));
+  EXPECT_EQ(UsbPort(m6_params(), nullptr, backend).logFileName(), port_log_file_name());
+  close(end);
+}
+
+}  // namespace
