@@ -184,6 +184,7 @@ class R42Device : public ReaderDevice {
   // Texts over 2044 characters do not fit one request.
   int16_t WriteDeviceCustomSerialNumber(int32_t icdev, uint8_t number, const char* data) override;
 
+#include "family_r42/sector_card_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);

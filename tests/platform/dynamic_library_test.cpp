@@ -1,6 +1,4 @@
 #include <dlfcn.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <string>
@@ -9,8 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dynamic_library.h"
-
-extern char** environ;
+#include "test_support.h"
 
 namespace {
 
@@ -92,20 +89,6 @@ TEST(DynamicLibrary, BareNameGoesThroughTheSearchPath) {
   }
   EXPECT_FALSE(loaded);  // not on the default search path
 
-  std::vector<std::string> env_text = {"LD_LIBRARY_PATH=" + kFolder, std::string(kChildMark) + "=1"};
-  for (char** e = environ; *e; ++e) {
-    if (std::string(*e).rfind("LD_LIBRARY_PATH=", 0) != 0) env_text.emplace_back(*e);
-  }
-  std::vector<char*> env;
-  for (auto& s : env_text) env.push_back(s.data());
-  env.push_back(nullptr);
-  std::string program = "/proc/self/exe";
-  std::string filter = "--gtest_filter=DynamicLibrary.BareNameGoesThroughTheSearchPath";
-  char* argv[] = {program.data(), filter.data(), nullptr};
-  pid_t child = 0;
-  ASSERT_EQ(0, posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, env.data()));
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_EQ(0, run_test_in_child("DynamicLibrary.BareNameGoesThroughTheSearchPath",
+                                  {"LD_LIBRARY_PATH=" + kFolder, std::string(kChildMark) + "=1"}));
 }

@@ -16,7 +16,9 @@ int read_all(const std::string& path, Bytes* data = nullptr, bool* got_buffer = 
   const int n = read_file(path.c_str(), &buffer);
   if (got_buffer) *got_buffer = buffer != nullptr;
   if (n > 0 && data) data->assign(buffer, buffer + n);
-  if (n < 0) EXPECT_EQ(nullptr, buffer);
+  if (n < 0) {
+    EXPECT_EQ(nullptr, buffer);
+  }
   std::free(buffer);
   return n;
 }

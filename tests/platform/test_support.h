@@ -4,7 +4,9 @@
 
 #include <openssl/evp.h>
 #include <openssl/params.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +17,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -110,4 +114,35 @@ inline Bytes odd_bytes(const Bytes& tag) {
   Bytes out;
   for (size_t i = 1; i < tag.size(); i += 2) out.push_back(tag[i]);
   return out;
+}
+
+// Runs one test of this program in a fresh process whose environment is
+// this one with `settings` applied: "NAME=value" adds or replaces, a bare
+// "NAME" removes. For settings the loader or a static initialiser reads only
+// at start. The child's exit status, -1 when it did not exit normally.
+inline int run_test_in_child(const std::string& test, const std::vector<std::string>& settings) {
+  std::vector<std::string> env_text;
+  for (const std::string& s : settings) {
+    if (s.find('=') != std::string::npos) env_text.push_back(s);
+  }
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& s : settings) {
+      const std::string name = s.substr(0, s.find('=')) + "=";
+      replaced = replaced || entry.rfind(name, 0) == 0;
+    }
+    if (!replaced) env_text.push_back(entry);
+  }
+  std::vector<char*> env;
+  for (auto& s : env_text) env.push_back(s.data());
+  env.push_back(nullptr);
+  std::string program = "/proc/self/exe";
+  std::string filter = "--gtest_filter=" + test;
+  char* argv[] = {program.data(), filter.data(), nullptr};
+  pid_t child = 0;
+  if (posix_spawn(&child, program.c_str(), nullptr, nullptr, argv, env.data()) != 0) return -1;
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }

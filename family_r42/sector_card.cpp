@@ -1,0 +1,620 @@
+// Contactless sector cards (MIFARE Classic 1K/4K, MIFARE Light values,
+// FM11RF005) and the key store in the reader's EEPROM. The reader runs the
+// card protocol itself; the host addresses cards, blocks and keys. Composite
+// operations call their steps through the device interface with the caller's
+// handle, so an override of a step takes effect.
+#include "family_r42/sector_card.h"
+
+#include <cstring>
+
+#include "family_r42/r42_device.h"
+
+namespace {
+
+constexpr uint16_t kCardRequest = 0x0433;
+constexpr uint16_t kFollowUpRequest = 0x0401;
+constexpr uint16_t kAnticollision = 0x0434;
+constexpr uint16_t kSelect = 0x0435;
+constexpr uint16_t kHalt = 0x0437;
+constexpr uint16_t kAuthenticate = 0x0404;
+constexpr uint16_t kReadBlock = 0x0405;
+constexpr uint16_t kWriteBlock = 0x0406;
+constexpr uint16_t kInitValue = 0x0407;
+constexpr uint16_t kReadValue = 0x0408;
+constexpr uint16_t kIncrement = 0x0409;
+constexpr uint16_t kDecrement = 0x040A;
+constexpr uint16_t kTransfer = 0x040B;
+
+constexpr uint8_t kCascadeLevel1 = 0x93;
+constexpr uint8_t kCascadeLevel2 = 0x95;
+constexpr uint8_t kSakUidIncomplete = 0x04;
+
+// Answer-to-request of a MIFARE Light card: its values use the Light layout.
+constexpr uint16_t kLightTagType = 16;
+constexpr uint8_t kLightValueBlock = 4;
+constexpr uint8_t kFm11rf005SerialBlock = 1;
+
+constexpr int kLastBlock = 255;
+constexpr int kFirstLargeSector = 32;  // sectors from here on hold 16 blocks
+constexpr int kMaxCondition = 7;
+
+uint8_t request_mode_byte(uint8_t mode) { return mode == 0 ? 0x26 : 0x52; }
+
+// A 4-byte UID as the caller's u32: the first byte received is the lowest.
+uint32_t uid_value(const uint8_t* b) {
+  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+void uid_bytes(uint32_t value, uint8_t* b) {
+  for (int i = 0; i < 4; ++i) b[i] = uint8_t(value >> (8 * i));
+}
+
+bool light_copy_ok(const uint8_t* copy) {
+  return copy[2] == uint8_t(~copy[0]) && copy[3] == uint8_t(~copy[1]);
+}
+
+}  // namespace
+
+int sector_first_block(int sector) {
+  if (sector < 0 || sector >= kSectorCount) return -1;
+  if (sector < kFirstLargeSector) return 4 * sector;
+  return 128 + 16 * (sector - kFirstLargeSector);
+}
+
+int sector_trailer_block(int sector) {
+  const int first = sector_first_block(sector);
+  if (first < 0) return -1;
+  return first + (sector < kFirstLargeSector ? 3 : 15);
+}
+
+int block_sector(int block) {
+  if (block < 0 || block > kLastBlock) return -1;
+  if (block < 128) return block / 4;
+  return (block - 128) / 16 + kFirstLargeSector;
+}
+
+bool key_store_slot(uint8_t mode, int sector, KeyStoreSlot* slot) {
+  if (slot == nullptr || sector < 0 || sector >= kSectorCount) return false;
+  // Per key set: 40 sectors of key A then key B, 6 bytes each.
+  constexpr int kSetSize = kSectorCount * 2 * kKeySize;
+  int set = 0;
+  bool key_b = false;
+  switch (mode) {
+    case 0: case 1: case 2: set = mode; break;
+    case 4: case 5: case 6: set = mode - 4; key_b = true; break;
+    default: return false;
+  }
+  slot->offset = int16_t(set * kSetSize + sector * 2 * kKeySize + (key_b ? kKeySize : 0));
+  slot->key_byte = key_b ? 0x61 : 0x60;
+  return true;
+}
+
+bool build_sector_trailer(const uint8_t* key_a, const uint8_t conditions[4], uint8_t gpb,
+                          const uint8_t* key_b, uint8_t trailer[16]) {
+  uint8_t c1 = 0, c2 = 0, c3 = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (conditions[i] > kMaxCondition) return false;
+    c1 |= uint8_t(((conditions[i] >> 2) & 1) << i);
+    c2 |= uint8_t(((conditions[i] >> 1) & 1) << i);
+    c3 |= uint8_t((conditions[i] & 1) << i);
+  }
+  std::memcpy(trailer, key_a, kKeySize);
+  // Each bit is stored twice, once inverted, so the card can tell a torn
+  // write from a deliberate setting.
+  trailer[6] = uint8_t((~c2 & 0x0F) << 4 | (~c1 & 0x0F));
+  trailer[7] = uint8_t(c1 << 4 | (~c3 & 0x0F));
+  trailer[8] = uint8_t(c3 << 4 | c2);
+  trailer[9] = gpb;
+  std::memcpy(trailer + 10, key_b, kKeySize);
+  return true;
+}
+
+// --- requests, anticollision and select ---
+
+int16_t R42Device::card_request(uint16_t code, uint8_t mode, uint16_t* tag_type) {
+  R42Request request(code);
+  request.u8(request_mode_byte(mode));
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 5, &reply);
+  if (result == -2) return 1;  // no card answered
+  if (result != 0) return -1;
+  uint16_t atqa = 0;
+  if (!reply.le16(atqa)) return -1;
+  tag_type_ = atqa;
+  request_mode_ = mode;
+  if (tag_type != nullptr) *tag_type = atqa;
+  return 0;
+}
+
+int16_t R42Device::request(int32_t, uint8_t mode, uint16_t* tag_type) {
+  if (tag_type == nullptr) return -1;
+  return card_request(kCardRequest, mode, tag_type);
+}
+
+int16_t R42Device::anticoll_level(uint8_t level, uint32_t* snr) {
+  if (snr == nullptr) return -1;
+  R42Request request(kAnticollision);
+  request.u8(level);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 8, &reply);
+  if (result != 0) return result;
+  uint8_t uid[4];
+  if (!reply.skip(1) || !reply.take(uid, sizeof uid)) return -1;
+  *snr = uid_value(uid);
+  return 0;
+}
+
+int16_t R42Device::anticoll(int32_t, uint8_t, uint32_t* snr) {
+  return anticoll_level(kCascadeLevel1, snr);
+}
+
+int16_t R42Device::anticoll2(int32_t, uint8_t, uint32_t* snr) {
+  return anticoll_level(kCascadeLevel2, snr);
+}
+
+int16_t R42Device::select_level(uint8_t level, uint32_t snr, uint8_t* sak) {
+  if (sak == nullptr) return -1;
+  uint8_t uid[4];
+  uid_bytes(snr, uid);
+  R42Request request(kSelect);
+  request.u8(level).u8(0x04).bytes(uid, sizeof uid);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 4, &reply);
+  if (result != 0) return result;
+  if (!reply.u8(*sak)) return -1;
+  return 0;
+}
+
+int16_t R42Device::select(int32_t, uint32_t snr, uint8_t* size) {
+  if (size == nullptr) return -1;
+  uint8_t sak = 0;
+  const int16_t result = select_level(kCascadeLevel1, snr, &sak);
+  if (result != 0) return result;
+  *size = sak;
+  sak_ = sak;
+  if (sak & kSakUidIncomplete) return 0;
+  // A complete UID: the reader wants the card's answer-to-request again.
+  return card_request(kFollowUpRequest, request_mode_, nullptr);
+}
+
+int16_t R42Device::select2(int32_t, uint32_t snr, uint8_t* size) {
+  if (size == nullptr) return -1;
+  uint8_t sak = 0;
+  const int16_t result = select_level(kCascadeLevel2, snr, &sak);
+  if (result != 0) return result;
+  *size = sak;
+  return 0;
+}
+
+int16_t R42Device::halt(int32_t) {
+  return status_command(kHalt);
+}
+
+int16_t R42Device::card(int32_t icdev, uint8_t mode, uint32_t* snr) {
+  if (snr == nullptr) return -1;
+  uint16_t tag_type = 0;
+  int16_t result = request(icdev, mode, &tag_type);
+  if (result != 0) return result;
+  *snr = 0;
+  result = anticoll(icdev, 0, snr);
+  if (result != 0) return result;
+  uint8_t size = 0;
+  return select(icdev, *snr, &size);
+}
+
+int16_t R42Device::card_hex(int32_t icdev, uint8_t mode, char* snrstr) {
+  if (snrstr == nullptr) return -1;
+  uint32_t snr = 0;
+  const int16_t result = card(icdev, mode, &snr);
+  if (result != 0) return result;
+  const uint8_t bytes[4] = {uint8_t(snr >> 24), uint8_t(snr >> 16), uint8_t(snr >> 8),
+                            uint8_t(snr)};
+  hex_twin_output(bytes, sizeof bytes, snrstr);
+  return 0;
+}
+
+int16_t R42Device::card_double_uid(int32_t icdev, uint8_t mode, uint8_t* uid, int* length) {
+  uint16_t tag_type = 0;
+  int16_t result = request(icdev, mode, &tag_type);
+  if (result != 0) return result;
+  uint32_t serial = 0;
+  result = anticoll(icdev, 0, &serial);
+  if (result != 0) return result;
+  uint8_t sak = 0;
+  result = select(icdev, serial, &sak);
+  if (result != 0) return result;
+  uint8_t level[4];
+  uid_bytes(serial, level);
+  if (!(sak & kSakUidIncomplete)) {
+    std::memcpy(uid, level, 4);
+    *length = 4;
+    return 0;
+  }
+  // Byte 0 of level 1 is the cascade tag; the UID goes on at level 2.
+  std::memcpy(uid, level + 1, 3);
+  result = anticoll2(icdev, 0, &serial);
+  if (result != 0) return result;
+  result = select2(icdev, serial, &sak);
+  if (result != 0) return result;
+  uid_bytes(serial, uid + 3);
+  *length = 7;
+  return 0;
+}
+
+int16_t R42Device::card_double(int32_t icdev, uint8_t mode, unsigned char* snr) {
+  if (snr == nullptr) return -1;
+  int length = 0;
+  return card_double_uid(icdev, mode, snr, &length);
+}
+
+int16_t R42Device::card_double_hex(int32_t icdev, uint8_t mode, char* snr) {
+  if (snr == nullptr) return -1;
+  uint8_t uid[7];
+  int length = 0;
+  const int16_t result = card_double_uid(icdev, mode, uid, &length);
+  if (result != 0) return result;
+  hex_twin_output(uid, size_t(length), snr);
+  return 0;
+}
+
+// --- key store and authentication ---
+
+int16_t R42Device::load_key(int32_t icdev, uint8_t mode, uint8_t sec_nr,
+                            const unsigned char* key) {
+  KeyStoreSlot slot;
+  if (key == nullptr || !key_store_slot(mode, sec_nr, &slot)) return -1;
+  return WriteEepromRaw(icdev, slot.offset, kKeySize, key);
+}
+
+int16_t R42Device::load_key_hex(int32_t icdev, uint8_t mode, uint8_t sec_nr, const char* key) {
+  uint8_t bytes[kKeySize];
+  if (hex_twin_input(key, kKeySize, bytes) != 0) return -1;
+  return load_key(icdev, mode, sec_nr, bytes);
+}
+
+int16_t R42Device::authenticate_block(uint8_t key_byte, uint8_t block, const uint8_t* key) {
+  R42Request request(kAuthenticate);
+  request.u8(key_byte).u8(block).bytes(key, kKeySize);
+  return exchange(request, kR42DefaultTimeoutMs, 2);
+}
+
+int16_t R42Device::authentication(int32_t icdev, uint8_t mode, uint8_t sec_nr) {
+  KeyStoreSlot slot;
+  if (!key_store_slot(mode, sec_nr, &slot)) return -1;
+  uint8_t key[kKeySize];
+  const int16_t result = ReadEepromRaw(icdev, slot.offset, kKeySize, key);
+  if (result != 0) return result;
+  return authentication_pass(icdev, mode, sec_nr, key);
+}
+
+int16_t R42Device::authentication_2(int32_t icdev, uint8_t mode, uint8_t key_nr, uint8_t adr) {
+  KeyStoreSlot slot;
+  if (!key_store_slot(mode, key_nr, &slot)) return -1;
+  // Wrapping past block 255 would authenticate a block of another sector.
+  const int block = sector_first_block(key_nr) + adr;
+  if (block > kLastBlock) return -1;
+  uint8_t key[kKeySize];
+  const int16_t result = ReadEepromRaw(icdev, slot.offset, kKeySize, key);
+  if (result != 0) return result;
+  return authenticate_block(slot.key_byte, uint8_t(block), key);
+}
+
+int16_t R42Device::authentication_pass(int32_t icdev, uint8_t mode, uint8_t addr,
+                                       const unsigned char* passbuff) {
+  const int trailer = sector_trailer_block(addr);
+  if (passbuff == nullptr || trailer < 0) return -1;
+  return authentication_passaddr(icdev, mode, uint8_t(trailer), passbuff);
+}
+
+int16_t R42Device::authentication_pass_hex(int32_t icdev, uint8_t mode, uint8_t addr,
+                                           const char* passbuff) {
+  uint8_t key[kKeySize];
+  if (hex_twin_input(passbuff, kKeySize, key) != 0) return -1;
+  return authentication_pass(icdev, mode, addr, key);
+}
+
+int16_t R42Device::authentication_passaddr(int32_t, uint8_t mode, uint8_t addr,
+                                           const unsigned char* passbuff) {
+  KeyStoreSlot slot;
+  if (passbuff == nullptr || !key_store_slot(mode, 0, &slot)) return -1;
+  return authenticate_block(slot.key_byte, addr, passbuff);
+}
+
+int16_t R42Device::authentication_passaddr_hex(int32_t icdev, uint8_t mode, uint8_t addr,
+                                               const char* passbuff) {
+  uint8_t key[kKeySize];
+  if (hex_twin_input(passbuff, kKeySize, key) != 0) return -1;
+  return authentication_passaddr(icdev, mode, addr, key);
+}
+
+// --- blocks ---
+
+int16_t R42Device::read(int32_t, uint8_t adr, unsigned char* data) {
+  if (data == nullptr) return -1;
+  R42Request request(kReadBlock);
+  request.u8(adr);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 3 + kBlockSize, &reply);
+  if (result != 0) return result;
+  return reply.take(data, kBlockSize) ? 0 : -1;
+}
+
+int16_t R42Device::read_hex(int32_t icdev, uint8_t adr, char* data) {
+  if (data == nullptr) return -1;
+  uint8_t block[kBlockSize];
+  const int16_t result = read(icdev, adr, block);
+  if (result != 0) return result;
+  hex_twin_output(block, sizeof block, data);
+  return 0;
+}
+
+int16_t R42Device::write(int32_t, uint8_t adr, const unsigned char* data) {
+  if (data == nullptr) return -1;
+  R42Request request(kWriteBlock);
+  request.u8(adr).bytes(data, kBlockSize);
+  return exchange(request, kR42DefaultTimeoutMs, 2);
+}
+
+int16_t R42Device::write_hex(int32_t icdev, uint8_t adr, const char* data) {
+  uint8_t block[kBlockSize];
+  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
+  return write(icdev, adr, block);
+}
+
+int16_t R42Device::changeb3(int32_t icdev, uint8_t sec_nr, const unsigned char* key_a,
+                            uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t bk,
+                            const unsigned char* key_b) {
+  const int trailer_block = sector_trailer_block(sec_nr);
+  if (key_a == nullptr || key_b == nullptr || trailer_block < 0) return -1;
+  const uint8_t conditions[4] = {b0, b1, b2, b3};
+  uint8_t trailer[kBlockSize];
+  if (!build_sector_trailer(key_a, conditions, bk, key_b, trailer)) return -1;
+  return write(icdev, uint8_t(trailer_block), trailer);
+}
+
+int16_t R42Device::changeb3_hex(int32_t icdev, uint8_t sec_nr, const char* key_a, uint8_t b0,
+                                uint8_t b1, uint8_t b2, uint8_t b3, uint8_t bk,
+                                const char* key_b) {
+  uint8_t a[kKeySize], b[kKeySize];
+  if (hex_twin_input(key_a, kKeySize, a) != 0 || hex_twin_input(key_b, kKeySize, b) != 0)
+    return -1;
+  return changeb3(icdev, sec_nr, a, b0, b1, b2, b3, bk, b);
+}
+
+// --- value blocks ---
+
+int16_t R42Device::value_command(uint16_t code, uint8_t block, uint32_t value) {
+  R42Request request(code);
+  request.u8(block).be32(value);
+  return exchange(request, kR42DefaultTimeoutMs, 2);
+}
+
+int16_t R42Device::restore(int32_t, uint8_t adr) {
+  restore_block_ = adr;
+  return 0;
+}
+
+int16_t R42Device::transfer(int32_t, uint8_t adr) {
+  return status_command(kTransfer, {restore_block_, adr});
+}
+
+int16_t R42Device::increment(int32_t, uint8_t adr, uint32_t value) {
+  return value_command(kIncrement, adr, value);
+}
+
+int16_t R42Device::decrement(int32_t icdev, uint8_t adr, uint32_t value) {
+  if (tag_type_ != kLightTagType) return value_command(kDecrement, adr, value);
+  if (value > 0xFFFF) return -1;
+  return decrement_ml(icdev, uint16_t(value));
+}
+
+int16_t R42Device::initval(int32_t icdev, uint8_t adr, uint32_t value) {
+  if (tag_type_ != kLightTagType) return value_command(kInitValue, adr, value);
+  if (value > 0xFFFF) return -1;
+  return initval_ml(icdev, uint16_t(value));
+}
+
+int16_t R42Device::readval(int32_t icdev, uint8_t adr, uint32_t* value) {
+  if (value == nullptr) return -1;
+  if (tag_type_ == kLightTagType) {
+    uint16_t light = 0;
+    const int16_t result = readval_ml(icdev, &light);
+    if (result != 0) return result;
+    *value = light;
+    return 0;
+  }
+  R42Request request(kReadValue);
+  request.u8(adr);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 7, &reply);
+  if (result != 0) return result;
+  return reply.be32(*value) ? 0 : -1;
+}
+
+int16_t R42Device::initval_ml(int32_t icdev, uint16_t value) {
+  uint8_t block[kBlockSize];
+  std::memset(block, 0xFF, sizeof block);
+  block[0] = uint8_t(value);
+  block[1] = uint8_t(value >> 8);
+  block[2] = uint8_t(~block[0]);
+  block[3] = uint8_t(~block[1]);
+  return write(icdev, kLightValueBlock, block);
+}
+
+int16_t R42Device::readval_ml(int32_t icdev, uint16_t* value) {
+  if (value == nullptr) return -1;
+  uint8_t block[kBlockSize];
+  const int16_t result = read(icdev, kLightValueBlock, block);
+  if (result != 0) return result;
+  const uint8_t* copy = light_copy_ok(block) ? block : light_copy_ok(block + 4) ? block + 4
+                                                                                : nullptr;
+  if (copy == nullptr) return -1;
+  *value = uint16_t(copy[0] | copy[1] << 8);
+  return 0;
+}
+
+int16_t R42Device::decrement_ml(int32_t icdev, uint16_t value) {
+  uint8_t block[kBlockSize];
+  const int16_t result = read(icdev, kLightValueBlock, block);
+  if (result != 0) return result;
+  // The reader takes 4 for the first copy and 5 for the second.
+  uint8_t copy = 0;
+  if (light_copy_ok(block)) copy = 4;
+  else if (light_copy_ok(block + 4)) copy = 5;
+  else return -1;
+  return value_command(kDecrement, copy, value);
+}
+
+// --- one-call forms ---
+
+int16_t R42Device::HL_write(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
+                            const unsigned char* data) {
+  if (snr == nullptr || data == nullptr) return -1;
+  const int16_t result = card(icdev, mode, snr);
+  if (result != 0) return result;
+  return write(icdev, adr, data);
+}
+
+int16_t R42Device::HL_writehex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
+                               const char* data) {
+  uint8_t block[kBlockSize];
+  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
+  return HL_write(icdev, mode, adr, snr, block);
+}
+
+int16_t R42Device::HL_write_hex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
+                                const char* data) {
+  return HL_writehex(icdev, mode, adr, snr, data);
+}
+
+int16_t R42Device::HL_read(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t, unsigned char* data,
+                           uint32_t* nsnr) {
+  if (data == nullptr || nsnr == nullptr) return -1;
+  uint32_t serial = 0;
+  int16_t result = card(icdev, mode, &serial);
+  if (result != 0) return result;
+  result = read(icdev, adr, data);
+  if (result != 0) return result;
+  *nsnr = serial;
+  return 0;
+}
+
+int16_t R42Device::HL_readhex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t snr, char* data,
+                              uint32_t* nsnr) {
+  if (data == nullptr) return -1;
+  uint8_t block[kBlockSize];
+  const int16_t result = HL_read(icdev, mode, adr, snr, block, nsnr);
+  if (result != 0) return result;
+  hex_twin_output(block, sizeof block, data);
+  return 0;
+}
+
+int16_t R42Device::HL_read_hex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t snr,
+                               char* data, uint32_t* nsnr) {
+  return HL_readhex(icdev, mode, adr, snr, data, nsnr);
+}
+
+int16_t R42Device::HL_authentication(int32_t icdev, uint8_t reqmode, uint32_t, uint8_t authmode,
+                                     uint8_t secnr) {
+  // Refused before the card is even looked for, so nothing goes out.
+  KeyStoreSlot slot;
+  if (!key_store_slot(authmode, secnr, &slot)) return -1;
+  uint32_t serial = 0;
+  const int16_t result = card(icdev, reqmode, &serial);
+  if (result != 0) return result;
+  return authentication(icdev, authmode, secnr);
+}
+
+int16_t R42Device::check_write(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
+                               const unsigned char* data) {
+  const int sector = block_sector(adr);
+  KeyStoreSlot slot;
+  if (data == nullptr || !key_store_slot(authmode, sector, &slot)) return -1;
+  uint32_t serial = 0;
+  int16_t result = card(icdev, 0, &serial);
+  if (result != 0) return result;
+  if (serial != snr) return -1;
+  result = authentication(icdev, authmode, uint8_t(sector));
+  if (result != 0) return result;
+  uint8_t block[kBlockSize];
+  result = read(icdev, adr, block);
+  if (result != 0) return result;
+  return std::memcmp(block, data, kBlockSize) == 0 ? 0 : -2;
+}
+
+int16_t R42Device::check_writehex(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
+                                  const char* data) {
+  uint8_t block[kBlockSize];
+  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
+  return check_write(icdev, snr, authmode, adr, block);
+}
+
+int16_t R42Device::check_write_hex(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
+                                   const char* data) {
+  return check_writehex(icdev, snr, authmode, adr, data);
+}
+
+// --- FM11RF005: 16 blocks of 4 bytes, no anticollision, no keys ---
+
+int16_t R42Device::read_fm11rf005(int32_t icdev, uint8_t adr, unsigned char* data) {
+  if (data == nullptr) return -1;
+  uint8_t block[kBlockSize];
+  const int16_t result = read(icdev, adr, block);
+  if (result != 0) return result;
+  std::memcpy(data, block, 4);
+  return 0;
+}
+
+int16_t R42Device::read_fm11rf005_hex(int32_t icdev, uint8_t adr, char* data) {
+  if (data == nullptr) return -1;
+  uint8_t bytes[4];
+  const int16_t result = read_fm11rf005(icdev, adr, bytes);
+  if (result != 0) return result;
+  hex_twin_output(bytes, sizeof bytes, data);
+  return 0;
+}
+
+int16_t R42Device::write_fm11rf005(int32_t icdev, uint8_t adr, const unsigned char* data) {
+  if (data == nullptr) return -1;
+  // The card keeps the first 4 bytes; the rest only fills the block command.
+  uint8_t block[kBlockSize] = {};
+  std::memcpy(block, data, 4);
+  return write(icdev, adr, block);
+}
+
+int16_t R42Device::write_fm11rf005_hex(int32_t icdev, uint8_t adr, const char* data) {
+  uint8_t bytes[4];
+  if (hex_twin_input(data, sizeof bytes, bytes) != 0) return -1;
+  return write_fm11rf005(icdev, adr, bytes);
+}
+
+int16_t R42Device::getsnr_fm11rf005(int32_t icdev, uint32_t* snr) {
+  if (snr == nullptr) return -1;
+  *snr = 0;
+  // The card answers no select; whatever the reader says does not matter.
+  uint8_t size = 0;
+  select(icdev, 0, &size);
+  uint8_t serial[4];
+  const int16_t result = read_fm11rf005(icdev, kFm11rf005SerialBlock, serial);
+  if (result != 0) return result;
+  *snr = uid_value(serial);
+  return 0;
+}
+
+int16_t R42Device::getsnr_fm11rf005_hex(int32_t icdev, char* snrstr) {
+  if (snrstr == nullptr) return -1;
+  uint32_t snr = 0;
+  const int16_t result = getsnr_fm11rf005(icdev, &snr);
+  if (result != 0) return result;
+  uint8_t bytes[4];
+  uid_bytes(snr, bytes);
+  hex_twin_output(bytes, sizeof bytes, snrstr);
+  return 0;
+}
+
+int16_t R42Device::card_fm11rf005(int32_t icdev, uint8_t mode, uint32_t* snr) {
+  if (snr == nullptr) return -1;
+  uint16_t tag_type = 0;
+  const int16_t result = request(icdev, mode, &tag_type);
+  if (result != 0) return result;
+  return getsnr_fm11rf005(icdev, snr);
+}
