@@ -20,8 +20,10 @@ void discard(Port* port, uint64_t count, int32_t timeout_ms) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
   uint8_t scratch[256];
-  while (count > 0) {
+  for (bool first = true; count > 0; first = false) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // A peer that keeps streaming must not hold the call past its time-out.
+    if (left <= 0 && !first) return;
     int32_t piece = count < sizeof scratch ? int32_t(count) : int32_t(sizeof scratch);
     if (!port->read(scratch, piece, left > 0 ? int32_t(left) : 0)) return;
     count -= uint64_t(piece);
