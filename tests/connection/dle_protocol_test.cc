@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "connection/adapter_port.h"
+#include "connection/com_port.h"
 #include "fuzz/memory_port.h"
 #include "sim/m6_reader.h"
+#include "sim/pty_pair.h"
 #include "sim/socket_transport.h"
 
 namespace {
@@ -229,6 +231,24 @@ TEST_F(DleOverSocket, RejectedReplyIsNotAcknowledged) {
   EXPECT_EQ(reader_->sequences(), (Bytes{0x00, 0x00}));  // repeated after the failure
   EXPECT_TRUE(reader_->waitForAcks(1, 2000));
   EXPECT_EQ(reader_->acks(), 1);
+}
+
+TEST(Dle, OverASerialLine) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  M6Reader reader(pty.releaseMaster(), M6Reader::Framing::kDle);
+  bool opened = false;
+  ComPort port({{"mode", "direct"}, {"name", pty.slavePath()}, {"baud", "115200"}}, &opened);
+  ASSERT_TRUE(opened);
+  DleProtocol dle(&port);
+  uint8_t buf[2048];
+  for (int i = 0; i < 3; ++i) {
+    port.purge();
+    buf[0] = 0x80;
+    ASSERT_EQ(dle.transceive(buf, 1, 2048, 1000), 3) << i;
+    EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0x00, 0x01, 0x02}));
+  }
+  EXPECT_EQ(reader.sequences(), (Bytes{0, 1, 2}));
 }
 
 }  // namespace
