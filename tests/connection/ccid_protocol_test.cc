@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "connection/com_port.h"
@@ -108,14 +109,14 @@ TEST(CcidProtocol, WorksAgainstTheSimulatedReaderWithFaults) {
 
   for (Fault kind : {Fault::kWrongFirstByte, Fault::kBadXor, Fault::kMissingEtx, Fault::kPartial,
                      Fault::kHugeLength}) {
-    R42SerialSim::FaultSpec fault;
+    R42SerialSim::FaultPlan fault;
     fault.kind = kind;
     sim->injectFault(fault);
     EXPECT_EQ(run(protocol, kGetver, 2048, &reply, 200), -1) << int(kind);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     port.purge();
   }
-  R42SerialSim::FaultSpec oversize;
+  R42SerialSim::FaultPlan oversize;
   oversize.kind = Fault::kOversize;
   oversize.length = 9;
   sim->injectFault(oversize);

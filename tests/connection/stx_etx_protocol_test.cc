@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "connection/com_port.h"
@@ -205,7 +206,7 @@ TEST_F(StxEtxProtocolSim, AnswersTheMainRoadAndRecordsRequests) {
 TEST_F(StxEtxProtocolSim, RejectsDamagedRepliesPromptly) {
   StxEtxProtocol protocol(port_.get());
   for (Fault kind : {Fault::kWrongFirstByte, Fault::kBadXor, Fault::kMissingEtx}) {
-    R42SerialSim::FaultSpec fault;
+    R42SerialSim::FaultPlan fault;
     fault.kind = kind;
     sim_->injectFault(fault);
     const auto start = Clock::now();
@@ -219,7 +220,7 @@ TEST_F(StxEtxProtocolSim, RejectsDamagedRepliesPromptly) {
 
 TEST_F(StxEtxProtocolSim, CapacityBoundaryLeavesTheLineCleanForTheNextCommand) {
   StxEtxProtocol protocol(port_.get());
-  R42SerialSim::FaultSpec fault;
+  R42SerialSim::FaultPlan fault;
   fault.kind = Fault::kOversize;
   fault.length = 64;
   fault.repeat = true;
@@ -237,7 +238,7 @@ TEST_F(StxEtxProtocolSim, CapacityBoundaryLeavesTheLineCleanForTheNextCommand) {
 TEST_F(StxEtxProtocolSim, SilenceAndTruncationFailAtTheTimeOut) {
   StxEtxProtocol protocol(port_.get());
   for (Fault kind : {Fault::kHugeLength, Fault::kPartial, Fault::kSilence}) {
-    R42SerialSim::FaultSpec fault;
+    R42SerialSim::FaultPlan fault;
     fault.kind = kind;
     sim_->injectFault(fault);
     const auto start = Clock::now();
@@ -252,13 +253,13 @@ TEST_F(StxEtxProtocolSim, SilenceAndTruncationFailAtTheTimeOut) {
 
 TEST_F(StxEtxProtocolSim, WaitsThroughDelaysAndBursts) {
   StxEtxProtocol protocol(port_.get());
-  R42SerialSim::FaultSpec late;
+  R42SerialSim::FaultPlan late;
   late.kind = Fault::kNone;
   late.delay_ms = 50;
   sim_->injectFault(late);
   EXPECT_EQ(run(protocol, kGetver, 2048).result, 8);
 
-  R42SerialSim::FaultSpec bursts;
+  R42SerialSim::FaultPlan bursts;
   bursts.kind = Fault::kBursts;
   bursts.length = 2;
   bursts.gap_ms = 15;
@@ -272,7 +273,7 @@ TEST_F(StxEtxProtocolSim, PurgeDropsAStaleDuplicateReply) {
   int counter = 0;
   sim_->onCommand(0x0F10, [&](const Bytes&) { return Bytes{0x00, 0x00, uint8_t(++counter)}; });
   StxEtxProtocol protocol(port_.get());
-  R42SerialSim::FaultSpec stale;
+  R42SerialSim::FaultPlan stale;
   stale.kind = Fault::kStaleBytes;
   sim_->injectFault(stale);
   EXPECT_EQ(run(protocol, kGetver, 2048).reply, (Bytes{0, 0, 1}));
@@ -283,10 +284,21 @@ TEST_F(StxEtxProtocolSim, PurgeDropsAStaleDuplicateReply) {
 
 TEST_F(StxEtxProtocolSim, HangUpFailsLongBeforeTheTimeOut) {
   StxEtxProtocol protocol(port_.get());
-  R42SerialSim::FaultSpec fault;
+  R42SerialSim::FaultPlan fault;
   fault.kind = Fault::kHangUp;
   sim_->injectFault(fault);
   const auto start = Clock::now();
   EXPECT_EQ(run(protocol, kGetver, 2048, 30000).result, -1);
   EXPECT_LT(ms_since(start), 5000);
+}
+
+TEST_F(StxEtxProtocolSim, ReaderForgetsACutOffRequestAfterQuiet) {
+  // A request cut short (a write that timed out) must not swallow the next.
+  const Bytes cut = {0x02, 0x00, 0x00, 0x00, 0x03, 0x0F};
+  ASSERT_TRUE(port_->write(cut.data(), int32_t(cut.size()), 1000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  StxEtxProtocol protocol(port_.get());
+  EXPECT_EQ(run(protocol, kGetver, 2048).result, 8);
+  EXPECT_EQ(sim_->requestCount(), 1u);
+  EXPECT_GE(sim_->badFrames(), 1u);
 }

@@ -124,7 +124,7 @@ void R42SerialSim::onCommand(uint16_t command, Handler handler) {
   commands_[command] = std::move(handler);
 }
 
-void R42SerialSim::injectFault(const FaultSpec& fault) {
+void R42SerialSim::injectFault(const FaultPlan& fault) {
   std::lock_guard<std::mutex> lock(mu_);
   faults_.push_back({fault, log_.size() + size_t(std::max(fault.nth, 1))});
 }
@@ -318,7 +318,7 @@ bool R42SerialSim::pause(int ms) {
 
 void R42SerialSim::answer(const std::vector<uint8_t>& payload) {
   Handler handler;
-  FaultSpec fault;
+  FaultPlan fault;
   {
     std::lock_guard<std::mutex> lock(mu_);
     log_.push_back(payload);
@@ -330,9 +330,9 @@ void R42SerialSim::answer(const std::vector<uint8_t>& payload) {
     }
     if (!handler) handler = handler_;
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-      if (it->spec.repeat ? index >= it->first : index == it->first) {
-        fault = it->spec;
-        if (!it->spec.repeat) faults_.erase(it);
+      if (it->plan.repeat ? index >= it->first : index == it->first) {
+        fault = it->plan;
+        if (!it->plan.repeat) faults_.erase(it);
         break;
       }
     }

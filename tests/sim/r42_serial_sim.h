@@ -71,7 +71,7 @@ class R42SerialSim {
     kSilence,         // no reply at all
   };
 
-  struct FaultSpec {
+  struct FaultPlan {
     Fault kind = Fault::kNone;
     int nth = 1;           // 1 = the next request after injection
     bool repeat = false;   // every request from the Nth on
@@ -81,6 +81,7 @@ class R42SerialSim {
     int delay_ms = 0;      // pause before the first reply byte
     std::vector<uint8_t> bytes;
   };
+  using FaultSpec = FaultPlan;  // earlier name, still used by some tests
 
   // Takes ownership of `fd` (closed on destruction or hang-up).
   R42SerialSim(int fd, Framing framing);
@@ -99,7 +100,7 @@ class R42SerialSim {
 
   void setHandler(Handler handler);
   void onCommand(uint16_t command, Handler handler);
-  void injectFault(const FaultSpec& fault);
+  void injectFault(const FaultPlan& fault);
   void clearFaults();
 
   // Writes raw bytes to the line now (e.g. stale bytes before a request).
@@ -142,7 +143,7 @@ class R42SerialSim {
   Handler handler_;
   std::map<uint16_t, Handler> commands_;
   struct Armed {
-    FaultSpec spec;
+    FaultPlan plan;
     size_t first;  // request index (1-based) it first applies to
   };
   std::vector<Armed> faults_;
