@@ -363,3 +363,17 @@ TEST(R42Exchange, ReplyLongerThanTheBufferIsAFailedExchange) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(R42Exchange, NibblesBecomeDigitsPastNine) {
+  const uint8_t data[3] = {0x1F, 0xA0, 0x59};
+  char out[7] = "......";
+  EXPECT_EQ(nibbles_to_digits(data, 3, out), 6);
+  EXPECT_EQ(std::string(out, 6), "1?:059");
+  EXPECT_EQ(nibbles_to_digits(data, 0, out), 0);
+  EXPECT_EQ(nibbles_to_digits(data, -1, out), -1);
+  EXPECT_EQ(nibbles_to_digits(nullptr, 2, out), -1);
+}
+
+}  // namespace

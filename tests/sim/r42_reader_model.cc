@@ -1,5 +1,6 @@
 #include "sim/r42_reader_model.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/byte_cursor.h"
@@ -76,8 +77,11 @@ size_t R42ReaderModel::count(uint16_t code) const {
 }
 
 R42ReaderModel::Bytes R42ReaderModel::reply(uint16_t status, uint8_t spare, const Bytes& data) {
-  Bytes out = {uint8_t(status >> 8), uint8_t(status), spare};
-  out.insert(out.end(), data.begin(), data.end());
+  Bytes out(3 + data.size());
+  out[0] = uint8_t(status >> 8);
+  out[1] = uint8_t(status);
+  out[2] = spare;
+  std::copy(data.begin(), data.end(), out.begin() + 3);
   return out;
 }
 
