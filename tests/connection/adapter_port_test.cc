@@ -5,11 +5,17 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "connection/dle_protocol.h"
+#include "platform/settings.h"
 #include "sim/m6_reader.h"
 #include "sim/socket_transport.h"
 
@@ -205,6 +211,41 @@ TEST_F(AdapterPortTest, M6ReaderBehindTheTransport) {
   buf[0] = 0x80;
   ASSERT_EQ(dle.transceive(buf, 1, 2048, 1000), 1);
   EXPECT_EQ(buf[0], 0x05);
+}
+
+TEST_F(AdapterPortTest, TraceLinesAtLevelThree) {
+  char dir[] = "/tmp/adapter-trace-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  set_library_directory(std::string(dir) + "/");
+  set_trace_level(3);
+  std::string path;
+  {
+    bool opened = false;
+    auto port = make("COM3:115200", &opened);
+    path = port->logFileName();
+    int peer = socket_transport_peer(transport_);
+    uint8_t out[2] = {0x01, 0x02};
+    ASSERT_TRUE(port->write(out, 2, 100));
+    give(peer, {0xAB});
+    uint8_t in[1];
+    ASSERT_TRUE(port->read(in, 1, 500));
+    EXPECT_FALSE(port->read(in, 1, 10));  // failed reads leave no line
+    close(peer);
+  }
+  set_trace_level(0);
+  set_library_directory("");
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  std::string t = text.str();
+  EXPECT_NE(t.find("]AdapterPort:[len:11]COM3:115200 Is Opened!\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("]  Data[out]:[len:2]0102\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("]  Data[in]:[len:1]AB\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("]AdapterPort:[len:11]COM3:115200 Is Closed!\n"), std::string::npos) << t;
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 4) << t;
+  std::remove(path.c_str());
+  rmdir((std::string(dir) + "/kxrf32log").c_str());
+  rmdir(dir);
 }
 
 TEST_F(AdapterPortTest, FailedOpensLeaveNoDescriptorOrThread) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "connection/usb_port.h"
@@ -131,6 +132,15 @@ TEST(HidStx, GetVersionThroughUsbFeatureReports) {
   buf[0] = 0x80;
   EXPECT_EQ(stx.transceive(buf, 1, 2048, 1000), 1);
   EXPECT_EQ(buf[0], 0x60);
+
+  // A reader that never answers: -1 within the write's and the read's
+  // time-outs.
+  port.purge();
+  reader.pushSilence();
+  buf[0] = 0x80;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(stx.transceive(buf, 1, 2048, 100), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 100 + 150));
 }
 
 }  // namespace
