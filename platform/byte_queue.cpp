@@ -1,5 +1,7 @@
 #include "platform/byte_queue.h"
 
+#include <cstddef>
+
 void ByteQueue::push(uint8_t byte) {
   MutexLock lock(mutex_);
   bytes_.push_back(byte);
@@ -29,5 +31,6 @@ bool ByteQueue::empty() {
 
 int32_t ByteQueue::size() {
   MutexLock lock(mutex_);
-  return int32_t(bytes_.size());
+  constexpr size_t kMax = size_t(INT32_MAX);
+  return int32_t(bytes_.size() < kMax ? bytes_.size() : kMax);
 }
