@@ -106,8 +106,8 @@ ReaderDevice* make_device(const char* name, Port* port, TransportProtocol* proto
 // One search for a reader on one port number, over the rows that fit it.
 class Search {
  public:
-  Search(int32_t port, int32_t baud, const char* only_name, HidBackend* hid_backend)
-      : port_(port), baud_(baud), only_name_(only_name), hid_backend_(hid_backend) {}
+  Search(int32_t port, int32_t baud, const char* only_name, const PortStacks& stacks)
+      : port_(port), baud_(baud), only_name_(only_name), stacks_(stacks) {}
   ~Search() { releaseHeld(); }
   Search(const Search&) = delete;
   Search& operator=(const Search&) = delete;
@@ -252,8 +252,8 @@ class Search {
         attempt.port = new ComPort(params, &opened);
         break;
       case PortType::kUsb:
-        attempt.port = hid_backend_ ? new UsbPort(params, &opened, *hid_backend_)
-                                    : new UsbPort(params, &opened);
+        attempt.port = stacks_.hid ? new UsbPort(params, &opened, *stacks_.hid)
+                                   : new UsbPort(params, &opened);
         break;
       case PortType::kPcsc:
         attempt.port = new PcscPort(params, &opened);
@@ -298,7 +298,7 @@ class Search {
   const int32_t port_;
   const int32_t baud_;
   const char* const only_name_;
-  HidBackend* const hid_backend_;
+  const PortStacks& stacks_;
   PortType type_ = PortType::kCom;
   const char* type_text_ = "";
   std::vector<HandleEntry> held_;
@@ -343,7 +343,7 @@ int32_t DeviceManager::open(int32_t port, int32_t baud, const char* name) {
   // it go first, so that it can be found again.
   releaseEntries(entry_, port, 1);
   HandleEntry found;
-  if (!Search(port, baud, name, hid_backend_).run(found)) return -1;
+  if (!Search(port, baud, name, stacks_).run(found)) return -1;
   entry_[port] = found;
   return port;
 }

@@ -8,13 +8,23 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "connection/port.h"
 #include "connection/port_provider.h"
 #include "connection/transport_protocol.h"
 
+class BluetoothBackend;
 class HidBackend;
 class ReaderDevice;
+
+// The system stacks behind the USB and Bluetooth ports the manager builds.
+// Null means the real ones (hidapi, BlueZ); tests put fakes here.
+struct PortStacks {
+  HidBackend* hid = nullptr;  // must outlive the ports built on it
+  std::shared_ptr<BluetoothBackend> bluetooth;
+  int32_t bluetooth_budget_ms = 0;  // with `bluetooth` only
+};
 
 // One open reader: its port, framing and device, owned.
 struct HandleEntry {
@@ -67,15 +77,15 @@ class DeviceManager {
   // tests that put a fixture device behind a handle.
   void installForTest(int32_t index, Port* port, TransportProtocol* protocol,
                       ReaderDevice* device);
-  // The HID stack behind the USB ports of later opens (null: hidapi); for
-  // tests that put fake readers there. It must outlive those ports.
-  void setHidBackendForTest(HidBackend* backend) { hid_backend_ = backend; }
+  // The stacks behind the ports of later opens; for tests that put fake
+  // readers there.
+  void setPortStacksForTest(const PortStacks& stacks) { stacks_ = stacks; }
 
  private:
   int32_t open(int32_t port, int32_t baud, const char* only_name);
 
   HandleEntry entry_[kEntryCount];
-  HidBackend* hid_backend_ = nullptr;
+  PortStacks stacks_;
 };
 
 // The process-wide manager. Defined next to the core's api_lock, so that

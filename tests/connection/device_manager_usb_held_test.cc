@@ -13,7 +13,11 @@ constexpr uint16_t kM6Product = 0xA112;  // the "m6-u" row
 
 class DeviceManagerUsbHeld : public ::testing::Test {
  protected:
-  void SetUp() override { manager->setHidBackendForTest(&backend); }
+  void SetUp() override {
+    PortStacks stacks;
+    stacks.hid = &backend;
+    manager->setPortStacksForTest(stacks);
+  }
   void TearDown() override {
     manager.reset();
     EXPECT_EQ(backend.openHandles(), 0) << "every USB port was closed";

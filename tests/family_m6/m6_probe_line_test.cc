@@ -1,0 +1,98 @@
+// The m6 device's open-time operations end to end: a serial port on a
+// pseudo-terminal, the DLE framing, and a simulated m6 reader on the far end.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <memory>
+
+#include "connection/com_port.h"
+#include "connection/dle_protocol.h"
+#include "family_m6/m6_device.h"
+#include "sim/m6_reader.h"
+#include "sim/pty_pair.h"
+
+namespace {
+
+struct M6Line {
+  M6Line() {
+    reader = std::make_unique<M6Reader>(pty.releaseMaster(), M6Reader::Framing::kDle);
+    bool opened = false;
+    port = std::make_unique<ComPort>(
+        ParamMap{{"mode", "direct"}, {"name", pty.slavePath()}, {"baud", "9600"}}, &opened);
+    EXPECT_TRUE(opened);
+    protocol = std::make_unique<DleProtocol>(port.get());
+    device = std::make_unique<M6Device>("m6-s9600", port.get(), protocol.get());
+  }
+  ~M6Line() {
+    device.reset();
+    protocol.reset();
+    port.reset();
+    reader.reset();
+  }
+
+  PtyPair pty;
+  std::unique_ptr<M6Reader> reader;
+  std::unique_ptr<ComPort> port;
+  std::unique_ptr<DleProtocol> protocol;
+  std::unique_ptr<M6Device> device;
+};
+
+int64_t ms_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+TEST(M6Probe, OverTheLineVersionThenInitReadsVersionAndSerial) {
+  M6Line line;
+  line.reader->setVersion('A', '1');
+  // 0x10 inside the serial is stuffed on the wire and must come back whole.
+  const std::string serial = std::string("SP0\x10") + std::string(27, '7') + "\x10";
+  line.reader->setSerial(serial);
+
+  char version[3] = {};
+  ASSERT_EQ(line.device->getver(0, version), 0);
+  EXPECT_STREQ(version, "A1");
+  EXPECT_EQ(line.device->init(0, 0), -1);
+  EXPECT_STREQ(line.device->versionText(), "A1");
+  EXPECT_EQ(std::string(line.device->serialText()), serial);
+  EXPECT_TRUE(line.device->sp0());
+  EXPECT_EQ(line.reader->sequences(), (std::vector<uint8_t>{0, 1, 2}));
+  EXPECT_EQ(line.reader->commands(),
+            (std::vector<std::vector<uint8_t>>{{0x80}, {0x80}, {0xFC}}));
+}
+
+TEST(M6Probe, OverTheLineSilentReaderCostsTwoShortWaits) {
+  M6Line line;
+  line.reader->pushSilence();
+  line.reader->pushSilence();
+  char version[3] = {};
+  auto start = std::chrono::steady_clock::now();
+  std::clock_t cpu = std::clock();
+  EXPECT_EQ(line.device->getver(0, version), -1);
+  int64_t elapsed = ms_since(start);
+  EXPECT_GE(elapsed, 2 * 200 - 20);
+  EXPECT_LT(elapsed, 2 * 200 + 600) << "the probe gives up after its 200 ms, twice";
+  EXPECT_LT(double(std::clock() - cpu) / CLOCKS_PER_SEC, 0.2) << "waiting does not spin";
+}
+
+TEST(M6Probe, OverTheLineShortOrFailedRepliesGiveMinusOne) {
+  M6Line line;
+  line.reader->pushReply({0x00, 'A'});
+  line.reader->pushReply({0x00, 'A'});
+  char version[3] = {};
+  EXPECT_EQ(line.device->getver(0, version), -1);
+  EXPECT_EQ(line.reader->commands().size(), 2u);
+
+  // A serial read that fails leaves the flag clear.
+  line.reader->pushReply({0x00, 'B', '2'});
+  line.reader->pushReply({0x13});
+  EXPECT_EQ(line.device->init(0, 0), -1);
+  EXPECT_STREQ(line.device->versionText(), "B2");
+  EXPECT_STREQ(line.device->serialText(), "");
+  EXPECT_FALSE(line.device->sp0());
+  EXPECT_EQ(line.device->lastStatus(), 0x13u);
+}
+
+}  // namespace
