@@ -104,7 +104,7 @@ class R42Device : public ReaderDevice {
   int16_t getver(int32_t icdev, char* sver) override;
   int16_t update(int32_t icdev) override;
   int16_t reset(int32_t icdev, uint16_t msec) override;
-  // Up to 6553 (the reader takes the duration in units of 1 ms as 16 bits).
+  // Up to 6553: the command carries ten times the value in 16 bits.
   int16_t beep(int32_t icdev, uint16_t msec) override;
   int16_t srd_eeprom(int32_t icdev, int16_t offset, int16_t length, uint8_t* rec_buffer) override;
   int16_t swr_eeprom(int32_t icdev, int16_t offset, int16_t length,
