@@ -4,6 +4,13 @@
 
 # Every object of every subsystem goes in; linking the archives as well only
 # brings their outside dependencies (hidapi, pcsc-lite, ...).
+# A sanitizer's runtime is linked into the executable, not into shared
+# libraries, so their symbols stay undefined there until load.
+set(QM_NO_UNDEFINED -Wl,--no-undefined)
+if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
+  set(QM_NO_UNDEFINED "")
+endif()
+
 set(QM_READER_OBJECTS "")
 foreach(sub IN LISTS QM_PRESENT_SUBSYSTEMS)
   list(APPEND QM_READER_OBJECTS $<TARGET_OBJECTS:${sub}>)
@@ -11,7 +18,7 @@ endforeach()
 add_library(QM_Reader SHARED ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
 target_link_libraries(QM_Reader PRIVATE qm_internals qm_warnings)
 target_link_options(QM_Reader PRIVATE
-  -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/QM_Reader.map -Wl,--no-undefined)
+  -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/QM_Reader.map ${QM_NO_UNDEFINED})
 set_target_properties(QM_Reader PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/QM_Reader.map)
@@ -27,7 +34,7 @@ if(QM_TOOL_PARTS)
 endif()
 target_link_libraries(tool PRIVATE qm_warnings)
 target_link_options(tool PRIVATE
-  -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/tool.map -Wl,--no-undefined)
+  -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/tool.map ${QM_NO_UNDEFINED})
 set_target_properties(tool PROPERTIES
   VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
   LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/tool.map)
