@@ -1,6 +1,7 @@
 #include "connection/usb_port.h"
 
 #include <dirent.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <time.h>
@@ -16,6 +17,7 @@
 #include "connection/hid_stx_protocol.h"
 #include "connection/stx_etx_protocol.h"
 #include "sim/fake_hid.h"
+#include "sim/r42_serial_sim.h"
 
 namespace {
 
@@ -373,6 +375,39 @@ TEST(UsbPort, StxEtxOverInterruptInAndOutputReports) {
   ASSERT_EQ(peer.log().size(), 1u);
   EXPECT_EQ(peer.log()[0].report, sent);
   EXPECT_EQ(port.available(), 64 - 9);  // the report's padding
+}
+
+TEST(UsbPort, R42ReaderOverInterruptInAndFeatureOut) {
+  FakeHidBackend backend;
+  int stream[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stream), 0);
+  R42SerialSim sim(stream[1], R42SerialSim::Framing::kStxEtx);
+  sim.onCommand(0x0F10, [](const std::vector<uint8_t>&) {
+    return Bytes{0x00, 0x00, 0x00, 'V', '5', '.', '1', '2'};
+  });
+  sim.start();
+  FakeHidStreamBridge bridge(backend.addDevice("/dev/hidraw0", 0x0471, 0x7002), stream[0], 64);
+  bool opened = false;
+  UsbPort port(usb_params("0471", "7002", "interrupt", "control", "64", "64"), &opened, backend);
+  ASSERT_TRUE(opened);
+  StxEtxProtocol proto(&port);
+  for (int i = 0; i < 3; ++i) {
+    port.purge();
+    uint8_t buf[2048] = {0x0F, 0x10, 0x00};
+    ASSERT_EQ(proto.transceive(buf, 3, 2048, 1000), 8) << i;
+    EXPECT_EQ(Bytes(buf + 3, buf + 8), (Bytes{'V', '5', '.', '1', '2'}));
+  }
+  // A reply longer than one report spans several input reports.
+  sim.onCommand(0x0F11, [](const std::vector<uint8_t>&) {
+    Bytes reply{0x00, 0x00, 0x00};
+    reply.resize(300, 0x5A);
+    return reply;
+  });
+  port.purge();
+  uint8_t buf[2048] = {0x0F, 0x11, 0x00};
+  ASSERT_EQ(proto.transceive(buf, 3, 2048, 1000), 300);
+  EXPECT_EQ(buf[299], 0x5A);
+  EXPECT_EQ(sim.requestCount(), 4u);  // the padding after each command is skipped
 }
 
 TEST(UsbPort, OtherEndpointTypesOpenButNeverTransfer) {

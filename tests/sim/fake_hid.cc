@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -216,4 +217,56 @@ bool FakeHidEndpoint::answerSet(bool ok) {
 
 bool FakeHidEndpoint::sendInput(const uint8_t* data, size_t length) {
   return sendTagged('I', data, length);
+}
+
+FakeHidStreamBridge::FakeHidStreamBridge(int device_fd, int stream_fd, size_t block)
+    : device_fd_(device_fd),
+      stream_fd_(stream_fd),
+      stop_fd_(eventfd(0, EFD_CLOEXEC)),
+      block_(block),
+      thread_([this] { run(); }) {}
+
+FakeHidStreamBridge::~FakeHidStreamBridge() {
+  uint64_t one = 1;
+  if (write(stop_fd_, &one, sizeof one) < 0) {
+  }
+  thread_.join();
+  ::close(stop_fd_);
+  ::close(device_fd_);
+  ::close(stream_fd_);
+}
+
+void FakeHidStreamBridge::run() {
+  FakeHidEndpoint endpoint(device_fd_);
+  std::vector<uint8_t> pending;  // stream bytes not yet sent as a report
+  for (;;) {
+    pollfd p[3] = {{device_fd_, POLLIN, 0}, {stream_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+    int r = poll(p, 3, pending.empty() ? -1 : 5);
+    if (r < 0) return;
+    if (p[2].revents & POLLIN) return;
+    if (r == 0) {  // quiet: flush what the stream gave so far
+      endpoint.sendInput(pending.data(), pending.size());
+      pending.clear();
+      continue;
+    }
+    if (p[1].revents & (POLLIN | POLLHUP)) {
+      uint8_t buf[1024];
+      ssize_t n = read(stream_fd_, buf, sizeof buf);
+      if (n <= 0) return;
+      pending.insert(pending.end(), buf, buf + n);
+      while (pending.size() >= block_) {
+        endpoint.sendInput(pending.data(), block_);
+        pending.erase(pending.begin(), pending.begin() + long(block_));
+      }
+    }
+    if (p[0].revents & (POLLIN | POLLHUP)) {
+      FakeHidEndpoint::Request request = endpoint.next(0);
+      if (request.kind == FakeHidEndpoint::Kind::kClosed) return;
+      if (request.kind == FakeHidEndpoint::Kind::kGetFeature) endpoint.failFeature();
+      if (request.kind == FakeHidEndpoint::Kind::kSetFeature) endpoint.answerSet(true);
+      if (request.report.size() > 1 &&
+          send(stream_fd_, request.report.data() + 1, request.report.size() - 1, MSG_NOSIGNAL) < 0)
+        return;
+    }
+  }
 }

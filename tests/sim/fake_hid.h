@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connection/hid_device.h"
@@ -85,4 +86,26 @@ class FakeHidEndpoint {
  private:
   bool sendTagged(uint8_t tag, const uint8_t* data, size_t length);
   int fd_;
+};
+
+// Puts a byte-stream reader simulator (such as the r42 serial simulator)
+// behind a fake HID device: the data of every set-feature and output report
+// goes onto the stream, padding included (a stream reader that hunts for
+// its frame start skips it); bytes from the stream come back as input
+// reports of `block` bytes, sent when full or after 5 ms of quiet.
+// Get-feature requests fail. Takes both descriptors.
+class FakeHidStreamBridge {
+ public:
+  FakeHidStreamBridge(int device_fd, int stream_fd, size_t block);
+  ~FakeHidStreamBridge();
+  FakeHidStreamBridge(const FakeHidStreamBridge&) = delete;
+  FakeHidStreamBridge& operator=(const FakeHidStreamBridge&) = delete;
+
+ private:
+  void run();
+  int device_fd_;
+  int stream_fd_;
+  int stop_fd_;
+  size_t block_;
+  std::thread thread_;
 };
