@@ -7,7 +7,10 @@
 #include <fstream>
 
 #include "device_manager_fixture_test.h"
+#include "family_m6/m6_device.h"
 #include "family_r42/r42_device.h"
+#include "sim/m6_reader.h"
+#include "sim/pty_pair.h"
 
 namespace {
 
@@ -32,6 +35,24 @@ TEST_F(DeviceManagerSerial, R42ReaderAnswersAfterTheM6RowWasTried) {
   EXPECT_EQ(device_version(manager->deviceAt(0)), "R42 SIM 1.0");
   manager->close(0);
   EXPECT_EQ(manager->deviceAt(0), nullptr);
+}
+
+TEST_F(DeviceManagerSerial, M6ReaderAnswersTheFirstRow) {
+  PtyPair line;
+  M6Reader reader(line.releaseMaster(), M6Reader::Framing::kDle);
+  reader.setVersion('A', '1');
+  names.set(*manager, 0, line.slavePath());
+  Stopwatch watch;
+  ASSERT_EQ(manager->openByPort(0, 9600), 0);
+  EXPECT_LT(watch.ms(), 2 * 200 + 5000);
+  auto* device = dynamic_cast<M6Device*>(manager->deviceAt(0));
+  ASSERT_NE(device, nullptr);
+  EXPECT_STREQ(device->name(), "m6-s9600");
+  EXPECT_STREQ(device->versionText(), "A1") << "init ran";
+  EXPECT_TRUE(device->sp0());
+  // The probe, then init's version and serial: the r42 row never ran.
+  EXPECT_EQ(reader.commands(), (std::vector<std::vector<uint8_t>>{{0x80}, {0x80}, {0xFC}}));
+  EXPECT_EQ(reader.badFrames(), 0);
 }
 
 TEST_F(DeviceManagerSerial, RowsFollowTheBaudRate) {

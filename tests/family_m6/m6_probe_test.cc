@@ -67,9 +67,10 @@ class ScriptedProtocol : public TransportProtocol {
 };
 
 std::vector<uint8_t> serial_reply(const std::string& serial) {
-  std::vector<uint8_t> reply{0x00};
-  reply.insert(reply.end(), serial.begin(), serial.end());
-  reply.resize(33, ' ');
+  // Status 0, then the serial padded with spaces to 32 characters.
+  std::vector<uint8_t> reply(33, ' ');
+  reply[0] = 0x00;
+  for (size_t i = 0; i < serial.size() && i < 32; ++i) reply[i + 1] = uint8_t(serial[i]);
   return reply;
 }
 
