@@ -1,6 +1,5 @@
 #include "connection/adapter_port.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -15,8 +14,8 @@
 #include <vector>
 
 #include "connection/dle_protocol.h"
+#include "m6_port_helpers.h"
 #include "platform/settings.h"
-#include "sim/m6_reader.h"
 #include "sim/socket_transport.h"
 
 namespace {
@@ -64,15 +63,6 @@ Bytes take(int fd, size_t n) {
 }
 
 void give(int fd, const Bytes& bytes) { ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-
-int count_entries(const char* dir) {
-  int n = 0;
-  DIR* d = opendir(dir);
-  if (!d) return -1;
-  while (readdir(d)) ++n;
-  closedir(d);
-  return n;
-}
 
 TEST_F(AdapterPortTest, OpenCountsTheLowestByteOnly) {
   struct Case {

@@ -4,10 +4,8 @@
 
 #include <vector>
 
-#include "connection/usb_port.h"
 #include "fuzz/memory_port.h"
-#include "sim/fake_hid.h"
-#include "sim/m6_reader.h"
+#include "m6_port_helpers.h"
 
 namespace {
 
@@ -86,15 +84,10 @@ TEST(HidReport, PayloadLimits) {
 }
 
 TEST(HidReport, LongExchangeThroughUsbFeatureReports) {
-  FakeHidBackend backend;
-  int end = backend.addDevice("/dev/hidraw-m6r", 0x0471, 0xA112);
-  M6Reader reader(end, M6Reader::Framing::kHidReport);
-  bool opened = false;
-  UsbPort port({{"vid", "0471"}, {"pid", "A112"}, {"read_endpoint_name", "control"},
-                {"write_endpoint_name", "control"}, {"read_block_len", "32"},
-                {"write_block_len", "32"}},
-               &opened, backend);
-  ASSERT_TRUE(opened);
+  M6OverUsb m6(M6Reader::Framing::kHidReport);
+  ASSERT_TRUE(m6.opened);
+  UsbPort& port = m6.port;
+  M6Reader& reader = m6.reader;
   HidReportProtocol proto(&port);
   // A command beyond what the one-byte framings carry: 1500 bytes out,
   // status and 1499 bytes back.

@@ -5,10 +5,8 @@
 #include <chrono>
 #include <vector>
 
-#include "connection/usb_port.h"
 #include "fuzz/memory_port.h"
-#include "sim/fake_hid.h"
-#include "sim/m6_reader.h"
+#include "m6_port_helpers.h"
 
 namespace {
 
@@ -99,15 +97,10 @@ TEST(HidStx, BadArgumentsFailBeforeAnyIo) {
 }
 
 TEST(HidStx, GetVersionThroughUsbFeatureReports) {
-  FakeHidBackend backend;
-  int end = backend.addDevice("/dev/hidraw-m6", 0x0471, 0xA112);
-  M6Reader reader(end, M6Reader::Framing::kHidStx);
-  bool opened = false;
-  UsbPort port({{"vid", "0471"}, {"pid", "A112"}, {"read_endpoint_name", "control"},
-                {"write_endpoint_name", "control"}, {"read_block_len", "32"},
-                {"write_block_len", "32"}},
-               &opened, backend);
-  ASSERT_TRUE(opened);
+  M6OverUsb m6(M6Reader::Framing::kHidStx);
+  ASSERT_TRUE(m6.opened);
+  UsbPort& port = m6.port;
+  M6Reader& reader = m6.reader;
   HidStxProtocol stx(&port);
   uint8_t buf[2048] = {0x80};
   ASSERT_EQ(stx.transceive(buf, 1, 2048, 1000), 3);

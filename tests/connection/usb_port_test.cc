@@ -1,9 +1,8 @@
 #include "connection/usb_port.h"
 
-#include <dirent.h>
-#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,7 +15,7 @@
 
 #include "connection/hid_stx_protocol.h"
 #include "connection/stx_etx_protocol.h"
-#include "sim/fake_hid.h"
+#include "m6_port_helpers.h"
 #include "sim/r42_serial_sim.h"
 
 namespace {
@@ -35,8 +34,6 @@ ParamMap usb_params(const std::string& vid, const std::string& pid, const std::s
           {"read_block_len", read_len},
           {"write_block_len", write_len}};
 }
-
-ParamMap m6_params() { return usb_params("0471", "A112", "control", "control", "32", "32"); }
 
 // A scripted device end: `serve` answers each host message on its own thread.
 class Peer {
@@ -110,15 +107,6 @@ long long elapsed_ms(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-int count_entries(const char* dir) {
-  int n = 0;
-  DIR* d = opendir(dir);
-  if (!d) return -1;
-  while (readdir(d)) ++n;
-  closedir(d);
-  return n;
-}
-
 TEST(UsbPort, OpensTheFirstFreeMatchingDeviceInEnumerationOrder) {
   FakeHidBackend backend;
   std::vector<int> ends;
@@ -129,9 +117,9 @@ TEST(UsbPort, OpensTheFirstFreeMatchingDeviceInEnumerationOrder) {
   backend.setOpenable("/dev/hidraw1", false);  // held by another program
   {
     bool a = false, b = false, c = true;
-    UsbPort first(m6_params(), &a, backend);
-    UsbPort second(m6_params(), &b, backend);
-    UsbPort third(m6_params(), &c, backend);
+    UsbPort first(m6_usb_params(), &a, backend);
+    UsbPort second(m6_usb_params(), &b, backend);
+    UsbPort third(m6_usb_params(), &c, backend);
     ASSERT_TRUE(a);
     ASSERT_TRUE(b);
     EXPECT_FALSE(c);
@@ -181,7 +169,7 @@ TEST(UsbPort, WritesArePaddedReportsOfTheBlockLength) {
   FakeHidBackend backend;
   Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), feature_device({}));
   bool opened = false;
-  UsbPort port(m6_params(), &opened, backend);
+  UsbPort port(m6_usb_params(), &opened, backend);
   ASSERT_TRUE(opened);
   Bytes data(65);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i + 1);
@@ -209,7 +197,7 @@ TEST(UsbPort, GetVersionFrameIsOneFeatureReport) {
   Bytes reply = report_of(32, {0x02, 0x02, 0x00, 0x02, 0x01, 0x02, 0x03});
   Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), feature_device({reply}));
   bool opened = false;
-  UsbPort port(m6_params(), &opened, backend);
+  UsbPort port(m6_usb_params(), &opened, backend);
   ASSERT_TRUE(opened);
   HidStxProtocol stx(&port);
   uint8_t buf[2048] = {0x80};
@@ -246,7 +234,7 @@ TEST(UsbPort, ShortReportsAreZeroFilledAndNeverJoined) {
     Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112),
               feature_device({short_report, report_of(32, {0x77})}));
     bool opened = false;
-    UsbPort port(m6_params(), &opened, backend);
+    UsbPort port(m6_usb_params(), &opened, backend);
     ASSERT_TRUE(opened);
     uint8_t buf[64];
     ASSERT_TRUE(port.read(buf, 33, 500));
@@ -284,7 +272,7 @@ TEST(UsbPort, BusyDeviceIsRetriedWithPausesWithinTheBudget) {
   FakeHidBackend backend;
   Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), feature_device({}));
   bool opened = false;
-  UsbPort port(m6_params(), &opened, backend);
+  UsbPort port(m6_usb_params(), &opened, backend);
   ASSERT_TRUE(opened);
   timespec cpu0{}, cpu1{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
@@ -321,7 +309,7 @@ TEST(UsbPort, BlockThatCompletesTheTransferCountsEvenWhenLate) {
   };
   Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), slow);
   bool opened = false;
-  UsbPort port(m6_params(), &opened, backend);
+  UsbPort port(m6_usb_params(), &opened, backend);
   ASSERT_TRUE(opened);
   uint8_t buf[64] = {0x11};
   EXPECT_TRUE(port.read(buf, 2, 50));
@@ -432,14 +420,14 @@ TEST(UsbPort, FailedOpensLeaveNoDescriptorOrThread) {
   int tasks = count_entries("/proc/self/task");
   for (int i = 0; i < 200; ++i) {
     bool opened = true;
-    UsbPort p(i % 2 ? m6_params() : usb_params("0471", "A113", "control", "control", "32", "32"),
+    UsbPort p(i % 2 ? m6_usb_params() : usb_params("0471", "A113", "control", "control", "32", "32"),
               &opened, backend);
     ASSERT_FALSE(opened);
   }
   EXPECT_EQ(count_entries("/proc/self/fd"), fds);
   EXPECT_EQ(count_entries("/proc/self/task"), tasks);
   EXPECT_FALSE(hid_path_held("/dev/hidraw0"));
-  EXPECT_EQ(UsbPort(m6_params(), nullptr, backend).logFileName(), port_log_file_name());
+  EXPECT_EQ(UsbPort(m6_usb_params(), nullptr, backend).logFileName(), port_log_file_name());
   close(end);
 }
 
