@@ -216,12 +216,12 @@ bool UsbPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
   if (length < 0 || (length > 0 && !buffer)) return false;
   if (length == 0) return true;
   uint32_t start = os_ticks();
-  const int32_t blocks = (length + write_block_len_ - 1) / write_block_len_;
+  const int64_t blocks = (int64_t(length) + write_block_len_ - 1) / write_block_len_;
   std::vector<uint8_t> report(size_t(write_block_len_) + 1);
-  for (int32_t b = 0; b < blocks; ++b) {
+  for (int64_t b = 0; b < blocks; ++b) {
     std::fill(report.begin(), report.end(), 0);
-    int32_t at = b * write_block_len_;
-    int32_t piece = std::min(write_block_len_, length - at);
+    int64_t at = b * write_block_len_;
+    int64_t piece = std::min<int64_t>(write_block_len_, length - at);
     std::copy(buffer + at, buffer + at + piece, report.begin() + 1);
     bool sent = control ? sendFeatureBlock(report.data(), start, timeout_ms)
                         : sendOutputBlock(report.data());
