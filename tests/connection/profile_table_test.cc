@@ -105,18 +105,6 @@ TEST(ProfileTable, SerialRatesInOrderWithM6RowFirst) {
   }
 }
 
-TEST(ProfileTable, NetworkRowsUseLoopbackPort7001) {
-  int count = 0;
-  for (const ProfileRecord& row : kProfileTable) {
-    if (std::strcmp(row.port_type, "vnet") != 0) continue;
-    ++count;
-    EXPECT_STREQ(row.params, "127.0.0.1:7001");
-  }
-  EXPECT_EQ(count, 3);
-  EXPECT_STREQ(kProfileTable[39].name, "r42-vnet");
-  EXPECT_STREQ(kProfileTable[39].family, "r42");
-}
-
 TEST(ProfileTable, LookupIsExactAndCaseSensitive) {
   EXPECT_EQ(find_by_name("R42-U"), nullptr);
   EXPECT_EQ(find_by_name("r42-s115200 "), nullptr);
