@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core_api/call_frame.h"
 #include "core_test_support.h"
 
 namespace {
@@ -227,6 +228,35 @@ TEST(CoreTrace, FileAndFolderModes) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ASSERT_EQ(stat(dir.dayFile("func").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(CoreTrace, LineHelpersFollowTheLevel) {
+  TraceDir dir;
+  const uint8_t bytes[] = {0x0A, 0x1B, 0xFF};
+  for (int level : {0, 1, 2, 4}) {
+    set_trace_level(level);
+    TraceFile file(BuildTraceLogPath().c_str());
+    TraceLine(file, kTraceFunction, "f", "function:", "");
+    TraceLine(file, kTraceParameter, nullptr, "  parameter:[p[in]]", "");
+    TraceData(file, kTraceParameter, bytes, 3, "  parameter:[b[in]]", "");
+    TraceData(file, kTraceParameter, bytes, -4, "  parameter:[n[in]]", "");
+    TraceData(file, kTraceParameter, nullptr, 3, "  parameter:[z[in]]", "");
+    TraceData(file, kTraceReturn, bytes, 1, "  return:", "");
+  }
+  set_trace_level(0);
+  const Lines expected = {
+      // level 1
+      "function:[len:1]f",
+      "  return:[len:1]0A",
+      // level 2
+      "function:[len:1]f",
+      "  parameter:[p[in]][len:6](null)",
+      "  parameter:[b[in]][len:3]0A1BFF",
+      "  parameter:[n[in]][len:0]",
+      "  parameter:[z[in]][len:6](null)",
+      "  return:[len:1]0A",
+  };
+  EXPECT_EQ(dir.lines(), expected);
 }
 
 // An existing directory prefix of exactly `total` characters, ending in '/',
