@@ -23,6 +23,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', 'connection'))
+sys.dont_write_bytecode = True  # keep the source tree free of caches
 import gen_device_ops  # noqa: E402  (the table's one loader)
 
 FIRST_SLOT, LAST_SLOT = 4, 249
