@@ -73,20 +73,11 @@ std::string format_int(const char* format, int value) {
   return text;
 }
 
+// The three forms of a PC/SC reader index: 3, 03 and 03 03.
 std::string pcsc_suffix(int index, int form) {
-  char text[16];
-  switch (form) {
-    case 0:
-      std::snprintf(text, sizeof text, "%d", index);
-      break;
-    case 1:
-      std::snprintf(text, sizeof text, "%02d", index);
-      break;
-    default:
-      std::snprintf(text, sizeof text, "%02d %02d", index, index);
-      break;
-  }
-  return text;
+  if (form == 0) return format_int("%d", index);
+  const std::string two_digits = format_int("%02d", index);
+  return form == 1 ? two_digits : two_digits + " " + two_digits;
 }
 
 TransportProtocol* make_protocol(const char* family, Port* port) {
@@ -140,7 +131,7 @@ class Search {
   bool tryOnce(const ProfileRecord& row, HandleEntry& found) {
     HandleEntry attempt;
     bool opened = buildPort(row, "", attempt);
-    if (opened && accept(row, attempt)) return succeed(row, attempt, found);
+    if (opened && accept(row, attempt)) return succeed(attempt, found);
     releaseEntries(&attempt, 0, 1);
     return false;
   }
@@ -157,7 +148,7 @@ class Search {
         releaseEntries(&attempt, 0, 1);
         return false;
       }
-      if (accept(row, attempt)) return succeed(row, attempt, found);
+      if (accept(row, attempt)) return succeed(attempt, found);
       held_.push_back(attempt);
     }
     releaseHeld();
@@ -174,7 +165,7 @@ class Search {
           releaseEntries(&attempt, 0, 1);
           continue;
         }
-        if (opened && accept(row, attempt)) return succeed(row, attempt, found);
+        if (opened && accept(row, attempt)) return succeed(attempt, found);
         held_.push_back(attempt);
         break;
       }
@@ -183,7 +174,7 @@ class Search {
     return false;
   }
 
-  bool succeed(const ProfileRecord&, HandleEntry& attempt, HandleEntry& found) {
+  bool succeed(HandleEntry& attempt, HandleEntry& found) {
     releaseHeld();
     // The device reads what it keeps about the reader; a reader that
     // answered the probe is taken whatever this gives.
@@ -344,6 +335,9 @@ int32_t DeviceManager::open(int32_t port, int32_t baud, const char* name) {
   releaseEntries(entry_, port, 1);
   HandleEntry found;
   if (!Search(port, baud, name, stacks_).run(found)) return -1;
+  // An application hook run during the search may have opened this port
+  // number itself; that reader gives way rather than leak.
+  releaseEntries(entry_, port, 1);
   entry_[port] = found;
   return port;
 }
