@@ -1,0 +1,256 @@
+#include "sim/card_field.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/r42_reader_model.h"
+
+namespace {
+
+using Bytes = CardField::Bytes;
+
+Bytes status_reply(uint16_t status, const Bytes& data = {}) {
+  return R42ReaderModel::reply(status, 0x00, data);
+}
+
+uint32_t be32_at(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+bool is_classic(const MifareCard& card) {
+  return card.kind() != MifareCard::Kind::kFm11rf005;
+}
+
+}  // namespace
+
+void CardField::attach(R42ReaderModel& model) {
+  for (uint16_t code : {0x0433, 0x0401, 0x0434, 0x0435, 0x0437, 0x0404, 0x0405, 0x0406, 0x0407,
+                        0x0408, 0x0409, 0x040A, 0x040B})
+    model.addCommand(code, [this](const Bytes& request) { return answer(request); });
+}
+
+int CardField::insert(MifareCard card) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const int id = next_id_++;
+  cards_.push_back(Slot{id, std::move(card), State::kIdle});
+  return id;
+}
+
+void CardField::remove(int id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  cards_.erase(std::remove_if(cards_.begin(), cards_.end(),
+                              [id](const Slot& s) { return s.id == id; }),
+               cards_.end());
+}
+
+void CardField::removeAfter(int id, int k) {
+  std::lock_guard<std::mutex> lock(mu_);
+  pending_.push_back(Pending{k, false, id, MifareCard::classic1k({0, 0, 0, 0})});
+}
+
+int CardField::insertAfter(MifareCard card, int k) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const int id = next_id_++;
+  pending_.push_back(Pending{k, true, id, std::move(card)});
+  return id;
+}
+
+bool CardField::present(int id) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return std::any_of(cards_.begin(), cards_.end(), [id](const Slot& s) { return s.id == id; });
+}
+
+MifareCard CardField::card(int id) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (const Slot& s : cards_)
+    if (s.id == id) return s.card;
+  return MifareCard::classic1k({0, 0, 0, 0});
+}
+
+void CardField::edit(int id, const std::function<void(MifareCard&)>& f) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (Slot* slot = find(id)) f(slot->card);
+}
+
+size_t CardField::commandCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return commands_;
+}
+
+Bytes CardField::answer(const Bytes& request) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ++commands_;
+  Bytes reply = request.size() < 3
+                    ? status_reply(card_status::kBadRequest)
+                    : dispatch(uint16_t(request[0] << 8 | request[1]), request.data() + 3,
+                               request.size() - 3);
+  runPending();
+  return reply;
+}
+
+void CardField::runPending() {
+  for (auto it = pending_.begin(); it != pending_.end();) {
+    if (--it->remaining > 0) {
+      ++it;
+      continue;
+    }
+    if (it->insert) {
+      cards_.push_back(Slot{it->id, std::move(it->card), State::kIdle});
+    } else {
+      const int id = it->id;
+      cards_.erase(std::remove_if(cards_.begin(), cards_.end(),
+                                  [id](const Slot& s) { return s.id == id; }),
+                   cards_.end());
+    }
+    it = pending_.erase(it);
+  }
+}
+
+CardField::Slot* CardField::find(int id) {
+  for (Slot& s : cards_)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+CardField::Slot* CardField::selected() {
+  for (Slot& s : cards_)
+    if (s.state == State::kActive) return &s;
+  return nullptr;
+}
+
+CardField::Slot* CardField::blockTarget() {
+  if (Slot* s = selected()) return s;
+  for (Slot& s : cards_)
+    if (s.state == State::kReady && !is_classic(s.card)) return &s;
+  return nullptr;
+}
+
+void CardField::deselect(Slot& slot) {
+  slot.card.clearAuth();
+  slot.state = State::kIdle;
+}
+
+Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
+  using namespace card_status;
+  switch (code) {
+    case 0x0433:
+      if (n != 1 || (p[0] != 0x26 && p[0] != 0x52)) break;
+      return wake(p[0]);
+    case 0x0401: {
+      if (n != 1 || (p[0] != 0x26 && p[0] != 0x52)) break;
+      Slot* s = selected();
+      if (s == nullptr) return status_reply(kNoCard);
+      return status_reply(kOk, {uint8_t(s->card.atqa()), uint8_t(s->card.atqa() >> 8)});
+    }
+    case 0x0434:
+      if (n != 1 || (p[0] != 0x93 && p[0] != 0x95)) break;
+      return anticollision(p[0]);
+    case 0x0435:
+      if (n != 6 || (p[0] != 0x93 && p[0] != 0x95) || p[1] != 0x04) break;
+      return select(p[0], p + 2);
+    case 0x0437: {
+      if (n != 0) break;
+      Slot* s = selected();
+      if (s == nullptr) return status_reply(kNoCard);
+      s->card.clearAuth();
+      s->state = State::kHalted;
+      return status_reply(kOk);
+    }
+    case 0x0404: {
+      if (n != 8) break;
+      Slot* s = selected();
+      if (s == nullptr) return status_reply(kNoCard);
+      const uint16_t status = s->card.authenticate(p[0], p[1], p + 2);
+      if (status != kOk) deselect(*s);
+      return status_reply(status);
+    }
+    case 0x0405: {
+      if (n != 1) break;
+      Slot* s = blockTarget();
+      if (s == nullptr) return status_reply(kNoCard);
+      MifareCard::Block block{};
+      const uint16_t status = s->card.read(p[0], &block);
+      if (status != kOk) return status_reply(status);
+      return status_reply(kOk, Bytes(block.begin(), block.end()));
+    }
+    case 0x0406: {
+      if (n != 17) break;
+      Slot* s = blockTarget();
+      if (s == nullptr) return status_reply(kNoCard);
+      return status_reply(s->card.write(p[0], p + 1));
+    }
+    default:
+      break;
+  }
+  if (code < 0x0407 || code > 0x040B) return status_reply(kBadRequest);
+  // Value blocks: the selected sector card only.
+  Slot* s = selected();
+  const size_t expected = code == 0x0408 ? 1 : code == 0x040B ? 2 : 5;
+  if (n != expected) return status_reply(kBadRequest);
+  if (s == nullptr || !is_classic(s->card)) return status_reply(kNoCard);
+  MifareCard& card = s->card;
+  switch (code) {
+    case 0x0407:
+      return status_reply(card.initValue(p[0], int32_t(be32_at(p + 1))));
+    case 0x0408: {
+      int32_t value = 0;
+      const uint16_t status = card.readValue(p[0], &value);
+      if (status != kOk) return status_reply(status);
+      const uint32_t v = uint32_t(value);
+      return status_reply(kOk, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+    }
+    case 0x0409:
+      return status_reply(card.addValue(p[0], be32_at(p + 1), true));
+    case 0x040A: {
+      const bool light_copy = card.kind() == MifareCard::Kind::kLight && (p[0] == 4 || p[0] == 5);
+      if (!light_copy) return status_reply(card.addValue(p[0], be32_at(p + 1), false));
+      const uint32_t amount = be32_at(p + 1);
+      if (amount > 0xFFFF) return status_reply(kOverflow);
+      return status_reply(card.lightDecrement(p[0] == 4 ? 1 : 2, uint16_t(amount)));
+    }
+    default:
+      return status_reply(card.transfer(p[0], p[1]));
+  }
+}
+
+Bytes CardField::wake(uint8_t mode) {
+  const Slot* lowest = nullptr;
+  for (Slot& s : cards_) {
+    s.card.clearAuth();
+    if (s.state == State::kHalted && mode != 0x52) continue;
+    s.state = State::kReady;
+    if (lowest == nullptr || s.card.uid() < lowest->card.uid()) lowest = &s;
+  }
+  if (lowest == nullptr) return status_reply(card_status::kNoCard);
+  const uint16_t atqa = lowest->card.atqa();
+  return status_reply(card_status::kOk, {uint8_t(atqa), uint8_t(atqa >> 8)});
+}
+
+Bytes CardField::anticollision(uint8_t level) {
+  const Slot* found = nullptr;
+  for (const Slot& s : cards_) {
+    if (level == 0x93 && s.state == State::kReady && is_classic(s.card) &&
+        (found == nullptr || s.card.uid() < found->card.uid()))
+      found = &s;
+    if (level == 0x95 && s.state == State::kCascade) found = &s;
+  }
+  if (found == nullptr) return status_reply(card_status::kNoCard);
+  const auto uid = level == 0x93 ? found->card.level1() : found->card.level2();
+  return status_reply(card_status::kOk, {0x00, uid[0], uid[1], uid[2], uid[3]});
+}
+
+Bytes CardField::select(uint8_t level, const uint8_t* uid) {
+  Slot* match = nullptr;
+  for (Slot& s : cards_) {
+    if (!is_classic(s.card)) continue;
+    const auto bytes = level == 0x93 ? s.card.level1() : s.card.level2();
+    const State wanted = level == 0x93 ? State::kReady : State::kCascade;
+    if (s.state == wanted && std::memcmp(bytes.data(), uid, 4) == 0) match = &s;
+  }
+  if (match == nullptr) return status_reply(card_status::kNoCard);
+  for (Slot& s : cards_)
+    if (&s != match && s.state != State::kHalted) deselect(s);
+  const bool cascade = level == 0x93 && match->card.uid().size() == 7;
+  match->state = cascade ? State::kCascade : State::kActive;
+  return status_reply(card_status::kOk, {uint8_t(cascade ? 0x04 : match->card.sak())});
+}

@@ -1,0 +1,105 @@
+// The radio field of the simulated r42 reader: 0..n sector cards and the
+// reader commands that reach them.
+//
+//   R42ReaderModel model;
+//   CardField field;
+//   field.attach(model);                    // registers the card commands
+//   int id = field.insert(MifareCard::classic1k({0x11, 0x22, 0x33, 0x44}));
+//   field.removeAfter(id, 2);               // gone after 2 more card commands
+//
+// Card states: idle, ready, active, halted (plus a 7-byte card waiting for
+// its second cascade level).
+//   04 33 [26|52]       26 wakes cards that are not halted, 52 every card;
+//                       either clears authentication and selection. Reply:
+//                       ATQA (low byte first) of the lowest woken UID.
+//   04 01 [26|52]       the selected card's ATQA; it stays selected.
+//   04 34 [93|95]       93: [00][level-1 UID] of the lowest ready UID (a
+//                       7-byte card gives 88 U0 U1 U2); 95: [00][U3..U6] of
+//                       the card waiting for level 2.
+//   04 35 [93|95] 04 U  selects the ready card whose UID bytes match (the
+//                       others go idle); reply SAK (04 at level 1 of a 7-byte
+//                       UID).
+//   04 37               halts the selected card.
+//   04 04 [60|61] b K   authenticates block b's sector; a failure clears it
+//                       and deselects the card.
+//   04 05 b, 04 06 b D  block read/write (the selected card, or a woken
+//                       FM11RF005 card, which needs no select).
+//   04 07 b V, 04 08 b, 04 09 b V, 04 0A b V, 04 0B s d
+//                       value blocks; V big-endian. On a MIFARE Light card
+//                       04 0A with block 4 or 5 decrements copy 1 or 2.
+// Failures answer with the card_status words of mifare_card.h; replies are
+// [status BE16][spare 00][data].
+//
+// Scheduled changes count the card commands above, from the call on: the
+// change happens right after the k-th of them is answered.
+//
+// Thread safety: handlers run on the simulator thread (under the model's
+// lock); every member takes the field's own lock, so a test may insert or
+// remove cards while the simulator runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "sim/mifare_card.h"
+
+class R42ReaderModel;
+
+class CardField {
+ public:
+  using Bytes = std::vector<uint8_t>;
+
+  // Registers the card commands with the model; the field must outlive it.
+  void attach(R42ReaderModel& model);
+
+  // Puts a card into the field (idle); returns its id.
+  int insert(MifareCard card);
+  void remove(int id);
+  void removeAfter(int id, int k);
+  // The id the card will have once inserted.
+  int insertAfter(MifareCard card, int k);
+
+  bool present(int id) const;
+  // A copy of the card's current state (a default 1K card if it is gone).
+  MifareCard card(int id) const;
+  // Runs `f` on the card under the lock (no-op when it is gone).
+  void edit(int id, const std::function<void(MifareCard&)>& f);
+  size_t commandCount() const;
+
+  // One card command, as the model hands it over.
+  Bytes answer(const Bytes& request);
+
+ private:
+  enum class State { kIdle, kReady, kCascade, kActive, kHalted };
+  struct Slot {
+    int id;
+    MifareCard card;
+    State state;
+  };
+  struct Pending {
+    int remaining;
+    bool insert;
+    int id;
+    MifareCard card;
+  };
+
+  Bytes dispatch(uint16_t code, const uint8_t* p, size_t n);
+  Bytes wake(uint8_t mode);
+  Bytes anticollision(uint8_t level);
+  Bytes select(uint8_t level, const uint8_t* uid);
+  Slot* selected();
+  // The card that block commands reach: the selected one, else a woken
+  // FM11RF005 card.
+  Slot* blockTarget();
+  Slot* find(int id);
+  void deselect(Slot& slot);
+  void runPending();
+
+  mutable std::mutex mu_;
+  std::vector<Slot> cards_;
+  std::vector<Pending> pending_;
+  int next_id_ = 1;
+  size_t commands_ = 0;
+};
