@@ -331,13 +331,17 @@ bool PcscdHarness::waitCard(int slot, bool present, int timeout_ms) {
   return reached;
 }
 
-bool PcscdHarness::stop() {
-  if (pid_ <= 0) return true;
-  const pid_t pid = pid_;
-  pid_ = -1;
+bool stop_child_process(pid_t pid, int wait_ms) {
+  if (pid <= 0) return true;
   kill(pid, SIGTERM);
-  if (wait_child(pid, kWaitMs)) return true;
+  if (wait_child(pid, wait_ms)) return true;
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   return false;
+}
+
+bool PcscdHarness::stop() {
+  const pid_t pid = pid_;
+  pid_ = -1;
+  return stop_child_process(pid, kWaitMs);
 }

@@ -22,6 +22,10 @@
 #include <cstdint>
 #include <string>
 
+// Ends a child process of ours: SIGTERM, at most `wait_ms` for it to end,
+// then SIGKILL; reaps it either way. True when it ended on SIGTERM.
+bool stop_child_process(pid_t pid, int wait_ms);
+
 class PcscdHarness {
  public:
   static constexpr const char* kReaderBase = "USB Smart Card Reader";

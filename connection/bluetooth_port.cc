@@ -1,0 +1,343 @@
+#include "connection/bluetooth_port.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "platform/settings.h"
+
+namespace {
+
+constexpr const char* kPrefix = "BluetoothPort:";
+constexpr size_t kPumpChunk = 2048;
+// A socket that takes no byte for this long is given up by the pump.
+constexpr int kSendStallMs = 5000;
+
+void signal_event(int fd) {
+  if (fd < 0) return;
+  const uint64_t one = 1;
+  ssize_t r;
+  do {
+    r = ::write(fd, &one, sizeof one);
+  } while (r < 0 && errno == EINTR);
+}
+
+void drain_event(int fd) {
+  uint64_t count;
+  while (::read(fd, &count, sizeof count) > 0) {
+  }
+}
+
+// Starts `thread` on `function`; false when the system refuses a thread.
+template <typename Function>
+bool start_thread(std::thread& thread, Function function) {
+  try {
+    thread = std::thread(function);
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+BluetoothPort::Clock::time_point deadline_after(int32_t ms) {
+  return BluetoothPort::Clock::now() + std::chrono::milliseconds(std::max<int32_t>(ms, 0));
+}
+
+}  // namespace
+
+// --- connector ------------------------------------------------------------
+
+BluetoothConnector::BluetoothConnector(BluetoothPort* owner, int socket, BluetoothDevice device,
+                                       int cancel_fd, Clock::time_point deadline)
+    : owner_(owner),
+      socket_(socket),
+      device_(std::move(device)),
+      cancel_fd_(cancel_fd),
+      deadline_(deadline) {}
+
+BluetoothConnector::~BluetoothConnector() {
+  if (thread_.joinable()) thread_.join();
+}
+
+bool BluetoothConnector::start() {
+  if (start_thread(thread_, [this] { run(); })) return true;
+  ::close(socket_);
+  socket_ = -1;
+  return false;
+}
+
+void BluetoothConnector::run() {
+  const bool connected = owner_->backend_->connect(socket_, device_, cancel_fd_, deadline_);
+  if (!owner_->connectorEnded(socket_, connected)) ::close(socket_);
+}
+
+// --- port -----------------------------------------------------------------
+
+BluetoothPort::BluetoothPort(const ParamMap& params, bool* opened)
+    : BluetoothPort(params, opened, make_bluez_backend(), kBudgetMs) {}
+
+BluetoothPort::BluetoothPort(const ParamMap& params, bool* opened,
+                             std::shared_ptr<BluetoothBackend> backend, int32_t budget_ms)
+    : backend_(std::move(backend)),
+      budget_ms_(budget_ms),
+      trace_(std::make_unique<TraceFile>(trace_level >= 3 ? logFileName().c_str() : nullptr)) {
+  name_ = get_param(params, "name");
+  const bool ok = openLink();
+  if (opened) *opened = ok;
+  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+}
+
+BluetoothPort::~BluetoothPort() { close(); }
+
+std::string BluetoothPort::logFileName() const { return port_log_file_name(); }
+
+bool BluetoothPort::connectorEnded(int socket, bool connected) {
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> lock(connect_mutex_);
+    // Once the opening has decided, a late winner is shut out and closes its
+    // own socket: the port never holds a link it reported as failed.
+    if (connected && accepting_ && !open_) {
+      socket_ = socket;
+      open_ = true;
+      taken = true;
+    }
+    --running_;
+  }
+  connect_cv_.notify_all();
+  return taken;
+}
+
+bool BluetoothPort::openLink() {
+  {
+    std::lock_guard<std::mutex> lock(connect_mutex_);
+    open_ = false;
+  }
+  if (!backend_) return false;
+  const Clock::time_point deadline = deadline_after(budget_ms_);
+  std::vector<BluetoothDevice> devices;
+  if (!backend_->knownDevices(deadline, &devices)) return false;
+
+  const int cancel_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (cancel_fd < 0) return false;
+  {
+    std::lock_guard<std::mutex> lock(connect_mutex_);
+    accepting_ = true;
+    running_ = 0;
+  }
+  for (const BluetoothDevice& device : devices) {
+    if (device.name != name_) continue;
+    const int socket = backend_->makeSocket(device);
+    if (socket < 0) continue;
+    auto connector =
+        std::make_unique<BluetoothConnector>(this, socket, device, cancel_fd, deadline);
+    std::lock_guard<std::mutex> lock(connect_mutex_);
+    ++running_;
+    if (!connector->start()) {
+      --running_;
+      continue;
+    }
+    connectors_.push_back(std::move(connector));
+  }
+
+  std::vector<std::unique_ptr<BluetoothConnector>> ended;
+  bool won;
+  {
+    std::unique_lock<std::mutex> lock(connect_mutex_);
+    connect_cv_.wait_until(lock, deadline, [this] { return open_ || running_ == 0; });
+    accepting_ = false;
+    won = open_;
+    ended.swap(connectors_);
+  }
+  // The losers stop through the eventfd; they are joined without the connect
+  // mutex, which they take on their way out.
+  signal_event(cancel_fd);
+  ended.clear();
+  ::close(cancel_fd);
+  if (!won) return false;
+  if (startPump()) return true;
+  std::lock_guard<std::mutex> lock(connect_mutex_);
+  ::close(socket_);
+  socket_ = -1;
+  open_ = false;
+  return false;
+}
+
+bool BluetoothPort::startPump() {
+  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd_ < 0) return false;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    stop_ = false;
+    rx_.clear();
+    tx_.clear();
+  }
+  if (start_thread(pump_, [this] { pump(); })) return true;
+  ::close(wake_fd_);
+  wake_fd_ = -1;
+  return false;
+}
+
+void BluetoothPort::wakePump() { signal_event(wake_fd_); }
+
+void BluetoothPort::pump() {
+  bool reading = true;
+  bool stalled = false;  // waiting for the socket to take bytes
+  Clock::time_point stalled_since;
+  uint8_t chunk[kPumpChunk];
+  while (true) {
+    bool sending;
+    {
+      std::lock_guard<std::mutex> lock(queue_mutex_);
+      if (stop_) return;
+      sending = !tx_.empty();
+    }
+    int timeout = -1;
+    if (sending) {
+      if (!stalled) {
+        stalled = true;
+        stalled_since = Clock::now();
+      }
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              Clock::now() - stalled_since)
+                              .count();
+      if (waited >= kSendStallMs) return;  // the link is dead for sending
+      timeout = int(kSendStallMs - waited);
+    } else {
+      stalled = false;
+    }
+    // After EOF or an error the socket is left out of the wait, so a closed
+    // link cannot keep the pump awake.
+    const short events = short((reading ? POLLIN : 0) | (sending ? POLLOUT : 0));
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {events ? socket_ : -1, events, 0}};
+    const int r = poll(fds, 2, timeout);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[0].revents & POLLIN) drain_event(wake_fd_);
+    const short ready = fds[1].revents;
+    if (reading && (ready & (POLLIN | POLLHUP | POLLERR))) {
+      const ssize_t n = recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        {
+          std::lock_guard<std::mutex> lock(queue_mutex_);
+          rx_.insert(rx_.end(), chunk, chunk + n);
+        }
+        queue_cv_.notify_all();
+      } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        reading = false;
+      }
+    }
+    if (sending && (ready & (POLLOUT | POLLHUP | POLLERR))) {
+      bool failed = false;
+      {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        const size_t n = std::min(tx_.size(), kPumpChunk);
+        std::copy(tx_.begin(), tx_.begin() + ptrdiff_t(n), chunk);
+        const ssize_t sent = n ? send(socket_, chunk, n, MSG_DONTWAIT | MSG_NOSIGNAL) : 0;
+        if (sent > 0) {
+          tx_.erase(tx_.begin(), tx_.begin() + sent);
+          tx_sent_ += uint64_t(sent);
+          stalled = false;
+        } else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+          failed = true;
+        }
+      }
+      queue_cv_.notify_all();
+      if (failed) return;  // the port stays open; writes now time out
+    }
+  }
+}
+
+void BluetoothPort::closeLink() {
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    stop_ = true;
+  }
+  wakePump();
+  if (pump_.joinable()) pump_.join();
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+  wake_fd_ = -1;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    tx_.clear();
+  }
+  std::lock_guard<std::mutex> lock(connect_mutex_);
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+  open_ = false;
+}
+
+void BluetoothPort::close() {
+  if (!isOpen()) return;
+  closeLink();
+  trace_->writeLine(name_.c_str(), kPrefix, " Is Closed!");
+}
+
+bool BluetoothPort::reopen() {
+  close();
+  const bool ok = openLink();
+  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  return ok;
+}
+
+bool BluetoothPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  if (length < 0) return false;
+  if (length == 0) return true;
+  if (buffer == nullptr) return false;
+  const Clock::time_point deadline = deadline_after(timeout_ms);
+  {
+    std::unique_lock<std::mutex> lock(queue_mutex_);
+    if (!queue_cv_.wait_until(lock, deadline, [&] { return rx_.size() >= size_t(length); })) {
+      return false;
+    }
+    std::copy(rx_.begin(), rx_.begin() + length, buffer);
+    rx_.erase(rx_.begin(), rx_.begin() + length);
+  }
+  trace_->writeHex(buffer, length, "  Data[in]:", "");
+  return true;
+}
+
+bool BluetoothPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  if (length < 0) return false;
+  if (length == 0) return true;
+  if (buffer == nullptr) return false;
+  const Clock::time_point deadline = deadline_after(timeout_ms);
+  bool sent;
+  {
+    std::unique_lock<std::mutex> lock(queue_mutex_);
+    tx_.insert(tx_.end(), buffer, buffer + length);
+    const uint64_t target = tx_sent_ + tx_.size();
+    wakePump();
+    sent = queue_cv_.wait_until(lock, deadline, [&] { return tx_sent_ >= target; });
+    if (!sent) {
+      // A write reported failed must not reach the reader later: what the
+      // socket has not taken yet is dropped.
+      const size_t left = size_t(std::min<uint64_t>(target - tx_sent_, tx_.size()));
+      tx_.erase(tx_.end() - ptrdiff_t(left), tx_.end());
+    }
+  }
+  if (sent) trace_->writeHex(buffer, length, "  Data[out]:", "");
+  return sent;
+}
+
+void BluetoothPort::purge() {
+  std::lock_guard<std::mutex> lock(queue_mutex_);
+  rx_.clear();
+}
+
+int32_t BluetoothPort::available() {
+  std::lock_guard<std::mutex> lock(queue_mutex_);
+  return int32_t(std::min<size_t>(rx_.size(), INT32_MAX));
+}
+
+bool BluetoothPort::isOpen() {
+  std::lock_guard<std::mutex> lock(connect_mutex_);
+  return open_;
+}

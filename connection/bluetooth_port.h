@@ -1,0 +1,117 @@
+// The port of a reader paired over Bluetooth, reached through an RFCOMM
+// socket to its serial-port service. Opening looks the name up among the
+// devices the system knows, connects to every device of that name at once
+// (one BluetoothConnector thread each) and keeps the first connection made;
+// a pump thread then moves bytes between the socket and two queues.
+//
+// Lookup and connection share one budget (10000 ms). Opening ends as soon as
+// a connector wins or the last one gives up; losers are called off through
+// an eventfd and joined before the constructor returns.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/bluetooth_backend.h"
+#include "connection/port.h"
+#include "platform/text_helpers.h"
+#include "platform/trace_file.h"
+
+class BluetoothPort;
+
+// One connection attempt, on a thread of its own. The socket is the
+// connector's until the port takes it; a connector whose socket was not
+// taken closes it itself.
+class BluetoothConnector {
+ public:
+  using Clock = BluetoothBackend::Clock;
+
+  BluetoothConnector(BluetoothPort* owner, int socket, BluetoothDevice device, int cancel_fd,
+                     Clock::time_point deadline);
+  // Waits for the thread to end.
+  virtual ~BluetoothConnector();
+  BluetoothConnector(const BluetoothConnector&) = delete;
+  BluetoothConnector& operator=(const BluetoothConnector&) = delete;
+
+  // Starts the thread. False (with the socket closed) when it cannot start.
+  bool start();
+
+ private:
+  void run();
+
+  BluetoothPort* owner_;
+  int socket_;
+  BluetoothDevice device_;
+  int cancel_fd_;
+  Clock::time_point deadline_;
+  std::thread thread_;
+};
+
+class BluetoothPort : public Port {
+ public:
+  using Clock = BluetoothBackend::Clock;
+  static constexpr int32_t kBudgetMs = 10000;
+
+  // Key: "name", the device name (exact, case-sensitive). Uses BlueZ.
+  BluetoothPort(const ParamMap& params, bool* opened);
+  // With another backend and budget (tests).
+  BluetoothPort(const ParamMap& params, bool* opened, std::shared_ptr<BluetoothBackend> backend,
+                int32_t budget_ms);
+  ~BluetoothPort() override;
+  BluetoothPort(const BluetoothPort&) = delete;
+  BluetoothPort& operator=(const BluetoothPort&) = delete;
+
+  void close() override;
+  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  void purge() override;
+  int32_t available() override;
+  bool isOpen() override;
+  bool reopen() override;
+
+  std::string logFileName() const;
+
+ private:
+  friend class BluetoothConnector;
+
+  bool openLink();
+  void closeLink();
+  bool startPump();
+  void pump();
+  void wakePump();
+  // A connector's result: true when the port took `socket`.
+  bool connectorEnded(int socket, bool connected);
+
+  std::string name_;
+  std::shared_ptr<BluetoothBackend> backend_;
+  int32_t budget_ms_;
+
+  // Guards open_, the connectors, accepting_, running_ and socket_.
+  std::mutex connect_mutex_;
+  std::condition_variable connect_cv_;
+  bool open_ = false;
+  std::vector<std::unique_ptr<BluetoothConnector>> connectors_;
+  bool accepting_ = false;  // winners are taken only while the opening waits
+  int running_ = 0;         // connectors not yet ended
+  int socket_ = -1;
+
+  std::thread pump_;
+  int wake_fd_ = -1;  // wakes the pump for new bytes to send and for stop
+
+  // Guards rx_, tx_, tx_sent_ and stop_.
+  std::mutex queue_mutex_;
+  std::condition_variable queue_cv_;
+  std::deque<uint8_t> rx_;
+  std::deque<uint8_t> tx_;
+  uint64_t tx_sent_ = 0;  // bytes the socket has taken, ever
+  bool stop_ = false;
+
+  std::unique_ptr<TraceFile> trace_;
+};
