@@ -169,20 +169,23 @@ bool BluetoothPort::openLink() {
 }
 
 bool BluetoothPort::startPump() {
-  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake_fd_ < 0) return false;
+  const int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_fd < 0) return false;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
+    wake_fd_ = wake_fd;
     stop_ = false;
     rx_.clear();
     tx_.clear();
   }
   if (start_thread(pump_, [this] { pump(); })) return true;
+  std::lock_guard<std::mutex> lock(queue_mutex_);
   ::close(wake_fd_);
   wake_fd_ = -1;
   return false;
 }
 
+// Called with the queue mutex held.
 void BluetoothPort::wakePump() { signal_event(wake_fd_); }
 
 void BluetoothPort::pump() {
@@ -259,13 +262,15 @@ void BluetoothPort::closeLink() {
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     stop_ = true;
+    wakePump();
   }
-  wakePump();
+  // The pump waits only in poll, which also watches the wake descriptor, so
+  // this join never waits for a stuck send.
   if (pump_.joinable()) pump_.join();
-  if (wake_fd_ >= 0) ::close(wake_fd_);
-  wake_fd_ = -1;
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
+    if (wake_fd_ >= 0) ::close(wake_fd_);
+    wake_fd_ = -1;
     tx_.clear();
   }
   std::lock_guard<std::mutex> lock(connect_mutex_);

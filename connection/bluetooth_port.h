@@ -103,15 +103,16 @@ class BluetoothPort : public Port {
   int socket_ = -1;
 
   std::thread pump_;
-  int wake_fd_ = -1;  // wakes the pump for new bytes to send and for stop
 
-  // Guards rx_, tx_, tx_sent_ and stop_.
+  // Guards rx_, tx_, tx_sent_, stop_ and wake_fd_ (which the pump itself
+  // reads unlocked: it changes only while no pump runs).
   std::mutex queue_mutex_;
   std::condition_variable queue_cv_;
   std::deque<uint8_t> rx_;
   std::deque<uint8_t> tx_;
   uint64_t tx_sent_ = 0;  // bytes the socket has taken, ever
   bool stop_ = false;
+  int wake_fd_ = -1;  // wakes the pump for new bytes to send and for stop
 
   std::unique_ptr<TraceFile> trace_;
 };

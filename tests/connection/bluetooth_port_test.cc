@@ -343,6 +343,24 @@ TEST_F(BluetoothPortTest, WritesCompleteThroughThePumpAndATimedOutWriteIsDropped
   ::close(far);
 }
 
+TEST_F(BluetoothPortTest, CloseDoesNotWaitForAPumpThatCannotSend) {
+  int far = -1;
+  auto port = openLinked(&far);
+  ASSERT_GE(far, 0);
+  // The far end reads nothing, so the pump is left waiting to send.
+  std::thread writer([&] {
+    const Bytes big(8 << 20, 0x5A);
+    EXPECT_FALSE(port->write(big.data(), int32_t(big.size()), 1500));
+  });
+  std::this_thread::sleep_for(milliseconds(200));
+  const auto start = Clock::now();
+  port->close();
+  EXPECT_LT(elapsed_ms(start), 500);
+  writer.join();
+  EXPECT_TRUE(sees_eof(far, 2000));
+  ::close(far);
+}
+
 TEST_F(BluetoothPortTest, ReadsWaitForTheirBytesUpToTheTimeOut) {
   int far = -1;
   auto port = openLinked(&far);
@@ -379,12 +397,17 @@ TEST_F(BluetoothPortTest, AfterThePeersEofThePortIdlesAndReadsTimeOut) {
   int far = -1;
   auto port = openLinked(&far);
   ASSERT_GE(far, 0);
+  // A quiet open link costs nothing...
+  double before = cpu_ms();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_LT(cpu_ms() - before, 50.0);
   ASSERT_EQ(send(far, "z", 1, 0), 1);
   ::close(far);
   uint8_t byte;
   ASSERT_TRUE(port->read(&byte, 1, 1000));  // what came before EOF still counts
+  // ...and neither does one the peer has closed.
   std::this_thread::sleep_for(milliseconds(50));
-  const double before = cpu_ms();
+  before = cpu_ms();
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_LT(cpu_ms() - before, 50.0);
   const auto start = Clock::now();
