@@ -587,8 +587,7 @@ int16_t R42Device::write_fm11rf005_hex(int32_t icdev, uint8_t adr, const char* d
   return write_fm11rf005(icdev, adr, bytes);
 }
 
-int16_t R42Device::getsnr_fm11rf005(int32_t icdev, uint32_t* snr) {
-  if (snr == nullptr) return -1;
+int16_t R42Device::fm11rf005_serial(int32_t icdev, uint32_t* snr) {
   *snr = 0;
   // The card answers no select; whatever the reader says does not matter.
   uint8_t size = 0;
@@ -598,6 +597,11 @@ int16_t R42Device::getsnr_fm11rf005(int32_t icdev, uint32_t* snr) {
   if (result != 0) return result;
   *snr = uid_value(serial);
   return 0;
+}
+
+int16_t R42Device::getsnr_fm11rf005(int32_t icdev, uint32_t* snr) {
+  if (snr == nullptr) return -1;
+  return fm11rf005_serial(icdev, snr);
 }
 
 int16_t R42Device::getsnr_fm11rf005_hex(int32_t icdev, char* snrstr) {
@@ -616,5 +620,5 @@ int16_t R42Device::card_fm11rf005(int32_t icdev, uint8_t mode, uint32_t* snr) {
   uint16_t tag_type = 0;
   const int16_t result = request(icdev, mode, &tag_type);
   if (result != 0) return result;
-  return getsnr_fm11rf005(icdev, snr);
+  return fm11rf005_serial(icdev, snr);
 }
