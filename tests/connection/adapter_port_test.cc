@@ -6,16 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "connection/dle_protocol.h"
 #include "m6_port_helpers.h"
-#include "platform/settings.h"
 #include "sim/socket_transport.h"
 
 namespace {
@@ -204,15 +199,11 @@ TEST_F(AdapterPortTest, M6ReaderBehindTheTransport) {
 }
 
 TEST_F(AdapterPortTest, TraceLinesAtLevelThree) {
-  char dir[] = "/tmp/adapter-trace-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  set_library_directory(std::string(dir) + "/");
-  set_trace_level(3);
-  std::string path;
+  ScopedPortTrace trace;
   {
     bool opened = false;
     auto port = make("COM3:115200", &opened);
-    path = port->logFileName();
+    EXPECT_EQ(port->logFileName(), port_log_file_name());
     int peer = socket_transport_peer(transport_);
     uint8_t out[2] = {0x01, 0x02};
     ASSERT_TRUE(port->write(out, 2, 100));
@@ -222,20 +213,12 @@ TEST_F(AdapterPortTest, TraceLinesAtLevelThree) {
     EXPECT_FALSE(port->read(in, 1, 10));  // failed reads leave no line
     close(peer);
   }
-  set_trace_level(0);
-  set_library_directory("");
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  std::string t = text.str();
+  std::string t = trace.text();
   EXPECT_NE(t.find("]AdapterPort:[len:11]COM3:115200 Is Opened!\n"), std::string::npos) << t;
   EXPECT_NE(t.find("]  Data[out]:[len:2]0102\n"), std::string::npos) << t;
   EXPECT_NE(t.find("]  Data[in]:[len:1]AB\n"), std::string::npos) << t;
   EXPECT_NE(t.find("]AdapterPort:[len:11]COM3:115200 Is Closed!\n"), std::string::npos) << t;
   EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 4) << t;
-  std::remove(path.c_str());
-  rmdir((std::string(dir) + "/kxrf32log").c_str());
-  rmdir(dir);
 }
 
 TEST_F(AdapterPortTest, FailedOpensLeaveNoDescriptorOrThread) {

@@ -13,7 +13,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes aa_frame(const Bytes& payload) {
   Bytes f{0xAA, uint8_t(payload.size() >> 8), uint8_t(payload.size())};
-  f.insert(f.end(), payload.begin(), payload.end());
+  for (uint8_t b : payload) f.push_back(b);
   uint8_t x = 0;
   for (uint8_t b : f) x ^= b;
   f.push_back(x);

@@ -14,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes stx_frame(uint8_t status, const Bytes& data) {
   Bytes f{0x02, status, uint8_t(data.size())};
-  f.insert(f.end(), data.begin(), data.end());
+  for (uint8_t b : data) f.push_back(b);
   uint8_t x = 0;
   for (uint8_t b : f) x ^= b;
   f.push_back(x);
@@ -76,9 +76,15 @@ TEST(HidStx, RepliesAreCheckedBeforeTheyAreCopied) {
     std::fill(buf, buf + 64, 0xCC);
     buf[0] = 0x80;
     EXPECT_EQ(stx.transceive(buf, 1, c.capacity, 100), c.result) << c.what;
-    if (c.result == 3) EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0x00, 0x01, 0x02, 0xCC})) << c.what;
-    if (c.result == 1) EXPECT_EQ(buf[0], 0x60);
-    if (c.result == -1) EXPECT_EQ(buf[1], 0xCC) << c.what;
+    if (c.result == 3) {
+      EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{0x00, 0x01, 0x02, 0xCC})) << c.what;
+    }
+    if (c.result == 1) {
+      EXPECT_EQ(buf[0], 0x60);
+    }
+    if (c.result == -1) {
+      EXPECT_EQ(buf[1], 0xCC) << c.what;
+    }
   }
 }
 

@@ -2,11 +2,18 @@
 #pragma once
 
 #include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 #include <memory>
 #include <string>
 
 #include "connection/usb_port.h"
+#include "platform/settings.h"
 #include "sim/fake_hid.h"
 #include "sim/m6_reader.h"
 
@@ -40,3 +47,29 @@ inline int count_entries(const char* dir) {
   closedir(d);
   return n;
 }
+
+// Port tracing switched on into a folder of its own for one scope; text()
+// gives what the ports wrote there.
+class ScopedPortTrace {
+ public:
+  ScopedPortTrace() {
+    if (mkdtemp(dir_)) set_library_directory(std::string(dir_) + "/");
+    set_trace_level(3);
+  }
+  ~ScopedPortTrace() {
+    set_trace_level(0);
+    set_library_directory("");
+    std::remove(port_log_file_name().c_str());
+    rmdir((std::string(dir_) + "/kxrf32log").c_str());
+    rmdir(dir_);
+  }
+  std::string text() const {
+    std::ifstream file(port_log_file_name());
+    std::stringstream all;
+    all << file.rdbuf();
+    return all.str();
+  }
+
+ private:
+  char dir_[32] = "/tmp/port-trace-XXXXXX";
+};

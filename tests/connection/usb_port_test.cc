@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -396,6 +397,27 @@ TEST(UsbPort, R42ReaderOverInterruptInAndFeatureOut) {
   ASSERT_EQ(proto.transceive(buf, 3, 2048, 1000), 300);
   EXPECT_EQ(buf[299], 0x5A);
   EXPECT_EQ(sim.requestCount(), 4u);  // the padding after each command is skipped
+}
+
+TEST(UsbPort, TraceLinesAtLevelThree) {
+  ScopedPortTrace trace;
+  FakeHidBackend backend;
+  {
+    Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112),
+              feature_device({report_of(32, {0xAB})}));
+    UsbPort port(m6_usb_params(), nullptr, backend);
+    uint8_t out[2] = {0x01, 0x02};
+    ASSERT_TRUE(port.write(out, 2, 500));
+    uint8_t in[1];
+    ASSERT_TRUE(port.read(in, 1, 500));
+    EXPECT_FALSE(port.read(in, 32, 20));  // failed reads leave no line
+  }
+  std::string t = trace.text();
+  EXPECT_NE(t.find("]UsbPort:[len:9]0471:A112 Is Opened!\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("]  Data[out]:[len:2]0102\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("]  Data[in]:[len:1]AB\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("]UsbPort:[len:9]0471:A112 Is Closed!\n"), std::string::npos) << t;
+  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 4) << t;
 }
 
 TEST(UsbPort, OtherEndpointTypesOpenButNeverTransfer) {
