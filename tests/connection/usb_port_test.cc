@@ -434,6 +434,16 @@ TEST(UsbPort, OtherEndpointTypesOpenButNeverTransfer) {
   EXPECT_FALSE(port.read(buf, 0, 100));  // closed: nothing at all
 }
 
+TEST(UsbPort, HidrawStackFindsNoSuchReaderHere) {
+  // No reader is attached to the build machines: the real stack enumerates,
+  // matches nothing and leaves nothing open.
+  EXPECT_EQ(hidapi_backend().open("/dev/no-such-hidraw"), nullptr);
+  bool opened = true;
+  UsbPort port(usb_params("0471", "A1FF", "control", "control", "32", "32"), &opened);
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(port.isOpen());
+}
+
 TEST(UsbPort, FailedOpensLeaveNoDescriptorOrThread) {
   FakeHidBackend backend;
   int end = backend.addDevice("/dev/hidraw0", 0x0471, 0xA112);
