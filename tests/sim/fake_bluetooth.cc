@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <systemd/sd-bus.h>
 #include <time.h>
@@ -88,8 +89,12 @@ bool FakeBluez::start(std::string* error, bool serve_bluez) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
+    // The bus ends with the test program, however that ends.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     dup2(null_fd, 0);
     dup2(null_fd, 1);
     dup2(null_fd, 2);

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -246,10 +247,14 @@ bool PcscdHarness::launch(std::string* error) {
     *error = "cannot open the pcscd log";
     return false;
   }
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     // Only async-signal-safe calls until exec. unshare, sh and pcscd exec
-    // one another, so this pid ends up being pcscd's.
+    // one another, so this pid ends up being pcscd's. A test program that
+    // dies takes its pcscd with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     dup2(null_fd, 0);
     dup2(log_fd, 1);
     dup2(log_fd, 2);
