@@ -12,7 +12,7 @@ constexpr uint8_t kEtx = 0x03;
 constexpr uint8_t kDle = 0x10;
 constexpr int32_t kMaxCommand = 256;  // the data length travels in one byte
 constexpr size_t kMaxData = 255;
-// sequence, command/status, length, data, XOR: the part that is stuffed.
+// sequence, command/status, length, data, XOR: the bytes that get stuffed.
 constexpr size_t kMaxBody = kMaxData + 4;
 // Every body byte doubled plus the closing DLE ETX.
 constexpr size_t kMaxStuffed = 2 * kMaxBody + 2;
