@@ -97,10 +97,16 @@ bool wait_child(pid_t pid, int ms) {
   }
 }
 
-// Waits until `path` exists (pcscd has made its socket).
-bool wait_for_file(const std::string& path, Clock::time_point deadline) {
+// Waits until `path` exists (pcscd has made its socket). False at the
+// deadline, or at once when the child `pid` ended (it is reaped then and
+// *ended is set).
+bool wait_for_file(const std::string& path, pid_t pid, Clock::time_point deadline, bool* ended) {
   struct stat st;
   while (stat(path.c_str(), &st) != 0) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) {
+      *ended = true;
+      return false;
+    }
     if (remaining_ms(deadline) == 0) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -190,15 +196,18 @@ bool PcscdHarness::start(std::string* error) {
     return false;
   }
   // A port taken between our probe and pcscd's bind makes the readers fail
-  // to come up; a fresh pair usually does.
+  // to come up; a fresh pair usually does. Root without the right to make a
+  // mount namespace (a plain container) may still make a user namespace.
+  bool user_namespace = geteuid() != 0;
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (launch(error) && waitReaders(error)) return true;
+    if (launch(error, user_namespace) && waitReaders(error)) return true;
+    if (pid_ < 0) user_namespace = true;  // ended before it served
     stop();
   }
   return false;
 }
 
-bool PcscdHarness::launch(std::string* error) {
+bool PcscdHarness::launch(std::string* error, bool user_namespace) {
   port_ = free_port_pair();
   if (port_ == 0) {
     *error = "no free TCP port pair for vpcd";
@@ -221,16 +230,15 @@ bool PcscdHarness::launch(std::string* error) {
   unlink((run_dir_ + "/pcscd.comm").c_str());
   unlink((run_dir_ + "/pcscd.pid").c_str());
 
-  const bool root = geteuid() == 0;
   struct stat st;
-  const bool need_tmpfs = !root || stat("/run/pcscd", &st) != 0;
+  const bool need_tmpfs = user_namespace || stat("/run/pcscd", &st) != 0;
   const char* script =
       "set -e\n"
       "if [ \"$3\" = tmpfs ]; then mount -t tmpfs -o mode=755 qm-run /run; mkdir -p /run/pcscd; fi\n"
       "mount --bind \"$1\" /run/pcscd\n"
       "exec pcscd -f -c \"$2\"\n";
   std::vector<std::string> args = {"unshare", "--mount", "--propagation", "private"};
-  if (!root) args.push_back("--map-root-user");
+  if (user_namespace) args.push_back("--map-root-user");
   for (const char* word : {"--", "sh", "-c", script, "qm-pcscd"}) args.push_back(word);
   args.push_back(run_dir_);
   args.push_back(conf_dir_);
@@ -274,8 +282,11 @@ bool PcscdHarness::launch(std::string* error) {
 
 bool PcscdHarness::waitReaders(std::string* error) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitMs);
-  if (!wait_for_file(socket_path_, deadline)) {
-    *error = "pcscd made no socket within 5 s; its output:\n" + log();
+  bool ended = false;
+  if (!wait_for_file(socket_path_, pid_, deadline, &ended)) {
+    if (ended) pid_ = -1;
+    *error = std::string(ended ? "pcscd ended early" : "pcscd made no socket within 5 s") +
+             "; its output:\n" + log();
     return false;
   }
   SCARDCONTEXT context = 0;

@@ -3,7 +3,8 @@
 // (port N + 1).
 //
 // pcscd runs in a mount namespace of its own (unshare --mount, with
-// --map-root-user when not root) where a temporary directory is bound over
+// --map-root-user when not root, or when root may not make a mount
+// namespace on its own) where a temporary directory is bound over
 // /run/pcscd, so the machine's own pcscd and its socket are never touched.
 // When /run/pcscd does not exist (or without root) a tmpfs is mounted on /run
 // inside the namespace first, so nothing is created outside it either.
@@ -56,7 +57,7 @@ class PcscdHarness {
  private:
   PcscdHarness();
   ~PcscdHarness();
-  bool launch(std::string* error);
+  bool launch(std::string* error, bool user_namespace);
   bool waitReaders(std::string* error);
 
   std::string base_dir_;    // holds run/, conf/ and pcscd.log
