@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "connection/adapter_port.h"
+#include "connection/bluetooth_port.h"
 #include "connection/ccid_protocol.h"
 #include "connection/com_port.h"
 #include "connection/dle_protocol.h"
@@ -250,6 +251,10 @@ class Search {
         attempt.port = new PcscPort(params, &opened);
         break;
       case PortType::kBluetooth:
+        attempt.port = stacks_.bluetooth ? new BluetoothPort(params, &opened, stacks_.bluetooth,
+                                                             stacks_.bluetooth_budget_ms)
+                                         : new BluetoothPort(params, &opened);
+        break;
       case PortType::kVnet:
         // Only an application transport reaches a network reader.
         break;
