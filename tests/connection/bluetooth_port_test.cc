@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -467,6 +468,38 @@ TEST_F(BluetoothPortTest, FailedOpensLeaveNoDescriptorsOrThreads) {
   }
   EXPECT_EQ(count_entries("/proc/self/fd"), fds);
   EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+}
+
+TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
+  bluez_->setDevices({{kFirst, kName, true}, {kSecond, kName, true}});
+  std::vector<BluetoothDevice> devices;
+  ASSERT_TRUE(backend_->knownDevices(Clock::now() + milliseconds(1000), &devices));
+  const int fds = count_entries("/proc/self/fd");
+  // New threads get a stack no system can map, so none can start.
+  pthread_attr_t saved;
+  ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
+  size_t saved_size = 0;
+  ASSERT_EQ(pthread_attr_getstacksize(&saved, &saved_size), 0);
+  pthread_attr_t huge;
+  pthread_attr_init(&huge);
+  pthread_attr_setstacksize(&huge, size_t(1) << 46);
+  ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+  bool opened = true;
+  auto port = open(&opened, 1000);
+  pthread_attr_t restore;
+  pthread_attr_init(&restore);
+  pthread_attr_setstacksize(&restore, saved_size);
+  ASSERT_EQ(pthread_setattr_default_np(&restore), 0);
+  pthread_attr_destroy(&restore);
+  pthread_attr_destroy(&huge);
+  pthread_attr_destroy(&saved);
+
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(backend_->socketsMade(), 2u);
+  EXPECT_EQ(backend_->connectsStarted(), 0u);
+  port.reset();
+  backend_.reset();  // closes the far ends it still holds
+  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
 }
 
 TEST_F(BluetoothPortTest, NoBluezServiceMeansNotOpened) {
