@@ -183,6 +183,9 @@ class R42Device : public ReaderDevice {
   int16_t ReadDeviceCustomSerialNumber(int32_t icdev, uint8_t number, char* data) override;
   // Texts over 2044 characters do not fit one request.
   int16_t WriteDeviceCustomSerialNumber(int32_t icdev, uint8_t number, const char* data) override;
+  // A sleeping Bluetooth reader misses the first requests: the wake-up is
+  // repeated with longer time-outs while nothing at all comes back.
+  int16_t WakeDevice(int32_t icdev) override;
 
 #include "family_r42/sector_card_slots.inc"
  private:

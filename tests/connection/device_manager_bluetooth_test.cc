@@ -58,9 +58,9 @@ TEST_F(DeviceManagerBluetooth, ReaderIsFoundByTheRowName) {
 TEST_F(DeviceManagerBluetooth, ConfiguredNameIsTheNameLookedUp) {
   bluez.setDevices({{"00:11:22:33:44:55", "HN01-12345999"}, {"00:11:22:33:44:66", "MY.READER"}});
   names.set(*manager, 350, "MY.READER");
-  // The wake-up test refuses the reader on the "r42-db" row (it gets no
-  // wake-up answer); the "r42-hn" row, under the same configured name,
-  // takes it.
+  // The wake-up test refuses the reader on the "r42-db" row (the reader
+  // answers the wake-up with an error status); the "r42-hn" row, under the
+  // same configured name, takes it.
   ASSERT_EQ(manager->openByPort(350, 0), 350);
   EXPECT_EQ(device_name(manager->deviceAt(350)), "r42-hn");
   names.set(*manager, 350, "NOBODY");
@@ -72,8 +72,8 @@ TEST_F(DeviceManagerBluetooth, RefusedReaderEndsItsRowAfterSixteenConnections) {
   const int fds = open_fd_count();
   Stopwatch watch;
   EXPECT_EQ(manager->openByPort(301, 0), -1);
-  // "r42-db": the reader connects every time and is refused every time,
-  // until the bound; "r42-hn" finds no device.
+  // "r42-db": the reader connects every time and refuses the wake-up every
+  // time, until the bound; "r42-hn" finds no device.
   EXPECT_EQ(backend->connectsSucceeded(), 16u);
   EXPECT_LT(watch.ms(), 16 * 1000 + kBudgetMs);
   EXPECT_EQ(model.count(0x0F10), 0u) << "a reader that did not wake is never probed";
@@ -82,6 +82,26 @@ TEST_F(DeviceManagerBluetooth, RefusedReaderEndsItsRowAfterSixteenConnections) {
     sims.clear();  // the readers' ends of the 16 connections
   }
   EXPECT_EQ(open_fd_count(), fds) << "every held connection was closed";
+}
+
+TEST_F(DeviceManagerBluetooth, WokenReaderIsAcceptedOnTheDbRow) {
+  bluez.setDevices({{"00:11:22:33:44:77", "VANTOR.DB.SPP"}});
+  model.addCommand(0x200E, [](const R42ReaderModel::Bytes&) {
+    return R42ReaderModel::Bytes{0x00, 0x00, 0x00};
+  });
+  ASSERT_EQ(manager->openByPort(301, 0), 301);
+  EXPECT_EQ(device_name(manager->deviceAt(301)), "r42-db");
+  EXPECT_EQ(model.count(0x200E), 1u);
+}
+
+TEST_F(DeviceManagerBluetooth, WakeStatusTenPassesAsAwake) {
+  bluez.setDevices({{"00:11:22:33:44:77", "VANTOR.DB.SPP"}});
+  model.addCommand(0x200E, [](const R42ReaderModel::Bytes&) {
+    return R42ReaderModel::Bytes{0x00, 0x10, 0x00};
+  });
+  ASSERT_EQ(manager->openByPort(301, 0), 301);
+  EXPECT_EQ(device_name(manager->deviceAt(301)), "r42-db");
+  EXPECT_EQ(backend->connectsSucceeded(), 1u);
 }
 
 }  // namespace
