@@ -332,7 +332,7 @@ TEST_F(DeviceManagerProvider, PeerClosingMidExchangeFailsFast) {
   sim.setHandler(model.handler());
   sim.start();
   ASSERT_EQ(manager->openByName(420, 0, "r42-vnet"), 420);
-  R42SerialSim::FaultSpec fault;
+  R42SerialSim::FaultPlan fault;
   fault.kind = R42SerialSim::Fault::kHangUp;
   sim.injectFault(fault);
   Stopwatch watch;

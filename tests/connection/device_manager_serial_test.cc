@@ -197,7 +197,7 @@ TEST_F(DeviceManagerSerial, UnplugMidExchangeFailsFastAndCloseReleases) {
 
     // The reader hangs up (master and its slave closed) instead of replying
     // to a command whose budget is 5000 ms.
-    R42SerialSim::FaultSpec fault;
+    R42SerialSim::FaultPlan fault;
     fault.kind = R42SerialSim::Fault::kHangUp;
     reader.sim->injectFault(fault);
     Stopwatch watch;

@@ -269,7 +269,7 @@ TEST(CoreOpenClose, UnplugMidCall) {
     PtyReader reader(4);
     ASSERT_TRUE(reader.sim);
     ASSERT_EQ(kx_init(4, 115200), 84);
-    R42SerialSim::FaultSpec fault;
+    R42SerialSim::FaultPlan fault;
     fault.kind = R42SerialSim::Fault::kHangUp;
     reader.sim->injectFault(fault);
     char version[256];

@@ -97,30 +97,30 @@ TEST(R42Exchange, TransportFaultsFailWithinTheBudget) {
   using Fault = R42SerialSim::Fault;
   struct Case {
     const char* what;
-    R42SerialSim::FaultSpec spec;
+    R42SerialSim::FaultPlan plan;
   };
-  auto spec = [](Fault kind, uint32_t length = 0, int delay_ms = 0) {
-    R42SerialSim::FaultSpec s;
+  auto plan = [](Fault kind, uint32_t length = 0, int delay_ms = 0) {
+    R42SerialSim::FaultPlan s;
     s.kind = kind;
     s.length = length;
     s.delay_ms = delay_ms;
     return s;
   };
   const Case cases[] = {
-      {"wrong lead byte", spec(Fault::kWrongFirstByte)},
-      {"bad XOR", spec(Fault::kBadXor)},
-      {"wrong ETX", spec(Fault::kMissingEtx)},
-      {"reply over 2048", spec(Fault::kOversize, 2100)},
-      {"length 0xFFFFFFFF", spec(Fault::kHugeLength, 0xFFFFFFFFu)},
-      {"length above the bytes sent", spec(Fault::kHugeLength, 40)},
-      {"short frame", spec(Fault::kPartial, 6)},
-      {"silence", spec(Fault::kSilence)},
+      {"wrong lead byte", plan(Fault::kWrongFirstByte)},
+      {"bad XOR", plan(Fault::kBadXor)},
+      {"wrong ETX", plan(Fault::kMissingEtx)},
+      {"reply over 2048", plan(Fault::kOversize, 2100)},
+      {"length 0xFFFFFFFF", plan(Fault::kHugeLength, 0xFFFFFFFFu)},
+      {"length above the bytes sent", plan(Fault::kHugeLength, 40)},
+      {"short frame", plan(Fault::kPartial, 6)},
+      {"silence", plan(Fault::kSilence)},
   };
   R42Rig rig;  // "r42-u": getver waits 2000 ms
   ASSERT_RIG(rig);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    rig.sim->injectFault(c.spec);
+    rig.sim->injectFault(c.plan);
     char version[256] = "untouched";
     auto start = Clock::now();
     EXPECT_EQ(rig.device->getver(kIcdev, version), -1);
@@ -136,7 +136,7 @@ TEST(R42Exchange, TransportFaultsFailWithinTheBudget) {
 TEST(R42Exchange, ReplyAfterTheTimeOutFails) {
   R42Rig rig;
   ASSERT_RIG(rig);
-  R42SerialSim::FaultSpec late;
+  R42SerialSim::FaultPlan late;
   late.delay_ms = 2600;
   rig.sim->injectFault(late);
   char version[256] = "untouched";
@@ -149,7 +149,7 @@ TEST(R42Exchange, ReplyAfterTheTimeOutFails) {
 TEST(R42Exchange, HangUpFailsAtOnce) {
   R42Rig rig("r42-vnet");  // 5000 ms budget
   ASSERT_RIG(rig);
-  R42SerialSim::FaultSpec hang;
+  R42SerialSim::FaultPlan hang;
   hang.kind = R42SerialSim::Fault::kHangUp;
   rig.sim->injectFault(hang);
   auto start = Clock::now();
@@ -161,7 +161,7 @@ TEST(R42Exchange, HangUpFailsAtOnce) {
 TEST(R42Exchange, SplitRepliesSucceedAndStaleBytesArePurged) {
   R42Rig rig;
   ASSERT_RIG(rig);
-  R42SerialSim::FaultSpec bursts;
+  R42SerialSim::FaultPlan bursts;
   bursts.kind = R42SerialSim::Fault::kBursts;
   bursts.length = 3;
   bursts.gap_ms = 15;
@@ -171,7 +171,7 @@ TEST(R42Exchange, SplitRepliesSucceedAndStaleBytesArePurged) {
   EXPECT_STREQ(version, "R42 SIM 1.0");
 
   // A whole second frame trails the reply; the next command must not take it.
-  R42SerialSim::FaultSpec stale;
+  R42SerialSim::FaultPlan stale;
   stale.kind = R42SerialSim::Fault::kStaleBytes;
   stale.bytes = R42SerialSim::stxFrame(R42ReaderModel::reply(0, 0, {'S', 'T', 'A', 'L', 'E'}));
   rig.sim->injectFault(stale);

@@ -262,7 +262,7 @@ TEST(SectorCardSilentReader, StopsInsideAReplyFrame) {
   SectorRig rig;
   ASSERT_RIG(rig);
   rig.field.insert(MifareCard::classic1k(kUid1));
-  R42SerialSim::FaultSpec fault;
+  R42SerialSim::FaultPlan fault;
   fault.kind = R42SerialSim::Fault::kPartial;
   fault.length = 6;
   rig.sim->injectFault(fault);

@@ -81,7 +81,6 @@ class R42SerialSim {
     int delay_ms = 0;      // pause before the first reply byte
     std::vector<uint8_t> bytes;
   };
-  using FaultSpec = FaultPlan;  // earlier name, still used by some tests
 
   // Takes ownership of `fd` (closed on destruction or hang-up).
   R42SerialSim(int fd, Framing framing);
