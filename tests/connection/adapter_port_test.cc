@@ -223,15 +223,15 @@ TEST_F(AdapterPortTest, TraceLinesAtLevelThree) {
 
 TEST_F(AdapterPortTest, FailedOpensLeaveNoDescriptorOrThread) {
   socket_transport_set_open_result(0);
-  int fds = count_entries("/proc/self/fd");
-  int tasks = count_entries("/proc/self/task");
+  int fds = open_fd_count();
+  int tasks = thread_count();
   for (int i = 0; i < 200; ++i) {
     bool opened = true;
     auto port = make("n", &opened);
     ASSERT_FALSE(opened);
   }
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
-  EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+  EXPECT_EQ(open_fd_count(), fds);
+  EXPECT_EQ(thread_count(), tasks);
   EXPECT_EQ(socket_transport_counts().destroys, 200);
 }
 

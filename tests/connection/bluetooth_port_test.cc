@@ -25,6 +25,7 @@
 #include "platform/settings.h"
 #include "sim/fake_bluetooth.h"
 #include "sim/r42_serial_sim.h"
+#include "sim/process_probe.h"
 
 namespace {
 
@@ -36,15 +37,6 @@ constexpr const char* kName = "VANTOR.DB.SPP";
 constexpr const char* kFirst = "00:11:22:33:44:01";
 constexpr const char* kSecond = "00:11:22:33:44:02";
 constexpr const char* kOther = "00:11:22:33:44:03";
-
-int count_entries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
 
 long elapsed_ms(Clock::time_point since) {
   return long(std::chrono::duration_cast<milliseconds>(Clock::now() - since).count());
@@ -77,12 +69,6 @@ bool sees_eof(int fd, int ms) {
     const ssize_t r = recv(fd, &byte, 1, 0);
     if (r <= 0) return true;
   }
-}
-
-double cpu_ms() {
-  timespec t;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
 }
 
 TEST(BluetoothPortLookup, ReadsNamedDevicesFromTheObjectList) {
@@ -288,7 +274,7 @@ TEST_F(BluetoothPortTest, BudgetRunsOutWhileConnecting) {
 
 TEST_F(BluetoothPortTest, AWinAtTheBudgetEdgeIsKeptWholeOrClosed) {
   bluez_->setDevices({{kFirst, kName, true}});
-  const int fds = count_entries("/proc/self/fd");
+  const int fds = open_fd_count();
   int kept = 0, refused = 0;
   for (int round = 0; round < 30; ++round) {
     // Connects that complete before, around and after the moment the
@@ -316,7 +302,7 @@ TEST_F(BluetoothPortTest, AWinAtTheBudgetEdgeIsKeptWholeOrClosed) {
   }
   EXPECT_GT(kept, 0);
   EXPECT_GT(refused, 0);
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
+  EXPECT_EQ(open_fd_count(), fds);
 }
 
 TEST_F(BluetoothPortTest, WritesCompleteThroughThePumpAndATimedOutWriteIsDropped) {
@@ -399,18 +385,18 @@ TEST_F(BluetoothPortTest, AfterThePeersEofThePortIdlesAndReadsTimeOut) {
   auto port = openLinked(&far);
   ASSERT_GE(far, 0);
   // A quiet open link costs nothing...
-  double before = cpu_ms();
+  double before = process_cpu_ms();
   std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_LT(cpu_ms() - before, 50.0);
+  EXPECT_LT(process_cpu_ms() - before, 50.0);
   ASSERT_EQ(send(far, "z", 1, 0), 1);
   ::close(far);
   uint8_t byte;
   ASSERT_TRUE(port->read(&byte, 1, 1000));  // what came before EOF still counts
   // ...and neither does one the peer has closed.
   std::this_thread::sleep_for(milliseconds(50));
-  before = cpu_ms();
+  before = process_cpu_ms();
   std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_LT(cpu_ms() - before, 50.0);
+  EXPECT_LT(process_cpu_ms() - before, 50.0);
   const auto start = Clock::now();
   EXPECT_FALSE(port->read(&byte, 1, 200));
   EXPECT_GE(elapsed_ms(start), 190);
@@ -459,22 +445,22 @@ TEST_F(BluetoothPortTest, FailedOpensLeaveNoDescriptorsOrThreads) {
     open(&opened);  // settles whatever the first use of the bus sets up
     ASSERT_FALSE(opened);
   }
-  const int fds = count_entries("/proc/self/fd");
-  const int tasks = count_entries("/proc/self/task");
+  const int fds = open_fd_count();
+  const int tasks = thread_count();
   for (int i = 0; i < 200; ++i) {
     bool opened = true;
     open(&opened, 2000, i % 2 ? kName : "nobody");
     ASSERT_FALSE(opened);
   }
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
-  EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+  EXPECT_EQ(open_fd_count(), fds);
+  EXPECT_EQ(thread_count(), tasks);
 }
 
 TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
   bluez_->setDevices({{kFirst, kName, true}, {kSecond, kName, true}});
   std::vector<BluetoothDevice> devices;
   ASSERT_TRUE(backend_->knownDevices(Clock::now() + milliseconds(1000), &devices));
-  const int fds = count_entries("/proc/self/fd");
+  const int fds = open_fd_count();
   // New threads get a stack no system can map, so none can start.
   pthread_attr_t saved;
   ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
@@ -499,7 +485,7 @@ TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
   EXPECT_EQ(backend_->connectsStarted(), 0u);
   port.reset();
   backend_.reset();  // closes the far ends it still holds
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
+  EXPECT_EQ(open_fd_count(), fds);
 }
 
 TEST_F(BluetoothPortTest, NoBluezServiceMeansNotOpened) {

@@ -13,6 +13,7 @@
 
 #include "platform/settings.h"
 #include "sim/pty_pair.h"
+#include "sim/process_probe.h"
 
 namespace {
 
@@ -20,21 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 long ms_since(Clock::time_point start) {
   return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-double thread_cpu_ms() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
-}
-
-int open_fd_count() {
-  int count = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++count;
-    closedir(d);
-  }
-  return count;
 }
 
 ParamMap params_for(const std::string& name, const std::string& baud = "115200",

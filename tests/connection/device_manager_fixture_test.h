@@ -16,28 +16,7 @@
 #include "platform/settings.h"
 #include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"
-
-// Descriptors this process holds now.
-inline int open_fd_count() {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (readdir(dir) != nullptr) ++count;
-  closedir(dir);
-  return count - 3;  // ".", ".." and the directory's own descriptor
-}
-
-class Stopwatch {
- public:
-  int64_t ms() const {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start_)
-        .count();
-  }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
+#include "sim/process_probe.h"
 
 // Port names are process-wide: every test names the serial ports it opens
 // and leaves no name behind.

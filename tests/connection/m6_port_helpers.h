@@ -16,6 +16,7 @@
 #include "platform/settings.h"
 #include "sim/fake_hid.h"
 #include "sim/m6_reader.h"
+#include "sim/process_probe.h"
 
 // The parameters of the m6 USB rows: feature reports both ways, 32-byte blocks.
 inline ParamMap m6_usb_params() {
@@ -37,16 +38,6 @@ struct M6OverUsb {
   bool opened = false;
   UsbPort port;
 };
-
-// Entries of a /proc folder (descriptors, threads), to see that nothing leaks.
-inline int count_entries(const char* dir) {
-  int n = 0;
-  DIR* d = opendir(dir);
-  if (!d) return -1;
-  while (readdir(d)) ++n;
-  closedir(d);
-  return n;
-}
 
 // Port tracing switched on into a folder of its own for one scope; text()
 // gives what the ports wrote there.

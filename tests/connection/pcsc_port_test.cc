@@ -17,6 +17,7 @@
 #include "platform/settings.h"
 #include "sim/pcscd_harness.h"
 #include "sim/vpcd_card.h"
+#include "sim/process_probe.h"
 
 namespace {
 
@@ -67,15 +68,6 @@ TEST(PcscPortNames, ReaderNamesThatAreNotTheBase) {
   EXPECT_EQ(pcsc_pick_reader({"USB Smart Card Reader 00 00"}, kBase), "");
   EXPECT_EQ(pcsc_pick_reader({"USB Smart Card Reader 00 00"}, " 0"), "");
   EXPECT_EQ(pcsc_pick_reader({}, kBase + " 0"), "");
-}
-
-int count_entries(const char* dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir)) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
 }
 
 class PcscPortTest : public ::testing::Test {
@@ -280,8 +272,8 @@ TEST_F(PcscPortTest, FailedOpensGiveEverythingBack) {
     open(kBase + " 0", &opened);  // the library's first use sets itself up
     ASSERT_TRUE(opened);
   }
-  const int fds = count_entries("/proc/self/fd");
-  const int tasks = count_entries("/proc/self/task");
+  const int fds = open_fd_count();
+  const int tasks = thread_count();
   const std::vector<std::string> failing = {
       "No Such Reader 00 00",  // not listed, no index form that matches
       kBase + " 2",            // index past the listed readers
@@ -295,8 +287,8 @@ TEST_F(PcscPortTest, FailedOpensGiveEverythingBack) {
       ASSERT_FALSE(opened) << name;
     }
   }
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
-  EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+  EXPECT_EQ(open_fd_count(), fds);
+  EXPECT_EQ(thread_count(), tasks);
 }
 
 TEST_F(PcscPortTest, WithoutTheServiceOpenFailsAndARestartedServiceServesAgain) {

@@ -448,16 +448,16 @@ TEST(UsbPort, FailedOpensLeaveNoDescriptorOrThread) {
   FakeHidBackend backend;
   int end = backend.addDevice("/dev/hidraw0", 0x0471, 0xA112);
   backend.setOpenable("/dev/hidraw0", false);
-  int fds = count_entries("/proc/self/fd");
-  int tasks = count_entries("/proc/self/task");
+  int fds = open_fd_count();
+  int tasks = thread_count();
   for (int i = 0; i < 200; ++i) {
     bool opened = true;
     UsbPort p(i % 2 ? m6_usb_params() : usb_params("0471", "A113", "control", "control", "32", "32"),
               &opened, backend);
     ASSERT_FALSE(opened);
   }
-  EXPECT_EQ(count_entries("/proc/self/fd"), fds);
-  EXPECT_EQ(count_entries("/proc/self/task"), tasks);
+  EXPECT_EQ(open_fd_count(), fds);
+  EXPECT_EQ(thread_count(), tasks);
   EXPECT_FALSE(hid_path_held("/dev/hidraw0"));
   EXPECT_EQ(UsbPort(m6_usb_params(), nullptr, backend).logFileName(), port_log_file_name());
   close(end);

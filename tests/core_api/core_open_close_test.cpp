@@ -14,6 +14,7 @@
 #include "memory_transport.h"
 #include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"
+#include "sim/process_probe.h"
 
 namespace {
 
@@ -31,15 +32,6 @@ struct PtyReader {
     kx_config_port_name(port, sim->slavePath().c_str());
   }
 };
-
-size_t open_descriptors() {
-  size_t n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d)) ++n;
-    closedir(d);
-  }
-  return n;
-}
 
 int64_t millis_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -264,7 +256,7 @@ TEST(CoreOpenClose, InMemoryTransportReader) {
 }
 
 TEST(CoreOpenClose, UnplugMidCall) {
-  const size_t fds = open_descriptors();
+  const int fds = open_fd_count();
   {
     PtyReader reader(4);
     ASSERT_TRUE(reader.sim);
@@ -278,7 +270,7 @@ TEST(CoreOpenClose, UnplugMidCall) {
     EXPECT_LT(millis_since(start), 5000);
     EXPECT_EQ(kx_exit(84), 0);
   }
-  EXPECT_EQ(open_descriptors(), fds);
+  EXPECT_EQ(open_fd_count(), fds);
 }
 
 }  // namespace

@@ -13,20 +13,11 @@
 #include "platform/settings.h"
 #include "platform/trace_file.h"
 #include "test_support.h"
+#include "sim/process_probe.h"
 
 namespace {
 
 const std::string kStamp = R"(\[time:\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\])";
-
-int open_descriptors() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(dir);
-  return count;
-}
 
 std::string today() {
   const time_t now = time(nullptr);
@@ -123,12 +114,12 @@ TEST(TraceFile, WriteErrorsReturnMinusOne) {
 
 TEST(TraceFile, BorrowedStreamStaysOpenAndOwnDescriptorIsClosed) {
   TempDir dir;
-  const int before = open_descriptors();
+  const int before = open_fd_count();
   {
     TraceFile trace(dir.file("own.log").c_str());
-    EXPECT_EQ(before + 1, open_descriptors());
+    EXPECT_EQ(before + 1, open_fd_count());
   }
-  EXPECT_EQ(before, open_descriptors());
+  EXPECT_EQ(before, open_fd_count());
 
   FILE* stream = fopen(dir.file("borrowed.log").c_str(), "w");
   ASSERT_NE(nullptr, stream);
