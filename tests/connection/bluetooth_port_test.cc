@@ -25,6 +25,7 @@
 #include "platform/settings.h"
 #include "sim/fake_bluetooth.h"
 #include "sim/r42_serial_sim.h"
+#include "sim/scoped_port_trace.h"
 #include "sim/process_probe.h"
 
 namespace {
@@ -500,18 +501,13 @@ TEST_F(BluetoothPortTest, NoBluezServiceMeansNotOpened) {
 }
 
 TEST_F(BluetoothPortTest, TraceLinesAtLevelThree) {
-  char dir_template[] = "/tmp/qm-bt-trace-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = std::string(dir_template) + "/";
+  ScopedPortTrace trace;
   bluez_->setDevices({{kFirst, kName, true}});
-  set_library_directory(dir);
-  set_trace_level(3);
-  std::string path;
   {
     bool opened = false;
     auto port = open(&opened);
     ASSERT_TRUE(opened);
-    path = port->logFileName();
+    EXPECT_EQ(port->logFileName().rfind(trace.folder(), 0), 0u);
     const int far = takeFarEnd(kFirst);
     ASSERT_GE(far, 0);
     const Bytes out = {0x02, 0xA0};
@@ -522,22 +518,12 @@ TEST_F(BluetoothPortTest, TraceLinesAtLevelThree) {
     ASSERT_TRUE(port->read(in, 1, 1000));
     ::close(far);
   }
-  set_trace_level(0);
-  set_library_directory("");
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string log = text.str();
+  const std::string log = trace.text();
   EXPECT_NE(log.find("]BluetoothPort:[len:13]VANTOR.DB.SPP Is Opened!\n"), std::string::npos) << log;
   EXPECT_NE(log.find("]  Data[out]:[len:2]02A0\n"), std::string::npos) << log;
   EXPECT_NE(log.find("]  Data[in]:[len:1]0F\n"), std::string::npos) << log;
   EXPECT_NE(log.find("]BluetoothPort:[len:13]VANTOR.DB.SPP Is Closed!\n"), std::string::npos) << log;
-  int lines = 0;
-  for (char c : log) lines += c == '\n';
-  EXPECT_EQ(lines, 4) << log;
-  unlink(path.c_str());
-  rmdir((dir + "kxrf32log").c_str());
-  rmdir(dir_template);
+  EXPECT_EQ(trace.lines(), 4) << log;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "sim/fake_hid.h"
 #include "sim/m6_reader.h"
 #include "sim/process_probe.h"
+#include "sim/scoped_port_trace.h"
 
 // The parameters of the m6 USB rows: feature reports both ways, 32-byte blocks.
 inline ParamMap m6_usb_params() {
@@ -39,28 +40,3 @@ struct M6OverUsb {
   UsbPort port;
 };
 
-// Port tracing switched on into a folder of its own for one scope; text()
-// gives what the ports wrote there.
-class ScopedPortTrace {
- public:
-  ScopedPortTrace() {
-    if (mkdtemp(dir_)) set_library_directory(std::string(dir_) + "/");
-    set_trace_level(3);
-  }
-  ~ScopedPortTrace() {
-    set_trace_level(0);
-    set_library_directory("");
-    std::remove(port_log_file_name().c_str());
-    rmdir((std::string(dir_) + "/kxrf32log").c_str());
-    rmdir(dir_);
-  }
-  std::string text() const {
-    std::ifstream file(port_log_file_name());
-    std::stringstream all;
-    all << file.rdbuf();
-    return all.str();
-  }
-
- private:
-  char dir_[32] = "/tmp/port-trace-XXXXXX";
-};

@@ -17,6 +17,7 @@
 #include "platform/settings.h"
 #include "sim/pcscd_harness.h"
 #include "sim/vpcd_card.h"
+#include "sim/scoped_port_trace.h"
 #include "sim/process_probe.h"
 
 namespace {
@@ -305,42 +306,26 @@ TEST_F(PcscPortTest, WithoutTheServiceOpenFailsAndARestartedServiceServesAgain) 
 }
 
 TEST_F(PcscPortTest, TraceLinesAtLevelThree) {
-  char dir_template[] = "/tmp/qm-pcsc-trace-XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = std::string(dir_template) + "/";
+  ScopedPortTrace trace;
   VpcdCard& card = insert(0, VpcdCard::atrT1());
   card.setHandler([](const Bytes&) { return Bytes{0x6A, 0x82}; });
-  set_library_directory(dir);
-  set_trace_level(3);
-  std::string path;
   {
     bool opened = false;
     auto port = open(kBase + " 0", &opened);
     ASSERT_TRUE(opened);
-    path = port->logFileName();
+    EXPECT_EQ(port->logFileName().rfind(trace.folder(), 0), 0u);
     const Bytes command = {0x00, 0xA4, 0x04, 0x00};
     ASSERT_TRUE(port->write(command.data(), 4, 1000));
     uint8_t reply[3];
     EXPECT_FALSE(port->read(reply, 3, 0));  // a failed read writes nothing
     ASSERT_TRUE(port->read(reply, 2, 0));
   }
-  set_trace_level(0);
-  set_library_directory("");
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string log = text.str();
-  EXPECT_EQ(path.rfind(dir, 0), 0u) << path;
+  const std::string log = trace.text();
   EXPECT_NE(log.find("]PcscPort:[len:23]USB Smart Card Reader 0 Is Opened!\n"), std::string::npos) << log;
   EXPECT_NE(log.find("]  Data[out]:[len:4]00A40400\n"), std::string::npos) << log;
   EXPECT_NE(log.find("]  Data[in]:[len:2]6A82\n"), std::string::npos) << log;
   EXPECT_NE(log.find("]PcscPort:[len:23]USB Smart Card Reader 0 Is Closed!\n"), std::string::npos) << log;
-  int lines = 0;
-  for (char c : log) lines += c == '\n';
-  EXPECT_EQ(lines, 4) << log;
-  unlink(path.c_str());
-  rmdir((dir + "kxrf32log").c_str());
-  rmdir(dir_template);
+  EXPECT_EQ(trace.lines(), 4) << log;
 }
 
 }  // namespace
