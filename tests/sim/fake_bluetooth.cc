@@ -1,4 +1,5 @@
 #include "fake_bluetooth.h"
+#include "sim/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -85,24 +86,8 @@ bool FakeBluez::start(std::string* error, bool serve_bluez) {
   const std::string listen = "--address=unix:path=" + dir_ + "/bus";
   std::vector<std::string> args = {"dbus-daemon", "--session", "--nofork", "--nopidfile",
                                    listen, "--print-address=3"};
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // The bus ends with the test program, however that ends.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(1);
-    dup2(null_fd, 0);
-    dup2(null_fd, 1);
-    dup2(null_fd, 2);
-    dup2(pipe_fds[1], 3);
-    close_range(4, ~0U, 0);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  const pid_t pid = spawn_child(std::move(args), null_fd, null_fd, null_fd, pipe_fds[1]);
   ::close(pipe_fds[1]);
   if (null_fd >= 0) ::close(null_fd);
   if (pid < 0) {

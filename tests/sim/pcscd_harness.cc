@@ -1,4 +1,5 @@
 #include "pcscd_harness.h"
+#include "sim/child_process.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -243,10 +244,6 @@ bool PcscdHarness::launch(std::string* error, bool user_namespace) {
   args.push_back(run_dir_);
   args.push_back(conf_dir_);
   args.push_back(need_tmpfs ? "tmpfs" : "bind");
-  std::vector<char*> argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
   const int log_fd = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (log_fd < 0 || null_fd < 0) {
@@ -255,21 +252,9 @@ bool PcscdHarness::launch(std::string* error, bool user_namespace) {
     *error = "cannot open the pcscd log";
     return false;
   }
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls until exec. unshare, sh and pcscd exec
-    // one another, so this pid ends up being pcscd's. A test program that
-    // dies takes its pcscd with it.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) _exit(1);
-    dup2(null_fd, 0);
-    dup2(log_fd, 1);
-    dup2(log_fd, 2);
-    close_range(3, ~0U, 0);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  // unshare, sh and pcscd exec one another, so this pid ends up being
+  // pcscd's.
+  const pid_t pid = spawn_child(std::move(args), null_fd, log_fd, log_fd);
   close(log_fd);
   close(null_fd);
   if (pid < 0) {
