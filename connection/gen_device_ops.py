@@ -74,7 +74,6 @@ Command line:
 """
 
 import argparse
-import keyword
 import os
 import re
 import sys
@@ -133,8 +132,9 @@ CUSTOM_TAGS = {
     'text_by_charset': 'text traced as hex, length by charset',
     'mask_hex32_inout': 'mask traced as 0x%08X before and after',
 }
-# Not usable as C++ parameter or member names besides keywords.
-CPP_KEYWORDS = set(keyword.kwlist) | {
+# The C++ keywords (and the two identifiers with special meaning), never
+# usable as parameter or member names.
+CPP_KEYWORDS = {
     'alignas', 'alignof', 'and', 'and_eq', 'asm', 'auto', 'bitand', 'bitor',
     'bool', 'break', 'case', 'catch', 'char', 'char8_t', 'char16_t',
     'char32_t', 'class', 'compl', 'concept', 'const', 'consteval',

@@ -14,7 +14,23 @@ DeviceManager device_manager;
 namespace {
 
 constexpr size_t kMaxTracePath = 2047;
-constexpr int32_t kFirstHandle = 80;
+
+// The one writer of call-trace lines, at a level the caller read.
+void line_at(int level, TraceFile& file, int kind, const char* text, const char* label,
+             const char* suffix) {
+  if (!trace_admits(level, kind)) return;
+  file.writeLine(text ? text : "(null)", label, suffix);
+}
+
+void data_at(int level, TraceFile& file, int kind, const uint8_t* data, int length,
+             const char* label, const char* suffix) {
+  if (!trace_admits(level, kind)) return;
+  if (!data) {
+    file.writeLine("(null)", label, suffix);
+    return;
+  }
+  file.writeHex(data, length < 0 ? 0 : length, label, suffix);
+}
 
 }  // namespace
 
@@ -35,24 +51,23 @@ std::string BuildTraceLogPath() {
 
 void TraceLine(TraceFile& file, int kind, const char* text, const char* label,
                const char* suffix) {
-  if (!trace_admits(trace_level.load(std::memory_order_relaxed), kind)) return;
-  file.writeLine(text ? text : "(null)", label, suffix);
+  line_at(trace_level.load(std::memory_order_relaxed), file, kind, text, label, suffix);
 }
 
 void TraceData(TraceFile& file, int kind, const uint8_t* data, int length, const char* label,
                const char* suffix) {
-  if (!trace_admits(trace_level.load(std::memory_order_relaxed), kind)) return;
-  if (!data) {
-    file.writeLine("(null)", label, suffix);
-    return;
-  }
-  file.writeHex(data, length < 0 ? 0 : length, label, suffix);
+  data_at(trace_level.load(std::memory_order_relaxed), file, kind, data, length, label, suffix);
+}
+
+int32_t handle_index(int32_t icdev) {
+  const int64_t index = static_cast<int64_t>(icdev) - kFirstHandle;
+  if (index < 0 || index >= DeviceManager::kEntryCount) return -1;
+  return static_cast<int32_t>(index);
 }
 
 ReaderDevice* device_for_handle(int32_t icdev) {
-  const int64_t index = static_cast<int64_t>(icdev) - kFirstHandle;
-  if (index < 0 || index >= DeviceManager::kEntryCount) return nullptr;
-  return device_manager.deviceAt(static_cast<int32_t>(index));
+  const int32_t index = handle_index(icdev);
+  return index < 0 ? nullptr : device_manager.deviceAt(index);
 }
 
 CallTrace::CallTrace(const char* name)
@@ -66,8 +81,7 @@ CallTrace::~CallTrace() = default;
 void CallTrace::line(int kind, const char* label, const char* value) {
   // The level is read once per call, so a call's lines are all or nothing
   // of a kind even when another thread changes it meanwhile.
-  if (!trace_admits(level_, kind) || !file_.hasFile()) return;
-  file_.writeLine(value ? value : "(null)", label, "");
+  if (file_.hasFile()) line_at(level_, file_, kind, value, label, "");
 }
 
 bool CallTrace::guard(const char* label, const void* p) {
@@ -96,13 +110,9 @@ void CallTrace::text(const char* label, const char* value) {
 }
 
 void CallTrace::bytes(const char* label, const void* data, int64_t count) {
-  if (!trace_admits(level_, kTraceParameter) || !file_.hasFile()) return;
-  if (!data) {
-    line(kTraceParameter, label, nullptr);
-    return;
-  }
+  if (!file_.hasFile()) return;
   const int length = count < 0 ? 0 : count > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int>(count);
-  file_.writeHex(static_cast<const uint8_t*>(data), length, label, "");
+  data_at(level_, file_, kTraceParameter, static_cast<const uint8_t*>(data), length, label, "");
 }
 
 void CallTrace::result(int64_t value) {

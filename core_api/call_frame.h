@@ -40,8 +40,14 @@ void TraceLine(TraceFile& file, int kind, const char* text, const char* label,
 void TraceData(TraceFile& file, int kind, const uint8_t* data, int length, const char* label,
                const char* suffix);
 
-// The device behind `icdev`, or null for a handle outside 80-579 (computed
-// in 64 bits, so handles near INT32_MIN cannot wrap into range) or an empty
+// A device handle is the handle-table index plus this.
+constexpr int32_t kFirstHandle = 80;
+
+// The table index of `icdev`, or -1 for a handle outside 80-579 (computed in
+// 64 bits, so handles near INT32_MIN cannot wrap into range).
+int32_t handle_index(int32_t icdev);
+
+// The device behind `icdev`, or null for a handle out of range or an empty
 // entry.
 ReaderDevice* device_for_handle(int32_t icdev);
 

@@ -13,12 +13,14 @@ Reads the device-operation table through connection/gen_device_ops.py
   --map FILE       cmake/QM_Reader.map (checked in; tests compare it)
 
 Slots reached by a traced member: 4-249 whose table entry is core=traced or
-core=bare. The untraced entries and the open/close/configure/crypto entries
-are written by hand; their declarations are part of HEADER_TOP below.
+core=bare. The untraced entries (core=untraced) are generated too, without a
+trace. The open/close/configure/crypto entries are written by hand; their
+declarations are part of HEADER_TOP below.
 """
 
 import argparse
 import os
+import re
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -105,13 +107,7 @@ HEADER_BOTTOM = '''
 '''
 
 # The hand-written entries of HEADER_TOP, for the version script.
-FIXED_NAMES = [
-    'kx_init', 'kx_init_485', 'kx_init_name', 'kx_exit', 'kx_config_port_name',
-    'CoreConfigure', 'bytes_to_hex_text', 'hex_text_to_bytes', 'soft_des_block',
-    'soft_des_block_hex', 'soft_3des_block', 'soft_3des_block_hex', 'soft_des_ecb_encrypt',
-    'soft_des_ecb_decrypt', 'soft_des_ecb_encrypt_hex', 'soft_des_ecb_decrypt_hex', 'soft_mac',
-    'soft_mac_hex', 'kx_not_supported_1', 'kx_not_supported_2',
-]
+FIXED_NAMES = re.findall(r'^QM_API [^(]*?(\w+)\(', HEADER_TOP, re.MULTILINE)
 
 # Trace call per form: (method for a value, method for a pointer to one).
 SCALAR_FORMS = {
@@ -228,6 +224,14 @@ def emit_members(table):
         out.append('      %s,' % lambda_body(inputs))
         out.append('      [&](ReaderDevice& d) { return d.%s(%s); },' % (slot.member, ', '.join(names)))
         out.append('      %s);' % lambda_body(outputs))
+        out.append('}')
+        out.append('')
+    for slot in untraced_slots(table):
+        names = param_names(slot)
+        params = ['%s %s' % (ctype, n) for (ctype, _), n in zip(slot.params(), names)]
+        out.append('QM_API %s %s(%s) {' % (slot.result_ctype, core_name(slot), ', '.join(params)))
+        out.append('  return untraced_call(icdev, [&](ReaderDevice& d) { return d.%s(%s); });' % (
+            slot.member, ', '.join(names)))
         out.append('}')
         out.append('')
     return '\n'.join(out)

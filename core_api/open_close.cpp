@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr int32_t kFirstHandle = 80;
-
 int32_t open_reader(const char* function, int16_t port, int32_t baud, const char* name,
                     bool by_name) {
   MutexLock hold(api_lock);
@@ -40,10 +38,10 @@ QM_API int16_t kx_exit(int32_t icdev) {
   MutexLock hold(api_lock);
   CallTrace trace("kx_exit");
   trace.handle("  parameter:[icdev[in]]", static_cast<uint32_t>(icdev));
-  const int64_t index = static_cast<int64_t>(icdev) - kFirstHandle;
+  const int32_t index = handle_index(icdev);
   int16_t result = -1;
-  if (index >= 0 && index < DeviceManager::kEntryCount) {
-    device_manager.close(static_cast<int32_t>(index));
+  if (index >= 0) {
+    device_manager.close(index);
     result = 0;
   }
   trace.result(result);

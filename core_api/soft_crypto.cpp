@@ -15,30 +15,31 @@ constexpr int16_t kRefused = -1;
 
 enum Mode : uint16_t { kDecrypt = 0, kEncrypt = 1 };
 
-// The block dispatch shared by the block entries and the MAC.
+// One block cipher's two directions.
+struct Cipher {
+  void (*decrypt)(const uint8_t*, const uint8_t*, uint8_t*);
+  void (*encrypt)(const uint8_t*, const uint8_t*, uint8_t*);
+};
+constexpr Cipher kDes{des_decrypt_block, des_encrypt_block};
+constexpr Cipher kTripleDes{tdes_decrypt_block, tdes_encrypt_block};
+
+// The block dispatch shared by the block entries, ECB and the MAC; false for
+// a mode that is neither direction.
+bool cipher_block(const Cipher& cipher, const uint8_t* key, const uint8_t* in, uint8_t* out,
+                  uint16_t mode) {
+  if (mode == kDecrypt) {
+    cipher.decrypt(in, key, out);
+  } else if (mode == kEncrypt) {
+    cipher.encrypt(in, key, out);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 bool des_block(const uint8_t* key, const uint8_t* in, uint8_t* out, uint16_t mode) {
-  if (mode == kDecrypt) {
-    des_decrypt_block(in, key, out);
-  } else if (mode == kEncrypt) {
-    des_encrypt_block(in, key, out);
-  } else {
-    return false;
-  }
-  return true;
+  return cipher_block(kDes, key, in, out, mode);
 }
-
-bool tdes_block(const uint8_t* key, const uint8_t* in, uint8_t* out, uint16_t mode) {
-  if (mode == kDecrypt) {
-    tdes_decrypt_block(in, key, out);
-  } else if (mode == kEncrypt) {
-    tdes_encrypt_block(in, key, out);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-using BlockCipher = bool (*)(const uint8_t*, const uint8_t*, uint8_t*, uint16_t);
 
 // Upper-case hex of `count` bytes and a NUL.
 void write_hex_text(const uint8_t* data, int count, char* text) {
@@ -57,20 +58,35 @@ bool block_text(const char* text, size_t digits, uint8_t* out) {
 }
 
 int16_t block_hex(const char* key_text, size_t key_digits, const char* data_text, char* out_text,
-                  uint16_t mode, BlockCipher cipher) {
+                  uint16_t mode, const Cipher& cipher) {
   if (!key_text || !data_text || !out_text) return kRefused;
   uint8_t key[16];
   uint8_t in[8];
   uint8_t out[8];
   if (!block_text(key_text, key_digits, key) || !block_text(data_text, 16, in)) return kRefused;
-  if (!cipher(key, in, out, mode)) return kRefused;
+  if (!cipher_block(cipher, key, in, out, mode)) return kRefused;
   write_hex_text(out, 8, out_text);
   return 0;
 }
 
+// The caller's block entries: the result goes out only once it is known.
+int16_t block_bytes(const Cipher& cipher, const uint8_t* key, const uint8_t* in, uint8_t* out,
+                    uint16_t mode) {
+  if (!key || !in || !out) return kRefused;
+  uint8_t result[8];
+  if (!cipher_block(cipher, key, in, result, mode)) return kRefused;
+  std::memcpy(out, result, sizeof result);
+  return 0;
+}
+
+void ecb_blocks(const uint8_t* key, const uint8_t* in, uint16_t length, uint8_t* out,
+                uint16_t mode) {
+  for (size_t at = 0; at < length; at += 8) des_block(key, in + at, out + at, mode);
+}
+
 int16_t ecb(const uint8_t* key, const uint8_t* in, uint16_t length, uint8_t* out, uint16_t mode) {
   if (!key || !in || !out || length % 8 != 0) return kRefused;
-  for (size_t at = 0; at < length; at += 8) des_block(key, in + at, out + at, mode);
+  ecb_blocks(key, in, length, out, mode);
   return 0;
 }
 
@@ -83,7 +99,7 @@ int16_t ecb_hex(const char* key_text, const char* data_text, uint16_t length, ch
   std::vector<uint8_t> out(length, 0);
   hex_to_bytes(key_text, 16, key);
   hex_to_bytes(data_text, 2 * length, in.data());
-  for (size_t at = 0; at < length; at += 8) des_block(key, in.data() + at, out.data() + at, mode);
+  ecb_blocks(key, in.data(), length, out.data(), mode);
   write_hex_text(out.data(), length, out_text);
   return 0;
 }
@@ -136,32 +152,24 @@ QM_API int16_t hex_text_to_bytes(const char* text, uint8_t* data, int16_t count)
 QM_API int16_t soft_des_block(const uint8_t* key, const uint8_t* in, uint8_t* out,
                               uint16_t mode) {
   MutexLock hold(api_lock);
-  if (!key || !in || !out) return kRefused;
-  uint8_t result[8];
-  if (!des_block(key, in, result, mode)) return kRefused;
-  std::memcpy(out, result, sizeof result);
-  return 0;
+  return block_bytes(kDes, key, in, out, mode);
 }
 
 QM_API int16_t soft_3des_block(const uint8_t* key, const uint8_t* in, uint8_t* out,
                                uint16_t mode) {
   MutexLock hold(api_lock);
-  if (!key || !in || !out) return kRefused;
-  uint8_t result[8];
-  if (!tdes_block(key, in, result, mode)) return kRefused;
-  std::memcpy(out, result, sizeof result);
-  return 0;
+  return block_bytes(kTripleDes, key, in, out, mode);
 }
 
 QM_API int16_t soft_des_block_hex(const char* key, const char* data, char* out, uint16_t mode) {
   MutexLock hold(api_lock);
-  return block_hex(key, 16, data, out, mode, des_block);
+  return block_hex(key, 16, data, out, mode, kDes);
 }
 
 QM_API int16_t soft_3des_block_hex(const char* key, const char* data, char* out,
                                    uint16_t mode) {
   MutexLock hold(api_lock);
-  return block_hex(key, 32, data, out, mode, tdes_block);
+  return block_hex(key, 32, data, out, mode, kTripleDes);
 }
 
 QM_API int16_t soft_des_ecb_encrypt(const uint8_t* key, const uint8_t* in, uint16_t length,
