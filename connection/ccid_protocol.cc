@@ -15,9 +15,7 @@ constexpr uint8_t kDataBlock = 0x80;
 int32_t CcidProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                  int32_t timeout_ms) {
   const int32_t overhead = kHeader + StxEtxProtocol::kOverhead;
-  if (StxEtxProtocol::checkArguments(port_, buffer, send_length, capacity, overhead) != 0) {
-    return -1;
-  }
+  if (!argumentsFit(buffer, send_length, capacity, INT32_MAX - overhead)) return -1;
   if (send_length > 0) {
     const int32_t size = send_length + overhead;
     std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[size_t(size)]);

@@ -109,9 +109,7 @@ int32_t DleProtocol::receiveReply(uint8_t* buffer, int32_t capacity, int32_t tim
 
 int32_t DleProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                 int32_t timeout_ms) {
-  if (send_length < 0 || capacity < 0 || send_length > kMaxCommand) return -1;
-  if (!buffer && (send_length > 0 || capacity > 0)) return -1;
-  if (!port_) return -1;
+  if (!argumentsFit(buffer, send_length, capacity, kMaxCommand)) return -1;
   if (send_length > 0 && !sendCommand(buffer, send_length, timeout_ms)) return -1;
   if (capacity < 1) return 0;
   return receiveReply(buffer, capacity, timeout_ms);

@@ -15,9 +15,7 @@ constexpr int32_t kMaxPayload = 0xFFFF;
 
 int32_t HidReportProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                       int32_t timeout_ms) {
-  if (send_length < 0 || capacity < 0 || send_length > kMaxPayload) return -1;
-  if (!buffer && (send_length > 0 || capacity > 0)) return -1;
-  if (!port_) return -1;
+  if (!argumentsFit(buffer, send_length, capacity, kMaxPayload)) return -1;
 
   if (send_length > 0) {
     std::vector<uint8_t> frame(size_t(send_length) + 5);

@@ -13,9 +13,7 @@ constexpr int32_t kMaxCommand = 256;  // the data length travels in one byte
 
 int32_t HidStxProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                    int32_t timeout_ms) {
-  if (send_length < 0 || capacity < 0 || send_length > kMaxCommand) return -1;
-  if (!buffer && (send_length > 0 || capacity > 0)) return -1;
-  if (!port_) return -1;
+  if (!argumentsFit(buffer, send_length, capacity, kMaxCommand)) return -1;
 
   if (send_length > 0) {
     uint8_t frame[kMaxCommand + 3];

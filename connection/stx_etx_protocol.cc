@@ -43,15 +43,6 @@ void StxEtxProtocol::buildFrame(const uint8_t* payload, int32_t n, uint8_t* out)
   out[6 + n] = kEtx;
 }
 
-int32_t StxEtxProtocol::checkArguments(const Port* port, const uint8_t* buffer,
-                                       int32_t send_length, int32_t capacity, int32_t overhead) {
-  if (!port || send_length < 0 || capacity < 0) return -1;
-  if (!buffer && (send_length > 0 || capacity > 0)) return -1;
-  // The frame length must fit the port's signed 32-bit length.
-  if (send_length > INT32_MAX - overhead) return -1;
-  return 0;
-}
-
 int32_t StxEtxProtocol::receiveFrame(Port* port, uint8_t* buffer, int32_t capacity,
                                      int32_t timeout_ms) {
   uint8_t head[5];
@@ -85,7 +76,8 @@ int32_t StxEtxProtocol::receiveFrame(Port* port, uint8_t* buffer, int32_t capaci
 
 int32_t StxEtxProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                    int32_t timeout_ms) {
-  if (checkArguments(port_, buffer, send_length, capacity, kOverhead) != 0) return -1;
+  // The frame length must fit the port's signed 32-bit length.
+  if (!argumentsFit(buffer, send_length, capacity, INT32_MAX - kOverhead)) return -1;
   if (send_length > 0) {
     const int32_t size = send_length + kOverhead;
     std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[size_t(size)]);

@@ -19,8 +19,4 @@ class StxEtxProtocol : public TransportProtocol {
   // Reads one reply frame from `port` and puts its payload at `buffer`
   // (at most `capacity` bytes). The payload length, or -1.
   static int32_t receiveFrame(Port* port, uint8_t* buffer, int32_t capacity, int32_t timeout_ms);
-  // The argument checks every framing of this family shares: -1 when the
-  // call must fail before any I/O, else 0.
-  static int32_t checkArguments(const Port* port, const uint8_t* buffer, int32_t send_length,
-                                int32_t capacity, int32_t overhead);
 };

@@ -22,5 +22,14 @@ class TransportProtocol {
   Port* port() const { return port_; }
 
  protected:
+  // The checks every framing makes before any I/O: a port, no negative
+  // length, a buffer whenever bytes go or come back, and a command of at
+  // most `max_send` bytes.
+  bool argumentsFit(const uint8_t* buffer, int32_t send_length, int32_t capacity,
+                    int32_t max_send) const {
+    if (!port_ || send_length < 0 || capacity < 0 || send_length > max_send) return false;
+    return buffer || (send_length == 0 && capacity == 0);
+  }
+
   Port* port_;
 };
