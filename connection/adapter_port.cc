@@ -1,20 +1,16 @@
 #include "connection/adapter_port.h"
 
-#include "platform/settings.h"
-
 namespace {
 const char kPrefix[] = "AdapterPort:";
 }
 
 AdapterPort::AdapterPort(const ProvidedTransport& provided, const ParamMap& params,
                          bool* opened)
-    : transport_(provided.transport), provider_(provided.provider) {
-  trace_ = std::make_unique<TraceFile>(trace_level >= 3 ? port_log_file_name().c_str()
-                                                        : nullptr);
+    : transport_(provided.transport), provider_(provided.provider), trace_(kPrefix) {
   name_ = get_param(params, "name");
   bool ok = openTransport();
   if (opened) *opened = ok;
-  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(name_);
 }
 
 AdapterPort::~AdapterPort() {
@@ -37,7 +33,7 @@ void AdapterPort::closeTransport() {
   if (!isOpen()) return;
   if (ops()->close) ops()->close(transport_);
   open_ = 0;
-  trace_->writeLine(name_.c_str(), kPrefix, " Is Closed!");
+  trace_.closed(name_);
 }
 
 void AdapterPort::close() { closeTransport(); }
@@ -49,7 +45,7 @@ bool AdapterPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
   if (length == 0) return true;
   if (!ops() || !ops()->read) return false;
   if (!ops()->read(transport_, buffer, length, timeout_ms)) return false;
-  trace_->writeHex(buffer, length, "  Data[in]:", "");
+  trace_.writeHex(buffer, length, "  Data[in]:", "");
   return true;
 }
 
@@ -58,7 +54,7 @@ bool AdapterPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_m
   if (length == 0) return true;
   if (!ops() || !ops()->write) return false;
   if (!ops()->write(transport_, buffer, length, timeout_ms)) return false;
-  trace_->writeHex(buffer, length, "  Data[out]:", "");
+  trace_.writeHex(buffer, length, "  Data[out]:", "");
   return true;
 }
 
@@ -75,7 +71,7 @@ bool AdapterPort::isOpen() { return (open_ & 0xFF) != 0; }
 bool AdapterPort::reopen() {
   closeTransport();
   bool ok = openTransport();
-  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(name_);
   return ok;
 }
 

@@ -3,13 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "connection/port.h"
+#include "connection/port_trace.h"
 #include "connection/port_provider.h"
 #include "platform/text_helpers.h"
-#include "platform/trace_file.h"
 
 class AdapterPort : public Port {
  public:
@@ -41,5 +40,5 @@ class AdapterPort : public Port {
   PortProvider provider_;
   std::string name_;
   int32_t open_ = 0;
-  std::unique_ptr<TraceFile> trace_;
+  PortTrace trace_;
 };

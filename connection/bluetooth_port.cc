@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <system_error>
 
-#include "platform/settings.h"
-
 namespace {
 
 constexpr const char* kPrefix = "BluetoothPort:";
@@ -85,11 +83,11 @@ BluetoothPort::BluetoothPort(const ParamMap& params, bool* opened,
                              std::shared_ptr<BluetoothBackend> backend, int32_t budget_ms)
     : backend_(std::move(backend)),
       budget_ms_(budget_ms),
-      trace_(std::make_unique<TraceFile>(trace_level >= 3 ? logFileName().c_str() : nullptr)) {
+      trace_(kPrefix) {
   name_ = get_param(params, "name");
   const bool ok = openLink();
   if (opened) *opened = ok;
-  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(name_);
 }
 
 BluetoothPort::~BluetoothPort() { close(); }
@@ -282,13 +280,13 @@ void BluetoothPort::closeLink() {
 void BluetoothPort::close() {
   if (!isOpen()) return;
   closeLink();
-  trace_->writeLine(name_.c_str(), kPrefix, " Is Closed!");
+  trace_.closed(name_);
 }
 
 bool BluetoothPort::reopen() {
   close();
   const bool ok = openLink();
-  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(name_);
   return ok;
 }
 
@@ -305,7 +303,7 @@ bool BluetoothPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
     std::copy(rx_.begin(), rx_.begin() + length, buffer);
     rx_.erase(rx_.begin(), rx_.begin() + length);
   }
-  trace_->writeHex(buffer, length, "  Data[in]:", "");
+  trace_.writeHex(buffer, length, "  Data[in]:", "");
   return true;
 }
 
@@ -328,7 +326,7 @@ bool BluetoothPort::write(const uint8_t* buffer, int32_t length, int32_t timeout
       tx_.erase(tx_.end() - ptrdiff_t(left), tx_.end());
     }
   }
-  if (sent) trace_->writeHex(buffer, length, "  Data[out]:", "");
+  if (sent) trace_.writeHex(buffer, length, "  Data[out]:", "");
   return sent;
 }
 

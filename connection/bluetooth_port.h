@@ -21,8 +21,8 @@
 
 #include "connection/bluetooth_backend.h"
 #include "connection/port.h"
+#include "connection/port_trace.h"
 #include "platform/text_helpers.h"
-#include "platform/trace_file.h"
 
 class BluetoothPort;
 
@@ -114,5 +114,5 @@ class BluetoothPort : public Port {
   bool stop_ = false;
   int wake_fd_ = -1;  // wakes the pump for new bytes to send and for stop
 
-  std::unique_ptr<TraceFile> trace_;
+  PortTrace trace_;
 };

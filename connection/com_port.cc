@@ -12,8 +12,6 @@
 #include <chrono>
 #include <climits>
 
-#include "platform/settings.h"
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -125,17 +123,13 @@ bool ComPort::parseBaud(const std::string& text, int32_t* baud) {
   return true;
 }
 
-ComPort::ComPort(const ParamMap& params, bool* opened) {
-  // The trace path is only asked for (which makes its folder) when the port
-  // trace is on.
-  trace_ = std::make_unique<TraceFile>(trace_level.load() >= 3 ? port_log_file_name().c_str()
-                                                               : nullptr);
+ComPort::ComPort(const ParamMap& params, bool* opened) : trace_("ComPort:") {
   mode_ = get_param(params, "mode");
   name_ = get_param(params, "name");
   baud_text_ = get_param(params, "baud");
   bool ok = open();
   if (opened) *opened = ok;
-  if (ok) trace_->writeLine(traceText().c_str(), "ComPort:", " Is Opened!");
+  if (ok) trace_.opened(traceText());
 }
 
 ComPort::~ComPort() { close(); }
@@ -210,13 +204,13 @@ void ComPort::close() {
   if (!open_) return;
   closeFd();
   open_ = false;
-  trace_->writeLine(traceText().c_str(), "ComPort:", " Is Closed!");
+  trace_.closed(traceText());
 }
 
 bool ComPort::reopen() {
   close();
   bool ok = open();
-  if (ok) trace_->writeLine(traceText().c_str(), "ComPort:", " Is Opened!");
+  if (ok) trace_.opened(traceText());
   return ok;
 }
 

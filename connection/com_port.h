@@ -3,12 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "connection/port.h"
+#include "connection/port_trace.h"
 #include "platform/text_helpers.h"
-#include "platform/trace_file.h"
 
 class ComPort : public Port {
  public:
@@ -49,7 +48,7 @@ class ComPort : public Port {
   bool open_ = false;
   int fd_ = -1;
   bool exclusive_ = false;
-  std::unique_ptr<TraceFile> trace_;
+  PortTrace trace_;
 };
 
 // Sets a rate that has no B-constant (the kernel's BOTHER path). Lives apart

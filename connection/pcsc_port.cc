@@ -2,8 +2,6 @@
 
 #include <cctype>
 
-#include "platform/settings.h"
-
 namespace {
 
 constexpr const char* kPrefix = "PcscPort:";
@@ -92,18 +90,18 @@ std::string pcsc_pick_reader(const std::vector<std::string>& listed, const std::
 }
 
 PcscPort::PcscPort(const ParamMap& params, bool* opened)
-    : trace_(std::make_unique<TraceFile>(trace_level >= 3 ? logFileName().c_str() : nullptr)) {
+    : trace_(kPrefix) {
   scope_ = get_param(params, "scope");
   name_ = get_param(params, "name");
   const bool ok = openReader();
   if (opened) *opened = ok;
-  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(name_);
 }
 
 PcscPort::~PcscPort() {
   if (open_) {
     disconnect();
-    trace_->writeLine(name_.c_str(), kPrefix, " Is Closed!");
+    trace_.closed(name_);
   }
 }
 
@@ -161,13 +159,13 @@ void PcscPort::disconnect() {
 void PcscPort::close() {
   if (!open_) return;
   disconnect();
-  trace_->writeLine(name_.c_str(), kPrefix, " Is Closed!");
+  trace_.closed(name_);
 }
 
 bool PcscPort::reopen() {
   close();
   const bool ok = openReader();
-  if (ok) trace_->writeLine(name_.c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(name_);
   return ok;
 }
 
@@ -179,7 +177,7 @@ bool PcscPort::read(uint8_t* buffer, int32_t length, int32_t /*timeout_ms*/) {
     buffer[i] = rx_.front();
     rx_.pop_front();
   }
-  trace_->writeHex(buffer, length, "  Data[in]:", "");
+  trace_.writeHex(buffer, length, "  Data[in]:", "");
   return true;
 }
 
@@ -206,7 +204,7 @@ bool PcscPort::write(const uint8_t* buffer, int32_t length, int32_t /*timeout_ms
   }
   if (response_length > kResponseCapacity) response_length = kResponseCapacity;
   rx_.insert(rx_.end(), response.begin(), response.begin() + response_length);
-  trace_->writeHex(buffer, length, "  Data[out]:", "");
+  trace_.writeHex(buffer, length, "  Data[out]:", "");
   return true;
 }
 

@@ -8,13 +8,12 @@
 
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "connection/port.h"
+#include "connection/port_trace.h"
 #include "platform/text_helpers.h"
-#include "platform/trace_file.h"
 
 // The reader a port named `name` connects to, out of the readers the
 // service lists (in list order): `name` itself when listed exactly;
@@ -55,5 +54,5 @@ class PcscPort : public Port {
   SCARDHANDLE card_ = 0;
   DWORD protocol_ = 0;
   std::deque<uint8_t> rx_;
-  std::unique_ptr<TraceFile> trace_;
+  PortTrace trace_;
 };

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "platform/settings.h"
 
 namespace {
 
@@ -67,9 +66,8 @@ bool hid_path_held(const std::string& path) {
 
 UsbPort::UsbPort(const ParamMap& params, bool* opened) : UsbPort(params, opened, hidapi_backend()) {}
 
-UsbPort::UsbPort(const ParamMap& params, bool* opened, HidBackend& backend) : backend_(backend) {
-  trace_ = std::make_unique<TraceFile>(trace_level >= 3 ? port_log_file_name().c_str()
-                                                        : nullptr);
+UsbPort::UsbPort(const ParamMap& params, bool* opened, HidBackend& backend)
+    : backend_(backend), trace_(kPrefix) {
   vid_ = get_param(params, "vid");
   pid_ = get_param(params, "pid");
   read_endpoint_name_ = get_param(params, "read_endpoint_name");
@@ -78,7 +76,7 @@ UsbPort::UsbPort(const ParamMap& params, bool* opened, HidBackend& backend) : ba
   write_block_len_ = block_length_param(get_param(params, "write_block_len"));
   bool ok = openDevice();
   if (opened) *opened = ok;
-  if (ok) trace_->writeLine(traceText().c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(traceText());
 }
 
 UsbPort::~UsbPort() { closeDevice(); }
@@ -118,7 +116,7 @@ void UsbPort::closeDevice() {
   hid_path_release(path_);
   path_.clear();
   open_ = false;
-  trace_->writeLine(traceText().c_str(), kPrefix, " Is Closed!");
+  trace_.closed(traceText());
 }
 
 void UsbPort::close() { closeDevice(); }
@@ -126,7 +124,7 @@ void UsbPort::close() { closeDevice(); }
 bool UsbPort::reopen() {
   closeDevice();
   bool ok = openDevice();
-  if (ok) trace_->writeLine(traceText().c_str(), kPrefix, " Is Opened!");
+  if (ok) trace_.opened(traceText());
   return ok;
 }
 
@@ -205,7 +203,7 @@ bool UsbPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
     rx_.front(buffer[i]);
     rx_.pop();
   }
-  trace_->writeHex(buffer, length, "  Data[in]:", "");
+  trace_.writeHex(buffer, length, "  Data[in]:", "");
   return true;
 }
 
@@ -229,6 +227,6 @@ bool UsbPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
     // A command whose last block went out was delivered, late or not.
     if (b + 1 < blocks && remaining(start, timeout_ms) < 1) return false;
   }
-  trace_->writeHex(buffer, length, "  Data[out]:", "");
+  trace_.writeHex(buffer, length, "  Data[out]:", "");
   return true;
 }

@@ -9,9 +9,9 @@
 
 #include "connection/hid_device.h"
 #include "connection/port.h"
+#include "connection/port_trace.h"
 #include "platform/byte_queue.h"
 #include "platform/text_helpers.h"
-#include "platform/trace_file.h"
 
 class UsbPort : public Port {
  public:
@@ -60,5 +60,5 @@ class UsbPort : public Port {
   int32_t read_block_len_ = 0;
   int32_t write_block_len_ = 0;
   ByteQueue rx_;
-  std::unique_ptr<TraceFile> trace_;
+  PortTrace trace_;
 };
