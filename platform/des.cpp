@@ -1,6 +1,6 @@
 #include "platform/des.h"
 
-#include <cstring>
+#include <cstddef>
 
 namespace {
 
@@ -80,23 +80,22 @@ uint64_t permute(uint64_t in, int in_bits, const uint8_t (&table)[N]) {
   return out;
 }
 
-uint64_t load64(const uint8_t bytes[8]) {
+// Blocks (8 bytes) and round keys (6 bytes) are big-endian in memory.
+uint64_t load_be(const uint8_t* bytes, int n) {
   uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = v << 8 | bytes[i];
+  for (int i = 0; i < n; ++i) v = v << 8 | bytes[i];
   return v;
 }
 
-void store64(uint64_t v, uint8_t bytes[8]) {
-  for (int i = 7; i >= 0; --i) {
+void store_be(uint64_t v, uint8_t* bytes, int n) {
+  for (int i = n - 1; i >= 0; --i) {
     bytes[i] = uint8_t(v);
     v >>= 8;
   }
 }
 
 uint32_t feistel(uint32_t right, const uint8_t round_key[6]) {
-  uint64_t k = 0;
-  for (int i = 0; i < 6; ++i) k = k << 8 | round_key[i];
-  const uint64_t x = permute(right, 32, kExpansion) ^ k;
+  const uint64_t x = permute(right, 32, kExpansion) ^ load_be(round_key, 6);
   uint64_t s = 0;
   for (int j = 0; j < 8; ++j) {
     const unsigned six = unsigned(x >> (42 - 6 * j)) & 0x3F;
@@ -110,7 +109,7 @@ uint32_t feistel(uint32_t right, const uint8_t round_key[6]) {
 void des_block(const uint8_t in[8], const uint8_t key[8], uint8_t out[8], bool decrypt) {
   uint8_t round_keys[16][6];
   des_key_schedule(key, round_keys);
-  const uint64_t block = permute(load64(in), 64, kInitialPermutation);
+  const uint64_t block = permute(load_be(in, 8), 64, kInitialPermutation);
   uint32_t left = uint32_t(block >> 32);
   uint32_t right = uint32_t(block);
   for (int round = 0; round < 16; ++round) {
@@ -118,25 +117,21 @@ void des_block(const uint8_t in[8], const uint8_t key[8], uint8_t out[8], bool d
     left = right;
     right = next;
   }
-  store64(permute(uint64_t(right) << 32 | left, 64, kFinalPermutation), out);
+  store_be(permute(uint64_t(right) << 32 | left, 64, kFinalPermutation), out, 8);
 }
 
 }  // namespace
 
 void des_key_schedule(const uint8_t key[8], uint8_t round_keys[16][6]) {
   constexpr uint32_t kHalfMask = 0x0FFFFFFF;
-  const uint64_t cd = permute(load64(key), 64, kPermutedChoice1);
+  const uint64_t cd = permute(load_be(key, 8), 64, kPermutedChoice1);
   uint32_t c = uint32_t(cd >> 28) & kHalfMask;
   uint32_t d = uint32_t(cd) & kHalfMask;
   for (int round = 0; round < 16; ++round) {
     const int s = kShifts[round];
     c = (c << s | c >> (28 - s)) & kHalfMask;
     d = (d << s | d >> (28 - s)) & kHalfMask;
-    uint64_t k = permute(uint64_t(c) << 28 | d, 56, kPermutedChoice2);
-    for (int i = 5; i >= 0; --i) {
-      round_keys[round][i] = uint8_t(k);
-      k >>= 8;
-    }
+    store_be(permute(uint64_t(c) << 28 | d, 56, kPermutedChoice2), round_keys[round], 6);
   }
 }
 

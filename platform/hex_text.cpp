@@ -1,6 +1,6 @@
 #include <climits>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "platform/byte_helpers.h"
