@@ -41,24 +41,6 @@ const SBoxes& sboxes() {
   return boxes;
 }
 
-void expand_key(uint8_t out[176], const uint8_t key[16], const uint8_t sbox[256]) {
-  std::memcpy(out, key, 16);
-  uint8_t rcon = 1;
-  for (int i = 4; i < 44; ++i) {
-    uint8_t t[4];
-    std::memcpy(t, out + 4 * (i - 1), 4);
-    if (i % 4 == 0) {
-      const uint8_t first = t[0];
-      t[0] = uint8_t(sbox[t[1]] ^ rcon);
-      t[1] = sbox[t[2]];
-      t[2] = sbox[t[3]];
-      t[3] = sbox[first];
-      rcon = xtime(rcon);
-    }
-    for (int j = 0; j < 4; ++j) out[4 * i + j] = uint8_t(out[4 * (i - 4) + j] ^ t[j]);
-  }
-}
-
 void sub_bytes(uint8_t s[16], const uint8_t box[256]) {
   for (int i = 0; i < 16; ++i) s[i] = box[s[i]];
 }
@@ -109,26 +91,6 @@ void inv_mix_columns(uint8_t s[16]) {
   }
 }
 
-void encrypt(const Aes128Context& ctx, uint8_t block[16]) {
-  xor_bytes(block, ctx.round_keys, 16);
-  for (int round = 1; round <= 10; ++round) {
-    sub_bytes(block, ctx.sbox);
-    shift_rows(block, false);
-    if (round != 10) mix_columns(block);
-    xor_bytes(block, ctx.round_keys + 16 * round, 16);
-  }
-}
-
-void decrypt(const Aes128Context& ctx, uint8_t block[16]) {
-  xor_bytes(block, ctx.round_keys + 160, 16);
-  for (int round = 9; round >= 0; --round) {
-    shift_rows(block, true);
-    sub_bytes(block, ctx.inv_sbox);
-    xor_bytes(block, ctx.round_keys + 16 * round, 16);
-    if (round != 0) inv_mix_columns(block);
-  }
-}
-
 // The 128-bit big-endian left shift by one, reduced by 0x87 on carry.
 void double_subkey(const uint8_t in[16], uint8_t out[16]) {
   const bool carry = in[0] & 0x80;
@@ -144,21 +106,52 @@ void xor_bytes(uint8_t* dst, const uint8_t* src, int n) {
 }
 
 void aes128_expand_key(uint8_t out[176], const uint8_t key[16]) {
-  expand_key(out, key, sboxes().forward);
+  const uint8_t* sbox = sboxes().forward;
+  std::memcpy(out, key, 16);
+  uint8_t rcon = 1;
+  for (int i = 4; i < 44; ++i) {
+    uint8_t t[4];
+    std::memcpy(t, out + 4 * (i - 1), 4);
+    if (i % 4 == 0) {
+      const uint8_t first = t[0];
+      t[0] = uint8_t(sbox[t[1]] ^ rcon);
+      t[1] = sbox[t[2]];
+      t[2] = sbox[t[3]];
+      t[3] = sbox[first];
+      rcon = xtime(rcon);
+    }
+    for (int j = 0; j < 4; ++j) out[4 * i + j] = uint8_t(out[4 * (i - 4) + j] ^ t[j]);
+  }
 }
 
 void aes128_init(Aes128Context& ctx, const uint8_t key[16]) {
   const SBoxes& boxes = sboxes();
   std::memcpy(ctx.sbox, boxes.forward, sizeof ctx.sbox);
   std::memcpy(ctx.inv_sbox, boxes.inverse, sizeof ctx.inv_sbox);
-  expand_key(ctx.round_keys, key, ctx.sbox);
+  aes128_expand_key(ctx.round_keys, key);
 }
 
-void aes128_encrypt_block(const Aes128Context& ctx, uint8_t block[16]) { encrypt(ctx, block); }
+void aes128_encrypt_block(const Aes128Context& ctx, uint8_t block[16]) {
+  xor_bytes(block, ctx.round_keys, 16);
+  for (int round = 1; round <= 10; ++round) {
+    sub_bytes(block, ctx.sbox);
+    shift_rows(block, false);
+    if (round != 10) mix_columns(block);
+    xor_bytes(block, ctx.round_keys + 16 * round, 16);
+  }
+}
 
-void aes128_decrypt_block(const Aes128Context& ctx, uint8_t block[16]) { decrypt(ctx, block); }
+void aes128_decrypt_block(const Aes128Context& ctx, uint8_t block[16]) {
+  xor_bytes(block, ctx.round_keys + 160, 16);
+  for (int round = 9; round >= 0; --round) {
+    shift_rows(block, true);
+    sub_bytes(block, ctx.inv_sbox);
+    xor_bytes(block, ctx.round_keys + 16 * round, 16);
+    if (round != 0) inv_mix_columns(block);
+  }
+}
 
-int aes128_cbc(int encrypt_flag, uint8_t* buffer, int length, const uint8_t key[16],
+int aes128_cbc(int encrypt, uint8_t* buffer, int length, const uint8_t key[16],
                const uint8_t iv[16]) {
   if (length < 0 || !key || !iv || (!buffer && length > 0)) return -1;
   if (length == 0) return 0;
@@ -177,14 +170,14 @@ int aes128_cbc(int encrypt_flag, uint8_t* buffer, int length, const uint8_t key[
   std::memcpy(chain, iv, 16);
   for (size_t b = 0; b < blocks; ++b) {
     uint8_t* block = buffer + 16 * b;
-    if (encrypt_flag) {
+    if (encrypt) {
       xor_bytes(block, chain, 16);
-      encrypt(ctx, block);
+      aes128_encrypt_block(ctx, block);
       std::memcpy(chain, block, 16);
     } else {
       uint8_t cipher[16];
       std::memcpy(cipher, block, 16);
-      decrypt(ctx, block);
+      aes128_decrypt_block(ctx, block);
       xor_bytes(block, chain, 16);
       std::memcpy(chain, cipher, 16);
     }
@@ -200,7 +193,7 @@ int aes128_cmac8(uint8_t mac[8], const uint8_t key[16], const uint8_t* message, 
   uint8_t subkey1[16];
   uint8_t subkey2[16];
   uint8_t zero_block[16] = {};
-  encrypt(ctx, zero_block);
+  aes128_encrypt_block(ctx, zero_block);
   double_subkey(zero_block, subkey1);
   double_subkey(subkey1, subkey2);
 
@@ -211,7 +204,7 @@ int aes128_cmac8(uint8_t mac[8], const uint8_t key[16], const uint8_t* message, 
   uint8_t state[16] = {};
   for (size_t offset = 0; offset < last_start; offset += 16) {
     xor_bytes(state, message + offset, 16);
-    encrypt(ctx, state);
+    aes128_encrypt_block(ctx, state);
   }
   uint8_t last[16] = {};
   const size_t tail = n - last_start;
@@ -223,7 +216,7 @@ int aes128_cmac8(uint8_t mac[8], const uint8_t key[16], const uint8_t* message, 
     xor_bytes(last, subkey2, 16);
   }
   xor_bytes(state, last, 16);
-  encrypt(ctx, state);
+  aes128_encrypt_block(ctx, state);
   for (int k = 0; k < 8; ++k) mac[k] = state[2 * k + 1];
   return 0;
 }
