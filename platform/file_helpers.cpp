@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/posix.h"
+
 namespace {
 
 // Closes the descriptor when the scope ends.
@@ -33,6 +35,18 @@ class Descriptor {
 };
 
 }  // namespace
+
+bool write_all(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t put = ::write(fd, bytes + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += size_t(put);
+  }
+  return true;
+}
 
 int read_file(const char* path, uint8_t** out_buffer) {
   if (!out_buffer) return -1;
@@ -69,14 +83,7 @@ bool write_file(const char* path, const uint8_t* data, int length) {
   if (!path || length < 0 || (!data && length > 0)) return false;
   Descriptor file(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (file.get() < 0) return false;
-  size_t done = 0;
-  const size_t size = size_t(length);
-  while (done < size) {
-    const ssize_t put = ::write(file.get(), data + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += size_t(put);
-  }
+  if (!write_all(file.get(), data, size_t(length))) return false;
   // A full disk may only show at the close.
   return file.close();
 }

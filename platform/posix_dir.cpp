@@ -1,8 +1,8 @@
 #include <sys/stat.h>
 
-#include "platform/posix.h"
+#include "platform/os.h"
 
-bool posix_make_dir(const char* path) {
+bool os_make_dir(const char* path) {
   // 0700: the trace folder holds keys and PINs at the higher trace levels.
   return path && *path && mkdir(path, 0700) == 0;
 }

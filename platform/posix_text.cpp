@@ -4,9 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <cwchar>
 
-#include "platform/posix.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -42,7 +41,7 @@ size_t bounded_length(const char16_t* text, size_t count) {
 
 }  // namespace
 
-std::u16string posix_to_wide(const char* text, size_t count) {
+std::u16string os_to_wide(const char* text, size_t count) {
   if (!text) return {};
   const size_t length = bounded_length(text, count);
   if (length == 0) return {};
@@ -60,7 +59,7 @@ std::u16string posix_to_wide(const char* text, size_t count) {
   return out;
 }
 
-std::string posix_to_narrow(const char16_t* text, size_t count) {
+std::string os_to_narrow(const char16_t* text, size_t count) {
   if (!text) return {};
   const size_t length = bounded_length(text, count);
   if (length == 0) return {};
@@ -84,4 +83,10 @@ std::string posix_to_narrow(const char16_t* text, size_t count) {
   }
   out.resize(out.size() - out_left);
   return out;
+}
+
+std::u16string os_to_wide(const std::string& text) { return os_to_wide(text.data(), text.size()); }
+
+std::string os_to_narrow(const std::u16string& text) {
+  return os_to_narrow(text.data(), text.size());
 }

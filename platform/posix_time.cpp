@@ -1,7 +1,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "platform/posix.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -10,7 +10,7 @@ constexpr long kNanosPerSecond = 1000000000L;
 
 }  // namespace
 
-void posix_sleep(uint32_t ms) {
+void os_sleep(uint32_t ms) {
   if (ms == 0) return;
   timespec deadline{};
   clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -26,14 +26,14 @@ void posix_sleep(uint32_t ms) {
   }
 }
 
-uint32_t posix_ticks() {
+uint32_t os_ticks() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   const uint64_t ms = uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec / kNanosPerMilli);
   return uint32_t(ms);
 }
 
-int posix_local_millis() {
+int os_local_millis() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return int(now.tv_nsec / kNanosPerMilli);

@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstring>
 
 #include "platform/byte_helpers.h"
+#include "platform/posix.h"
 
 namespace {
 
@@ -27,24 +27,24 @@ std::string line_head(const char* prefix, size_t count) {
 
 }  // namespace
 
-TraceFile::TraceFile(const char* path) : borrowed_(false), stream_(nullptr), fd_(-1) {
+TraceFile::TraceFile(const char* path) : stream_(nullptr), fd_(-1) {
   if (!path || !*path) return;
   // 0600: traces at the higher levels hold keys and PINs. An existing file
   // keeps its own mode.
   fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
 }
 
-TraceFile::TraceFile(FILE* stream) : borrowed_(true), stream_(stream), fd_(-1) {}
+TraceFile::TraceFile(FILE* stream) : stream_(stream), fd_(-1) {}
 
 TraceFile::~TraceFile() {
-  if (!borrowed_ && fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
-bool TraceFile::hasFile() const { return borrowed_ ? stream_ != nullptr : fd_ >= 0; }
+bool TraceFile::hasFile() const { return stream_ || fd_ >= 0; }
 
 int TraceFile::writeWhole(const std::string& text) {
   if (!hasFile() || text.size() > size_t(INT_MAX)) return -1;
-  if (borrowed_) {
+  if (stream_) {
     flockfile(stream_);
     const size_t put = fwrite(text.data(), 1, text.size(), stream_);
     const bool flushed = fflush(stream_) == 0;
@@ -54,14 +54,7 @@ int TraceFile::writeWhole(const std::string& text) {
   // One write(2) per line in append mode keeps lines of several writers on
   // the same file whole; a short write (a signal, a nearly full disk) is
   // continued.
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t put = ::write(fd_, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return -1;
-    done += size_t(put);
-  }
-  return int(done);
+  return write_all(fd_, text.data(), text.size()) ? int(text.size()) : -1;
 }
 
 int TraceFile::printf(const char* format, ...) {

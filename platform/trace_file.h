@@ -34,7 +34,7 @@ class TraceFile {
  private:
   int writeWhole(const std::string& text);
 
-  bool borrowed_;
+  // Borrowed when non-null; fd_ is then -1.
   FILE* stream_;
   int fd_;
 };
