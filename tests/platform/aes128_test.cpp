@@ -1,6 +1,5 @@
 #include <cstring>
 #include <memory>
-#include <random>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -15,12 +14,6 @@ const Bytes kIv = from_hex("000102030405060708090A0B0C0D0E0F");
 const Bytes kPlain = from_hex(
     "6BC1BEE22E409F96E93D7E117393172A AE2D8A571E03AC9C9EB76FAC45AF8E51"
     "30C81C46A35CE411E5FBC1191A0A52EF F69F2445DF4F9B17AD2B417BE66C3710");
-
-Bytes random_bytes(std::mt19937& rng, size_t n) {
-  Bytes out(n);
-  for (auto& b : out) b = uint8_t(rng());
-  return out;
-}
 
 // A heap buffer of exactly `size` bytes, so ASan sees any write past it.
 std::unique_ptr<uint8_t[]> exact_copy(const Bytes& data, size_t size) {

@@ -37,8 +37,7 @@ TEST(Base64, EncodesTheRfcVectors) {
 TEST(Base64, MatchesOpenSslAndRoundTripsForEveryLengthUpTo300) {
   std::mt19937 rng(1234);
   for (int length = 0; length <= 300; ++length) {
-    Bytes data(static_cast<size_t>(length));
-    for (auto& b : data) b = uint8_t(rng());
+    const Bytes data = random_bytes(rng, size_t(length));
     std::string expected(size_t(4 * ((length + 2) / 3) + 1), '\0');
     const int expected_length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(expected.data()),
                                                 data.data(), length);

@@ -1,5 +1,3 @@
-#include <random>
-
 #include <gtest/gtest.h>
 
 #include "platform/des.h"
@@ -22,12 +20,6 @@ Bytes tdes(const Bytes& key, const Bytes& in, bool decrypt = false) {
 Bytes concat(const Bytes& a, const Bytes& b) {
   Bytes out = a;
   out.insert(out.end(), b.begin(), b.end());
-  return out;
-}
-
-Bytes random_bytes(std::mt19937& rng, size_t n) {
-  Bytes out(n);
-  for (auto& b : out) b = uint8_t(rng());
   return out;
 }
 

@@ -1,5 +1,5 @@
-// Shared pieces of the platform tests: hex vectors, a fresh folder per test
-// and the OpenSSL oracles.
+// Shared pieces of the platform tests: hex vectors, random data, a fresh
+// folder per test and the OpenSSL oracles.
 #pragma once
 
 #include <openssl/evp.h>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -31,6 +32,13 @@ inline Bytes from_hex(const std::string& text) {
   for (size_t i = 0; i + 1 < digits.size(); i += 2) {
     out.push_back(uint8_t(std::stoul(digits.substr(i, 2), nullptr, 16)));
   }
+  return out;
+}
+
+// n bytes of the generator's output, one draw a byte.
+inline Bytes random_bytes(std::mt19937& rng, size_t n) {
+  Bytes out(n);
+  for (auto& b : out) b = uint8_t(rng());
   return out;
 }
 
