@@ -1,9 +1,7 @@
 #include "connection/com_port.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,11 +15,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long ms_since(Clock::time_point start) {
-  return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 ParamMap params_for(const std::string& name, const std::string& baud = "115200",
                     const std::string& mode = "direct") {
@@ -150,9 +143,9 @@ TEST_F(ComPortOnPty, PartialReplyFailsOnlyAtTheTimeOutWithoutSpinning) {
   ASSERT_TRUE(pty_.writeAll({1, 2, 3}));
   uint8_t buffer[10];
   const double cpu_before = thread_cpu_ms();
-  const auto start = Clock::now();
+  const Stopwatch start;
   EXPECT_FALSE(port_->read(buffer, 10, 200));
-  const long elapsed = ms_since(start);
+  const long elapsed = start.ms();
   EXPECT_GE(elapsed, 200);
   EXPECT_LT(elapsed, 2000);
   EXPECT_LT(thread_cpu_ms() - cpu_before, 50.0);
@@ -166,15 +159,15 @@ TEST_F(ComPortOnPty, HangUpEndsAWaitAtOnce) {
     pty_.closeMaster();
   });
   uint8_t buffer[4];
-  const auto start = Clock::now();
+  const Stopwatch start;
   EXPECT_FALSE(port_->read(buffer, 4, 30000));
-  EXPECT_LT(ms_since(start), 3000);
+  EXPECT_LT(start.ms(), 3000);
   peer.join();
 
-  const auto again = Clock::now();
+  const Stopwatch again;
   EXPECT_FALSE(port_->read(buffer, 4, 30000));
   EXPECT_FALSE(port_->write(buffer, 4, 30000));
-  EXPECT_LT(ms_since(again), 3000);
+  EXPECT_LT(again.ms(), 3000);
 }
 
 TEST_F(ComPortOnPty, EarlyBytesCountAndPurgeDropsThem) {

@@ -1,20 +1,15 @@
 // PcscPort against a private pcscd with the vpcd driver and fake cards.
 #include "connection/pcsc_port.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "connection/stx_etx_protocol.h"
-#include "platform/settings.h"
 #include "sim/pcscd_harness.h"
 #include "sim/vpcd_card.h"
 #include "sim/scoped_port_trace.h"

@@ -10,18 +10,14 @@
 
 #include "connection/com_port.h"
 #include "fuzz/feed_port.h"
+#include "sim/process_probe.h"
 #include "sim/pty_pair.h"
 #include "sim/r42_serial_sim.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 using Fault = R42SerialSim::Fault;
-
-long ms_since(Clock::time_point start) {
-  return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 ParamMap params_for(const std::string& path) {
   return {{"mode", "direct"}, {"name", path}, {"baud", "115200"}};
@@ -209,9 +205,9 @@ TEST_F(StxEtxProtocolSim, RejectsDamagedRepliesPromptly) {
     R42SerialSim::FaultPlan fault;
     fault.kind = kind;
     sim_->injectFault(fault);
-    const auto start = Clock::now();
+    const Stopwatch start;
     EXPECT_EQ(run(protocol, kGetver, 2048, 3000).result, -1) << int(kind);
-    EXPECT_LT(ms_since(start), 2500);
+    EXPECT_LT(start.ms(), 2500);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     port_->purge();
   }
@@ -241,9 +237,9 @@ TEST_F(StxEtxProtocolSim, SilenceAndTruncationFailAtTheTimeOut) {
     R42SerialSim::FaultPlan fault;
     fault.kind = kind;
     sim_->injectFault(fault);
-    const auto start = Clock::now();
+    const Stopwatch start;
     EXPECT_EQ(run(protocol, kGetver, 2048, 150).result, -1) << int(kind);
-    const long elapsed = ms_since(start);
+    const long elapsed = start.ms();
     EXPECT_GE(elapsed, 150) << int(kind);
     // The huge length is drained under one more time-out at most.
     EXPECT_LT(elapsed, 2000) << int(kind);
@@ -287,9 +283,9 @@ TEST_F(StxEtxProtocolSim, HangUpFailsLongBeforeTheTimeOut) {
   R42SerialSim::FaultPlan fault;
   fault.kind = Fault::kHangUp;
   sim_->injectFault(fault);
-  const auto start = Clock::now();
+  const Stopwatch start;
   EXPECT_EQ(run(protocol, kGetver, 2048, 30000).result, -1);
-  EXPECT_LT(ms_since(start), 5000);
+  EXPECT_LT(start.ms(), 5000);
 }
 
 TEST_F(StxEtxProtocolSim, ReaderForgetsACutOffRequestAfterQuiet) {

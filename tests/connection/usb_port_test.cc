@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "connection/hid_stx_protocol.h"
 #include "connection/stx_etx_protocol.h"
 #include "m6_port_helpers.h"
+#include "sim/process_probe.h"
 #include "sim/r42_serial_sim.h"
 
 namespace {
@@ -100,12 +100,6 @@ Bytes report_of(size_t block, std::initializer_list<uint8_t> data) {
   Bytes r(block + 1, 0);
   std::copy(data.begin(), data.end(), r.begin() + 1);
   return r;
-}
-
-long long elapsed_ms(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
 }
 
 TEST(UsbPort, OpensTheFirstFreeMatchingDeviceInEnumerationOrder) {
@@ -275,14 +269,12 @@ TEST(UsbPort, BusyDeviceIsRetriedWithPausesWithinTheBudget) {
   bool opened = false;
   UsbPort port(m6_usb_params(), &opened, backend);
   ASSERT_TRUE(opened);
-  timespec cpu0{}, cpu1{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
-  auto start = std::chrono::steady_clock::now();
+  const double cpu0 = thread_cpu_ms();
+  const Stopwatch start;
   uint8_t buf[4];
   EXPECT_FALSE(port.read(buf, 4, 200));
-  long long ms = elapsed_ms(start);
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
-  double cpu_ms = (cpu1.tv_sec - cpu0.tv_sec) * 1e3 + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e6;
+  long long ms = start.ms();
+  double cpu_ms = thread_cpu_ms() - cpu0;
   EXPECT_GE(ms, 195);
   EXPECT_LT(ms, 600);
   // A pause after each refusal: about one request per millisecond at most.
@@ -333,11 +325,11 @@ TEST(UsbPort, UnpluggedDeviceFailsPromptly) {
   UsbPort port(usb_params("0471", "7002", "interrupt", "control", "64", "64"), &opened, backend);
   ASSERT_TRUE(opened);
   close(end);
-  auto start = std::chrono::steady_clock::now();
+  const Stopwatch start;
   uint8_t buf[8] = {1};
   EXPECT_FALSE(port.read(buf, 8, 3000));
   EXPECT_FALSE(port.write(buf, 8, 300));
-  EXPECT_LT(elapsed_ms(start), 1500);
+  EXPECT_LT(start.ms(), 1500);
   EXPECT_TRUE(port.isOpen());  // until closed
 }
 
