@@ -2,8 +2,6 @@
 # exported: everything is built hidden, and a linker version script keeps
 # any stray symbol (template instances, C++ runtime pieces) local.
 
-# Every object of every subsystem goes in; linking the archives as well only
-# brings their outside dependencies (hidapi, pcsc-lite, ...).
 # A sanitizer's runtime is linked into the executable, not into shared
 # libraries, so their symbols stay undefined there until load.
 set(QM_NO_UNDEFINED -Wl,--no-undefined)
@@ -11,33 +9,27 @@ if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   set(QM_NO_UNDEFINED "")
 endif()
 
+# qm_shared_library(<name> <sources...>): a versioned shared library whose
+# exports are those of cmake/<name>.map.
+function(qm_shared_library name)
+  set(map ${PROJECT_SOURCE_DIR}/cmake/${name}.map)
+  add_library(${name} SHARED ${ARGN})
+  target_link_libraries(${name} PRIVATE qm_warnings)
+  target_link_options(${name} PRIVATE -Wl,--version-script=${map} ${QM_NO_UNDEFINED})
+  set_target_properties(${name} PROPERTIES
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} LINK_DEPENDS ${map})
+endfunction()
+
+# Every object of every subsystem goes in; linking the archives as well only
+# brings their outside dependencies (hidapi, pcsc-lite, ...).
 set(QM_READER_OBJECTS "")
 foreach(sub IN LISTS QM_PRESENT_SUBSYSTEMS)
   list(APPEND QM_READER_OBJECTS $<TARGET_OBJECTS:${sub}>)
 endforeach()
-add_library(QM_Reader SHARED ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
-target_link_libraries(QM_Reader PRIVATE qm_internals qm_warnings)
-target_link_options(QM_Reader PRIVATE
-  -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/QM_Reader.map ${QM_NO_UNDEFINED})
-set_target_properties(QM_Reader PROPERTIES
-  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
-  LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/QM_Reader.map)
+qm_shared_library(QM_Reader ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
+target_link_libraries(QM_Reader PRIVATE qm_internals)
 
-set(QM_TOOL_PARTS "")
-if(TARGET tool_parts)
-  list(APPEND QM_TOOL_PARTS tool_parts)
-endif()
-add_library(tool SHARED ${QM_GEN_DIR}/empty_unit.cpp)
-if(QM_TOOL_PARTS)
-  target_sources(tool PRIVATE $<TARGET_OBJECTS:tool_parts>)
-  target_link_libraries(tool PRIVATE tool_parts)
-endif()
-target_link_libraries(tool PRIVATE qm_warnings)
-target_link_options(tool PRIVATE
-  -Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/tool.map ${QM_NO_UNDEFINED})
-set_target_properties(tool PROPERTIES
-  VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
-  LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/tool.map)
+qm_shared_library(tool ${QM_GEN_DIR}/empty_unit.cpp)
 
 install(TARGETS QM_Reader tool
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
