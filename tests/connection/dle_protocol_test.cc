@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <chrono>
 #include <vector>
 
 #include "connection/adapter_port.h"
 #include "connection/com_port.h"
 #include "fuzz/memory_port.h"
 #include "sim/m6_reader.h"
+#include "sim/process_probe.h"
 #include "sim/pty_pair.h"
 #include "sim/socket_transport.h"
 
@@ -213,11 +213,9 @@ TEST_F(DleOverSocket, DleInEveryField) {
 TEST_F(DleOverSocket, SilentReaderFailsWithinTheTimeOut) {
   reader_->pushSilence();
   uint8_t buf[16] = {0x80};
-  auto start = std::chrono::steady_clock::now();
+  const Stopwatch start;
   EXPECT_EQ(dle_->transceive(buf, 1, 16, 100), -1);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start)
-                .count();
+  auto ms = start.ms();
   EXPECT_LT(ms, 5 * 100);  // at most a few port calls of 100 ms each
   EXPECT_EQ(dle_->sequence(), 0);
 }
