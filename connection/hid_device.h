@@ -54,10 +54,7 @@ class HidBackend {
 // The hidapi (hidraw) stack, one per process.
 HidBackend& hidapi_backend();
 
-// Paths held open by live UsbPorts in this process. hidraw cannot open a
-// device exclusively, so this is what keeps a second port (or a second
-// profile attempt) from reaching a reader that is already taken.
-// claim: false when the path is held already; otherwise holds it.
-bool hid_path_claim(const std::string& path);
-void hid_path_release(const std::string& path);
+// Whether a live UsbPort in this process holds `path` open. hidraw cannot
+// open a device exclusively, so UsbPort keeps this set to stop a second
+// port (or a second profile attempt) from reaching a reader already taken.
 bool hid_path_held(const std::string& path);

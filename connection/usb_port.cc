@@ -47,8 +47,7 @@ int32_t remaining(uint32_t start, int32_t budget) {
   return budget - int32_t(elapsed);
 }
 
-}  // namespace
-
+// False when the path is held already; otherwise holds it.
 bool hid_path_claim(const std::string& path) {
   std::lock_guard<std::mutex> lock(held_mutex());
   return held_paths().insert(path).second;
@@ -58,6 +57,8 @@ void hid_path_release(const std::string& path) {
   std::lock_guard<std::mutex> lock(held_mutex());
   held_paths().erase(path);
 }
+
+}  // namespace
 
 bool hid_path_held(const std::string& path) {
   std::lock_guard<std::mutex> lock(held_mutex());
