@@ -50,11 +50,12 @@ R42Device::R42Device(const char* profile_name, Port* port, TransportProtocol* pr
 R42Device::~R42Device() = default;
 
 int16_t R42Device::exchange(R42Request& request, int32_t timeout_ms, size_t min_reply,
-                            ByteCursor* payload) {
+                            ByteCursor* payload, int32_t* received) {
   if (request.overflowed() || port_ == nullptr || protocol_ == nullptr) return -1;
   port_->purge();
   const int32_t n = protocol_->transceive(request.buffer(), int32_t(request.size()),
                                           int32_t(kR42BufferSize), timeout_ms);
+  if (received != nullptr) *received = n;
   // A protocol claiming more than the buffer holds is not trusted either.
   if (n < 2 || size_t(n) > kR42BufferSize) return -1;
   ByteCursor reply(request.buffer(), size_t(n));

@@ -77,9 +77,11 @@ class R42Device : public ReaderDevice {
   // buffer. Returns 0, -1 (refused request, failed exchange, reply shorter
   // than 2 bytes or than `min_reply`, reply over the buffer) or -2 (status
   // word not 0; kept as the last status). On 0, `payload` (when given)
-  // covers the reply from byte 3 on.
+  // covers the reply from byte 3 on. `received` (when given) gets the
+  // protocol's own count once the request went out, so that a caller can
+  // tell a missing reply (negative) from a short one.
   int16_t exchange(R42Request& request, int32_t timeout_ms, size_t min_reply,
-                   ByteCursor* payload = nullptr);
+                   ByteCursor* payload = nullptr, int32_t* received = nullptr);
 
   // A command whose parameters are single bytes and whose reply carries
   // nothing but the status.

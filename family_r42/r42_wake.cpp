@@ -7,22 +7,15 @@ constexpr int32_t kWakeTimeoutsMs[] = {200, 500, 1000};
 }  // namespace
 
 int16_t R42Device::WakeDevice(int32_t) {
-  if (port_ == nullptr || protocol_ == nullptr) return -1;
   for (int32_t timeout_ms : kWakeTimeoutsMs) {
     R42Request request(kWakeCode);
     request.u8(0x01);
-    port_->purge();
-    const int32_t n = protocol_->transceive(request.buffer(), int32_t(request.size()),
-                                            int32_t(kR42BufferSize), timeout_ms);
+    int32_t received = 0;
+    const int16_t result = exchange(request, timeout_ms, 2, nullptr, &received);
     // Only a missing reply is worth another try; anything that arrived is
     // the reader's answer.
-    if (n < 0) continue;
-    if (n < 2 || size_t(n) > kR42BufferSize) return -1;
-    ByteCursor reply(request.buffer(), size_t(n));
-    uint16_t status = 0;
-    reply.be16(status);
-    last_status_ = status;
-    return status == 0 ? 0 : -2;
+    if (received < 0) continue;
+    return result;
   }
   return -1;
 }
