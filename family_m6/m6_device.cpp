@@ -51,8 +51,7 @@ int16_t M6Device::queryText(uint8_t command, int32_t timeout_ms, char* text, siz
   if (!reply.u8(status)) return -1;
   state_.last_status = status;
   if (status != 0) return -2;
-  if (reply.remaining() < length) return -1;
-  std::memcpy(text, reply.here(), length);
+  if (!reply.take(reinterpret_cast<uint8_t*>(text), length)) return -1;
   text[length] = '\0';
   return 0;
 }

@@ -137,10 +137,8 @@ int16_t R42Device::anticoll_level(uint8_t level, uint32_t* snr) {
   ByteCursor reply(nullptr, 0);
   const int16_t result = exchange(request, kR42DefaultTimeoutMs, 8, &reply);
   if (result != 0) return result;
-  uint8_t uid[4];
-  if (!reply.skip(1) || !reply.take(uid, sizeof uid)) return -1;
-  *snr = uid_value(uid);
-  return 0;
+  // The first UID byte received is the lowest of the caller's u32.
+  return reply.skip(1) && reply.le32(*snr) ? 0 : -1;
 }
 
 int16_t R42Device::anticoll(int32_t, uint8_t, uint32_t* snr) {
