@@ -38,9 +38,7 @@ int CardField::insert(MifareCard card) {
 
 void CardField::remove(int id) {
   std::lock_guard<std::mutex> lock(mu_);
-  cards_.erase(std::remove_if(cards_.begin(), cards_.end(),
-                              [id](const Slot& s) { return s.id == id; }),
-               cards_.end());
+  take(id);
 }
 
 void CardField::removeAfter(int id, int k) {
@@ -97,10 +95,7 @@ void CardField::runPending() {
     if (it->insert) {
       cards_.push_back(Slot{it->id, std::move(it->card), State::kIdle});
     } else {
-      const int id = it->id;
-      cards_.erase(std::remove_if(cards_.begin(), cards_.end(),
-                                  [id](const Slot& s) { return s.id == id; }),
-                   cards_.end());
+      take(it->id);
     }
     it = pending_.erase(it);
   }
@@ -110,6 +105,12 @@ CardField::Slot* CardField::find(int id) {
   for (Slot& s : cards_)
     if (s.id == id) return &s;
   return nullptr;
+}
+
+void CardField::take(int id) {
+  cards_.erase(std::remove_if(cards_.begin(), cards_.end(),
+                              [id](const Slot& s) { return s.id == id; }),
+               cards_.end());
 }
 
 CardField::Slot* CardField::selected() {

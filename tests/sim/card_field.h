@@ -94,6 +94,8 @@ class CardField {
   // FM11RF005 card.
   Slot* blockTarget();
   Slot* find(int id);
+  // Takes the card out of the field; the caller holds the lock.
+  void take(int id);
   void deselect(Slot& slot);
   void runPending();
 
