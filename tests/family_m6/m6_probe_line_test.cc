@@ -2,14 +2,13 @@
 // pseudo-terminal, the DLE framing, and a simulated m6 reader on the far end.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <ctime>
 #include <memory>
 
 #include "connection/com_port.h"
 #include "connection/dle_protocol.h"
 #include "family_m6/m6_device.h"
 #include "sim/m6_reader.h"
+#include "sim/process_probe.h"
 #include "sim/pty_pair.h"
 
 namespace {
@@ -38,12 +37,6 @@ struct M6Line {
   std::unique_ptr<M6Device> device;
 };
 
-int64_t ms_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
-}
-
 TEST(M6Probe, OverTheLineVersionThenInitReadsVersionAndSerial) {
   M6Line line;
   line.reader->setVersion('A', '1');
@@ -68,13 +61,13 @@ TEST(M6Probe, OverTheLineSilentReaderCostsTwoShortWaits) {
   line.reader->pushSilence();
   line.reader->pushSilence();
   char version[3] = {};
-  auto start = std::chrono::steady_clock::now();
-  std::clock_t cpu = std::clock();
+  Stopwatch watch;
+  const double cpu_before = process_cpu_ms();
   EXPECT_EQ(line.device->getver(0, version), -1);
-  int64_t elapsed = ms_since(start);
+  int64_t elapsed = watch.ms();
   EXPECT_GE(elapsed, 2 * 200 - 20);
   EXPECT_LT(elapsed, 2 * 200 + 600) << "the probe gives up after its 200 ms, twice";
-  EXPECT_LT(double(std::clock() - cpu) / CLOCKS_PER_SEC, 0.2) << "waiting does not spin";
+  EXPECT_LT(process_cpu_ms() - cpu_before, 200.0) << "waiting does not spin";
 }
 
 TEST(M6Probe, OverTheLineShortOrFailedRepliesGiveMinusOne) {

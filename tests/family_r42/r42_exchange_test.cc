@@ -1,19 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "family_r42/r42_rig.h"
+#include "sim/process_probe.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int64_t millis_since(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 int32_t last_code(ReaderDevice* device) {
   int32_t code = -1;
@@ -122,9 +116,9 @@ TEST(R42Exchange, TransportFaultsFailWithinTheBudget) {
     SCOPED_TRACE(c.what);
     rig.sim->injectFault(c.plan);
     char version[256] = "untouched";
-    auto start = Clock::now();
+    Stopwatch watch;
     EXPECT_EQ(rig.device->getver(kIcdev, version), -1);
-    EXPECT_LT(millis_since(start), 2000 + 1500);  // a hang guard, not a speed test
+    EXPECT_LT(watch.ms(), 2000 + 1500);  // a hang guard, not a speed test
     EXPECT_STREQ(version, "untouched");
   }
   // After every fault the line still works.
@@ -140,9 +134,9 @@ TEST(R42Exchange, ReplyAfterTheTimeOutFails) {
   late.delay_ms = 2600;
   rig.sim->injectFault(late);
   char version[256] = "untouched";
-  auto start = Clock::now();
+  Stopwatch watch;
   EXPECT_EQ(rig.device->getver(kIcdev, version), -1);
-  EXPECT_LT(millis_since(start), 2000 + 1500);
+  EXPECT_LT(watch.ms(), 2000 + 1500);
   EXPECT_STREQ(version, "untouched");
 }
 
@@ -152,9 +146,9 @@ TEST(R42Exchange, HangUpFailsAtOnce) {
   R42SerialSim::FaultPlan hang;
   hang.kind = R42SerialSim::Fault::kHangUp;
   rig.sim->injectFault(hang);
-  auto start = Clock::now();
+  Stopwatch watch;
   EXPECT_EQ(rig.device->update(kIcdev), -1);
-  EXPECT_LT(millis_since(start), 5000 + 1500);
+  EXPECT_LT(watch.ms(), 5000 + 1500);
   EXPECT_EQ(rig.device->update(kIcdev), -1);
 }
 
