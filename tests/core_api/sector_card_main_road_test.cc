@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,14 +17,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Exchange = std::pair<Bytes, Bytes>;
-
-Bytes hx(const std::string& text) {
-  Bytes out;
-  std::istringstream in(text);
-  std::string byte;
-  while (in >> byte) out.push_back(uint8_t(std::stoul(byte, nullptr, 16)));
-  return out;
-}
 
 constexpr int16_t kPort = 6;
 

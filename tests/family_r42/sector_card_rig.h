@@ -5,21 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "family_r42/r42_rig.h"
 #include "sim/card_field.h"
-
-// "04 33 00 26" -> bytes.
-inline Bytes hx(const std::string& text) {
-  Bytes out;
-  std::istringstream in(text);
-  std::string byte;
-  while (in >> byte) out.push_back(uint8_t(std::stoul(byte, nullptr, 16)));
-  return out;
-}
 
 inline const MifareCard::Key kKeyFF = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 inline const Bytes kUid1 = {0x11, 0x22, 0x33, 0x44};

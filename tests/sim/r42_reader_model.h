@@ -41,6 +41,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -132,3 +133,12 @@ class R42ReaderModel {
   std::map<uint16_t, size_t> counts_;
   std::vector<Bytes> log_;
 };
+
+// Wire images written as tests read them: "04 33 00 26" -> bytes.
+inline R42ReaderModel::Bytes hx(const std::string& text) {
+  R42ReaderModel::Bytes out;
+  std::istringstream in(text);
+  std::string byte;
+  while (in >> byte) out.push_back(uint8_t(std::stoul(byte, nullptr, 16)));
+  return out;
+}
