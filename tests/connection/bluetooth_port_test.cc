@@ -39,9 +39,9 @@ Bytes receive(int fd, size_t n, int ms) {
   Bytes got;
   const auto deadline = Clock::now() + milliseconds(ms);
   while (got.size() < n) {
-    const long left = long(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count());
+    const int left = ms_left(deadline);
     pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, int(left)) <= 0) break;
+    if (left <= 0 || poll(&p, 1, left) <= 0) break;
     uint8_t buffer[65536];
     const ssize_t r = recv(fd, buffer, std::min(sizeof buffer, n - got.size()), 0);
     if (r <= 0) break;
@@ -54,9 +54,9 @@ Bytes receive(int fd, size_t n, int ms) {
 bool sees_eof(int fd, int ms) {
   const auto deadline = Clock::now() + milliseconds(ms);
   while (true) {
-    const long left = long(std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count());
+    const int left = ms_left(deadline);
     pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, int(left)) <= 0) return false;
+    if (left <= 0 || poll(&p, 1, left) <= 0) return false;
     uint8_t byte;
     const ssize_t r = recv(fd, &byte, 1, 0);
     if (r <= 0) return true;

@@ -1,5 +1,6 @@
 #include "fake_bluetooth.h"
 #include "sim/child_process.h"
+#include "sim/process_probe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,11 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kStartMs = 5000;
 constexpr const char* kSerialPortUuid = "00001101-0000-1000-8000-00805f9b34fb";
-
-int remaining_ms(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() <= 0 ? 0 : int(left.count());
-}
 
 // Sleeps `ms`, or less when `stop_fd` fires: false then.
 bool pause_unless(int stop_fd, int ms) {
@@ -102,7 +98,7 @@ bool FakeBluez::start(std::string* error, bool serve_bluez) {
   char buffer[256];
   while (printed.find('\n') == std::string::npos) {
     pollfd p{pipe_fds[0], POLLIN, 0};
-    const int left = remaining_ms(deadline);
+    const int left = ms_left(deadline);
     if (left == 0 || poll(&p, 1, left) <= 0) break;
     const ssize_t n = ::read(pipe_fds[0], buffer, sizeof buffer);
     if (n <= 0) break;
@@ -330,7 +326,7 @@ bool FakeBluetoothBackend::connect(int fd, const BluetoothDevice& device, int ca
     // Whole milliseconds may end the wait a little early: wait again.
     while (!cancelled && Clock::now() < until) {
       pollfd p{script.unstoppable ? -1 : cancel_fd, POLLIN, 0};
-      cancelled = poll(&p, 1, remaining_ms(until) + 1) > 0;
+      cancelled = poll(&p, 1, ms_left(until) + 1) > 0;
     }
     in_time = !cancelled && Clock::now() >= done;
   }

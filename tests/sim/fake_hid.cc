@@ -1,4 +1,5 @@
 #include "fake_hid.h"
+#include "sim/process_probe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,11 +17,6 @@ constexpr size_t kMaxMessage = 8192;
 constexpr size_t kInputQueueLimit = 64;
 
 using Clock = std::chrono::steady_clock;
-
-int ms_left(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : int(left.count());
-}
 
 // Receives one message into `out`; 1 got one, 0 none within timeout_ms, -1
 // closed or failed.

@@ -1,5 +1,6 @@
 #include "pcscd_harness.h"
 #include "sim/child_process.h"
+#include "sim/process_probe.h"
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -27,11 +28,6 @@ namespace {
 constexpr const char* kDriver = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
 
 using Clock = std::chrono::steady_clock;
-
-int remaining_ms(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : int(left.count());
-}
 
 bool executable_on_path(const char* program) {
   const char* path = std::getenv("PATH");
@@ -83,7 +79,7 @@ bool wait_child(pid_t pid, int ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     int r;
     do {
-      r = poll(&p, 1, remaining_ms(deadline));
+      r = poll(&p, 1, ms_left(deadline));
     } while (r < 0 && errno == EINTR);
     close(pidfd);
     if (r <= 0) return false;
@@ -93,7 +89,7 @@ bool wait_child(pid_t pid, int ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (true) {
     if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
-    if (remaining_ms(deadline) == 0) return false;
+    if (ms_left(deadline) == 0) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -108,7 +104,7 @@ bool wait_for_file(const std::string& path, pid_t pid, Clock::time_point deadlin
       *ended = true;
       return false;
     }
-    if (remaining_ms(deadline) == 0) return false;
+    if (ms_left(deadline) == 0) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
@@ -276,7 +272,7 @@ bool PcscdHarness::waitReaders(std::string* error) {
   }
   SCARDCONTEXT context = 0;
   while (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
-    if (remaining_ms(deadline) == 0) {
+    if (ms_left(deadline) == 0) {
       *error = "no PC/SC context from the private pcscd within 5 s; its output:\n" + log();
       return false;
     }
@@ -292,7 +288,7 @@ bool PcscdHarness::waitReaders(std::string* error) {
       found = true;
       break;
     }
-    const int left = remaining_ms(deadline);
+    const int left = ms_left(deadline);
     if (left == 0) break;
     // Sleeps until the reader list changes (or the short slice ends).
     SCARD_READERSTATE pnp{};
@@ -317,7 +313,7 @@ bool PcscdHarness::waitCard(int slot, bool present, int timeout_ms) {
   state.dwCurrentState = SCARD_STATE_UNAWARE;
   bool reached = false;
   while (true) {
-    const LONG rc = SCardGetStatusChange(context, DWORD(remaining_ms(deadline)), &state, 1);
+    const LONG rc = SCardGetStatusChange(context, DWORD(ms_left(deadline)), &state, 1);
     if (rc != SCARD_S_SUCCESS && rc != SCARD_E_TIMEOUT) break;
     const bool has_card = (state.dwEventState & SCARD_STATE_PRESENT) != 0 &&
                           (state.dwEventState & SCARD_STATE_MUTE) == 0;
@@ -325,7 +321,7 @@ bool PcscdHarness::waitCard(int slot, bool present, int timeout_ms) {
       reached = true;
       break;
     }
-    if (rc == SCARD_E_TIMEOUT || remaining_ms(deadline) == 0) break;
+    if (rc == SCARD_E_TIMEOUT || ms_left(deadline) == 0) break;
     state.dwCurrentState = state.dwEventState & ~DWORD(SCARD_STATE_CHANGED);
   }
   SCardReleaseContext(context);

@@ -1,5 +1,5 @@
 // What a test looks at to see that nothing leaked or spun: the process's
-// descriptors and threads, CPU time, elapsed time.
+// descriptors and threads, CPU time, elapsed time, time left to a deadline.
 #pragma once
 
 #include <dirent.h>
@@ -45,3 +45,10 @@ class Stopwatch {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+
+// Whole milliseconds from now to `deadline`; 0 once it has passed.
+inline int ms_left(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() <= 0 ? 0 : int(left.count());
+}

@@ -1,4 +1,5 @@
 #include "vpcd_card.h"
+#include "sim/process_probe.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -145,12 +146,11 @@ void VpcdCard::run(int connect_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(connect_ms);
   int fd = -1;
   while ((fd = connectOnce()) < 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int left = ms_left(deadline);
     if (left <= 0) return;
     // vpcd may not listen yet: try again shortly, unless told to stop.
     pollfd p{stop_fd_, POLLIN, 0};
-    if (poll(&p, 1, left < 50 ? int(left) : 50) != 0) return;
+    if (poll(&p, 1, left < 50 ? left : 50) != 0) return;
   }
   {
     std::lock_guard<std::mutex> lock(mu_);
