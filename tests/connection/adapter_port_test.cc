@@ -11,6 +11,8 @@
 
 #include "connection/dle_protocol.h"
 #include "m6_port_helpers.h"
+#include "sim/process_probe.h"
+#include "sim/scoped_port_trace.h"
 #include "sim/socket_transport.h"
 
 namespace {

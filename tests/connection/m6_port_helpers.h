@@ -1,23 +1,9 @@
 // Shared set-ups of the m6 port and framing tests.
 #pragma once
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-
-#include <memory>
-#include <string>
-
 #include "connection/usb_port.h"
-#include "platform/settings.h"
 #include "sim/fake_hid.h"
 #include "sim/m6_reader.h"
-#include "sim/process_probe.h"
-#include "sim/scoped_port_trace.h"
 
 // The parameters of the m6 USB rows: feature reports both ways, 32-byte blocks.
 inline ParamMap m6_usb_params() {

@@ -18,6 +18,7 @@
 #include "m6_port_helpers.h"
 #include "sim/process_probe.h"
 #include "sim/r42_serial_sim.h"
+#include "sim/scoped_port_trace.h"
 
 namespace {
 
