@@ -1,12 +1,10 @@
-// Shared pieces of the device-manager tests: descriptor counting, a
-// stopwatch for the hang guards, port names that are cleared afterwards and
-// an r42 reader simulated on a pseudo-terminal.
+// Shared pieces of the device-manager tests: port names that are cleared
+// afterwards and an r42 reader simulated on a pseudo-terminal, with the
+// process probe (descriptor counts, the hang guards' stopwatch) at hand.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
