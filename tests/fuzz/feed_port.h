@@ -1,6 +1,6 @@
 // A Port over bytes in memory, for framing tests, fuzzers and benchmarks.
 // Reads take from `input` and fail (without waiting) when too few bytes are
-// left; writes append to `output`. Every read length is recorded.
+// left; writes go nowhere. Every read length is recorded.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +36,8 @@ class FeedPort : public Port {
     position += size_t(length);
     return true;
   }
-  bool write(const uint8_t* buffer, int32_t length, int32_t) override {
+  bool write(const uint8_t*, int32_t length, int32_t) override {
     if (!open || length < 0) return false;
-    writes.push_back(length);
-    if (record_output) output.insert(output.end(), buffer, buffer + length);
     return !fail_writes;
   }
   void purge() override {}
@@ -48,14 +46,11 @@ class FeedPort : public Port {
   bool reopen() override { return open = true; }
 
   std::vector<uint8_t> input;
-  std::vector<uint8_t> output;
   std::vector<int32_t> reads;
-  std::vector<int32_t> writes;
   size_t position = 0;
   bool open = true;
   bool fail_writes = false;
   bool record_reads = true;
-  bool record_output = true;
 
  private:
   const uint8_t* data_ = nullptr;
