@@ -8,7 +8,6 @@ function(qm_add_subsystem name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/*.cc
     ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   add_library(${name} STATIC ${srcs} ${QM_GEN_DIR}/empty_unit.cpp)
   target_include_directories(${name} PUBLIC

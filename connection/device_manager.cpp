@@ -58,10 +58,6 @@ bool has_name(int32_t port) {
   return (port >= 0 && port < 100) || (port >= 300 && port < DeviceManager::kEntryCount);
 }
 
-bool starts_with(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
 // Whether the NUL-terminated prefix (a profile field) starts the buffer.
 bool buffer_starts_with(const uint8_t (&buffer)[kProbeBufferSize], const char* prefix) {
   size_t length = strnlen(prefix, kProbeBufferSize);

@@ -8,6 +8,7 @@
 #include "kx_core.h"
 #include "platform/byte_helpers.h"
 #include "platform/des.h"
+#include "platform/text_helpers.h"
 
 namespace {
 
@@ -41,12 +42,6 @@ bool des_block(const uint8_t* key, const uint8_t* in, uint8_t* out, uint16_t mod
   return cipher_block(kDes, key, in, out, mode);
 }
 
-// Upper-case hex of `count` bytes and a NUL.
-void write_hex_text(const uint8_t* data, int count, char* text) {
-  bytes_to_hex(data, count, text);
-  text[2 * count] = '\0';
-}
-
 // A block-operation text: at least `digits` characters, an even length (the
 // whole text is one conversion) and hex digits in the first `digits`.
 // Decided from the length and those digits, so no buffer is sized by the
@@ -65,7 +60,7 @@ int16_t block_hex(const char* key_text, size_t key_digits, const char* data_text
   uint8_t out[8];
   if (!block_text(key_text, key_digits, key) || !block_text(data_text, 16, in)) return kRefused;
   if (!cipher_block(cipher, key, in, out, mode)) return kRefused;
-  write_hex_text(out, 8, out_text);
+  hex_twin_output(out, 8, out_text);
   return 0;
 }
 
@@ -100,7 +95,7 @@ int16_t ecb_hex(const char* key_text, const char* data_text, uint16_t length, ch
   hex_to_bytes(key_text, 16, key);
   hex_to_bytes(data_text, 2 * length, in.data());
   ecb_blocks(key, in.data(), length, out.data(), mode);
-  write_hex_text(out.data(), length, out_text);
+  hex_twin_output(out.data(), length, out_text);
   return 0;
 }
 
@@ -137,7 +132,7 @@ void mac_chain(unsigned key_length, const uint8_t* key, uint16_t length, const u
 QM_API int16_t bytes_to_hex_text(const uint8_t* data, char* text, int16_t count) {
   MutexLock hold(api_lock);
   if (!data || !text || count < 0) return kRefused;
-  write_hex_text(data, count, text);
+  hex_twin_output(data, count, text);
   return 0;
 }
 
@@ -225,6 +220,6 @@ QM_API int16_t soft_mac_hex(int16_t key_length, const char* key, uint16_t length
   hex_to_bytes(data, 2 * length, data_work.data());
   hex_to_bytes(iv, 16, chain);
   mac_chain(key_bytes, key_work, length, data_work.data(), chain, pad_flag, pad_byte);
-  write_hex_text(chain, 4, mac);
+  hex_twin_output(chain, 4, mac);
   return 0;
 }

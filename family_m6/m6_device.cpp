@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/byte_cursor.h"
+#include "platform/text_helpers.h"
 
 namespace {
 
@@ -11,23 +12,11 @@ constexpr uint8_t kReadDeviceSerial = 0xFC;
 constexpr size_t kVersionLength = 2;
 constexpr size_t kSerialLength = 32;
 
-bool starts_with(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-// Copies a NUL-terminated text into a fixed field, cut to fit.
-template <size_t N>
-void copy_text(char (&field)[N], const char* text) {
-  size_t length = strnlen(text, N - 1);
-  std::memcpy(field, text, length);
-  field[length] = '\0';
-}
-
 }  // namespace
 
 M6Device::M6Device(const char* name, Port* port, TransportProtocol* protocol)
     : name_{}, port_(port), protocol_(protocol), state_{} {
-  copy_text(name_, name ? name : "");
+  copy_fixed_text(name_, name);
   state_.fwt_class = 7;
 }
 
@@ -78,11 +67,11 @@ int16_t M6Device::readdevsnr(int32_t, char* serial) {
 int32_t M6Device::readIdentity() {
   ReaderDevice& self = *this;
   char text[kReplyCapacity] = {};
-  if (self.getver(0, text) == 0) copy_text(state_.version_text, text);
+  if (self.getver(0, text) == 0) copy_fixed_text(state_.version_text, text);
   // The SP0 flag follows the serial just read; a failed read must not let
   // the version text (or anything else left in the buffer) decide it.
   int16_t serial = self.readdevsnr(0, text);
-  if (serial == 0) copy_text(state_.serial_text, text);
+  if (serial == 0) copy_fixed_text(state_.serial_text, text);
   state_.sp0_flag = serial == 0 && starts_with(text, "SP0") ? 1 : 0;
   return -1;
 }

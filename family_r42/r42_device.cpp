@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/byte_helpers.h"
+#include "platform/text_helpers.h"
 
 R42Request& R42Request::bytes(const void* data, size_t count) {
   if (overflowed_ || count > sizeof(buffer_) - size_) {
@@ -25,25 +26,10 @@ int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
   return 2 * n;
 }
 
-int16_t hex_twin_input(const char* text, int64_t count, uint8_t* out) {
-  if (text == nullptr || out == nullptr || count < 0 || count > INT32_MAX / 2) return -1;
-  const size_t digits = size_t(count) * 2;
-  // hex_to_bytes is handed exactly `digits` characters; a caller's shorter
-  // text must not be read past its terminator.
-  if (strnlen(text, digits) < digits) return -1;
-  return hex_to_bytes(text, int(digits), out) == count ? 0 : -1;
-}
-
-void hex_twin_output(const uint8_t* data, size_t count, char* text) {
-  bytes_to_hex(data, int(count), text);
-  text[2 * count] = '\0';
-}
-
 R42Device::R42Device(const char* profile_name, Port* port, TransportProtocol* protocol)
     : port_(port), protocol_(protocol) {
   std::memset(profile_name_, 0, sizeof(profile_name_));
-  if (profile_name != nullptr)
-    std::memcpy(profile_name_, profile_name, strnlen(profile_name, sizeof(profile_name_) - 1));
+  copy_fixed_text(profile_name_, profile_name);
   std::memset(cpu_etu_by_slot_, 92, sizeof(cpu_etu_by_slot_));
 }
 

@@ -14,6 +14,7 @@
 #include "connection/reader_device.h"
 #include "connection/transport_protocol.h"
 #include "platform/byte_cursor.h"
+#include "platform/text_helpers.h"
 
 // Request and reply share one buffer of this size, and the protocol is
 // always asked for at most this many reply bytes.
@@ -56,13 +57,6 @@ class R42Request {
 // '0' + high nibble, '0' + low nibble for each byte (10-15 give ':' to '?'),
 // no terminator. Returns 2n; -1 for a negative n or null pointers with n > 0.
 int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out);
-
-// Byte input of a _hex twin: exactly `count` bytes from the first 2*count
-// characters of `text`, never reading past its terminator. 0, or -1 for a
-// null or shorter text, a non-hex character or a negative count.
-int16_t hex_twin_input(const char* text, int64_t count, uint8_t* out);
-// Text output of a _hex twin: 2*count upper-case digits and a NUL.
-void hex_twin_output(const uint8_t* data, size_t count, char* text);
 
 class R42Device : public ReaderDevice {
  public:

@@ -1,6 +1,7 @@
 // Parameter maps and text helpers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -29,3 +30,22 @@ char* str_lower(char* text);
 
 // Decimal text of a signed 32-bit value.
 std::string int_to_text(int32_t value);
+
+// Whether `text` begins with `prefix`; false when either is null.
+bool starts_with(const char* text, const char* prefix);
+
+// Copies a NUL-terminated text (null: the empty text) into a fixed field of
+// `size` bytes, cut to size - 1 characters, always terminated. A zero size
+// writes nothing.
+void copy_fixed_text(char* field, size_t size, const char* text);
+template <size_t N>
+void copy_fixed_text(char (&field)[N], const char* text) {
+  copy_fixed_text(field, N, text);
+}
+
+// Byte input of a _hex twin: exactly `count` bytes from the first 2*count
+// characters of `text`, never reading past its terminator. 0, or -1 for a
+// null or shorter text, a non-hex character or a negative count.
+int16_t hex_twin_input(const char* text, int64_t count, uint8_t* out);
+// Text output of a _hex twin: 2*count upper-case digits and a NUL.
+void hex_twin_output(const uint8_t* data, size_t count, char* text);

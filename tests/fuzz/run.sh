@@ -10,7 +10,7 @@ mkdir -p "$out"
 CXX=${CXX_FUZZ:-clang++-14}
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -I. -Itests)
-sources=(connection/stx_etx_protocol.cc connection/ccid_protocol.cc platform/checksums.cpp)
+sources=(connection/stx_etx_protocol.cpp connection/ccid_protocol.cpp platform/checksums.cpp)
 
 # Seeds: two capacity bytes (2048), then a reply frame from the main road.
 seed() {  # name framing hex...
@@ -33,7 +33,7 @@ status=0
 for target in stx_etx:stx ccid:ccid; do
   name=${target%%:*}_unframe_fuzz
   corpus=$out/corpus_${target##*:}
-  "$CXX" "${flags[@]}" "tests/fuzz/$name.cc" "${sources[@]}" -o "$out/$name"
+  "$CXX" "${flags[@]}" "tests/fuzz/$name.cpp" "${sources[@]}" -o "$out/$name"
   echo "--- $name for ${seconds}s"
   if ! "$out/$name" "$corpus" -max_total_time="$seconds" -malloc_limit_mb=64 \
        -artifact_prefix="$out/$name-" -print_final_stats=1 2>"$out/$name.log"; then

@@ -10,13 +10,13 @@ trap 'rm -rf "$work"' EXIT
 
 flags=(-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -fno-omit-frame-pointer -I"$root" -I"$root/include" -I"$here")
-sources=(connection/report_blocks.cc connection/hid_stx_protocol.cc
-         connection/hid_report_protocol.cc connection/dle_protocol.cc platform/checksums.cpp)
+sources=(connection/report_blocks.cpp connection/hid_stx_protocol.cpp
+         connection/hid_report_protocol.cpp connection/dle_protocol.cpp platform/checksums.cpp)
 
 status=0
 for target in dle hid_stx hid_report; do
   exe="$work/${target}_unframe_fuzz"
-  clang++-14 "${flags[@]}" "$here/${target}_unframe_fuzz.cc" "${sources[@]/#/$root/}" -o "$exe"
+  clang++-14 "${flags[@]}" "$here/${target}_unframe_fuzz.cpp" "${sources[@]/#/$root/}" -o "$exe"
   corpus="$work/corpus-$target"
   mkdir -p "$corpus"
   cp "$here/seeds/$target/"* "$corpus/"
