@@ -29,9 +29,16 @@ endforeach()
 qm_shared_library(QM_Reader ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
 target_link_libraries(QM_Reader PRIVATE qm_internals)
 
-qm_shared_library(tool ${QM_GEN_DIR}/empty_unit.cpp)
+# The utility library, and the digest library it loads by name at run time
+# from its own folder.
+qm_shared_library(tool ${QM_GEN_DIR}/empty_unit.cpp $<TARGET_OBJECTS:tool_lib>)
+target_link_libraries(tool PRIVATE tool_lib)
+set_target_properties(tool PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+file(GLOB QM_QOLBIC_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tool/qolbic/*.cpp)
+qm_shared_library(qolbic ${QM_QOLBIC_SOURCES})
+target_include_directories(qolbic PRIVATE ${PROJECT_SOURCE_DIR}/include)
 
-install(TARGETS QM_Reader tool
+install(TARGETS QM_Reader tool qolbic
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qm_reader
