@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <string>
 
-#include "connection/device_manager.h"
 #include "connection/reader_device.h"
 #include "core_api/memory_transport.h"
+#include "core_api/reader_families.h"
 #include "kx_core.h"
 #include "platform/settings.h"
 

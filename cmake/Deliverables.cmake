@@ -20,14 +20,15 @@ function(qm_shared_library name)
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} LINK_DEPENDS ${map})
 endfunction()
 
-# Every object of every subsystem goes in; linking the archives as well only
-# brings their outside dependencies (hidapi, pcsc-lite, ...).
+# Every object of every subsystem goes in; linking the top layer's archive
+# as well only brings the outside dependencies of the layers (hidapi,
+# pcsc-lite, ...).
 set(QM_READER_OBJECTS "")
 foreach(sub IN LISTS QM_PRESENT_SUBSYSTEMS)
   list(APPEND QM_READER_OBJECTS $<TARGET_OBJECTS:${sub}>)
 endforeach()
 qm_shared_library(QM_Reader ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
-target_link_libraries(QM_Reader PRIVATE qm_internals)
+target_link_libraries(QM_Reader PRIVATE core_api)
 
 # The utility library, and the digest library it loads by name at run time
 # from its own folder.

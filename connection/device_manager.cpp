@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,6 @@
 #include "connection/reader_device.h"
 #include "connection/stx_etx_protocol.h"
 #include "connection/usb_port.h"
-#include "family_m6/m6_device.h"
-#include "family_r42/r42_device.h"
 #include "platform/settings.h"
 #include "platform/text_helpers.h"
 
@@ -77,25 +76,20 @@ std::string pcsc_suffix(int index, int form) {
   return form == 1 ? two_digits : two_digits + " " + two_digits;
 }
 
-TransportProtocol* make_protocol(const char* family, Port* port) {
-  if (std::strcmp(family, "m6s") == 0) return new DleProtocol(port);
-  if (std::strcmp(family, "m6u") == 0) return new HidStxProtocol(port);
-  if (std::strcmp(family, "r42") == 0) return new StxEtxProtocol(port);
-  if (std::strcmp(family, "pcscr42") == 0) return new CcidProtocol(port);
-  return nullptr;
-}
-
-ReaderDevice* make_device(const char* name, Port* port, TransportProtocol* protocol) {
-  if (starts_with(name, "m6-")) return new M6Device(name, port, protocol);
-  if (starts_with(name, "r42-")) return new R42Device(name, port, protocol);
+std::unique_ptr<TransportProtocol> make_protocol(const char* family, Port* port) {
+  if (std::strcmp(family, "m6s") == 0) return std::make_unique<DleProtocol>(port);
+  if (std::strcmp(family, "m6u") == 0) return std::make_unique<HidStxProtocol>(port);
+  if (std::strcmp(family, "r42") == 0) return std::make_unique<StxEtxProtocol>(port);
+  if (std::strcmp(family, "pcscr42") == 0) return std::make_unique<CcidProtocol>(port);
   return nullptr;
 }
 
 // One search for a reader on one port number, over the rows that fit it.
 class Search {
  public:
-  Search(int32_t port, int32_t baud, const char* only_name, const PortStacks& stacks)
-      : port_(port), baud_(baud), only_name_(only_name), stacks_(stacks) {}
+  Search(int32_t port, int32_t baud, const char* only_name, const PortStacks& stacks,
+         std::span<const DeviceMaker> makers)
+      : port_(port), baud_(baud), only_name_(only_name), stacks_(stacks), makers_(makers) {}
   ~Search() { releaseHeld(); }
   Search(const Search&) = delete;
   Search& operator=(const Search&) = delete;
@@ -129,7 +123,6 @@ class Search {
     HandleEntry attempt;
     bool opened = buildPort(row, "", attempt);
     if (opened && accept(row, attempt)) return succeed(attempt, found);
-    releaseEntries(&attempt, 0, 1);
     return false;
   }
 
@@ -141,12 +134,12 @@ class Search {
       HandleEntry attempt;
       bool opened = buildPort(row, "", attempt);
       if (!opened) {
+        // The held readers go first, then this attempt's port.
         releaseHeld();
-        releaseEntries(&attempt, 0, 1);
         return false;
       }
       if (accept(row, attempt)) return succeed(attempt, found);
-      held_.push_back(attempt);
+      held_.push_back(std::move(attempt));
     }
     releaseHeld();
     return false;
@@ -158,12 +151,9 @@ class Search {
         HandleEntry attempt;
         bool opened = buildPort(row, pcsc_suffix(index, form), attempt);
         bool last_form = form == kPcscSuffixCount - 1;
-        if (!opened && !last_form) {
-          releaseEntries(&attempt, 0, 1);
-          continue;
-        }
+        if (!opened && !last_form) continue;
         if (opened && accept(row, attempt)) return succeed(attempt, found);
-        held_.push_back(attempt);
+        held_.push_back(std::move(attempt));
         break;
       }
     }
@@ -180,12 +170,13 @@ class Search {
     } else {
       attempt.device->init(0, 0);
     }
-    found = attempt;
+    found = std::move(attempt);
     return true;
   }
 
+  // Front to back, in the order the readers were held.
   void releaseHeld() {
-    if (!held_.empty()) releaseEntries(held_.data(), 0, int32_t(held_.size()));
+    for (HandleEntry& entry : held_) entry.release();
     held_.clear();
   }
 
@@ -232,24 +223,26 @@ class Search {
     bool opened = false;
     ProvidedTransport provided = query_port_provider(type_text_);
     if (provided.transport != nullptr) {
-      attempt.port = new AdapterPort(provided, {{"name", adapter_name}}, &opened);
+      const ParamMap name_only = {{"name", adapter_name}};
+      attempt.port = std::make_unique<AdapterPort>(provided, name_only, &opened);
       return opened;
     }
     switch (type_) {
       case PortType::kCom:
-        attempt.port = new ComPort(params, &opened);
+        attempt.port = std::make_unique<ComPort>(params, &opened);
         break;
       case PortType::kUsb:
-        attempt.port = stacks_.hid ? new UsbPort(params, &opened, *stacks_.hid)
-                                   : new UsbPort(params, &opened);
+        attempt.port = stacks_.hid ? std::make_unique<UsbPort>(params, &opened, *stacks_.hid)
+                                   : std::make_unique<UsbPort>(params, &opened);
         break;
       case PortType::kPcsc:
-        attempt.port = new PcscPort(params, &opened);
+        attempt.port = std::make_unique<PcscPort>(params, &opened);
         break;
       case PortType::kBluetooth:
-        attempt.port = stacks_.bluetooth ? new BluetoothPort(params, &opened, stacks_.bluetooth,
+        attempt.port = stacks_.bluetooth
+                           ? std::make_unique<BluetoothPort>(params, &opened, stacks_.bluetooth,
                                                              stacks_.bluetooth_budget_ms)
-                                         : new BluetoothPort(params, &opened);
+                           : std::make_unique<BluetoothPort>(params, &opened);
         break;
       case PortType::kVnet:
         // Only an application transport reaches a network reader.
@@ -259,9 +252,9 @@ class Search {
   }
 
   bool accept(const ProfileRecord& row, HandleEntry& attempt) {
-    attempt.protocol = make_protocol(row.family, attempt.port);
-    attempt.device = make_device(row.name, attempt.port, attempt.protocol);
-    ReaderDevice* device = attempt.device;
+    attempt.protocol = make_protocol(row.family, attempt.port.get());
+    attempt.device = makeDevice(row.name, attempt.port.get(), attempt.protocol.get());
+    ReaderDevice* device = attempt.device.get();
     if (device == nullptr) return false;
     if (type_ == PortType::kBluetooth && starts_with(row.name, "r42-db") && !wake(device)) {
       return false;
@@ -278,6 +271,16 @@ class Search {
     return true;
   }
 
+  std::unique_ptr<ReaderDevice> makeDevice(const char* name, Port* port,
+                                          TransportProtocol* protocol) const {
+    for (const DeviceMaker& maker : makers_) {
+      if (starts_with(name, maker.prefix)) return maker.make(name, port, protocol);
+    }
+    return nullptr;
+  }
+
+  // The wake-up call of a sleeping "r42-db" reader, made through the device
+  // interface like the probe.
   static bool wake(ReaderDevice* device) {
     int16_t result = device->WakeDevice(0);
     if (result == 0) return true;
@@ -291,6 +294,7 @@ class Search {
   const int32_t baud_;
   const char* const only_name_;
   const PortStacks& stacks_;
+  const std::span<const DeviceMaker> makers_;
   PortType type_ = PortType::kCom;
   const char* type_text_ = "";
   std::vector<HandleEntry> held_;
@@ -300,22 +304,39 @@ bool valid_index(int32_t index) { return index >= 0 && index < DeviceManager::kE
 
 }  // namespace
 
-void releaseEntries(HandleEntry* entries, int32_t first, int32_t count) {
-  if (entries == nullptr || first < 0) return;
-  for (int32_t i = first; count > 0; ++i, --count) {
-    HandleEntry& entry = entries[i];
-    delete entry.port;
-    entry.port = nullptr;
-    delete entry.protocol;
-    entry.protocol = nullptr;
-    delete entry.device;
-    entry.device = nullptr;
+HandleEntry::HandleEntry() = default;
+
+HandleEntry::HandleEntry(Port* port, TransportProtocol* protocol, ReaderDevice* device)
+    : port(port), protocol(protocol), device(device) {}
+
+HandleEntry::~HandleEntry() { release(); }
+
+HandleEntry::HandleEntry(HandleEntry&& other) noexcept = default;
+
+HandleEntry& HandleEntry::operator=(HandleEntry&& other) noexcept {
+  if (this != &other) {
+    release();
+    port = std::move(other.port);
+    protocol = std::move(other.protocol);
+    device = std::move(other.device);
   }
+  return *this;
 }
 
-DeviceManager::DeviceManager() = default;
+void HandleEntry::release() {
+  port.reset();
+  protocol.reset();
+  device.reset();
+}
 
-DeviceManager::~DeviceManager() { releaseEntries(entry_, 0, kEntryCount); }
+DeviceManager::DeviceManager(std::span<const DeviceMaker> makers)
+    : makers_(makers.begin(), makers.end()) {}
+
+DeviceManager::~DeviceManager() {
+  // First entry first, rather than the reverse order of the array's own
+  // destruction.
+  for (HandleEntry& entry : entry_) entry.release();
+}
 
 void DeviceManager::configPortName(int32_t port, const char* name) {
   if (name == nullptr || !has_name(port)) return;
@@ -333,31 +354,26 @@ int32_t DeviceManager::open(int32_t port, int32_t baud, const char* name) {
   if (!valid_index(port)) return -1;
   // A reader opened on this port number holds its device exclusively: let
   // it go first, so that it can be found again.
-  releaseEntries(entry_, port, 1);
+  entry_[port].release();
   HandleEntry found;
-  if (!Search(port, baud, name, stacks_).run(found)) return -1;
+  if (!Search(port, baud, name, stacks_, makers_).run(found)) return -1;
   // An application hook run during the search may have opened this port
   // number itself; that reader gives way rather than leak.
-  releaseEntries(entry_, port, 1);
-  entry_[port] = found;
+  entry_[port] = std::move(found);
   return port;
 }
 
 void DeviceManager::close(int32_t index) {
-  if (valid_index(index)) releaseEntries(entry_, index, 1);
+  if (valid_index(index)) entry_[index].release();
 }
 
 ReaderDevice* DeviceManager::deviceAt(int32_t index) {
-  return valid_index(index) ? entry_[index].device : nullptr;
+  return valid_index(index) ? entry_[index].device.get() : nullptr;
 }
 
 void DeviceManager::installForTest(int32_t index, Port* port, TransportProtocol* protocol,
                                    ReaderDevice* device) {
-  HandleEntry given{port, protocol, device};
-  if (!valid_index(index)) {
-    releaseEntries(&given, 0, 1);
-    return;
-  }
-  releaseEntries(entry_, index, 1);
-  entry_[index] = given;
+  HandleEntry given(port, protocol, device);
+  // Outside the table the objects are released with `given`.
+  if (valid_index(index)) entry_[index] = std::move(given);
 }

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <vector>
 
 #include "connection/port.h"
 #include "connection/port_provider.h"
@@ -26,16 +28,35 @@ struct PortStacks {
   int32_t bluetooth_budget_ms = 0;  // with `bluetooth` only
 };
 
-// One open reader: its port, framing and device, owned.
-struct HandleEntry {
-  Port* port = nullptr;
-  TransportProtocol* protocol = nullptr;
-  ReaderDevice* device = nullptr;
+// How the manager builds the device of a profile row: the row's name begins
+// with `prefix` ("r42-", "m6-"), and `make` builds the device from that name,
+// the port and the protocol (null when the row names no framing). The reader
+// families live above this layer, so whoever owns a manager hands it these.
+struct DeviceMaker {
+  const char* prefix;
+  std::unique_ptr<ReaderDevice> (*make)(const char* name, Port* port,
+                                        TransportProtocol* protocol);
 };
 
-// Deletes port, protocol and device (in that order) of `count` entries from
-// `first`; a count below 1 does nothing.
-void releaseEntries(HandleEntry* entries, int32_t first, int32_t count);
+// One open reader: its port, framing and device, owned. Releasing deletes
+// port, protocol and device in that order (protocol and device only borrow
+// the port, and the port's destructor closes the line) and leaves the entry
+// empty. The destructor releases; assigning over an entry releases what it
+// held before taking the new reader.
+class HandleEntry {
+ public:
+  HandleEntry();
+  HandleEntry(Port* port, TransportProtocol* protocol, ReaderDevice* device);
+  ~HandleEntry();
+  HandleEntry(HandleEntry&& other) noexcept;
+  HandleEntry& operator=(HandleEntry&& other) noexcept;
+
+  void release();
+
+  std::unique_ptr<Port> port;
+  std::unique_ptr<TransportProtocol> protocol;
+  std::unique_ptr<ReaderDevice> device;
+};
 
 // The provider is asked (query_port_provider, connection/port_provider.h)
 // before every attempt; its transport goes back through the hooks it was
@@ -45,7 +66,8 @@ class DeviceManager {
  public:
   static constexpr int32_t kEntryCount = 500;
 
-  DeviceManager();
+  // `makers` chooses the device of each profile row by its name.
+  explicit DeviceManager(std::span<const DeviceMaker> makers);
   virtual ~DeviceManager();
   DeviceManager(const DeviceManager&) = delete;
   DeviceManager& operator=(const DeviceManager&) = delete;
@@ -84,10 +106,7 @@ class DeviceManager {
  private:
   int32_t open(int32_t port, int32_t baud, const char* only_name);
 
+  const std::vector<DeviceMaker> makers_;
   HandleEntry entry_[kEntryCount];
   PortStacks stacks_;
 };
-
-// The process-wide manager. Defined next to the core's api_lock, so that
-// unloading destroys the manager first.
-extern DeviceManager device_manager;

@@ -3,13 +3,13 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "connection/device_manager.h"
+#include "core_api/reader_families.h"
 #include "platform/settings.h"
 
 // Defined together and in this order: unloading destroys the manager (and
 // with it every open reader) before the lock its callers hold.
 Mutex api_lock;
-DeviceManager device_manager;
+DeviceManager device_manager(reader_device_makers());
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Opening, closing and naming readers.
-#include "connection/device_manager.h"
 #include "core_api/call_frame.h"
+#include "core_api/reader_families.h"
 #include "kx_core.h"
 
 namespace {

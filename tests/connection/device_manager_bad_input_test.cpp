@@ -8,7 +8,7 @@
 namespace {
 
 TEST(DeviceManagerBadInput, PortNumbersOutsideTheTableOpenNothing) {
-  DeviceManager manager;
+  DeviceManager manager(reader_device_makers());
   const int fds = open_fd_count();
   for (int32_t port : {-1, 500, 501, INT_MIN, INT_MAX}) {
     EXPECT_EQ(manager.openByPort(port, 9600), -1) << port;
@@ -19,7 +19,7 @@ TEST(DeviceManagerBadInput, PortNumbersOutsideTheTableOpenNothing) {
 }
 
 TEST(DeviceManagerBadInput, CloseAndLookUpOutsideTheTableDoNothing) {
-  DeviceManager manager;
+  DeviceManager manager(reader_device_makers());
   for (int32_t index : {-5, -1, 500, INT_MIN, INT_MAX}) {
     manager.close(index);
     EXPECT_EQ(manager.deviceAt(index), nullptr) << index;
@@ -32,7 +32,7 @@ TEST(DeviceManagerBadInput, CloseAndLookUpOutsideTheTableDoNothing) {
 }
 
 TEST(DeviceManagerBadInput, PortNamesOnlyWhereAPortTypeUsesThem) {
-  DeviceManager manager;
+  DeviceManager manager(reader_device_makers());
   PortNames names;
   names.set(manager, 350, "VANTOR.DB.SPP");
   EXPECT_EQ(port_name(350), "VANTOR.DB.SPP");
@@ -48,7 +48,7 @@ TEST(DeviceManagerBadInput, PortNamesOnlyWhereAPortTypeUsesThem) {
 }
 
 TEST(DeviceManagerBadInput, TestInstallOutsideTheTableTakesNothing) {
-  DeviceManager manager;
+  DeviceManager manager(reader_device_makers());
   manager.installForTest(500, nullptr, nullptr, new R42Device("r42-u", nullptr, nullptr));
   EXPECT_EQ(manager.deviceAt(500), nullptr);  // and ASan sees no leak
 }

@@ -41,7 +41,7 @@ class DeviceManagerBluetooth : public ::testing::Test {
   R42ReaderModel model;
   std::mutex mutex;
   std::vector<std::unique_ptr<R42SerialSim>> sims;
-  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>();
+  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
   PortNames names;
 };
 

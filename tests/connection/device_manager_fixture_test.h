@@ -1,6 +1,8 @@
 // Shared pieces of the device-manager tests: port names that are cleared
 // afterwards and an r42 reader simulated on a pseudo-terminal, with the
 // process probe (descriptor counts, the hang guards' stopwatch) at hand.
+// Managers are built over the core's own device makers, so both reader
+// families are found as in the library.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 
 #include "connection/device_manager.h"
 #include "connection/reader_device.h"
+#include "core_api/reader_families.h"
 #include "platform/settings.h"
 #include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"

@@ -26,7 +26,7 @@ class DeviceManagerNoLeak : public ::testing::Test {
   // Each test counts descriptors once its simulated readers exist: the
   // fake HID stack keeps its devices' ends until it goes.
   FakeHidBackend hid;
-  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>();
+  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
   PortNames names;
 };
 
@@ -72,7 +72,7 @@ TEST_F(DeviceManagerNoLeak, OpenAndCloseOfSerialAndUsbReaders) {
     EXPECT_EQ(hid.openHandles(), 0);
     EXPECT_EQ(open_fd_count(), with_readers);
   }
-  manager = std::make_unique<DeviceManager>();
+  manager = std::make_unique<DeviceManager>(reader_device_makers());
 }
 
 TEST_F(DeviceManagerNoLeak, TransportsThatDoNotOpenAreAllHandedBack) {

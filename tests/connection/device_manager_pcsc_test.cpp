@@ -57,7 +57,7 @@ class DeviceManagerPcsc : public ::testing::Test {
   }
 
   R42ReaderModel model;
-  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>();
+  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
 
  private:
   static bool started_;

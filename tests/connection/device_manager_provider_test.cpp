@@ -192,7 +192,7 @@ class DeviceManagerProvider : public ::testing::Test {
     return recorder.names;
   }
 
-  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>();
+  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
   PortNames port_names;
 };
 

@@ -20,7 +20,7 @@ constexpr int64_t kSerialSearchGuardMs = 2 * 200 + 2000 + 3000;
 
 class DeviceManagerSerial : public ::testing::Test {
  protected:
-  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>();
+  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
   PortNames names;
 };
 

@@ -33,7 +33,7 @@ class DeviceManagerUsbHeld : public ::testing::Test {
 
   FakeHidBackend backend;
   std::vector<std::unique_ptr<M6Reader>> readers;
-  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>();
+  std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
 };
 
 TEST_F(DeviceManagerUsbHeld, SilentReaderIsHeldAndTheNextOneWins) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "connection/device_manager.h"
 #include "core_api/generated/core_member_calls.h"
+#include "core_api/reader_families.h"
 #include "kx_core.h"
 #include "platform/settings.h"
 
