@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, then configures and
-# builds the three presets (release, asan-ubsan, tsan).
+# builds the four presets (release, asan-ubsan, tsan and fuzz).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -18,7 +18,7 @@ PACKAGES=(
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
 
-for preset in release asan-ubsan tsan; do
+for preset in release asan-ubsan tsan fuzz; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"
 done

@@ -10,7 +10,7 @@
 
 #include "connection/com_port.h"
 #include "connection/stx_etx_protocol.h"
-#include "fuzz/feed_port.h"
+#include "fuzz/memory_port.h"
 #include "sim/pty_pair.h"
 #include "sim/r42_serial_sim.h"
 
@@ -93,8 +93,7 @@ void BM_SilentRead50ms(benchmark::State& state) {
 BENCHMARK(BM_SilentRead50ms)->Iterations(10)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_Unframe2048(benchmark::State& state) {
-  FeedPort port(R42SerialSim::stxFrame(Bytes(2048, 0x5A)));
-  port.record_reads = false;
+  MemoryPort port(R42SerialSim::stxFrame(Bytes(2048, 0x5A)));
   StxEtxProtocol protocol(&port);
   std::vector<uint8_t> buffer(2048);
   for (auto _ : state) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "connection/com_port.h"
-#include "fuzz/feed_port.h"
+#include "fuzz/memory_port.h"
 #include "sim/pty_pair.h"
 #include "sim/r42_serial_sim.h"
 
@@ -65,7 +65,7 @@ TEST(CcidProtocol, ChecksOnlyTheHeaderTypeThenTheInnerFrame) {
   Bytes frame = R42SerialSim::ccidReply({0x90, 0x00});
   // Header length, slot, sequence and status bytes are not looked at.
   for (size_t i = 1; i < 10; ++i) frame[i] = 0xEE;
-  FeedPort port(frame);
+  MemoryPort port(frame);
   CcidProtocol protocol(&port);
   Bytes reply;
   EXPECT_EQ(run(protocol, {}, 2, &reply), 2);
@@ -74,22 +74,22 @@ TEST(CcidProtocol, ChecksOnlyTheHeaderTypeThenTheInnerFrame) {
 
   Bytes wrong = R42SerialSim::ccidReply({0x90, 0x00});
   wrong[0] = 0x81;
-  FeedPort wrong_port(wrong);
+  MemoryPort wrong_port(wrong);
   CcidProtocol p2(&wrong_port);
   EXPECT_EQ(run(p2, {}, 2, &reply), -1);
   EXPECT_EQ(wrong_port.reads, (std::vector<int32_t>{10}));
 
   Bytes bad_stx = R42SerialSim::ccidReply({0x90, 0x00});
   bad_stx[10] = 0x12;
-  FeedPort stx_port(bad_stx);
+  MemoryPort stx_port(bad_stx);
   CcidProtocol p3(&stx_port);
   EXPECT_EQ(run(p3, {}, 2, &reply), -1);
 
   Bytes long_reply = R42SerialSim::ccidReply(Bytes(10, 1));
-  FeedPort long_port(long_reply);
+  MemoryPort long_port(long_reply);
   CcidProtocol p4(&long_port);
   EXPECT_EQ(run(p4, {}, 8, &reply), -1);
-  EXPECT_EQ(long_port.position, long_reply.size());
+  EXPECT_EQ(long_port.consumed(), long_reply.size());
 }
 
 TEST(CcidProtocol, WorksAgainstTheSimulatedReaderWithFaults) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "connection/com_port.h"
-#include "fuzz/feed_port.h"
+#include "fuzz/memory_port.h"
 #include "sim/process_probe.h"
 #include "sim/pty_pair.h"
 #include "sim/r42_serial_sim.h"
@@ -128,14 +128,14 @@ TEST_F(StxEtxProtocolWire, ReceiveOnlyAndRefusedArgumentsSendNothing) {
 }
 
 TEST(StxEtxProtocol, ReadsStxThenLengthThenRestAndChecksInOrder) {
-  FeedPort port(R42SerialSim::stxFrame({0xAB, 0xCD}));
+  MemoryPort port(R42SerialSim::stxFrame({0xAB, 0xCD}));
   StxEtxProtocol protocol(&port);
   uint8_t buffer[2];
   EXPECT_EQ(protocol.transceive(buffer, 0, 2, 100), 2);
   EXPECT_EQ(port.reads, (std::vector<int32_t>{1, 4, 4}));
 
   // A wrong first byte fails after one read: no search for a later STX.
-  FeedPort wrong({0x03, 0x02, 0, 0, 0, 0, 0x02, 0x03});
+  MemoryPort wrong({0x03, 0x02, 0, 0, 0, 0, 0x02, 0x03});
   StxEtxProtocol p2(&wrong);
   EXPECT_EQ(p2.transceive(buffer, 0, 2, 100), -1);
   EXPECT_EQ(wrong.reads, (std::vector<int32_t>{1}));
@@ -143,24 +143,24 @@ TEST(StxEtxProtocol, ReadsStxThenLengthThenRestAndChecksInOrder) {
   // A short reply fails before any check reads bytes that never came.
   Bytes frame = R42SerialSim::stxFrame({0xAB, 0xCD});
   frame.pop_back();
-  FeedPort short_port(frame);
+  MemoryPort short_port(frame);
   StxEtxProtocol p3(&short_port);
   EXPECT_EQ(p3.transceive(buffer, 0, 2, 100), -1);
 
   Bytes bad_xor = R42SerialSim::stxFrame({0xAB, 0xCD});
   bad_xor[bad_xor.size() - 2] ^= 1;
-  FeedPort xor_port(bad_xor);
+  MemoryPort xor_port(bad_xor);
   StxEtxProtocol p4(&xor_port);
   EXPECT_EQ(p4.transceive(buffer, 0, 2, 100), -1);
 
   Bytes no_etx = R42SerialSim::stxFrame({0xAB, 0xCD});
   no_etx.back() = 0x04;
-  FeedPort etx_port(no_etx);
+  MemoryPort etx_port(no_etx);
   StxEtxProtocol p5(&etx_port);
   EXPECT_EQ(p5.transceive(buffer, 0, 2, 100), -1);
 
-  FeedPort failing;
-  failing.fail_writes = true;
+  MemoryPort failing;
+  failing.fail_from_write = 0;
   StxEtxProtocol p6(&failing);
   EXPECT_EQ(p6.transceive(buffer, 2, 2, 100), -1);
   EXPECT_TRUE(failing.reads.empty());
@@ -169,22 +169,22 @@ TEST(StxEtxProtocol, ReadsStxThenLengthThenRestAndChecksInOrder) {
 TEST(StxEtxProtocol, OverlongReplyIsDrainedInSmallPiecesThenRefused) {
   // Length 10 with capacity 8: read in full, then -1.
   Bytes long_frame = R42SerialSim::stxFrame(Bytes(10, 0x77));
-  FeedPort port(long_frame);
+  MemoryPort port(long_frame);
   StxEtxProtocol protocol(&port);
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[8]);
   EXPECT_EQ(protocol.transceive(buffer.get(), 0, 8, 100), -1);
-  EXPECT_EQ(port.position, long_frame.size());
+  EXPECT_EQ(port.consumed(), long_frame.size());
 
   // A length near 4 GiB from a peer that then goes quiet: nothing is sized
   // by it, and the drain stops at the first failed read.
-  FeedPort huge({0x02, 0xFF, 0xFF, 0xFF, 0xF0, 1, 2, 3});
+  MemoryPort huge({0x02, 0xFF, 0xFF, 0xFF, 0xF0, 1, 2, 3});
   StxEtxProtocol p2(&huge);
   EXPECT_EQ(p2.transceive(buffer.get(), 0, 8, 100), -1);
   for (size_t i = 2; i < huge.reads.size(); ++i) EXPECT_LE(huge.reads[i], 256);
   EXPECT_LE(huge.reads.size(), 4u);
 
   // A length field with the top bit set is not a negative port length.
-  FeedPort negative({0x02, 0x80, 0x00, 0x00, 0x01});
+  MemoryPort negative({0x02, 0x80, 0x00, 0x00, 0x01});
   StxEtxProtocol p3(&negative);
   EXPECT_EQ(p3.transceive(buffer.get(), 0, 8, 100), -1);
   for (int32_t length : negative.reads) EXPECT_GE(length, 0);

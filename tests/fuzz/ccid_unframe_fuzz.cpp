@@ -2,5 +2,5 @@
 #include "fuzz/unframe_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  return fuzz_unframe<CcidProtocol>(data, size);
+  return fuzz_unframe<CcidProtocol>(data, size, ccid_frame_bound);
 }

@@ -1,0 +1,6 @@
+#include "connection/hid_stx_protocol.h"
+#include "fuzz/unframe_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_unframe<HidStxProtocol>(data, size, report_frame_bound);
+}
