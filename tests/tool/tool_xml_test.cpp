@@ -101,13 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                       GetCase{sized_xml(4097), "x", -1, ""}, GetCase{kAB1, "a.", -1, ""}),
     RowName());
 
-class ToolXmlFile : public ::testing::Test {
+class ToolXml : public ::testing::Test {
  protected:
   std::string file(const std::string& name) const { return dir_.file(name); }
   TempDir dir_;
 };
 
-TEST_F(ToolXmlFile, SetCreatesAndRewritesTheFile) {
+TEST_F(ToolXml, SetCreatesAndRewritesTheFile) {
   const std::string path = file("new/sub/x.xml");
   ASSERT_EQ(0, Tool_SetXmlDataFile("a.b", "1", path.c_str()));
   EXPECT_EQ(kAB1, read_text(path));
@@ -130,7 +130,7 @@ TEST_F(ToolXmlFile, SetCreatesAndRewritesTheFile) {
   EXPECT_EQ(0, Tool_SetXmlHeader(std::string(4096, 'h').c_str(), xml));
 }
 
-TEST_F(ToolXmlFile, UnreadableFilesAreNotReplaced) {
+TEST_F(ToolXml, UnreadableFilesAreNotReplaced) {
   char value[16] = "#";
   // A folder, a FIFO (never waited on) and a file holding a NUL.
   std::filesystem::create_directory(file("folder"));
@@ -155,7 +155,7 @@ TEST_F(ToolXmlFile, UnreadableFilesAreNotReplaced) {
   EXPECT_EQ(-1, Tool_SetXmlHeaderFile("x", (dir_.path() + std::string(4096, '/') + "x").c_str()));
 }
 
-TEST_F(ToolXmlFile, FilesAreReadToTenMebibytes) {
+TEST_F(ToolXml, FilesAreReadToTenMebibytes) {
   const std::string path = file("big.xml");
   std::string text("<a>1</a>", 8);
   text.resize(size_t(kMaxXmlFile), '\0');
@@ -167,7 +167,7 @@ TEST_F(ToolXmlFile, FilesAreReadToTenMebibytes) {
   EXPECT_EQ(-1, Tool_GetXmlDataFile(path.c_str(), "a", value));
 }
 
-TEST(ToolXml, BadArgumentsWriteNothing) {
+TEST_F(ToolXml, BadArgumentsWriteNothing) {
   char xml[16] = "<a>1</a>";
   char value[16] = "#";
   EXPECT_EQ(-1, Tool_SetXmlData(nullptr, "1", xml));
