@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string>
 
 #include "platform/posix.h"
 
@@ -34,6 +36,22 @@ class Descriptor {
   int fd_;
 };
 
+// The file a replacement goes to: `path` with its links followed. False for
+// a link to nothing and for anything but a regular file; *old is zeroed for
+// a file that does not exist yet.
+bool replacement_target(const char* path, std::string* target, struct stat* old) {
+  *old = {};
+  if (char* real = realpath(path, nullptr)) {
+    *target = real;
+    std::free(real);
+    return stat(target->c_str(), old) == 0 && S_ISREG(old->st_mode);
+  }
+  struct stat link {};
+  if (errno != ENOENT || lstat(path, &link) == 0) return false;
+  *target = path;
+  return true;
+}
+
 }  // namespace
 
 bool write_all(int fd, const void* data, size_t size) {
@@ -48,17 +66,17 @@ bool write_all(int fd, const void* data, size_t size) {
   return true;
 }
 
-int read_file(const char* path, uint8_t** out_buffer) {
+int read_file(const char* path, uint8_t** out_buffer, int max_size) {
   if (!out_buffer) return -1;
   *out_buffer = nullptr;
-  if (!path) return -1;
+  if (!path || max_size < 0) return -1;
   // Non-blocking so that a FIFO cannot hold the open; only regular files
   // pass the check below anyway.
   Descriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) return -1;
   struct stat st {};
   if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      st.st_size > INT_MAX) {
+      st.st_size > max_size) {
     return -1;
   }
   const size_t size = size_t(st.st_size);
@@ -86,4 +104,34 @@ bool write_file(const char* path, const uint8_t* data, int length) {
   if (!write_all(file.get(), data, size_t(length))) return false;
   // A full disk may only show at the close.
   return file.close();
+}
+
+bool replace_file(const char* path, const uint8_t* data, int length) {
+  if (!path || !*path || length < 0 || (!data && length > 0)) return false;
+  std::string target;
+  struct stat old {};
+  if (!replacement_target(path, &target, &old)) return false;
+  // The temporary lives in the target's folder so that the rename stays on
+  // one file system and is atomic.
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = target.substr(folder.size(), 100);
+  static std::atomic<unsigned> serial{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + "." + name + "." + std::to_string(getpid()) + "." + std::to_string(serial++) +
+           ".tmp";
+    // 0666 less the umask, as an ordinary new file gets it.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  Descriptor file(fd);
+  const bool keeps_mode = old.st_mode == 0 || fchmod(fd, old.st_mode & 07777) == 0;
+  const bool written = keeps_mode && write_all(fd, data, size_t(length)) && fsync(fd) == 0;
+  const bool closed = file.close();
+  if (written && closed && rename(temp.c_str(), target.c_str()) == 0) return true;
+  unlink(temp.c_str());
+  return false;
 }

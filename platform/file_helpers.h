@@ -1,14 +1,25 @@
 // Whole-file reading and writing.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
-// Reads a regular file of at most INT_MAX bytes into a malloc'd buffer
-// (*out_buffer, the caller frees it; non-null also for an empty file) and
-// returns its size. -1 with *out_buffer null for anything else (missing,
-// folder, FIFO - never blocks -, unreadable, too big).
-int read_file(const char* path, uint8_t** out_buffer);
+// Reads a regular file of at most `max_size` bytes (INT_MAX at most) into a
+// malloc'd buffer (*out_buffer, the caller frees it; non-null also for an
+// empty file) and returns its size. -1 with *out_buffer null for anything
+// else (missing, folder, FIFO - never blocks -, unreadable, too big).
+int read_file(const char* path, uint8_t** out_buffer, int max_size = INT_MAX);
 
 // Writes all bytes, flushes and closes; false on any failure, a negative
 // length or null data with a positive length.
 bool write_file(const char* path, const uint8_t* data, int length);
+
+// Replaces the whole content of `path` without ever leaving it half
+// written: the bytes go to a new temporary file beside it (O_EXCL), are
+// synced and closed, then renamed over it. A symbolic link is followed and
+// the file it names is replaced; hard links to the old file keep the old
+// content. The file keeps its mode; a new one gets 0666 less the umask.
+// False, with the target as it was and no temporary left, on any failure,
+// for a target that is not a regular file, a negative length or null data
+// with a positive length.
+bool replace_file(const char* path, const uint8_t* data, int length);

@@ -1,7 +1,12 @@
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -68,4 +73,89 @@ TEST(Files, WriteReportsAFullDiskAndBadArguments) {
   EXPECT_FALSE(write_file(nullptr, data, 4));
   EXPECT_FALSE(write_file(dir.file("no/such/folder").c_str(), data, 4));
   EXPECT_TRUE(dir.empty());
+}
+
+namespace {
+
+// replace_file's result in a child process whose files may grow to `limit`
+// bytes; SIGXFSZ is ignored so that a write past it fails with EFBIG.
+bool replace_with_size_limit(const std::string& path, const Bytes& data, rlim_t limit) {
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &small);
+    _exit(replace_file(path.c_str(), data.data(), int(data.size())) ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST(Files, ReplaceKeepsTheModeAndFollowsLinks) {
+  TempDir dir;
+  const std::string path = dir.file("data.ini");
+  const mode_t saved = umask(0);
+  const Bytes text = {'n', 'e', 'w'};
+  ASSERT_TRUE(replace_file(path.c_str(), text.data(), 3));
+  EXPECT_EQ(0666u, mode_of(path));
+  umask(077);
+  ASSERT_TRUE(replace_file(dir.file("private").c_str(), text.data(), 3));
+  EXPECT_EQ(0600u, mode_of(dir.file("private")));
+  umask(saved);
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  const Bytes longer(5000, 'x');
+  ASSERT_TRUE(replace_file(path.c_str(), longer.data(), int(longer.size())));
+  EXPECT_EQ(std::string(5000, 'x'), read_text(path));
+  EXPECT_EQ(0640u, mode_of(path));
+  // Through a link the file it names is replaced; the link stays.
+  ASSERT_EQ(0, symlink("data.ini", dir.file("link").c_str()));
+  ASSERT_TRUE(replace_file(dir.file("link").c_str(), text.data(), 3));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link")));
+  EXPECT_EQ("new", read_text(path));
+  EXPECT_TRUE(replace_file(path.c_str(), nullptr, 0));
+  EXPECT_EQ("", read_text(path));
+}
+
+TEST(Files, FailedReplaceLeavesTheTargetAndNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.file("data.xml");
+  const Bytes old(100, 'o');
+  ASSERT_TRUE(write_file(path.c_str(), old.data(), int(old.size())));
+  EXPECT_FALSE(replace_with_size_limit(path, Bytes(5000, 'n'), 1000));
+  EXPECT_EQ(std::string(100, 'o'), read_text(path));
+  EXPECT_TRUE(replace_with_size_limit(path, Bytes(900, 'n'), 1000));
+  EXPECT_EQ(std::string(900, 'n'), read_text(path));
+  // Not regular files, a link to nothing, a missing folder, bad arguments.
+  ASSERT_EQ(0, mkfifo(dir.file("fifo").c_str(), 0600));
+  ASSERT_EQ(0, mkdir(dir.file("folder").c_str(), 0700));
+  ASSERT_EQ(0, symlink("nowhere", dir.file("dangling").c_str()));
+  for (const char* name : {"fifo", "folder", "dangling", "no/such/file"}) {
+    EXPECT_FALSE(replace_file(dir.file(name).c_str(), old.data(), 1)) << name;
+  }
+  EXPECT_FALSE(replace_file("/dev/null", old.data(), 1));
+  EXPECT_FALSE(replace_file(path.c_str(), old.data(), -1));
+  EXPECT_FALSE(replace_file(path.c_str(), nullptr, 1));
+  EXPECT_FALSE(replace_file(nullptr, old.data(), 1));
+  EXPECT_FALSE(replace_file("", old.data(), 1));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    ++entries;
+  }
+  EXPECT_EQ(4u, entries);  // data.xml, fifo, folder, dangling
+}
+
+TEST(Files, ReadStopsAtItsSizeCap) {
+  TempDir dir;
+  const Bytes data(100, 'd');
+  ASSERT_TRUE(write_file(dir.file("f").c_str(), data.data(), 100));
+  uint8_t* buffer = nullptr;
+  EXPECT_EQ(-1, read_file(dir.file("f").c_str(), &buffer, 99));
+  EXPECT_EQ(nullptr, buffer);
+  EXPECT_EQ(-1, read_file(dir.file("f").c_str(), &buffer, -1));
+  EXPECT_EQ(100, read_file(dir.file("f").c_str(), &buffer, 100));
+  std::free(buffer);
 }
