@@ -1,6 +1,7 @@
 #include "tool/device_id.h"
 
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/byte_helpers.h"
@@ -96,13 +98,39 @@ bool first_adapter(const char* folder, uint8_t address[kAddressLength]) {
   return best_index >= 0;
 }
 
+// The folder of the file that holds this code (libtool.so, or a program
+// linking it), "" when unknown.
+std::string own_folder() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&MakeDeviceId), &info) || !info.dli_fname) return {};
+  const std::string file = info.dli_fname;
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? std::string() : file.substr(0, slash);
+}
+
+// A bare name is looked for beside this library first, where it is
+// installed, and then through the system's search. The folder is given
+// explicitly because the search from here is not reliable: a dlopen
+// wrapper (a sanitizer's, an LD_PRELOAD one) becomes the caller whose
+// RUNPATH counts.
+std::unique_ptr<DynamicLibrary> load_digest_library(const char* name) {
+  bool loaded = false;
+  std::unique_ptr<DynamicLibrary> library;
+  const std::string folder = std::strchr(name, '/') ? std::string() : own_folder();
+  if (!folder.empty()) {
+    library = std::make_unique<DynamicLibrary>((folder + "/" + name).c_str(), &loaded);
+    if (loaded) return library;
+  }
+  library = std::make_unique<DynamicLibrary>(name, &loaded);
+  return loaded ? std::move(library) : nullptr;
+}
+
 // Steps 1-6: the identifier into `out`, or -1 with `out` untouched. The
 // library is unloaded on every path when `library` goes out of scope.
 int make_identifier(const char* net_folder, const char* digest_library, char* out) {
-  bool loaded = false;
-  const DynamicLibrary library(digest_library, &loaded);
-  if (!loaded) return -1;
-  const auto digest = reinterpret_cast<DigestEntry>(library.symbol("Encrypt_MD5"));
+  const std::unique_ptr<DynamicLibrary> library = load_digest_library(digest_library);
+  if (!library) return -1;
+  const auto digest = reinterpret_cast<DigestEntry>(library->symbol("Encrypt_MD5"));
   if (!digest) return -1;
   uint8_t address[kAddressLength];
   if (!first_adapter(net_folder, address)) return -1;

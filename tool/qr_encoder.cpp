@@ -264,20 +264,24 @@ bool mask_bit(int mask, int x, int y) {
 }
 
 // The eight mask patterns over the largest symbol, made once.
-const Planes* mask_planes() {
-  static const Planes* const planes = [] {
-    auto* all = new Planes[8];
+struct MaskPlanes {
+  Planes masks[8];
+
+  MaskPlanes() {
     for (int m = 0; m < 8; ++m) {
-      all[m].clear();
+      masks[m].clear();
       for (int y = 0; y < kQrMaxSize; ++y) {
         for (int x = 0; x < kQrMaxSize; ++x) {
-          if (mask_bit(m, x, y)) all[m].set(x, y);
+          if (mask_bit(m, x, y)) masks[m].set(x, y);
         }
       }
     }
-    return all;
-  }();
-  return planes;
+  }
+};
+
+const Planes* mask_planes() {
+  static const MaskPlanes planes;
+  return planes.masks;
 }
 
 // 15 format bits: level and mask with their BCH code, masked by 0x5412.

@@ -81,14 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
                       QrPicture{"ABCDEFGHIJKLMNOPQRSTUVWXYZ1234", 2, 0, 2, 100, 300},  // no padding
                       QrPicture{"HELLO", 1, 3, 1, 42, 128}));
 
-TEST(Bitmap, IdentifierDecodes) {
-  TempDir dir;
-  const std::string bmp = dir.file("id.bmp");
-  ASSERT_EQ(0, WriteQrBitmap(bmp.c_str(), kIdentifier, 3, 0));
-  EXPECT_EQ(47934u, read_text(bmp).size());
-  EXPECT_EQ(kIdentifier, zbar_decode(picture_of(bmp), 4 * 6, dir.file("id.pgm")));
-}
-
 TEST(Bitmap, RefusalsWriteNothing) {
   TempDir dir;
   const std::string old_file = dir.file("old.bmp");

@@ -128,10 +128,13 @@ TEST(QrEncoder, MixedTextsMatchQrcodegen) {
     std::string text;
     const size_t target = 5 + rng() % 1500;
     while (text.size() < target) {
-      switch (rng() % 4) {
+      switch (rng() % 5) {
         case 0: text += random_text(rng, kDigits, 1 + rng() % 30); break;
         case 1: text += random_text(rng, kAlphaNoDigits, 1 + rng() % 20); break;
         case 2: text += random_text(rng, kLower, 1 + rng() % 12); break;
+        case 3:
+          for (size_t k = 1 + rng() % 12; k > 0; --k) text += char(1 + rng() % 255);
+          break;
         default:
           for (size_t k = 1 + rng() % 8; k > 0; --k) {
             // Shift JIS pairs from both Kanji ranges.
