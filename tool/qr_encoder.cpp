@@ -1,6 +1,7 @@
 #include "tool/qr_encoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -229,10 +230,9 @@ constexpr int kWords = (kQrMaxSize + 63) / 64;
 // Modules as bits: one word array per row and per column, bit i of a row
 // is column i.
 struct Planes {
-  uint64_t rows[kQrMaxSize][kWords];
-  uint64_t cols[kQrMaxSize][kWords];
+  uint64_t rows[kQrMaxSize][kWords]{};
+  uint64_t cols[kQrMaxSize][kWords]{};
 
-  void clear() { std::memset(this, 0, sizeof(*this)); }
   void set(int x, int y) {
     rows[y][x >> 6] |= uint64_t(1) << (x & 63);
     cols[x][y >> 6] |= uint64_t(1) << (y & 63);
@@ -269,7 +269,6 @@ struct MaskPlanes {
 
   MaskPlanes() {
     for (int m = 0; m < 8; ++m) {
-      masks[m].clear();
       for (int y = 0; y < kQrMaxSize; ++y) {
         for (int x = 0; x < kQrMaxSize; ++x) {
           if (mask_bit(m, x, y)) masks[m].set(x, y);
@@ -400,7 +399,7 @@ void line_penalty(const uint64_t* line, int n, QrPenalty& penalty) {
     const int valid = n - 1 - 64 * k;
     if (valid < 64) changes &= (uint64_t(1) << valid) - 1;
     while (changes) {
-      const int i = 64 * k + __builtin_ctzll(changes);
+      const int i = 64 * k + std::countr_zero(changes);
       runs[count++] = i + 1 - start;
       start = i + 1;
       changes &= changes - 1;
@@ -433,7 +432,7 @@ QrPenalty penalty_of(const Planes& p, int n) {
   for (int i = 0; i < n; ++i) {
     line_penalty(p.rows[i], n, penalty);
     line_penalty(p.cols[i], n, penalty);
-    for (int k = 0; k < kWords; ++k) dark += __builtin_popcountll(p.rows[i][k]);
+    for (int k = 0; k < kWords; ++k) dark += std::popcount(p.rows[i][k]);
   }
   // A 2x2 block at column i of rows y, y+1: equal across (both columns)
   // and equal along row y.
@@ -448,7 +447,7 @@ QrPenalty penalty_of(const Planes& p, int n) {
       uint64_t found = same_across & same_across_next & same_along;
       const int valid = n - 1 - 64 * k;
       if (valid < 64) found &= (uint64_t(1) << valid) - 1;
-      blocks += __builtin_popcountll(found);
+      blocks += std::popcount(found);
     }
   }
   penalty.blocks = 3 * blocks;
@@ -500,12 +499,6 @@ void apply_mask(const Planes& base, const Planes& region, int n, int level, int 
   }
 }
 
-Planes* new_planes() {
-  auto* p = new Planes;
-  p->clear();
-  return p;
-}
-
 }  // namespace
 
 // ---- Public ---------------------------------------------------------------
@@ -544,7 +537,7 @@ QrPenalty qr_penalty(const QrSymbol& symbol) {
   if (symbol.size < 1 || symbol.size > kQrMaxSize || symbol.dark.size() < size_t(symbol.size) * size_t(symbol.size)) {
     return {};
   }
-  std::unique_ptr<Planes> planes(new_planes());
+  const auto planes = std::make_unique<Planes>();
   for (int y = 0; y < symbol.size; ++y) {
     for (int x = 0; x < symbol.size; ++x) {
       if (symbol.module(x, y)) planes->set(x, y);
@@ -590,8 +583,8 @@ bool QrEncoder::encode(int level, const char* text, int mask) {
 
   const Layout layout(version);
   const int n = layout.size();
-  std::unique_ptr<Planes> base(new_planes());
-  std::unique_ptr<Planes> region(new_planes());
+  const auto base = std::make_unique<Planes>();
+  const auto region = std::make_unique<Planes>();
   for (int y = 0; y < n; ++y) {
     for (int x = 0; x < n; ++x) {
       if (layout.cell(x, y) == kFunctionDark) base->set(x, y);
@@ -599,7 +592,7 @@ bool QrEncoder::encode(int level, const char* text, int mask) {
   }
   place_data(layout, interleave(data, version, level), *base, *region);
 
-  std::unique_ptr<Planes> masked(new_planes());
+  const auto masked = std::make_unique<Planes>();
   int chosen = mask;
   if (chosen < 0) {
     int best = 0;
