@@ -14,6 +14,7 @@ PACKAGES=(
   libhidapi-dev libpcsclite-dev pcscd vsmartcard-vpcd
   libbluetooth-dev libsystemd-dev dbus
   util-linux
+  libqrcodegencpp-dev libqrencode-dev zbar-tools
 )
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"

@@ -37,7 +37,11 @@ target_link_libraries(tool PRIVATE tool_lib)
 set_target_properties(tool PROPERTIES BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
 file(GLOB QM_QOLBIC_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tool/qolbic/*.cpp)
 qm_shared_library(qolbic ${QM_QOLBIC_SOURCES})
-target_include_directories(qolbic PRIVATE ${PROJECT_SOURCE_DIR}/include)
+target_link_libraries(qolbic PRIVATE platform)
+# A plugin loaded by its plain file name "libqolbic.so": one file, no
+# version links, nothing links against it.
+set_property(TARGET qolbic PROPERTY VERSION)
+set_property(TARGET qolbic PROPERTY SOVERSION)
 
 install(TARGETS QM_Reader tool qolbic
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Usage: check_exports.sh <shared library> <version script>
 # Fails when the library defines a dynamic symbol that the version script's
-# global patterns do not allow, or when it depends on OpenSSL.
+# global patterns do not allow, or when it depends on OpenSSL or on the QR
+# libraries the tests compare with.
 set -euo pipefail
 lib=$1
 map=$2
@@ -21,5 +22,9 @@ while read -r _ type name; do
 done < <(nm -D --defined-only "$lib")
 if readelf -d "$lib" | grep -E 'NEEDED.*(libssl|libcrypto)'; then
   echo "links OpenSSL"; bad=1
+fi
+# The QR libraries are test and benchmark oracles only.
+if readelf -d "$lib" | grep -E 'NEEDED.*(libqrencode|libqrcodegen)'; then
+  echo "links a QR oracle library"; bad=1
 fi
 exit $bad
