@@ -43,14 +43,46 @@ target_link_libraries(qolbic PRIVATE platform)
 set_property(TARGET qolbic PROPERTY VERSION)
 set_property(TARGET qolbic PROPERTY SOVERSION)
 
-install(TARGETS QM_Reader tool qolbic
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# Installed: the libraries in the GNUInstallDirs folders, the public headers
+# in include/qm_reader, a pkg-config file and a CMake package for each
+# library, and the udev rule for the USB readers. Both the pkg-config files
+# and the CMake package find the prefix from their own folder, so an
+# installed tree can be moved.
+install(TARGETS QM_Reader tool EXPORT QM_ReaderTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qm_reader)
+install(TARGETS qolbic LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qm_reader
   FILES_MATCHING PATTERN "*.h")
-# Relocatable: the prefix is found from the .pc file's own folder.
 file(RELATIVE_PATH QM_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 foreach(pc IN ITEMS QM_Reader tool)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/${pc}.pc.in ${QM_GEN_DIR}/${pc}.pc @ONLY)
   install(FILES ${QM_GEN_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endforeach()
+
+# find_package(QM_Reader) gives QM_Reader::QM_Reader and QM_Reader::tool.
+include(CMakePackageConfigHelpers)
+set(QM_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/QM_Reader)
+install(EXPORT QM_ReaderTargets NAMESPACE QM_Reader:: DESTINATION ${QM_CMAKE_PACKAGE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/QM_ReaderConfig.cmake.in
+  ${QM_GEN_DIR}/QM_ReaderConfig.cmake INSTALL_DESTINATION ${QM_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${QM_GEN_DIR}/QM_ReaderConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${QM_GEN_DIR}/QM_ReaderConfig.cmake ${QM_GEN_DIR}/QM_ReaderConfigVersion.cmake
+  DESTINATION ${QM_CMAKE_PACKAGE_DIR})
+
+# The udev rule that gives the logged-in user the hidraw nodes of the USB
+# readers, made from the profile table by a small host program. udev reads
+# rules only from /usr/lib, /lib and /etc: with another prefix the installed
+# file is copied to /etc/udev/rules.d.
+add_executable(qm_gen_udev_rules ${PROJECT_SOURCE_DIR}/cmake/gen_udev_rules.cpp)
+target_link_libraries(qm_gen_udev_rules PRIVATE connection qm_warnings)
+set(QM_UDEV_RULES ${QM_GEN_DIR}/70-qm-reader.rules)
+add_custom_command(OUTPUT ${QM_UDEV_RULES}
+  COMMAND qm_gen_udev_rules ${QM_UDEV_RULES}
+  DEPENDS qm_gen_udev_rules
+  COMMENT "Generating the udev rule for the USB readers"
+  VERBATIM)
+add_custom_target(qm_udev_rules ALL DEPENDS ${QM_UDEV_RULES})
+install(FILES ${QM_UDEV_RULES} DESTINATION lib/udev/rules.d)

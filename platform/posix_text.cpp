@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/os.h"
@@ -39,6 +40,16 @@ size_t bounded_length(const char16_t* text, size_t count) {
   return n;
 }
 
+// Bytes of a sequence iconv refused at `bytes`: a lead and a trail byte in
+// the two-byte ranges form one unassigned character; anything else (a byte
+// that is never valid, a lead followed by no trail or a bad one) is one byte,
+// so a following ASCII byte is read again as itself.
+size_t bad_sequence_length(const uint8_t* bytes, size_t left) {
+  const bool lead = bytes[0] >= 0x81 && bytes[0] <= 0xFE;
+  const bool trail = left > 1 && bytes[1] >= 0x40 && bytes[1] <= 0xFE && bytes[1] != 0x7F;
+  return lead && trail ? 2 : 1;
+}
+
 }  // namespace
 
 std::u16string os_to_wide(const char* text, size_t count) {
@@ -48,14 +59,27 @@ std::u16string os_to_wide(const char* text, size_t count) {
   Converter conv(kWideCode, kNarrowCode);
   if (!conv.ok()) return {};
 
-  // Every GBK character is one or two bytes and becomes one UTF-16 unit.
+  // Every GBK character is one or two bytes and becomes one UTF-16 unit, and
+  // so does each replaced sequence: the text's length in units is enough.
   std::u16string out(length, u'\0');
   char* in = const_cast<char*>(text);
   size_t in_left = length;
-  char* dst = reinterpret_cast<char*>(out.data());
-  size_t out_left = out.size() * sizeof(char16_t);
-  if (iconv(conv.get(), &in, &in_left, &dst, &out_left) == size_t(-1)) return {};
-  out.resize(out.size() - out_left / sizeof(char16_t));
+  char16_t* dst = out.data();
+  while (in_left > 0) {
+    char* dst_bytes = reinterpret_cast<char*>(dst);
+    size_t out_left = size_t(out.data() + out.size() - dst) * sizeof(char16_t);
+    const size_t done = iconv(conv.get(), &in, &in_left, &dst_bytes, &out_left);
+    dst = reinterpret_cast<char16_t*>(dst_bytes);
+    if (done != size_t(-1)) break;
+    if (errno != EILSEQ && errno != EINVAL) return {};
+    // A bad or cut-off sequence becomes one U+FFFD and the text goes on:
+    // a field cut after a lead byte keeps what came before it.
+    *dst++ = u'\uFFFD';
+    const size_t skip = bad_sequence_length(reinterpret_cast<const uint8_t*>(in), in_left);
+    in += skip;
+    in_left -= skip;
+  }
+  out.resize(size_t(dst - out.data()));
   return out;
 }
 

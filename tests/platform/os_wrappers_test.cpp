@@ -27,9 +27,18 @@ TEST(OsWrappers, TextWithoutAGbkFormBecomesQuestionMarks) {
   EXPECT_EQ("a?b??", os_to_narrow(u"a\u0E01b\uAC00\u0E01"));
   const char16_t lone[] = {u'x', char16_t(0xD800), u'y'};
   EXPECT_EQ("x?y", os_to_narrow(lone, 3));
-  // Invalid GBK: a lead byte with no trail, and a bad trail byte.
-  EXPECT_EQ(u"", os_to_wide(std::string("A\xC4")));
-  EXPECT_EQ(u"", os_to_wide(std::string("\xC4\x20")));
+}
+
+TEST(OsWrappers, BadGbkSequencesBecomeOneReplacementEach) {
+  // A lead byte with no trail, or with a trail that cannot follow it (the
+  // space is then read as itself); a byte that is never valid; a well-formed
+  // pair with no character assigned.
+  EXPECT_EQ(u"A\uFFFD", os_to_wide(std::string("A\xC4")));
+  EXPECT_EQ(u"ab\uFFFD", os_to_wide(std::string("ab\xC4")));
+  EXPECT_EQ(u"\uFFFD ", os_to_wide(std::string("\xC4\x20")));
+  EXPECT_EQ(u"a\uFFFDb", os_to_wide(std::string("a\xFF" "b")));
+  EXPECT_EQ(u"\uFFFDb\u7537", os_to_wide(std::string("\xA2\xA0" "b\xC4\xD0")));
+  EXPECT_EQ(u"\uFFFD\uFFFD", os_to_wide(std::string("\xFF\xFF")));
 }
 
 TEST(OsWrappers, ConversionStopsAtTheCountOrTheFirstNul) {
@@ -37,6 +46,8 @@ TEST(OsWrappers, ConversionStopsAtTheCountOrTheFirstNul) {
   // not be read: the count bounds the input.
   const char field[4] = {'A', '\xC4', '\xD0', 'B'};
   EXPECT_EQ(u"A\u7537", os_to_wide(field, 3));
+  // Cut after a lead byte, the field keeps the character before it.
+  EXPECT_EQ(u"A\uFFFD", os_to_wide(field, 2));
   const char with_nul[6] = {'A', 'B', '\0', 'C', 'D', 'E'};
   EXPECT_EQ(u"AB", os_to_wide(with_nul, 6));
   const char16_t wide[4] = {u'a', u'b', u'c', u'd'};
