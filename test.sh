@@ -46,11 +46,12 @@ if ! { cmake --preset fuzz && cmake --build --preset fuzz; } >"$log" 2>&1; then
 else
   for src in tests/fuzz/*_fuzz.cpp; do
     target=$(basename "$src" .cpp)
-    framing=${target%_unframe_fuzz}
-    corpus=$work/corpus-$framing
+    seed_set=${target%_unframe_fuzz}
+    seed_set=${seed_set%_fuzz}
+    corpus=$work/corpus-$seed_set
     mkdir -p "$corpus"
-    echo "=== $target: ${fuzz_seconds}s from tests/fuzz/seeds/$framing"
-    if ! cp tests/fuzz/seeds/"$framing"/* "$corpus"/; then
+    echo "=== $target: ${fuzz_seconds}s from tests/fuzz/seeds/$seed_set"
+    if ! cp tests/fuzz/seeds/"$seed_set"/* "$corpus"/; then
       echo "no seeds for $target"
       failed=$((failed + 1))
       status=1
