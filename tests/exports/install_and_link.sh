@@ -22,6 +22,8 @@ prefix=$work/prefix
 libdir=$(find "$prefix" -name 'QM_Reader.pc' -printf '%h\n' | head -n1)
 libdir=$(dirname "$libdir")
 ls "$libdir"/libQM_Reader.so.* "$libdir"/libtool.so.* >/dev/null
+# The digest library is loaded by its plain name from libtool.so's folder.
+test -f "$libdir/libqolbic.so"
 cmp "$build/generated/70-qm-reader.rules" "$prefix/lib/udev/rules.d/70-qm-reader.rules"
 
 src=$work/src
@@ -31,10 +33,17 @@ cat > "$src/linked.c" <<'C'
 #include <qm_transport.h>
 #include <stdio.h>
 #include <string.h>
+#include <tool.h>
 int main(void) {
   char version[16] = {0};
   CoreConfigure(KX_CFG_VERSION, version);
   if (strcmp(version, "10.1.3.14") != 0) return 1;
+  TimeRecord from = {0}, to = {0};
+  from.year = to.year = 2020;
+  from.month = 2, from.day = 28;
+  to.month = 3, to.day = 1;
+  int days = 0;
+  if (Tool_TimeGetDays(from, to, &days) != 0 || days != 2) return 1;
   puts("linked");
   return 0;
 }
