@@ -34,37 +34,24 @@ int32_t serial(Call& c) { return c.d.readdevsnr(0, c.text()); }
 std::vector<Row> probe_rows() {
   std::vector<Row> rows = {
       Row("version_one_byte_out_two_characters_back", version)
-          .sends("80", 200)
-          .answer("00 41 31 78 79")
-          .gives(0)
-          .text("A1"),
+          .sends("80", 200).answer("00 41 31 78 79")
+          .gives(0).text("A1"),
       Row("status_failure_twice_is_minus_one_and_kept", version)
-          .sends("80", 200)
-          .answer("05")
-          .sends("80", 200)
-          .answer("06 41 31")
-          .gives(-1)
-          .status(6),
+          .sends("80", 200).answer("05")
+          .sends("80", 200).answer("06 41 31")
+          .gives(-1).status(6),
       Row("one_version_byte_twice", version)
-          .sends("80")
-          .answer("00 41")
-          .sends("80")
-          .answer("00 41")
+          .sends("80").answer("00 41")
+          .sends("80").answer("00 41")
           .gives(-1),
       Row("silence_then_an_answer", version)
-          .sends("80")
-          .fails()
-          .sends("80")
-          .answer("00 42 32")
-          .gives(0)
-          .text("B2"),
+          .sends("80").fails()
+          .sends("80").answer("00 42 32")
+          .gives(0).text("B2"),
       Row("empty_replies_carry_no_status", version)
-          .sends("80")
-          .answer("")
-          .sends("80")
-          .answer("")
-          .gives(-1)
-          .status(0),
+          .sends("80").answer("")
+          .sends("80").answer("")
+          .gives(-1).status(0),
   };
   const char* const profiles[] = {"m6-s9600", "m6-u", "m6-um", "m6-s-vnet",
                                   "m6-x",     "M6-u", "m6-",   ""};
@@ -74,10 +61,8 @@ std::vector<Row> probe_rows() {
     for (const char* p = profiles[i]; *p; ++p) id += std::isalnum(uint8_t(*p)) ? *p : '_';
     rows.push_back(Row(id, version)
                        .profile(profiles[i])
-                       .sends("80", timeouts[i])
-                       .answer("00 30 31")
-                       .gives(0)
-                       .text("01"));
+                       .sends("80", timeouts[i]).answer("00 30 31")
+                       .gives(0).text("01"));
   }
   return rows;
 }
@@ -87,16 +72,12 @@ const Row kSerial[] = {
     Row("serial_is_32_characters_and_a_nul", serial)
         .given([](M6ReaderModel::State& s) { s.serial = "SP0123456789ABCDEF0123456789ABCD"; })
         .sends("FC", 5000)
-        .gives(0)
-        .text("SP0123456789ABCDEF0123456789ABCD"),
+        .gives(0).text("SP0123456789ABCDEF0123456789ABCD"),
     Row("serial_status_failure_is_not_repeated", serial)
-        .sends("FC")
-        .answer("21 78")
-        .gives(-2)
-        .status(0x21),
+        .sends("FC").answer("21 78")
+        .gives(-2).status(0x21),
     Row("serial_short_reply_writes_nothing", serial)
-        .sends("FC")
-        .answer([] {
+        .sends("FC").answer([] {
           Bytes reply = serial_reply("S");
           reply.pop_back();
           return reply;

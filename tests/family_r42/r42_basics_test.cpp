@@ -77,16 +77,13 @@ const Row kBuzzerLedsAndResets[] = {
         .gives(0),
     Row("reset_sends_its_second_request_when_the_first_fails",
         [](Call& c) { return c.d.reset(kIcdev, 100); })
-        .sends("04 0D 00")
-        .answer("6A 82 00")
+        .sends("04 0D 00").answer("6A 82 00")
         .sends("04 00 00")
         .gives(0),
     Row("reset_second_request_fails", [](Call& c) { return c.d.reset(kIcdev, 1); })
         .sends("04 0D 00", 5000)
-        .sends("04 00 00", 5010)
-        .answer("6A 82 00")
-        .gives(-2)
-        .status(0x6A82),
+        .sends("04 00 00", 5010).answer("6A 82 00")
+        .gives(-2).status(0x6A82),
     Row("light_led_0", [](Call& c) { return c.d.light(kIcdev, 1); })
         .sends("02 00 00 00 01", 5000)
         .gives(0)
@@ -125,24 +122,20 @@ const Row kClock[] = {
     Row("gettime_bcd_with_weekday", gettime)
         .given([](State& s) { set_clock(s, 2024, 2, 29, 13, 5, 9); })
         .sends("16 01 00", 5000)
-        .gives(0)
-        .out("24 04 02 29 13 05 09"),
+        .gives(0).out("24 04 02 29 13 05 09"),
     Row("gettimehex", gettimehex)
         .given([](State& s) { set_clock(s, 2024, 2, 29, 13, 5, 9); })
         .sends("16 01 00")
-        .gives(0)
-        .text("24040229130509"),
+        .gives(0).text("24040229130509"),
     Row("gettime_hex", [](Call& c) { return c.d.gettime_hex(kIcdev, c.text()); })
         .given([](State& s) { set_clock(s, 2024, 2, 29, 13, 5, 9); })
         .sends("16 01 00")
-        .gives(0)
-        .text("24040229130509"),
+        .gives(0).text("24040229130509"),
     // 8 December 2026 is a Tuesday.
     Row("gettimehex_tuesday", gettimehex)
         .given([](State& s) { set_clock(s, 2026, 12, 8, 23, 59, 1); })
         .sends("16 01 00")
-        .gives(0)
-        .text("26021208235901"),
+        .gives(0).text("26021208235901"),
     Row("getdevicetime_drops_the_weekday",
         [](Call& c) {
           uint8_t* o = c.bytes();
@@ -150,8 +143,7 @@ const Row kClock[] = {
         })
         .given([](State& s) { set_clock(s, 2026, 12, 8, 23, 59, 1); })
         .sends("16 01 00")
-        .gives(0)
-        .out("1A 0C 08 17 3B 01"),
+        .gives(0).out("1A 0C 08 17 3B 01"),
     // The weekday byte is the reader's to work out.
     Row("settime_drops_the_weekday",
         [](Call& c) {
@@ -199,11 +191,9 @@ const Row kClock[] = {
     Row("gettimehex_month_0_weekday_0", gettimehex)
         .given([](State& s) { set_clock(s, 2199, 0, 0, 0, 0, 0); })
         .sends("16 01 00")
-        .gives(0)
-        .text("99000000000000"),
+        .gives(0).text("99000000000000"),
     Row("gettime_reply_one_byte_short", gettime)
-        .sends("16 01 00")
-        .answer("00 00 00 07 E8 01 01 00 00")
+        .sends("16 01 00").answer("00 00 00 07 E8 01 01 00 00")
         .gives(-1),
 };
 WIRE_TABLE(R42Clock, R42MemoryReader, kClock);
@@ -226,8 +216,7 @@ std::vector<Row> version_rows() {
     rows.push_back(Row("getver_" + id, getver)
                        .profile(v.profile)
                        .sends("0F 10 00", v.timeout)
-                       .gives(0)
-                       .text("R42 SIM 1.0"));
+                       .gives(0).text("R42 SIM 1.0"));
     rows.push_back(Row("testdevicecomm_" + id, [](Call& c) { return c.d.testdevicecomm(kIcdev); })
                        .profile(v.profile)
                        .sends("0F 10 00", v.timeout)
@@ -237,13 +226,11 @@ std::vector<Row> version_rows() {
   rows.push_back(Row("getver_text_capped", getver)
                      .given([](State& s) { s.version = std::string(300, 'v'); })
                      .sends("0F 10 00")
-                     .gives(0)
-                     .text(std::string(255, 'v')));
+                     .gives(0).text(std::string(255, 'v')));
   rows.push_back(Row("getver_empty_text", getver)
                      .given([](State& s) { s.version.clear(); })
                      .sends("0F 10 00")
-                     .gives(0)
-                     .text(""));
+                     .gives(0).text(""));
   return rows;
 }
 WIRE_TABLE(R42Version, R42MemoryReader, version_rows());
@@ -263,18 +250,15 @@ const Row kUserAreaAndSerials[] = {
     Row("srd_alleeprom", [](Call& c) { return c.d.srd_alleeprom(kIcdev, 10, 4, c.bytes()); })
         .given([](State& s) { put(s.eeprom, 1510, kDeadBeef); })
         .sends("05 00 00 00 00 05 E6 00 00 00 04")
-        .gives(0)
-        .out("DE AD BE EF"),
+        .gives(0).out("DE AD BE EF"),
     Row("srd_eepromhex", [](Call& c) { return c.d.srd_eepromhex(kIcdev, 0, 4, c.text()); })
         .given([](State& s) { put(s.eeprom, 1500, kDeadBeef); })
         .sends("05 00 00 00 00 05 DC 00 00 00 04")
-        .gives(0)
-        .text("DEADBEEF"),
+        .gives(0).text("DEADBEEF"),
     Row("srd_eeprom_hex", [](Call& c) { return c.d.srd_eeprom_hex(kIcdev, 10, 4, c.text()); })
         .given([](State& s) { put(s.eeprom, 1510, kDeadBeef); })
         .sends("05 00 00 00 00 05 E6 00 00 00 04")
-        .gives(0)
-        .text("DEADBEEF"),
+        .gives(0).text("DEADBEEF"),
     Row("swr_eeprom_hex_lower_case",
         [](Call& c) { return c.d.swr_eeprom_hex(kIcdev, 20, 2, "c0fe"); })
         .sends("05 01 00 00 00 05 F0 00 00 00 02 C0 FE")
@@ -288,8 +272,7 @@ const Row kUserAreaAndSerials[] = {
           put(s.eeprom, 1520, {0xC0, 0xFE});
         })
         .sends("05 00 00 00 00 05 F0 00 00 00 02")
-        .gives(0)
-        .text("C0FE"),
+        .gives(0).text("C0FE"),
     // The user area ends with the EEPROM; offsets that would pass 16 bits too.
     Row("srd_eeprom_past_the_end",
         [](Call& c) { return c.d.srd_eeprom(kIcdev, 16384 - 1500, 1, c.bytes()); })
@@ -302,16 +285,13 @@ const Row kUserAreaAndSerials[] = {
         .gives(-1),
     Row("readdevsnr", [](Call& c) { return c.d.readdevsnr(kIcdev, c.text()); })
         .sends("05 00 00 00 00 05 AA 00 00 00 20")
-        .gives(0)
-        .text("KX000000000000000R42SIM000012345"),
+        .gives(0).text("KX000000000000000R42SIM000012345"),
     Row("readreadersnr_last_16", [](Call& c) { return c.d.readreadersnr(kIcdev, c.text()); })
         .sends("05 00 00 00 00 05 AA 00 00 00 20")
-        .gives(0)
-        .text("0R42SIM000012345"),
+        .gives(0).text("0R42SIM000012345"),
     Row("readreadersnr_failure_is_minus_one",
         [](Call& c) { return c.d.readreadersnr(kIcdev, c.text()); })
-        .sends("05 00 00 00 00 05 AA 00 00 00 20")
-        .answer("6A 82 00")
+        .sends("05 00 00 00 00 05 AA 00 00 00 20").answer("6A 82 00")
         .gives(-1),
 };
 WIRE_TABLE(R42UserAreaAndSerials, R42MemoryReader, kUserAreaAndSerials);

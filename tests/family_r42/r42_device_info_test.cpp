@@ -39,12 +39,10 @@ const Row kTextFields[] = {
     Row("uid", uid).sends("05 02 00 00 00 00 00 00 00 00 20").gives(0).text("SIM-UID-0001"),
     Row("trade_number", [](Call& c) { return c.d.GetDeviceTradeNumber(kIcdev, c.text()); })
         .sends("05 02 00 00 00 00 20 00 00 00 20")
-        .gives(0)
-        .text("TRADE-7"),
+        .gives(0).text("TRADE-7"),
     Row("terminal_number", [](Call& c) { return c.d.GetDeviceTerminalNumber(kIcdev, c.text()); })
         .sends("05 02 00 00 00 00 40 00 00 00 20")
-        .gives(0)
-        .text("TERM-42"),
+        .gives(0).text("TERM-42"),
     Row("set_uid_of_32_unpadded",
         [](Call& c) { return c.d.SetDeviceUid(kIcdev, std::string(32, 'U').c_str()); })
         .sends({"05 03 00 00 00 00 00 00 00 00 20", text_bytes(std::string(32, 'U'))})
@@ -53,8 +51,7 @@ const Row kTextFields[] = {
     Row("uid_of_32", uid)
         .given([](State& s) { put_text(s, 0, std::string(32, 'U')); })
         .sends("05 02 00 00 00 00 00 00 00 00 20")
-        .gives(0)
-        .text(std::string(32, 'U')),
+        .gives(0).text(std::string(32, 'U')),
     Row("set_uid_of_33_refused",
         [](Call& c) { return c.d.SetDeviceUid(kIcdev, std::string(33, 'U').c_str()); })
         .gives(-1),
@@ -71,8 +68,7 @@ const Row kTextFields[] = {
     Row("blank_uid_reads_empty", uid)
         .given([](State& s) { put_text(s, 0, std::string(32, ' ')); })
         .sends("05 02 00 00 00 00 00 00 00 00 20")
-        .gives(0)
-        .text(""),
+        .gives(0).text(""),
     Row("set_trade_number_keeps_leading_spaces",
         [](Call& c) { return c.d.SetDeviceTradeNumber(kIcdev, "  ab c"); })
         .sends({"05 03 00 00 00 00 20 00 00 00 20", text_bytes("  ab c" + std::string(26, ' '))})
@@ -87,17 +83,14 @@ const Row kTextFields[] = {
     Row("trade_number_trimmed", [](Call& c) { return c.d.GetDeviceTradeNumber(kIcdev, c.text()); })
         .given([](State& s) { put_text(s, 32, "  ab c" + std::string(26, ' ')); })
         .sends("05 02 00 00 00 00 20 00 00 00 20")
-        .gives(0)
-        .text("ab c"),
+        .gives(0).text("ab c"),
     Row("terminal_number_trimmed",
         [](Call& c) { return c.d.GetDeviceTerminalNumber(kIcdev, c.text()); })
         .given([](State& s) { put_text(s, 64, "T9" + std::string(30, ' ')); })
         .sends("05 02 00 00 00 00 40 00 00 00 20")
-        .gives(0)
-        .text("T9"),
+        .gives(0).text("T9"),
     Row("failed_read_leaves_the_output", uid)
-        .sends("05 02 00 00 00 00 00 00 00 00 20")
-        .answer("6A 82 00")
+        .sends("05 02 00 00 00 00 00 00 00 00 20").answer("6A 82 00")
         .gives(-2),
 };
 WIRE_TABLE(R42DeviceInfoTexts, R42MemoryReader, kTextFields);
@@ -105,8 +98,7 @@ WIRE_TABLE(R42DeviceInfoTexts, R42MemoryReader, kTextFields);
 const Row kCustomInfoAndTypeName[] = {
     Row("read_custom_info", [](Call& c) { return c.d.ReadDeviceCustomInfo(kIcdev, c.bytes()); })
         .sends("05 02 00 00 00 00 60 00 00 00 08")
-        .gives(0)
-        .out("01 02 03 04 05 06 07 08"),
+        .gives(0).out("01 02 03 04 05 06 07 08"),
     Row("write_custom_info",
         [](Call& c) { return c.d.WriteDeviceCustomInfo(kIcdev, kFresh.data()); })
         .sends("05 03 00 00 00 00 60 00 00 00 08 A0 00 FF 20 01 02 03 04")
@@ -117,14 +109,12 @@ const Row kCustomInfoAndTypeName[] = {
     Row("read_type_name", type_name)
         .sends("05 02 00 00 00 00 68 00 00 00 02")
         .sends("05 02 00 00 00 00 6A 00 00 00 20")
-        .gives(0)
-        .text("R42 SIMULATOR"),
+        .gives(0).text("R42 SIMULATOR"),
     // Without the marker there is no name, and no second read.
     Row("type_name_without_marker", type_name)
         .given([](State& s) { s.info[104] = 0xFF; })
         .sends("05 02 00 00 00 00 68 00 00 00 02")
-        .gives(0)
-        .text(""),
+        .gives(0).text(""),
     // The marker goes first, then the padded name.
     Row("write_type_name", [](Call& c) { return c.d.WriteDeviceTypeName(kIcdev, "Desk R42"); })
         .sends("05 03 00 00 00 00 68 00 00 00 02 AA 55")
@@ -135,16 +125,13 @@ const Row kCustomInfoAndTypeName[] = {
         }),
     Row("failing_marker_write_stops_before_the_name",
         [](Call& c) { return c.d.WriteDeviceTypeName(kIcdev, "Other"); })
-        .sends("05 03 00 00 00 00 68 00 00 00 02 AA 55")
-        .answer("65 81 00")
+        .sends("05 03 00 00 00 00 68 00 00 00 02 AA 55").answer("65 81 00")
         .gives(-2)
         .then([](const State& s) { EXPECT_EQ(info_text(s, 106, 13), "R42 SIMULATOR"); }),
     // A failing marker read gives its result with the name emptied.
     Row("failing_marker_read_empties_the_name", type_name)
-        .sends("05 02 00 00 00 00 68 00 00 00 02")
-        .answer("6A 82 00")
-        .gives(-2)
-        .text(""),
+        .sends("05 02 00 00 00 00 68 00 00 00 02").answer("6A 82 00")
+        .gives(-2).text(""),
 };
 WIRE_TABLE(R42DeviceInfoCustomAndTypeName, R42MemoryReader, kCustomInfoAndTypeName);
 
@@ -158,8 +145,7 @@ const Row kSerialsChipIdAndQueries[] = {
         [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 3, c.text()); })
         .given([](State& s) { s.custom_serials[3] = "SN-0003"; })
         .sends("05 1A 00 03")
-        .gives(0)
-        .text("SN-0003"),
+        .gives(0).text("SN-0003"),
     Row("custom_serial_never_written",
         [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 4, c.text()); })
         .sends("05 1A 00 04")
@@ -174,16 +160,14 @@ const Row kSerialsChipIdAndQueries[] = {
     // Replies under 3 bytes carry no data at all.
     Row("custom_serial_two_byte_reply",
         [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 3, c.text()); })
-        .sends("05 1A 00 03")
-        .answer("00 00")
+        .sends("05 1A 00 03").answer("00 00")
         .gives(-1),
     Row("chip_id_two_byte_reply", chip_id).sends("0F 40 00").answer("00 00").gives(-1),
     Row("query_0f13_two_byte_reply", query_0f13).sends("0F 13 00").answer("00 00").gives(-1),
     Row("command_0f01_two_byte_reply", command_0f01).sends("0F 01 00").answer("00 00").gives(0),
     // The largest reply fills the documented bounds exactly.
     Row("chip_id_largest", chip_id)
-        .sends("0F 40 00")
-        .answer({"00 00 00", Bytes(2045, 0xAB)})
+        .sends("0F 40 00").answer({"00 00 00", Bytes(2045, 0xAB)})
         .gives(0)
         .text([] {
           std::string hex;
@@ -191,15 +175,11 @@ const Row kSerialsChipIdAndQueries[] = {
           return hex;
         }()),
     Row("query_0f13_largest", query_0f13)
-        .sends("0F 13 00")
-        .answer({"00 00 00", Bytes(2045, 'q')})
-        .gives(0)
-        .text(std::string(2045, 'q')),
+        .sends("0F 13 00").answer({"00 00 00", Bytes(2045, 'q')})
+        .gives(0).text(std::string(2045, 'q')),
     Row("command_0f01_status_kept", command_0f01)
-        .sends("0F 01 00")
-        .answer("07 01 00")
-        .gives(-2)
-        .status(0x0701),
+        .sends("0F 01 00").answer("07 01 00")
+        .gives(-2).status(0x0701),
 };
 WIRE_TABLE(R42DeviceInfoSerialsAndQueries, R42MemoryReader, kSerialsChipIdAndQueries);
 

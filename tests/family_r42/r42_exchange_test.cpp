@@ -263,40 +263,29 @@ using Call = WireCall<R42MemoryReader>;
 // 1-byte reply; byte 2 is never looked at.
 const Row kStatusRule[] = {
     Row("status_only_command_two_byte_reply", [](Call& c) { return c.d.update(kIcdev); })
-        .sends("0F 00 00")
-        .answer("00 00")
+        .sends("0F 00 00").answer("00 00")
         .gives(0),
     Row("payload_command_two_byte_reply", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
-        .sends("0F 10 00")
-        .answer("00 00")
+        .sends("0F 10 00").answer("00 00")
         .gives(-1),
     Row("status_word_of_a_status_only_command", [](Call& c) { return c.d.update(kIcdev); })
-        .sends("0F 00 00")
-        .answer("07 01 00")
-        .gives(-2)
-        .status(0x0701),
+        .sends("0F 00 00").answer("07 01 00")
+        .gives(-2).status(0x0701),
     Row("one_byte_reply_keeps_the_last_status",
         [](Call& c) {
           c.d.update(kIcdev);
           return c.d.update(kIcdev);
         })
-        .sends("0F 00 00")
-        .answer("07 01 00")
-        .sends("0F 00 00")
-        .answer("00")
-        .gives(-1)
-        .status(0x0701),
+        .sends("0F 00 00").answer("07 01 00")
+        .sends("0F 00 00").answer("00")
+        .gives(-1).status(0x0701),
     Row("spare_byte_not_looked_at", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
         .given([](R42ReaderModel::State& s) { s.spare_byte = 0xEE; })
         .sends("0F 10 00")
-        .gives(0)
-        .text("R42 SIM 1.0")
-        .status(0),
+        .gives(0).text("R42 SIM 1.0").status(0),
     Row("status_word_of_a_payload_command", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
-        .sends("0F 10 00")
-        .answer("6A 82 00")
-        .gives(-2)
-        .status(0x6A82),
+        .sends("0F 10 00").answer("6A 82 00")
+        .gives(-2).status(0x6A82),
 };
 WIRE_TABLE(R42StatusRule, R42MemoryReader, kStatusRule);
 

@@ -84,23 +84,19 @@ const Row kEeprom[] = {
     Row("read_up_to_the_end", read_eeprom(16000, 384))
         .sends("05 00 00 00 00 3E 80 00 00 00 C0")
         .sends("05 00 00 00 00 3F 40 00 00 00 C0")
-        .gives(0)
-        .out(Bytes(384, 0xFF)),
+        .gives(0).out(Bytes(384, 0xFF)),
     Row("read_one_whole_chunk", read_eeprom(0, 192))
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
-        .gives(0)
-        .out(Bytes(192, 0xFF)),
+        .gives(0).out(Bytes(192, 0xFF)),
     Row("read_whole_chunk_and_one", read_eeprom(0, 193))
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
         .sends("05 00 00 00 00 00 C0 00 00 00 01")
-        .gives(0)
-        .out(Bytes(193, 0xFF)),
+        .gives(0).out(Bytes(193, 0xFF)),
     Row("read_400_in_three_chunks", read_eeprom(0, 400))
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
         .sends("05 00 00 00 00 00 C0 00 00 00 C0")
         .sends("05 00 00 00 00 01 80 00 00 00 10")
-        .gives(0)
-        .out(Bytes(400, 0xFF)),
+        .gives(0).out(Bytes(400, 0xFF)),
     Row("write_400_in_three_chunks",
         [](Call& c) { return c.d.WriteEepromRaw(kIcdev, 100, 400, kData400.data()); })
         .sends({"05 01 00 00 00 00 64 00 00 00 C0", part(kData400, 0, 192)})
@@ -114,14 +110,12 @@ const Row kEeprom[] = {
         .sends("05 00 00 00 00 00 64 00 00 00 C0")
         .sends("05 00 00 00 00 01 24 00 00 00 C0")
         .sends("05 00 00 00 00 01 E4 00 00 00 10")
-        .gives(0)
-        .out(kData400),
+        .gives(0).out(kData400),
     // Transfers are not atomic: chunks before a failing one stay done.
     Row("write_stops_at_the_failing_chunk",
         [](Call& c) { return c.d.WriteEepromRaw(kIcdev, 0, 400, kData400b.data()); })
         .sends({"05 01 00 00 00 00 00 00 00 00 C0", part(kData400b, 0, 192)})
-        .sends({"05 01 00 00 00 00 C0 00 00 00 C0", part(kData400b, 192, 192)})
-        .answer("6A 82 00")
+        .sends({"05 01 00 00 00 00 C0 00 00 00 C0", part(kData400b, 192, 192)}).answer("6A 82 00")
         .gives(-2)
         .then([](const State& s) {
           EXPECT_EQ(part(s.eeprom, 0, 192), part(kData400b, 0, 192));
@@ -130,25 +124,17 @@ const Row kEeprom[] = {
     Row("read_keeps_the_chunks_before_a_failing_one", read_eeprom(0, 400))
         .given([](State& s) { std::copy(kData400b.begin(), kData400b.end(), s.eeprom.begin()); })
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
-        .sends("05 00 00 00 00 00 C0 00 00 00 C0")
-        .answer("07 01 00")
-        .gives(-2)
-        .out(part(kData400b, 0, 192))
-        .status(0x0701),
+        .sends("05 00 00 00 00 00 C0 00 00 00 C0").answer("07 01 00")
+        .gives(-2).out(part(kData400b, 0, 192)).status(0x0701),
     Row("read_chunk_reply_one_byte_short", read_eeprom(0, 400))
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
-        .sends("05 00 00 00 00 00 C0 00 00 00 C0")
-        .answer({"00 00 00", Bytes(191, 0x11)})
-        .gives(-1)
-        .out(Bytes(192, 0xFF)),
+        .sends("05 00 00 00 00 00 C0 00 00 00 C0").answer({"00 00 00", Bytes(191, 0x11)})
+        .gives(-1).out(Bytes(192, 0xFF)),
     // Replies carrying far more than asked never write past the chunk.
     Row("read_overlong_chunk_replies", read_eeprom(0, 193))
-        .sends("05 00 00 00 00 00 00 00 00 00 C0")
-        .answer({"00 00 00", Bytes(1500, 0x11)})
-        .sends("05 00 00 00 00 00 C0 00 00 00 01")
-        .answer({"00 00 00", Bytes(2045, 0x22)})
-        .gives(0)
-        .out({Bytes(192, 0x11), "22"}),
+        .sends("05 00 00 00 00 00 00 00 00 00 C0").answer({"00 00 00", Bytes(1500, 0x11)})
+        .sends("05 00 00 00 00 00 C0 00 00 00 01").answer({"00 00 00", Bytes(2045, 0x22)})
+        .gives(0).out({Bytes(192, 0x11), "22"}),
 };
 WIRE_TABLE(R42Eeprom, R42MemoryReader, kEeprom);
 
@@ -168,13 +154,11 @@ const Row kFlashAndOutEeprom[] = {
         .sends("05 08 00 7F FF FF 00 00 00 00 C0")
         .sends("05 08 00 7F FF FF C0 00 00 00 C0")
         .sends("05 08 00 80 00 00 80 00 00 00 80")
-        .gives(0)
-        .out(kFlash512),
+        .gives(0).out(kFlash512),
     Row("out_eeprom_never_written_reads_erased",
         [](Call& c) { return c.d.ReadOutEeprom(kIcdev, 0x40000000, 4, c.bytes()); })
         .sends("05 0A 00 40 00 00 00 00 00 00 04")
-        .gives(0)
-        .out("FF FF FF FF"),
+        .gives(0).out("FF FF FF FF"),
     Row("out_eeprom_write_without_data_refused",
         [](Call& c) { return c.d.WriteOutEeprom(kIcdev, 0x7FFFFFFF, 0x7FFFFFFF, nullptr); })
         .gives(-1),
@@ -190,8 +174,7 @@ const Row kFlashAndOutEeprom[] = {
         [](Call& c) { return c.d.ReadOutEeprom(kIcdev, 4, 5, c.bytes()); })
         .given([](State& s) { put_sparse(s.out_eeprom, 5u, part(kFlash512, 0, 3)); })
         .sends("05 0A 00 00 00 00 04 00 00 00 05")
-        .gives(0)
-        .out({"FF", part(kFlash512, 0, 3), "FF"}),
+        .gives(0).out({"FF", part(kFlash512, 0, 3), "FF"}),
     Row("flash_read_negative_offset_refused",
         [](Call& c) { return c.d.ReadFlash(kIcdev, -1, 4, c.bytes()); })
         .gives(-1),
@@ -233,8 +216,7 @@ const Row kMultiFlash[] = {
     Row("read_whole_chunk_and_one", read_multi(0, 100, 0, 1921))
         .sends("05 17 00 01 00 00 00 00 00 00 00 64 00 00 00 00 00 00 07 80")
         .sends("05 17 00 01 00 00 00 00 00 00 07 E4 00 00 00 00 00 00 00 01")
-        .gives(0)
-        .out(Bytes(1921, 0xFF)),
+        .gives(0).out(Bytes(1921, 0xFF)),
     // 0x1FFFFF880 + 1920 carries into the high half.
     Row("write_carries_into_the_high_half",
         [](Call& c) {
@@ -256,8 +238,7 @@ const Row kMultiFlash[] = {
         })
         .sends("05 17 00 01 00 00 00 01 FF FF F8 80 00 00 00 00 00 00 07 80")
         .sends("05 17 00 01 00 00 00 02 00 00 00 00 00 00 00 00 00 00 07 80")
-        .gives(0)
-        .out(kMulti3840),
+        .gives(0).out(kMulti3840),
     // Ranges that would wrap past 2^64 never reach the wire; one that ends
     // exactly there does (this region is smaller, so the reader refuses it).
     Row("read_wrapping_past_2_64_refused", read_multi(-1, int32_t(0xFFFFF880u), 0, 0x781))
@@ -272,21 +253,17 @@ const Row kMultiFlash[] = {
     // Halves above 2^31 are unsigned, never sign-extended.
     Row("read_low_half_unsigned", read_multi(0, int32_t(0x80000000u), 0, 4))
         .sends("05 17 00 01 00 00 00 00 80 00 00 00 00 00 00 00 00 00 00 04")
-        .gives(0)
-        .out("FF FF FF FF"),
+        .gives(0).out("FF FF FF FF"),
     Row("read_second_chunk_short", read_multi(0, 0, 0, 3840))
         .sends("05 17 00 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 07 80")
         .sends("05 17 00 01 00 00 00 00 00 00 07 80 00 00 00 00 00 00 07 80")
         .answer({"00 00 00", Bytes(1919, 0x00)})
-        .gives(-1)
-        .out(Bytes(1920, 0xFF)),
+        .gives(-1).out(Bytes(1920, 0xFF)),
     Row("region_size", region_size(2)).sends("05 19 00 02").gives(0).text("00001234 56789ABC"),
     Row("region_unknown", region_size(9)).sends("05 19 00 09").gives(-2).text("00000007 00000007"),
     Row("region_size_reply_short", region_size(2))
-        .sends("05 19 00 02")
-        .answer("00 00 00 01 01 01 01 01 01 01")
-        .gives(-1)
-        .text("00000007 00000007"),
+        .sends("05 19 00 02").answer("00 00 00 01 01 01 01 01 01 01")
+        .gives(-1).text("00000007 00000007"),
 };
 WIRE_TABLE(R42MultiFlash, R42MemoryReader, kMultiFlash);
 

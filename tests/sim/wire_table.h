@@ -11,8 +11,7 @@
 //           .gives(0),
 //       Row("version_text", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
 //           .sends("0F 10 00", 2000)
-//           .gives(0)
-//           .text("R42 SIM 1.0"),
+//           .gives(0).text("R42 SIM 1.0"),
 //       Row("clock_reply_one_byte_short", [](Call& c) { return c.d.gettime(kIcdev, c.bytes()); })
 //           .sends("16 01 00").answer("00 00 00 07 E8 01 01 00 00")
 //           .gives(-1),
