@@ -49,9 +49,9 @@ int16_t R42Device::getver(int32_t, char* sver) {
   if (sver == nullptr) return -1;
   const bool serial = name_starts(profile_name_, "r42-s");
   const int32_t timeout = serial || name_starts(profile_name_, "r42-u") ? 2000 : 5000;
-  R42Request request(0x0F10);
+  R42Request request(r42_cmd::kGetVersion);
   ByteCursor reply(nullptr, 0);
-  int16_t result = exchange(request, timeout, 3, &reply);
+  int16_t result = exchange(request, timeout, r42_cmd::kVersionReply, &reply);
   if (result != 0) return result;
   size_t count = reply.remaining() < kVersionMax ? reply.remaining() : kVersionMax;
   reply.take(reinterpret_cast<uint8_t*>(sver), count);
@@ -62,27 +62,27 @@ int16_t R42Device::getver(int32_t, char* sver) {
 }
 
 int16_t R42Device::update(int32_t) {
-  return status_command(0x0F00);
+  return status_command(r42_cmd::kUpdate);
 }
 
 int16_t R42Device::resetdevice(int32_t) {
-  return status_command(0x0F20);
+  return status_command(r42_cmd::kResetDevice);
 }
 
 int16_t R42Device::reset(int32_t icdev, uint16_t msec) {
   const int32_t timeout = (int32_t(msec) + 500) * 10;
-  if (msec == 0) return status_command(0x040D, {}, timeout);
+  if (msec == 0) return status_command(r42_cmd::kFieldOff, {}, timeout);
   // The field is switched off first; its result does not matter.
   reset(icdev, 0);
-  return status_command(0x0400, {}, timeout);
+  return status_command(r42_cmd::kFieldReset, {}, timeout);
 }
 
 int16_t R42Device::beep(int32_t, uint16_t msec) {
   if (msec > kMaxBeepMs) return -1;
   const uint16_t units = uint16_t(msec * 10);
-  R42Request request(0x0101);
+  R42Request request(r42_cmd::kBeep);
   request.be16(units);
-  return exchange(request, int32_t(units) + 5000, 2);
+  return exchange(request, int32_t(units) + 5000, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::posbeep(int32_t icdev, uint8_t beeptime) {
@@ -91,29 +91,29 @@ int16_t R42Device::posbeep(int32_t icdev, uint8_t beeptime) {
 
 int16_t R42Device::light(int32_t, uint16_t on_off) {
   if (on_off > 0xFF) return -1;
-  return status_command(0x0200, {0, uint8_t(on_off)});
+  return status_command(r42_cmd::kLed, {0, uint8_t(on_off)});
 }
 
 int16_t R42Device::ctlbacklight(int32_t, uint8_t open_flag) {
-  return status_command(0x0802, {open_flag});
+  return status_command(r42_cmd::kBacklight, {open_flag});
 }
 
 int16_t R42Device::ctlled(int32_t, uint8_t led, uint8_t open_flag) {
   if (open_flag <= 1) {
-    return status_command(0x0200, {led, open_flag});
+    return status_command(r42_cmd::kLed, {led, open_flag});
   }
-  return status_command(0x0201, {led});
+  return status_command(r42_cmd::kLedSecondForm, {led});
 }
 
 int16_t R42Device::setdevicebaud(int32_t, uint8_t baud) {
-  return status_command(0x0F24, {baud});
+  return status_command(r42_cmd::kSetBaud, {baud});
 }
 
 int16_t R42Device::gettime(int32_t, uint8_t* time) {
   if (time == nullptr) return -1;
-  R42Request request(0x1601);
+  R42Request request(r42_cmd::kGetClock);
   ByteCursor reply(nullptr, 0);
-  int16_t result = exchange(request, kR42DefaultTimeoutMs, 10, &reply);
+  int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kClockReply, &reply);
   if (result != 0) return result;
   uint16_t year = 0;
   uint8_t field[5] = {};  // month, day, hour, minute, second
@@ -146,10 +146,10 @@ int16_t R42Device::gettime_hex(int32_t icdev, char* time) { return gettimehex(ic
 int16_t R42Device::settime(int32_t, const uint8_t* time) {
   if (time == nullptr) return -1;
   // The weekday (byte 1) is the reader's to work out.
-  R42Request request(0x1600);
+  R42Request request(r42_cmd::kSetClock);
   request.be16(uint16_t(2000 + bcd_value(time[0])));
   for (int i = 2; i < 7; ++i) request.u8(uint8_t(bcd_value(time[i])));
-  return exchange(request, kR42DefaultTimeoutMs, 2);
+  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::settimehex(int32_t icdev, const char* time) {

@@ -54,7 +54,8 @@ int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_
     R42Request request(memory.read_code);
     put_chunk_header(request, memory, offset + at, count);
     ByteCursor reply(nullptr, 0);
-    int16_t result = device.exchange(request, kR42DefaultTimeoutMs, size_t(count) + 3, &reply);
+    int16_t result =
+        device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::chunk_reply(count), &reply);
     if (result != 0) return result;
     return reply.take(out + at, count) ? 0 : -1;
   });
@@ -69,7 +70,7 @@ int16_t write_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64
     R42Request request(memory.write_code);
     put_chunk_header(request, memory, offset + at, count);
     request.bytes(in + at, count);
-    return device.exchange(request, kR42DefaultTimeoutMs, 2);
+    return device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
   });
 }
 

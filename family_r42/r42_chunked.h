@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "family_r42/r42_commands.h"
+
 class R42Device;
 
 struct ChunkedMemory {
@@ -25,12 +27,17 @@ struct ChunkedMemory {
 
 inline constexpr uint64_t kR42EepromSize = 16384;
 inline constexpr uint64_t kR42InfoAreaSize = 4096;
-inline constexpr ChunkedMemory kR42Eeprom = {0x0500, 0x0501, kR42EepromSize, 192};
-inline constexpr ChunkedMemory kR42InfoArea = {0x0502, 0x0503, kR42InfoAreaSize, 192};
-inline constexpr ChunkedMemory kR42DataFlash = {0x0508, 0x0509, ChunkedMemory::kNoBound, 192};
-inline constexpr ChunkedMemory kR42OutEeprom = {0x050A, 0x050B, ChunkedMemory::kNoBound, 192};
+inline constexpr ChunkedMemory kR42Eeprom = {r42_cmd::kReadEeprom, r42_cmd::kWriteEeprom,
+                                             kR42EepromSize, 192};
+inline constexpr ChunkedMemory kR42InfoArea = {r42_cmd::kReadInfoArea, r42_cmd::kWriteInfoArea,
+                                               kR42InfoAreaSize, 192};
+inline constexpr ChunkedMemory kR42DataFlash = {r42_cmd::kReadFlash, r42_cmd::kWriteFlash,
+                                                ChunkedMemory::kNoBound, 192};
+inline constexpr ChunkedMemory kR42OutEeprom = {r42_cmd::kReadOutEeprom, r42_cmd::kWriteOutEeprom,
+                                                ChunkedMemory::kNoBound, 192};
 inline ChunkedMemory r42_multi_flash(uint8_t type) {
-  return ChunkedMemory{0x0517, 0x0518, ChunkedMemory::kNoBound, 1920, true, type};
+  return ChunkedMemory{r42_cmd::kReadMultiFlash, r42_cmd::kWriteMultiFlash,
+                       ChunkedMemory::kNoBound, 1920, true, type};
 }
 
 // Signed callers: a negative offset or length is refused with -1 before any

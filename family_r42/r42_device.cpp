@@ -62,7 +62,7 @@ int16_t R42Device::status_command(uint16_t code, std::initializer_list<uint8_t> 
                                   int32_t timeout_ms) {
   R42Request request(code);
   for (uint8_t b : params) request.u8(b);
-  return exchange(request, timeout_ms, 2);
+  return exchange(request, timeout_ms, r42_cmd::kStatusOnly);
 }
 
 int32_t R42Device::init(int32_t, int32_t) { return -1; }

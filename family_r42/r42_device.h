@@ -13,6 +13,7 @@
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/transport_protocol.h"
+#include "family_r42/r42_commands.h"
 #include "platform/byte_cursor.h"
 #include "platform/text_helpers.h"
 
@@ -70,7 +71,8 @@ class R42Device : public ReaderDevice {
   // One command: purge, send `request`, take the reply into the request's
   // buffer. Returns 0, -1 (refused request, failed exchange, reply shorter
   // than 2 bytes or than `min_reply`, reply over the buffer) or -2 (status
-  // word not 0; kept as the last status). On 0, `payload` (when given)
+  // word not 0; kept as the last status). `min_reply` counts from the status
+  // word on (the r42_cmd reply lengths). On 0, `payload` (when given)
   // covers the reply from byte 3 on. `received` (when given) gets the
   // protocol's own count once the request went out, so that a caller can
   // tell a missing reply (negative) from a short one.

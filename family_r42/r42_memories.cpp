@@ -59,15 +59,15 @@ int16_t R42Device::WriteOutEeprom(int32_t, int32_t offset, int32_t length,
 
 int16_t R42Device::FlashErase(int32_t, int32_t sector) {
   if (sector < 0 || sector > 0xFFFF) return -1;
-  R42Request request(0x0507);
+  R42Request request(r42_cmd::kEraseFlashSector);
   request.be16(uint16_t(sector));
-  return exchange(request, kEraseTimeoutMs, 2);
+  return exchange(request, kEraseTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::MultiFlashErase(int32_t, uint8_t type, int32_t sector) {
-  R42Request request(0x0516);
+  R42Request request(r42_cmd::kEraseMultiFlash);
   request.u8(type).be32(uint32_t(sector));
-  return exchange(request, kEraseTimeoutMs, 2);
+  return exchange(request, kEraseTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::MultiFlashRead(int32_t, uint8_t type, int32_t offset_h, int32_t offset_l,
@@ -86,10 +86,11 @@ int16_t R42Device::MultiFlashWrite(int32_t, uint8_t type, int32_t offset_h, int3
 int16_t R42Device::MultiFlashGetSize(int32_t, uint8_t type, int32_t* length_h,
                                      int32_t* length_l) {
   if (length_h == nullptr || length_l == nullptr) return -1;
-  R42Request request(0x0519);
+  R42Request request(r42_cmd::kMultiFlashSize);
   request.u8(type);
   ByteCursor reply(nullptr, 0);
-  int16_t result = exchange(request, kR42DefaultTimeoutMs, 11, &reply);
+  int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kMultiFlashSizeReply, &reply);
   if (result != 0) return result;
   uint32_t high = 0, low = 0;
   if (!reply.be32(high) || !reply.be32(low)) return -1;
@@ -166,7 +167,7 @@ int16_t R42Device::WriteDeviceTypeName(int32_t, const char* name) {
 int16_t R42Device::read_reply_text(R42Request& request, uint8_t* out) {
   if (out == nullptr) return -1;
   ByteCursor reply(nullptr, 0);
-  int16_t result = exchange(request, kR42DefaultTimeoutMs, 3, &reply);
+  int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
   if (result != 0) return result;
   const size_t count = reply.remaining();
   reply.take(out, count);
@@ -175,7 +176,7 @@ int16_t R42Device::read_reply_text(R42Request& request, uint8_t* out) {
 }
 
 int16_t R42Device::ReadDeviceCustomSerialNumber(int32_t, uint8_t number, char* data) {
-  R42Request request(0x051A);
+  R42Request request(r42_cmd::kReadCustomSerial);
   request.u8(number);
   return read_reply_text(request, reinterpret_cast<uint8_t*>(data));
 }
@@ -184,26 +185,26 @@ int16_t R42Device::WriteDeviceCustomSerialNumber(int32_t, uint8_t number, const 
   if (data == nullptr) return -1;
   const size_t length = strnlen(data, kCustomSerialMax + 1);
   if (length > kCustomSerialMax) return -1;
-  R42Request request(0x051B);
+  R42Request request(r42_cmd::kWriteCustomSerial);
   request.u8(number).bytes(data, length);
-  return exchange(request, kR42DefaultTimeoutMs, 2);
+  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::GetChipIdNumber(int32_t, char* number) {
   if (number == nullptr) return -1;
-  R42Request request(0x0F40);
+  R42Request request(r42_cmd::kChipId);
   ByteCursor reply(nullptr, 0);
-  int16_t result = exchange(request, kR42DefaultTimeoutMs, 3, &reply);
+  int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
   if (result != 0) return result;
   hex_twin_output(reply.here(), reply.remaining(), number);
   return 0;
 }
 
 int16_t R42Device::DeviceCommand0F01(int32_t) {
-  return status_command(0x0F01);
+  return status_command(r42_cmd::kCommand0F01);
 }
 
 int16_t R42Device::DeviceQuery0F13(int32_t, uint8_t* buffer) {
-  R42Request request(0x0F13);
+  R42Request request(r42_cmd::kQuery0F13);
   return read_reply_text(request, buffer);
 }

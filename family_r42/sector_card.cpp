@@ -11,20 +11,6 @@
 
 namespace {
 
-constexpr uint16_t kCardRequest = 0x0433;
-constexpr uint16_t kFollowUpRequest = 0x0401;
-constexpr uint16_t kAnticollision = 0x0434;
-constexpr uint16_t kSelect = 0x0435;
-constexpr uint16_t kHalt = 0x0437;
-constexpr uint16_t kAuthenticate = 0x0404;
-constexpr uint16_t kReadBlock = 0x0405;
-constexpr uint16_t kWriteBlock = 0x0406;
-constexpr uint16_t kInitValue = 0x0407;
-constexpr uint16_t kReadValue = 0x0408;
-constexpr uint16_t kIncrement = 0x0409;
-constexpr uint16_t kDecrement = 0x040A;
-constexpr uint16_t kTransfer = 0x040B;
-
 constexpr uint8_t kCascadeLevel1 = 0x93;
 constexpr uint8_t kCascadeLevel2 = 0x95;
 constexpr uint8_t kSakUidIncomplete = 0x04;
@@ -34,9 +20,8 @@ constexpr uint16_t kLightTagType = 16;
 constexpr uint8_t kLightValueBlock = 4;
 constexpr uint8_t kFm11rf005SerialBlock = 1;
 
-constexpr int kLastBlock = 255;
-constexpr int kFirstLargeSector = 32;  // sectors from here on hold 16 blocks
-constexpr int kMaxCondition = 7;
+constexpr int kBlockSize = kMifareBlockSize;
+constexpr int kKeySize = kMifareKeySize;
 
 uint8_t request_mode_byte(uint8_t mode) { return mode == 0 ? 0x26 : 0x52; }
 
@@ -54,28 +39,10 @@ bool light_copy_ok(const uint8_t* copy) {
 
 }  // namespace
 
-int sector_first_block(int sector) {
-  if (sector < 0 || sector >= kSectorCount) return -1;
-  if (sector < kFirstLargeSector) return 4 * sector;
-  return 128 + 16 * (sector - kFirstLargeSector);
-}
-
-int sector_trailer_block(int sector) {
-  const int first = sector_first_block(sector);
-  if (first < 0) return -1;
-  return first + (sector < kFirstLargeSector ? 3 : 15);
-}
-
-int block_sector(int block) {
-  if (block < 0 || block > kLastBlock) return -1;
-  if (block < 128) return block / 4;
-  return (block - 128) / 16 + kFirstLargeSector;
-}
-
 bool key_store_slot(uint8_t mode, int sector, KeyStoreSlot* slot) {
-  if (slot == nullptr || sector < 0 || sector >= kSectorCount) return false;
+  if (slot == nullptr || sector < 0 || sector >= kMifareSectorCount) return false;
   // Per key set: 40 sectors of key A then key B, 6 bytes each.
-  constexpr int kSetSize = kSectorCount * 2 * kKeySize;
+  constexpr int kSetSize = kMifareSectorCount * 2 * kKeySize;
   int set = 0;
   bool key_b = false;
   switch (mode) {
@@ -88,33 +55,13 @@ bool key_store_slot(uint8_t mode, int sector, KeyStoreSlot* slot) {
   return true;
 }
 
-bool build_sector_trailer(const uint8_t* key_a, const uint8_t conditions[4], uint8_t gpb,
-                          const uint8_t* key_b, uint8_t trailer[16]) {
-  uint8_t c1 = 0, c2 = 0, c3 = 0;
-  for (int i = 0; i < 4; ++i) {
-    if (conditions[i] > kMaxCondition) return false;
-    c1 |= uint8_t(((conditions[i] >> 2) & 1) << i);
-    c2 |= uint8_t(((conditions[i] >> 1) & 1) << i);
-    c3 |= uint8_t((conditions[i] & 1) << i);
-  }
-  std::memcpy(trailer, key_a, kKeySize);
-  // Each bit is stored twice, once inverted, so the card can tell a torn
-  // write from a deliberate setting.
-  trailer[6] = uint8_t((~c2 & 0x0F) << 4 | (~c1 & 0x0F));
-  trailer[7] = uint8_t(c1 << 4 | (~c3 & 0x0F));
-  trailer[8] = uint8_t(c3 << 4 | c2);
-  trailer[9] = gpb;
-  std::memcpy(trailer + 10, key_b, kKeySize);
-  return true;
-}
-
 // --- requests, anticollision and select ---
 
 int16_t R42Device::card_request(uint16_t code, uint8_t mode, uint16_t* tag_type) {
   R42Request request(code);
   request.u8(request_mode_byte(mode));
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 5, &reply);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kCardAnswerReply, &reply);
   if (result == -2) return 1;  // no card answered
   if (result != 0) return -1;
   uint16_t atqa = 0;
@@ -127,15 +74,16 @@ int16_t R42Device::card_request(uint16_t code, uint8_t mode, uint16_t* tag_type)
 
 int16_t R42Device::request(int32_t, uint8_t mode, uint16_t* tag_type) {
   if (tag_type == nullptr) return -1;
-  return card_request(kCardRequest, mode, tag_type);
+  return card_request(r42_cmd::kCardRequest, mode, tag_type);
 }
 
 int16_t R42Device::anticoll_level(uint8_t level, uint32_t* snr) {
   if (snr == nullptr) return -1;
-  R42Request request(kAnticollision);
+  R42Request request(r42_cmd::kAnticollision);
   request.u8(level);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 8, &reply);
+  const int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kAnticollisionReply, &reply);
   if (result != 0) return result;
   // The first UID byte received is the lowest of the caller's u32.
   return reply.skip(1) && reply.le32(*snr) ? 0 : -1;
@@ -153,10 +101,10 @@ int16_t R42Device::select_level(uint8_t level, uint32_t snr, uint8_t* sak) {
   if (sak == nullptr) return -1;
   uint8_t uid[4];
   uid_bytes(snr, uid);
-  R42Request request(kSelect);
+  R42Request request(r42_cmd::kSelect);
   request.u8(level).u8(0x04).bytes(uid, sizeof uid);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 4, &reply);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kSelectReply, &reply);
   if (result != 0) return result;
   if (!reply.u8(*sak)) return -1;
   return 0;
@@ -171,7 +119,7 @@ int16_t R42Device::select(int32_t, uint32_t snr, uint8_t* size) {
   sak_ = sak;
   if (sak & kSakUidIncomplete) return 0;
   // A complete UID: the reader wants the card's answer-to-request again.
-  return card_request(kFollowUpRequest, request_mode_, nullptr);
+  return card_request(r42_cmd::kFollowUpRequest, request_mode_, nullptr);
 }
 
 int16_t R42Device::select2(int32_t, uint32_t snr, uint8_t* size) {
@@ -184,7 +132,7 @@ int16_t R42Device::select2(int32_t, uint32_t snr, uint8_t* size) {
 }
 
 int16_t R42Device::halt(int32_t) {
-  return status_command(kHalt);
+  return status_command(r42_cmd::kHalt);
 }
 
 int16_t R42Device::card(int32_t icdev, uint8_t mode, uint32_t* snr) {
@@ -270,9 +218,9 @@ int16_t R42Device::load_key_hex(int32_t icdev, uint8_t mode, uint8_t sec_nr, con
 }
 
 int16_t R42Device::authenticate_block(uint8_t key_byte, uint8_t block, const uint8_t* key) {
-  R42Request request(kAuthenticate);
+  R42Request request(r42_cmd::kAuthenticate);
   request.u8(key_byte).u8(block).bytes(key, kKeySize);
-  return exchange(request, kR42DefaultTimeoutMs, 2);
+  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::authentication(int32_t icdev, uint8_t mode, uint8_t sec_nr) {
@@ -289,7 +237,7 @@ int16_t R42Device::authentication_2(int32_t icdev, uint8_t mode, uint8_t key_nr,
   if (!key_store_slot(mode, key_nr, &slot)) return -1;
   // Wrapping past block 255 would authenticate a block of another sector.
   const int block = sector_first_block(key_nr) + adr;
-  if (block > kLastBlock) return -1;
+  if (block > kMifareLastBlock) return -1;
   uint8_t key[kKeySize];
   const int16_t result = ReadEepromRaw(icdev, slot.offset, kKeySize, key);
   if (result != 0) return result;
@@ -328,10 +276,10 @@ int16_t R42Device::authentication_passaddr_hex(int32_t icdev, uint8_t mode, uint
 
 int16_t R42Device::read(int32_t, uint8_t adr, unsigned char* data) {
   if (data == nullptr) return -1;
-  R42Request request(kReadBlock);
+  R42Request request(r42_cmd::kReadBlock);
   request.u8(adr);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 3 + kBlockSize, &reply);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kBlockReply, &reply);
   if (result != 0) return result;
   return reply.take(data, kBlockSize) ? 0 : -1;
 }
@@ -347,9 +295,9 @@ int16_t R42Device::read_hex(int32_t icdev, uint8_t adr, char* data) {
 
 int16_t R42Device::write(int32_t, uint8_t adr, const unsigned char* data) {
   if (data == nullptr) return -1;
-  R42Request request(kWriteBlock);
+  R42Request request(r42_cmd::kWriteBlock);
   request.u8(adr).bytes(data, kBlockSize);
-  return exchange(request, kR42DefaultTimeoutMs, 2);
+  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::write_hex(int32_t icdev, uint8_t adr, const char* data) {
@@ -383,7 +331,7 @@ int16_t R42Device::changeb3_hex(int32_t icdev, uint8_t sec_nr, const char* key_a
 int16_t R42Device::value_command(uint16_t code, uint8_t block, uint32_t value) {
   R42Request request(code);
   request.u8(block).be32(value);
-  return exchange(request, kR42DefaultTimeoutMs, 2);
+  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
 int16_t R42Device::restore(int32_t, uint8_t adr) {
@@ -392,21 +340,21 @@ int16_t R42Device::restore(int32_t, uint8_t adr) {
 }
 
 int16_t R42Device::transfer(int32_t, uint8_t adr) {
-  return status_command(kTransfer, {restore_block_, adr});
+  return status_command(r42_cmd::kTransfer, {restore_block_, adr});
 }
 
 int16_t R42Device::increment(int32_t, uint8_t adr, uint32_t value) {
-  return value_command(kIncrement, adr, value);
+  return value_command(r42_cmd::kIncrement, adr, value);
 }
 
 int16_t R42Device::decrement(int32_t icdev, uint8_t adr, uint32_t value) {
-  if (tag_type_ != kLightTagType) return value_command(kDecrement, adr, value);
+  if (tag_type_ != kLightTagType) return value_command(r42_cmd::kDecrement, adr, value);
   if (value > 0xFFFF) return -1;
   return decrement_ml(icdev, uint16_t(value));
 }
 
 int16_t R42Device::initval(int32_t icdev, uint8_t adr, uint32_t value) {
-  if (tag_type_ != kLightTagType) return value_command(kInitValue, adr, value);
+  if (tag_type_ != kLightTagType) return value_command(r42_cmd::kInitValue, adr, value);
   if (value > 0xFFFF) return -1;
   return initval_ml(icdev, uint16_t(value));
 }
@@ -420,10 +368,10 @@ int16_t R42Device::readval(int32_t icdev, uint8_t adr, uint32_t* value) {
     *value = light;
     return 0;
   }
-  R42Request request(kReadValue);
+  R42Request request(r42_cmd::kReadValue);
   request.u8(adr);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, 7, &reply);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kValueReply, &reply);
   if (result != 0) return result;
   return reply.be32(*value) ? 0 : -1;
 }
@@ -459,7 +407,7 @@ int16_t R42Device::decrement_ml(int32_t icdev, uint16_t value) {
   if (light_copy_ok(block)) copy = 4;
   else if (light_copy_ok(block + 4)) copy = 5;
   else return -1;
-  return value_command(kDecrement, copy, value);
+  return value_command(r42_cmd::kDecrement, copy, value);
 }
 
 // --- one-call forms ---

@@ -1,238 +1,299 @@
+// The reader itself: buzzer, LEDs, radio reset, clock, version, user area
+// and serial numbers, one row per call.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <memory>
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include "family_r42/r42_rig.h"
+#include "sim/wire_table.h"
 
 namespace {
 
+using Row = WireRow<R42MemoryReader>;
+using Call = WireCall<R42MemoryReader>;
 using State = R42ReaderModel::State;
+using Bytes = std::vector<uint8_t>;
 
-TEST(R42ReaderBasics, BuzzerLedsAndResetsOnTheWire) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  struct Expect {
-    Bytes request;
+void set_clock(State& s, uint16_t year, uint8_t month, uint8_t day, uint8_t hour, uint8_t minute,
+               uint8_t second) {
+  s.year = year;
+  s.month = month;
+  s.day = day;
+  s.hour = hour;
+  s.minute = minute;
+  s.second = second;
+}
+
+void put(Bytes& memory, size_t at, const Bytes& bytes) {
+  std::copy(bytes.begin(), bytes.end(), memory.begin() + long(at));
+}
+
+Bytes part(const Bytes& memory, size_t at, size_t n) {
+  return Bytes(memory.begin() + long(at), memory.begin() + long(at + n));
+}
+
+int32_t gettime(Call& c) { return c.d.gettime(kIcdev, c.bytes()); }
+int32_t gettimehex(Call& c) { return c.d.gettimehex(kIcdev, c.text()); }
+int32_t getver(Call& c) { return c.d.getver(kIcdev, c.text()); }
+
+const Bytes kDeadBeef = {0xDE, 0xAD, 0xBE, 0xEF};
+
+const Row kBuzzerLedsAndResets[] = {
+    Row("beep_ten_times_the_duration", [](Call& c) { return c.d.beep(kIcdev, 10); })
+        .sends("01 01 00 00 64", 5100)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.beeps, std::vector<uint16_t>{100}); }),
+    Row("posbeep_is_beep_of_five_times", [](Call& c) { return c.d.posbeep(kIcdev, 4); })
+        .sends("01 01 00 00 C8", 5200)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.beeps, std::vector<uint16_t>{200}); }),
+    Row("beep_longest", [](Call& c) { return c.d.beep(kIcdev, 6553); })
+        .sends("01 01 00 FF FA", 65530 + 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.beeps, std::vector<uint16_t>{65530}); }),
+    // 6554 x 10 would wrap to a 4 ms beep.
+    Row("beep_over_16_bits_refused", [](Call& c) { return c.d.beep(kIcdev, 6554); }).gives(-1),
+    Row("beep_65535_refused", [](Call& c) { return c.d.beep(kIcdev, 65535); }).gives(-1),
+    Row("reset_0_switches_the_field_off", [](Call& c) { return c.d.reset(kIcdev, 0); })
+        .sends("04 0D 00", 5000)
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(s.field_offs, 1);
+          EXPECT_EQ(s.field_resets, 0);
+        }),
+    Row("reset_100_field_off_then_reset", [](Call& c) { return c.d.reset(kIcdev, 100); })
+        .sends("04 0D 00", 5000)
+        .sends("04 00 00", 6000)
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(s.field_offs, 1);
+          EXPECT_EQ(s.field_resets, 1);
+        }),
+    // The reset budget grows with the argument, in 32 bits.
+    Row("reset_budget_in_32_bits", [](Call& c) { return c.d.reset(kIcdev, 65535); })
+        .sends("04 0D 00", 5000)
+        .sends("04 00 00", (65535 + 500) * 10)
+        .gives(0),
+    Row("reset_sends_its_second_request_when_the_first_fails",
+        [](Call& c) { return c.d.reset(kIcdev, 100); })
+        .sends("04 0D 00").answer("6A 82 00")
+        .sends("04 00 00")
+        .gives(0),
+    Row("reset_second_request_fails", [](Call& c) { return c.d.reset(kIcdev, 1); })
+        .sends("04 0D 00", 5000)
+        .sends("04 00 00", 5010).answer("6A 82 00")
+        .gives(-2).status(0x6A82),
+    Row("light_led_0", [](Call& c) { return c.d.light(kIcdev, 1); })
+        .sends("02 00 00 00 01", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.leds.at(0), 1); }),
+    // 256 would reach the reader as 0 and switch the LED off.
+    Row("light_256_refused", [](Call& c) { return c.d.light(kIcdev, 256); }).gives(-1),
+    Row("ctlbacklight", [](Call& c) { return c.d.ctlbacklight(kIcdev, 1); })
+        .sends("08 02 00 01", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.backlight, 1); }),
+    Row("ctlled_on", [](Call& c) { return c.d.ctlled(kIcdev, 3, 1); })
+        .sends("02 00 00 03 01", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.leds.at(3), 1); }),
+    Row("ctlled_second_form", [](Call& c) { return c.d.ctlled(kIcdev, 3, 2); })
+        .sends("02 01 00 03", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.led_pulses, std::vector<uint8_t>{3}); }),
+    Row("setdevicebaud", [](Call& c) { return c.d.setdevicebaud(kIcdev, 5); })
+        .sends("0F 24 00 05", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.baud_code, 5); }),
+    Row("update", [](Call& c) { return c.d.update(kIcdev); })
+        .sends("0F 00 00", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.updates, 1); }),
+    Row("resetdevice", [](Call& c) { return c.d.resetdevice(kIcdev); })
+        .sends("0F 20 00", 5000)
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.device_resets, 1); }),
+};
+WIRE_TABLE(R42BuzzerLedsAndResets, R42MemoryReader, kBuzzerLedsAndResets);
+
+const Row kClock[] = {
+    // 29 February 2024 is a Thursday.
+    Row("gettime_bcd_with_weekday", gettime)
+        .given([](State& s) { set_clock(s, 2024, 2, 29, 13, 5, 9); })
+        .sends("16 01 00", 5000)
+        .gives(0).out("24 04 02 29 13 05 09"),
+    Row("gettimehex", gettimehex)
+        .given([](State& s) { set_clock(s, 2024, 2, 29, 13, 5, 9); })
+        .sends("16 01 00")
+        .gives(0).text("24040229130509"),
+    Row("gettime_hex", [](Call& c) { return c.d.gettime_hex(kIcdev, c.text()); })
+        .given([](State& s) { set_clock(s, 2024, 2, 29, 13, 5, 9); })
+        .sends("16 01 00")
+        .gives(0).text("24040229130509"),
+    // 8 December 2026 is a Tuesday.
+    Row("gettimehex_tuesday", gettimehex)
+        .given([](State& s) { set_clock(s, 2026, 12, 8, 23, 59, 1); })
+        .sends("16 01 00")
+        .gives(0).text("26021208235901"),
+    Row("getdevicetime_drops_the_weekday",
+        [](Call& c) {
+          uint8_t* o = c.bytes();
+          return c.d.getdevicetime(kIcdev, o, o + 1, o + 2, o + 3, o + 4, o + 5);
+        })
+        .given([](State& s) { set_clock(s, 2026, 12, 8, 23, 59, 1); })
+        .sends("16 01 00")
+        .gives(0).out("1A 0C 08 17 3B 01"),
+    // The weekday byte is the reader's to work out.
+    Row("settime_drops_the_weekday",
+        [](Call& c) {
+          const uint8_t time[7] = {0x25, 0x03, 0x12, 0x31, 0x23, 0x59, 0x58};
+          return c.d.settime(kIcdev, time);
+        })
+        .sends("16 00 00 07 E9 0C 1F 17 3B 3A", 5000)
+        .gives(0),
+    Row("settime_hex", [](Call& c) { return c.d.settime_hex(kIcdev, "25031231235958"); })
+        .sends("16 00 00 07 E9 0C 1F 17 3B 3A")
+        .gives(0),
+    // Invalid BCD goes out as the nibble arithmetic gives it.
+    Row("settime_invalid_bcd_as_nibbles",
+        [](Call& c) {
+          const uint8_t time[7] = {0x1A, 0x00, 0x0F, 0x01, 0x00, 0x00, 0x00};
+          return c.d.settime(kIcdev, time);
+        })
+        .sends("16 00 00 07 E4 0F 01 00 00 00")
+        .gives(0),
+    Row("setdevicetime_six_numbers",
+        [](Call& c) { return c.d.setdevicetime(kIcdev, 26, 12, 8, 23, 59, 1); })
+        .sends("16 00 00 07 EA 0C 08 17 3B 01")
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(s.year, 2026);
+          EXPECT_EQ(s.month, 12);
+          EXPECT_EQ(s.day, 8);
+        }),
+    Row("setdevicetime_month_100_refused",
+        [](Call& c) { return c.d.setdevicetime(kIcdev, 24, 100, 1, 0, 0, 0); })
+        .gives(-1),
+    Row("setdevicetime_second_255_refused",
+        [](Call& c) { return c.d.setdevicetime(kIcdev, 24, 1, 1, 0, 0, 255); })
+        .gives(-1),
+    // Each value becomes two decimal digits; a wider one is refused.
+    Row("gettime_second_100_refused", gettime)
+        .given([](State& s) { s.second = 100; })
+        .sends("16 01 00")
+        .gives(-1),
+    Row("gettimehex_month_255_refused", gettimehex)
+        .given([](State& s) { s.month = 0xFF; })
+        .sends("16 01 00")
+        .gives(-1),
+    // A month of 0 is no calendar month: weekday 0, still two digits each.
+    Row("gettimehex_month_0_weekday_0", gettimehex)
+        .given([](State& s) { set_clock(s, 2199, 0, 0, 0, 0, 0); })
+        .sends("16 01 00")
+        .gives(0).text("99000000000000"),
+    Row("gettime_reply_one_byte_short", gettime)
+        .sends("16 01 00").answer("00 00 00 07 E8 01 01 00 00")
+        .gives(-1),
+};
+WIRE_TABLE(R42Clock, R42MemoryReader, kClock);
+
+// The version probe waits 2000 ms on serial and USB rows, 5000 ms elsewhere;
+// testdevicecomm is the same probe.
+std::vector<Row> version_rows() {
+  std::vector<Row> rows;
+  const struct {
+    const char* profile;
     int32_t timeout;
-  };
-  EXPECT_EQ(d->beep(kIcdev, 10), 0);
-  EXPECT_EQ(d->posbeep(kIcdev, 4), 0);
-  EXPECT_EQ(d->beep(kIcdev, 6553), 0);
-  EXPECT_EQ(d->reset(kIcdev, 0), 0);
-  EXPECT_EQ(d->reset(kIcdev, 100), 0);
-  EXPECT_EQ(d->light(kIcdev, 1), 0);
-  EXPECT_EQ(d->ctlbacklight(kIcdev, 1), 0);
-  EXPECT_EQ(d->ctlled(kIcdev, 3, 1), 0);
-  EXPECT_EQ(d->ctlled(kIcdev, 3, 2), 0);
-  EXPECT_EQ(d->setdevicebaud(kIcdev, 5), 0);
-  EXPECT_EQ(d->update(kIcdev), 0);
-  EXPECT_EQ(d->resetdevice(kIcdev), 0);
-  const Expect expected[] = {
-      {{0x01, 0x01, 0x00, 0x00, 0x64}, 5100},
-      {{0x01, 0x01, 0x00, 0x00, 0xC8}, 5200},
-      {{0x01, 0x01, 0x00, 0xFF, 0xFA}, 65530 + 5000},
-      {{0x04, 0x0D, 0x00}, 5000},
-      {{0x04, 0x0D, 0x00}, 5000},
-      {{0x04, 0x00, 0x00}, 6000},
-      {{0x02, 0x00, 0x00, 0x00, 0x01}, 5000},
-      {{0x08, 0x02, 0x00, 0x01}, 5000},
-      {{0x02, 0x00, 0x00, 0x03, 0x01}, 5000},
-      {{0x02, 0x01, 0x00, 0x03}, 5000},
-      {{0x0F, 0x24, 0x00, 0x05}, 5000},
-      {{0x0F, 0x00, 0x00}, 5000},
-      {{0x0F, 0x20, 0x00}, 5000},
-  };
-  ASSERT_EQ(rig.sent(), std::size(expected));
-  for (size_t i = 0; i < std::size(expected); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(rig.recorder->calls[i].request, expected[i].request);
-    EXPECT_EQ(rig.recorder->calls[i].timeout_ms, expected[i].timeout);
+  } cases[] = {{"r42-u", 2000},
+               {"r42-s115200", 2000},
+               {"r42-au", 5000},
+               {"r42-pcsc", 5000},
+               {"r42-vnet", 5000}};
+  for (const auto& v : cases) {
+    std::string id(v.profile);
+    std::replace(id.begin(), id.end(), '-', '_');
+    rows.push_back(Row("getver_" + id, getver)
+                       .profile(v.profile)
+                       .sends("0F 10 00", v.timeout)
+                       .gives(0).text("R42 SIM 1.0"));
+    rows.push_back(Row("testdevicecomm_" + id, [](Call& c) { return c.d.testdevicecomm(kIcdev); })
+                       .profile(v.profile)
+                       .sends("0F 10 00", v.timeout)
+                       .gives(0));
   }
-  State s = rig.model.snapshot();
-  EXPECT_EQ(s.beeps, (std::vector<uint16_t>{100, 200, 65530}));
-  EXPECT_EQ(s.field_offs, 2);
-  EXPECT_EQ(s.field_resets, 1);
-  EXPECT_EQ(s.leds[0], 1);
-  EXPECT_EQ(s.leds[3], 1);
-  EXPECT_EQ(s.led_pulses, (std::vector<uint8_t>{3}));
-  EXPECT_EQ(s.backlight, 1);
-  EXPECT_EQ(s.baud_code, 5);
-  EXPECT_EQ(s.updates, 1);
-  EXPECT_EQ(s.device_resets, 1);
+  // The probe hands a 256-byte buffer: 255 characters and a NUL at most.
+  rows.push_back(Row("getver_text_capped", getver)
+                     .given([](State& s) { s.version = std::string(300, 'v'); })
+                     .sends("0F 10 00")
+                     .gives(0).text(std::string(255, 'v')));
+  rows.push_back(Row("getver_empty_text", getver)
+                     .given([](State& s) { s.version.clear(); })
+                     .sends("0F 10 00")
+                     .gives(0).text(""));
+  return rows;
 }
+WIRE_TABLE(R42Version, R42MemoryReader, version_rows());
 
-TEST(R42ReaderBasics, ValuesThatDoNotFitTheirFieldAreRefused) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  // 6554 x 10 would wrap to a 4 ms beep.
-  EXPECT_EQ(rig.device->beep(kIcdev, 6554), -1);
-  EXPECT_EQ(rig.device->beep(kIcdev, 65535), -1);
-  // 256 would reach the reader as 0 and switch the LED off.
-  EXPECT_EQ(rig.device->light(kIcdev, 256), -1);
-  EXPECT_EQ(rig.device->setdevicetime(kIcdev, 24, 100, 1, 0, 0, 0), -1);
-  EXPECT_EQ(rig.device->setdevicetime(kIcdev, 24, 1, 1, 0, 0, 255), -1);
-  EXPECT_EQ(rig.sent(), 0u);
-  // The reset budget grows with the argument, in 32 bits.
-  EXPECT_EQ(rig.device->reset(kIcdev, 65535), 0);
-  EXPECT_EQ(rig.last().timeout_ms, (65535 + 500) * 10);
-}
-
-TEST(R42ReaderBasics, ResetStillSendsItsSecondRequestWhenTheFirstFails) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  rig.model.failWithStatus(0x040D, 0x6A82);
-  EXPECT_EQ(rig.device->reset(kIcdev, 100), 0);
-  EXPECT_EQ(rig.sent(), 2u);
-  rig.model.failWithStatus(0x0400, 0x6A82);
-  EXPECT_EQ(rig.device->reset(kIcdev, 1), -2);
-}
-
-TEST(R42ReaderBasics, ClockReadsAndWrites) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  rig.model.with([](State& s) {
-    s.year = 2024;
-    s.month = 2;
-    s.day = 29;
-    s.hour = 13;
-    s.minute = 5;
-    s.second = 9;
-  });
-  uint8_t time[7];
-  EXPECT_EQ(d->gettime(kIcdev, time), 0);
-  EXPECT_EQ(Bytes(time, time + 7), (Bytes{0x24, 0x04, 0x02, 0x29, 0x13, 0x05, 0x09}));
-  char text[15];
-  std::memset(text, 'x', sizeof(text));
-  EXPECT_EQ(d->gettimehex(kIcdev, text), 0);
-  EXPECT_STREQ(text, "24040229130509");
-  EXPECT_EQ(d->gettime_hex(kIcdev, text), 0);
-  EXPECT_STREQ(text, "24040229130509");
-
-  const uint8_t set[7] = {0x25, 0x03, 0x12, 0x31, 0x23, 0x59, 0x58};
-  EXPECT_EQ(d->settime(kIcdev, set), 0);
-  EXPECT_EQ(rig.last().request,
-            (Bytes{0x16, 0x00, 0x00, 0x07, 0xE9, 0x0C, 0x1F, 0x17, 0x3B, 0x3A}));
-  EXPECT_EQ(d->settime_hex(kIcdev, "25031231235958"), 0);
-  EXPECT_EQ(rig.last().request,
-            (Bytes{0x16, 0x00, 0x00, 0x07, 0xE9, 0x0C, 0x1F, 0x17, 0x3B, 0x3A}));
-  // Invalid BCD goes out as the nibble arithmetic gives it.
-  const uint8_t odd[7] = {0x1A, 0x00, 0x0F, 0x01, 0x00, 0x00, 0x00};
-  EXPECT_EQ(d->settime(kIcdev, odd), 0);
-  EXPECT_EQ(rig.last().request,
-            (Bytes{0x16, 0x00, 0x00, 0x07, 0xE4, 0x0F, 0x01, 0x00, 0x00, 0x00}));
-
-  // Round trip through the six-number form; the weekday is the reader's.
-  EXPECT_EQ(d->setdevicetime(kIcdev, 26, 12, 8, 23, 59, 1), 0);
-  State s = rig.model.snapshot();
-  EXPECT_EQ(s.year, 2026);
-  EXPECT_EQ(s.month, 12);
-  EXPECT_EQ(s.day, 8);
-  uint8_t y, mo, da, h, mi, se;
-  EXPECT_EQ(d->getdevicetime(kIcdev, &y, &mo, &da, &h, &mi, &se), 0);
-  EXPECT_EQ((Bytes{y, mo, da, h, mi, se}), (Bytes{26, 12, 8, 23, 59, 1}));
-  EXPECT_EQ(d->gettimehex(kIcdev, text), 0);
-  EXPECT_STREQ(text, "26021208235901");  // 8 December 2026 is a Tuesday
-}
-
-TEST(R42ReaderBasics, ClockValuesOverTwoDigitsAreRefused) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  uint8_t time[7] = {1, 2, 3, 4, 5, 6, 7};
-  rig.model.with([](State& s) { s.second = 100; });
-  EXPECT_EQ(rig.device->gettime(kIcdev, time), -1);
-  EXPECT_EQ(Bytes(time, time + 7), (Bytes{1, 2, 3, 4, 5, 6, 7}));
-  rig.model.with([](State& s) {
-    s.second = 0;
-    s.month = 0xFF;
-  });
-  char text[15] = "untouched";
-  EXPECT_EQ(rig.device->gettimehex(kIcdev, text), -1);
-  EXPECT_STREQ(text, "untouched");
-  // A month of 0 is no calendar month: weekday 0, still two digits each.
-  rig.model.with([](State& s) {
-    s.year = 2199;
-    s.month = 0;
-    s.day = 0;
-  });
-  EXPECT_EQ(rig.device->gettimehex(kIcdev, text), 0);
-  EXPECT_STREQ(text, "99000000000000");
-  // A clock reply one byte short.
-  rig.model.scriptReply(0x1601, R42ReaderModel::reply(0, 0, {0x07, 0xE8, 1, 1, 0, 0}));
-  EXPECT_EQ(rig.device->gettime(kIcdev, time), -1);
-}
-
-TEST(R42ReaderBasics, VersionTimeOutByProfileName) {
-  struct Case {
-    const char* name;
-    int32_t timeout;
-  };
-  for (Case c : {Case{"r42-u", 2000}, Case{"r42-s115200", 2000}, Case{"r42-au", 5000},
-                 Case{"r42-pcsc", 5000}, Case{"r42-vnet", 5000}}) {
-    SCOPED_TRACE(c.name);
-    R42Rig rig(c.name);
-    ASSERT_RIG(rig);
-    char version[256];
-    EXPECT_EQ(rig.device->getver(kIcdev, version), 0);
-    EXPECT_EQ(rig.last().timeout_ms, c.timeout);
-    EXPECT_EQ(rig.last().capacity, 2048);
-    EXPECT_EQ(rig.device->testdevicecomm(kIcdev), 0);
-    EXPECT_EQ(rig.last().request, (Bytes{0x0F, 0x10, 0x00}));
-  }
-}
-
-TEST(R42ReaderBasics, VersionTextIsCappedForTheProbeBuffer) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  rig.model.with([](State& s) { s.version = std::string(300, 'v'); });
-  std::unique_ptr<char[]> probe(new char[256]());
-  EXPECT_EQ(rig.device->getver(kIcdev, probe.get()), 0);
-  EXPECT_EQ(std::string(probe.get()), std::string(255, 'v'));
-  rig.model.with([](State& s) { s.version.clear(); });
-  EXPECT_EQ(rig.device->getver(kIcdev, probe.get()), 0);
-  EXPECT_STREQ(probe.get(), "");
-}
-
-TEST(R42ReaderBasics, UserAreaAndSerialNumbers) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  const uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
-  EXPECT_EQ(d->swr_eeprom(kIcdev, 0, 4, data), 0);
-  EXPECT_EQ(d->swr_alleeprom(kIcdev, 10, 4, data), 0);
-  State s = rig.model.snapshot();
-  EXPECT_EQ(Bytes(s.eeprom.begin() + 1500, s.eeprom.begin() + 1504), Bytes(data, data + 4));
-  EXPECT_EQ(Bytes(s.eeprom.begin() + 1510, s.eeprom.begin() + 1514), Bytes(data, data + 4));
-  uint8_t back[4];
-  EXPECT_EQ(d->srd_alleeprom(kIcdev, 10, 4, back), 0);
-  EXPECT_EQ(Bytes(back, back + 4), Bytes(data, data + 4));
-  char text[9];
-  EXPECT_EQ(d->srd_eepromhex(kIcdev, 0, 4, text), 0);
-  EXPECT_STREQ(text, "DEADBEEF");
-  EXPECT_EQ(d->srd_eeprom_hex(kIcdev, 10, 4, text), 0);
-  EXPECT_STREQ(text, "DEADBEEF");
-  EXPECT_EQ(d->swr_eeprom_hex(kIcdev, 20, 2, "c0fe"), 0);
-  EXPECT_EQ(d->srd_eepromhex(kIcdev, 20, 2, text), 0);
-  EXPECT_STREQ(text, "C0FE");
-  // The user area ends with the EEPROM; offsets that would pass 16 bits too.
-  EXPECT_EQ(d->srd_eeprom(kIcdev, 16384 - 1500, 1, back), -1);
-  EXPECT_EQ(d->srd_eeprom(kIcdev, 32767, 1, back), -1);
-  EXPECT_EQ(d->srd_eepromhex(kIcdev, 0, 16385, text), -1);
-
-  char snr[33];
-  EXPECT_EQ(d->readdevsnr(kIcdev, snr), 0);
-  EXPECT_STREQ(snr, "KX000000000000000R42SIM000012345");
-  EXPECT_EQ(rig.last().request,
-            (Bytes{0x05, 0x00, 0x00, 0x00, 0x00, 0x05, 0xAA, 0x00, 0x00, 0x00, 0x20}));
-  char reader_snr[17];
-  EXPECT_EQ(d->readreadersnr(kIcdev, reader_snr), 0);
-  EXPECT_STREQ(reader_snr, "0R42SIM000012345");
-  rig.model.failWithStatus(0x0500, 0x6A82);
-  EXPECT_EQ(d->readreadersnr(kIcdev, reader_snr), -1);
-  EXPECT_STREQ(reader_snr, "0R42SIM000012345");
-}
+// The user area starts at EEPROM offset 1500 (05 DC); the device serial is
+// the 32 bytes at 1450 (05 AA).
+const Row kUserAreaAndSerials[] = {
+    Row("swr_eeprom_at_1500",
+        [](Call& c) { return c.d.swr_eeprom(kIcdev, 0, 4, kDeadBeef.data()); })
+        .sends("05 01 00 00 00 05 DC 00 00 00 04 DE AD BE EF")
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(part(s.eeprom, 1500, 4), kDeadBeef); }),
+    Row("swr_alleeprom", [](Call& c) { return c.d.swr_alleeprom(kIcdev, 10, 4, kDeadBeef.data()); })
+        .sends("05 01 00 00 00 05 E6 00 00 00 04 DE AD BE EF")
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(part(s.eeprom, 1510, 4), kDeadBeef); }),
+    Row("srd_alleeprom", [](Call& c) { return c.d.srd_alleeprom(kIcdev, 10, 4, c.bytes()); })
+        .given([](State& s) { put(s.eeprom, 1510, kDeadBeef); })
+        .sends("05 00 00 00 00 05 E6 00 00 00 04")
+        .gives(0).out("DE AD BE EF"),
+    Row("srd_eepromhex", [](Call& c) { return c.d.srd_eepromhex(kIcdev, 0, 4, c.text()); })
+        .given([](State& s) { put(s.eeprom, 1500, kDeadBeef); })
+        .sends("05 00 00 00 00 05 DC 00 00 00 04")
+        .gives(0).text("DEADBEEF"),
+    Row("srd_eeprom_hex", [](Call& c) { return c.d.srd_eeprom_hex(kIcdev, 10, 4, c.text()); })
+        .given([](State& s) { put(s.eeprom, 1510, kDeadBeef); })
+        .sends("05 00 00 00 00 05 E6 00 00 00 04")
+        .gives(0).text("DEADBEEF"),
+    Row("swr_eeprom_hex_lower_case",
+        [](Call& c) { return c.d.swr_eeprom_hex(kIcdev, 20, 2, "c0fe"); })
+        .sends("05 01 00 00 00 05 F0 00 00 00 02 C0 FE")
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(part(s.eeprom, 1520, 2), (Bytes{0xC0, 0xFE}));
+        }),
+    Row("srd_eepromhex_upper_case",
+        [](Call& c) { return c.d.srd_eepromhex(kIcdev, 20, 2, c.text()); })
+        .given([](State& s) {
+          put(s.eeprom, 1520, {0xC0, 0xFE});
+        })
+        .sends("05 00 00 00 00 05 F0 00 00 00 02")
+        .gives(0).text("C0FE"),
+    // The user area ends with the EEPROM; offsets that would pass 16 bits too.
+    Row("srd_eeprom_past_the_end",
+        [](Call& c) { return c.d.srd_eeprom(kIcdev, 16384 - 1500, 1, c.bytes()); })
+        .gives(-1),
+    Row("srd_eeprom_offset_over_16_bits",
+        [](Call& c) { return c.d.srd_eeprom(kIcdev, 32767, 1, c.bytes()); })
+        .gives(-1),
+    Row("srd_eepromhex_over_the_area",
+        [](Call& c) { return c.d.srd_eepromhex(kIcdev, 0, 16385, c.text()); })
+        .gives(-1),
+    Row("readdevsnr", [](Call& c) { return c.d.readdevsnr(kIcdev, c.text()); })
+        .sends("05 00 00 00 00 05 AA 00 00 00 20")
+        .gives(0).text("KX000000000000000R42SIM000012345"),
+    Row("readreadersnr_last_16", [](Call& c) { return c.d.readreadersnr(kIcdev, c.text()); })
+        .sends("05 00 00 00 00 05 AA 00 00 00 20")
+        .gives(0).text("0R42SIM000012345"),
+    Row("readreadersnr_failure_is_minus_one",
+        [](Call& c) { return c.d.readreadersnr(kIcdev, c.text()); })
+        .sends("05 00 00 00 00 05 AA 00 00 00 20").answer("6A 82 00")
+        .gives(-1),
+};
+WIRE_TABLE(R42UserAreaAndSerials, R42MemoryReader, kUserAreaAndSerials);
 
 }  // namespace

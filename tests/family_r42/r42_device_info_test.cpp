@@ -1,168 +1,186 @@
+// The device-information area (05 02/03: UID at 0, trade number at 32,
+// terminal number at 64, custom bytes at 96, AA 55 at 104, type name at
+// 106), the custom serial numbers, the chip id and the 0F01/0F13 commands,
+// one row per call.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 #include <string>
+#include <vector>
 
-#include "family_r42/r42_rig.h"
+#include "sim/wire_table.h"
 
 namespace {
 
+using Row = WireRow<R42MemoryReader>;
+using Call = WireCall<R42MemoryReader>;
 using State = R42ReaderModel::State;
+using Bytes = std::vector<uint8_t>;
 
 std::string info_text(const State& s, size_t at, size_t width) {
-  return std::string(s.info.begin() + at, s.info.begin() + at + width);
+  return std::string(s.info.begin() + long(at), s.info.begin() + long(at + width));
 }
 
-TEST(R42DeviceInfo, TextFieldsAreSpacePaddedAndTrimmed) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  char out[33];
-  EXPECT_EQ(d->GetDeviceUid(kIcdev, out), 0);
-  EXPECT_STREQ(out, "SIM-UID-0001");
-  EXPECT_EQ(d->GetDeviceTradeNumber(kIcdev, out), 0);
-  EXPECT_STREQ(out, "TRADE-7");
-  EXPECT_EQ(d->GetDeviceTerminalNumber(kIcdev, out), 0);
-  EXPECT_STREQ(out, "TERM-42");
-
-  const std::string full(32, 'U');
-  EXPECT_EQ(d->SetDeviceUid(kIcdev, full.c_str()), 0);
-  EXPECT_EQ(rig.last().request.size(), 11u + 32u);
-  EXPECT_EQ(info_text(rig.model.snapshot(), 0, 32), full);
-  EXPECT_EQ(d->GetDeviceUid(kIcdev, out), 0);
-  EXPECT_EQ(std::string(out), full);
-
-  rig.recorder->calls.clear();
-  EXPECT_EQ(d->SetDeviceUid(kIcdev, std::string(33, 'U').c_str()), -1);
-  EXPECT_EQ(d->SetDeviceTradeNumber(kIcdev, std::string(40, 'T').c_str()), -1);
-  EXPECT_EQ(d->WriteDeviceTypeName(kIcdev, std::string(33, 'N').c_str()), -1);
-  EXPECT_EQ(rig.sent(), 0u);
-
-  EXPECT_EQ(d->SetDeviceUid(kIcdev, ""), 0);
-  EXPECT_EQ(info_text(rig.model.snapshot(), 0, 32), std::string(32, ' '));
-  std::memset(out, 'x', sizeof(out));
-  EXPECT_EQ(d->GetDeviceUid(kIcdev, out), 0);
-  EXPECT_STREQ(out, "");
-
-  EXPECT_EQ(d->SetDeviceTradeNumber(kIcdev, "  ab c"), 0);
-  EXPECT_EQ(d->SetDeviceTerminalNumber(kIcdev, "T9"), 0);
-  State s = rig.model.snapshot();
-  EXPECT_EQ(info_text(s, 32, 32), "  ab c" + std::string(26, ' '));
-  EXPECT_EQ(info_text(s, 64, 32), "T9" + std::string(30, ' '));
-  EXPECT_EQ(d->GetDeviceTradeNumber(kIcdev, out), 0);
-  EXPECT_STREQ(out, "ab c");
-  EXPECT_EQ(d->GetDeviceTerminalNumber(kIcdev, out), 0);
-  EXPECT_STREQ(out, "T9");
-
-  // A failed read leaves the output as it was.
-  rig.model.failWithStatus(0x0502, 0x6A82);
-  std::strcpy(out, "kept");
-  EXPECT_EQ(d->GetDeviceUid(kIcdev, out), -2);
-  EXPECT_STREQ(out, "kept");
+void put_text(State& s, size_t at, const std::string& text) {
+  std::copy(text.begin(), text.end(), s.info.begin() + long(at));
 }
 
-TEST(R42DeviceInfo, CustomInfoAndTypeName) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  uint8_t info[8];
-  EXPECT_EQ(d->ReadDeviceCustomInfo(kIcdev, info), 0);
-  EXPECT_EQ(Bytes(info, info + 8), (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-  const uint8_t fresh[8] = {0xA0, 0, 0xFF, 0x20, 1, 2, 3, 4};
-  EXPECT_EQ(d->WriteDeviceCustomInfo(kIcdev, fresh), 0);
-  EXPECT_EQ(rig.last().request,
-            (Bytes{0x05, 0x03, 0x00, 0, 0, 0, 96, 0, 0, 0, 8, 0xA0, 0, 0xFF, 0x20, 1, 2, 3, 4}));
-  EXPECT_EQ(d->ReadDeviceCustomInfo(kIcdev, info), 0);
-  EXPECT_EQ(Bytes(info, info + 8), Bytes(fresh, fresh + 8));
+Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-  char name[33];
-  EXPECT_EQ(d->ReadDeviceTypeName(kIcdev, name), 0);
-  EXPECT_STREQ(name, "R42 SIMULATOR");
+int32_t uid(Call& c) { return c.d.GetDeviceUid(kIcdev, c.text()); }
+int32_t type_name(Call& c) { return c.d.ReadDeviceTypeName(kIcdev, c.text()); }
+int32_t chip_id(Call& c) { return c.d.GetChipIdNumber(kIcdev, c.text()); }
+int32_t query_0f13(Call& c) { return c.d.DeviceQuery0F13(kIcdev, c.bytes()); }
+int32_t command_0f01(Call& c) { return c.d.DeviceCommand0F01(kIcdev); }
 
-  // Without the marker there is no name, and no second read.
-  rig.model.with([](State& s) { s.info[104] = 0xFF; });
-  rig.recorder->calls.clear();
-  std::strcpy(name, "stale");
-  EXPECT_EQ(d->ReadDeviceTypeName(kIcdev, name), 0);
-  EXPECT_STREQ(name, "");
-  EXPECT_EQ(rig.sent(), 1u);
+const Bytes kFresh = {0xA0, 0x00, 0xFF, 0x20, 0x01, 0x02, 0x03, 0x04};
 
-  // Writing puts the marker first, then the padded name.
-  rig.recorder->calls.clear();
-  EXPECT_EQ(d->WriteDeviceTypeName(kIcdev, "Desk R42"), 0);
-  ASSERT_EQ(rig.sent(), 2u);
-  EXPECT_EQ(rig.requests()[0],
-            (Bytes{0x05, 0x03, 0x00, 0, 0, 0, 104, 0, 0, 0, 2, 0xAA, 0x55}));
-  State s = rig.model.snapshot();
-  EXPECT_EQ(info_text(s, 106, 32), "Desk R42" + std::string(24, ' '));
-  EXPECT_EQ(d->ReadDeviceTypeName(kIcdev, name), 0);
-  EXPECT_STREQ(name, "Desk R42");
+const Row kTextFields[] = {
+    Row("uid", uid).sends("05 02 00 00 00 00 00 00 00 00 20").gives(0).text("SIM-UID-0001"),
+    Row("trade_number", [](Call& c) { return c.d.GetDeviceTradeNumber(kIcdev, c.text()); })
+        .sends("05 02 00 00 00 00 20 00 00 00 20")
+        .gives(0).text("TRADE-7"),
+    Row("terminal_number", [](Call& c) { return c.d.GetDeviceTerminalNumber(kIcdev, c.text()); })
+        .sends("05 02 00 00 00 00 40 00 00 00 20")
+        .gives(0).text("TERM-42"),
+    Row("set_uid_of_32_unpadded",
+        [](Call& c) { return c.d.SetDeviceUid(kIcdev, std::string(32, 'U').c_str()); })
+        .sends({"05 03 00 00 00 00 00 00 00 00 20", text_bytes(std::string(32, 'U'))})
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(info_text(s, 0, 32), std::string(32, 'U')); }),
+    Row("uid_of_32", uid)
+        .given([](State& s) { put_text(s, 0, std::string(32, 'U')); })
+        .sends("05 02 00 00 00 00 00 00 00 00 20")
+        .gives(0).text(std::string(32, 'U')),
+    Row("set_uid_of_33_refused",
+        [](Call& c) { return c.d.SetDeviceUid(kIcdev, std::string(33, 'U').c_str()); })
+        .gives(-1),
+    Row("set_trade_number_of_40_refused",
+        [](Call& c) { return c.d.SetDeviceTradeNumber(kIcdev, std::string(40, 'T').c_str()); })
+        .gives(-1),
+    Row("write_type_name_of_33_refused",
+        [](Call& c) { return c.d.WriteDeviceTypeName(kIcdev, std::string(33, 'N').c_str()); })
+        .gives(-1),
+    Row("set_empty_uid_writes_spaces", [](Call& c) { return c.d.SetDeviceUid(kIcdev, ""); })
+        .sends({"05 03 00 00 00 00 00 00 00 00 20", text_bytes(std::string(32, ' '))})
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(info_text(s, 0, 32), std::string(32, ' ')); }),
+    Row("blank_uid_reads_empty", uid)
+        .given([](State& s) { put_text(s, 0, std::string(32, ' ')); })
+        .sends("05 02 00 00 00 00 00 00 00 00 20")
+        .gives(0).text(""),
+    Row("set_trade_number_keeps_leading_spaces",
+        [](Call& c) { return c.d.SetDeviceTradeNumber(kIcdev, "  ab c"); })
+        .sends({"05 03 00 00 00 00 20 00 00 00 20", text_bytes("  ab c" + std::string(26, ' '))})
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(info_text(s, 32, 32), "  ab c" + std::string(26, ' '));
+        }),
+    Row("set_terminal_number", [](Call& c) { return c.d.SetDeviceTerminalNumber(kIcdev, "T9"); })
+        .sends({"05 03 00 00 00 00 40 00 00 00 20", text_bytes("T9" + std::string(30, ' '))})
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(info_text(s, 64, 32), "T9" + std::string(30, ' ')); }),
+    Row("trade_number_trimmed", [](Call& c) { return c.d.GetDeviceTradeNumber(kIcdev, c.text()); })
+        .given([](State& s) { put_text(s, 32, "  ab c" + std::string(26, ' ')); })
+        .sends("05 02 00 00 00 00 20 00 00 00 20")
+        .gives(0).text("ab c"),
+    Row("terminal_number_trimmed",
+        [](Call& c) { return c.d.GetDeviceTerminalNumber(kIcdev, c.text()); })
+        .given([](State& s) { put_text(s, 64, "T9" + std::string(30, ' ')); })
+        .sends("05 02 00 00 00 00 40 00 00 00 20")
+        .gives(0).text("T9"),
+    Row("failed_read_leaves_the_output", uid)
+        .sends("05 02 00 00 00 00 00 00 00 00 20").answer("6A 82 00")
+        .gives(-2),
+};
+WIRE_TABLE(R42DeviceInfoTexts, R42MemoryReader, kTextFields);
 
-  // A failing marker write stops before the name.
-  rig.recorder->calls.clear();
-  rig.model.failWithStatus(0x0503, 0x6581);
-  EXPECT_EQ(d->WriteDeviceTypeName(kIcdev, "Other"), -2);
-  EXPECT_EQ(rig.sent(), 1u);
-  EXPECT_EQ(info_text(rig.model.snapshot(), 106, 8), "Desk R42");
+const Row kCustomInfoAndTypeName[] = {
+    Row("read_custom_info", [](Call& c) { return c.d.ReadDeviceCustomInfo(kIcdev, c.bytes()); })
+        .sends("05 02 00 00 00 00 60 00 00 00 08")
+        .gives(0).out("01 02 03 04 05 06 07 08"),
+    Row("write_custom_info",
+        [](Call& c) { return c.d.WriteDeviceCustomInfo(kIcdev, kFresh.data()); })
+        .sends("05 03 00 00 00 00 60 00 00 00 08 A0 00 FF 20 01 02 03 04")
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(Bytes(s.info.begin() + 96, s.info.begin() + 104), kFresh);
+        }),
+    Row("read_type_name", type_name)
+        .sends("05 02 00 00 00 00 68 00 00 00 02")
+        .sends("05 02 00 00 00 00 6A 00 00 00 20")
+        .gives(0).text("R42 SIMULATOR"),
+    // Without the marker there is no name, and no second read.
+    Row("type_name_without_marker", type_name)
+        .given([](State& s) { s.info[104] = 0xFF; })
+        .sends("05 02 00 00 00 00 68 00 00 00 02")
+        .gives(0).text(""),
+    // The marker goes first, then the padded name.
+    Row("write_type_name", [](Call& c) { return c.d.WriteDeviceTypeName(kIcdev, "Desk R42"); })
+        .sends("05 03 00 00 00 00 68 00 00 00 02 AA 55")
+        .sends({"05 03 00 00 00 00 6A 00 00 00 20", text_bytes("Desk R42" + std::string(24, ' '))})
+        .gives(0)
+        .then([](const State& s) {
+          EXPECT_EQ(info_text(s, 106, 32), "Desk R42" + std::string(24, ' '));
+        }),
+    Row("failing_marker_write_stops_before_the_name",
+        [](Call& c) { return c.d.WriteDeviceTypeName(kIcdev, "Other"); })
+        .sends("05 03 00 00 00 00 68 00 00 00 02 AA 55").answer("65 81 00")
+        .gives(-2)
+        .then([](const State& s) { EXPECT_EQ(info_text(s, 106, 13), "R42 SIMULATOR"); }),
+    // A failing marker read gives its result with the name emptied.
+    Row("failing_marker_read_empties_the_name", type_name)
+        .sends("05 02 00 00 00 00 68 00 00 00 02").answer("6A 82 00")
+        .gives(-2).text(""),
+};
+WIRE_TABLE(R42DeviceInfoCustomAndTypeName, R42MemoryReader, kCustomInfoAndTypeName);
 
-  // A failing marker read gives its result with the name emptied.
-  rig.model.failWithStatus(0x0502, 0x6A82);
-  std::strcpy(name, "stale");
-  EXPECT_EQ(d->ReadDeviceTypeName(kIcdev, name), -2);
-  EXPECT_STREQ(name, "");
-}
-
-TEST(R42DeviceInfo, CustomSerialsChipIdAndQueries) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  EXPECT_EQ(d->WriteDeviceCustomSerialNumber(kIcdev, 3, "SN-0003"), 0);
-  EXPECT_EQ(rig.last().request, (Bytes{0x05, 0x1B, 0x00, 0x03, 'S', 'N', '-', '0', '0', '0', '3'}));
-  char text[64];
-  EXPECT_EQ(d->ReadDeviceCustomSerialNumber(kIcdev, 3, text), 0);
-  EXPECT_EQ(rig.last().request, (Bytes{0x05, 0x1A, 0x00, 0x03}));
-  EXPECT_STREQ(text, "SN-0003");
-  EXPECT_EQ(d->ReadDeviceCustomSerialNumber(kIcdev, 4, text), -2);  // never written
-
-  EXPECT_EQ(d->GetChipIdNumber(kIcdev, text), 0);
-  EXPECT_STREQ(text, "123456789ABCDEF0");
-  EXPECT_EQ(d->DeviceCommand0F01(kIcdev), 0);
-  EXPECT_EQ(rig.last().request, (Bytes{0x0F, 0x01, 0x00}));
-  EXPECT_EQ(rig.model.snapshot().commands_0f01, 1);
-  uint8_t data[64];
-  EXPECT_EQ(d->DeviceQuery0F13(kIcdev, data), 0);
-  EXPECT_STREQ(reinterpret_cast<char*>(data), "Q13");
-
-  // Status only, no data: an empty text.
-  rig.model.scriptReply(0x0F40, R42ReaderModel::reply(0, 0));
-  EXPECT_EQ(d->GetChipIdNumber(kIcdev, text), 0);
-  EXPECT_STREQ(text, "");
-
-  // Replies under 3 bytes carry no data at all.
-  std::strcpy(text, "kept");
-  for (uint16_t code : {0x051A, 0x0F40, 0x0F13}) rig.model.scriptReply(code, {0x00, 0x00});
-  EXPECT_EQ(d->ReadDeviceCustomSerialNumber(kIcdev, 3, text), -1);
-  EXPECT_EQ(d->GetChipIdNumber(kIcdev, text), -1);
-  EXPECT_EQ(d->DeviceQuery0F13(kIcdev, data), -1);
-  EXPECT_STREQ(text, "kept");
-  rig.model.scriptReply(0x0F01, {0x00, 0x00});
-  EXPECT_EQ(d->DeviceCommand0F01(kIcdev), 0);
-
-  // The largest reply fills the documented bounds exactly.
-  rig.model.scriptReply(0x0F40, R42ReaderModel::reply(0, 0, Bytes(2045, 0xAB)));
-  std::unique_ptr<char[]> chip(new char[4091]);
-  EXPECT_EQ(d->GetChipIdNumber(kIcdev, chip.get()), 0);
-  EXPECT_EQ(std::strlen(chip.get()), 4090u);
-  rig.model.scriptReply(0x0F13, R42ReaderModel::reply(0, 0, Bytes(2045, 'q')));
-  std::unique_ptr<uint8_t[]> query(new uint8_t[2046]);
-  EXPECT_EQ(d->DeviceQuery0F13(kIcdev, query.get()), 0);
-  EXPECT_EQ(query[2045], 0);
-
-  int32_t code = 0;
-  rig.model.failWithStatus(0x0F01, 0x0701);
-  EXPECT_EQ(d->DeviceCommand0F01(kIcdev), -2);
-  EXPECT_EQ(d->GetLastResponseCode(kIcdev, &code), 0);
-  EXPECT_EQ(code, 0x0701);
-}
+const Row kSerialsChipIdAndQueries[] = {
+    Row("write_custom_serial",
+        [](Call& c) { return c.d.WriteDeviceCustomSerialNumber(kIcdev, 3, "SN-0003"); })
+        .sends("05 1B 00 03 53 4E 2D 30 30 30 33")
+        .gives(0)
+        .then([](const State& s) { EXPECT_EQ(s.custom_serials.at(3), "SN-0003"); }),
+    Row("read_custom_serial",
+        [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 3, c.text()); })
+        .given([](State& s) { s.custom_serials[3] = "SN-0003"; })
+        .sends("05 1A 00 03")
+        .gives(0).text("SN-0003"),
+    Row("custom_serial_never_written",
+        [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 4, c.text()); })
+        .sends("05 1A 00 04")
+        .gives(-2),
+    Row("chip_id_as_hex", chip_id).sends("0F 40 00").gives(0).text("123456789ABCDEF0"),
+    Row("command_0f01", command_0f01).sends("0F 01 00").gives(0).then([](const State& s) {
+      EXPECT_EQ(s.commands_0f01, 1);
+    }),
+    Row("query_0f13", query_0f13).sends("0F 13 00").gives(0).text("Q13"),
+    // Status only, no data: an empty text.
+    Row("chip_id_without_data", chip_id).sends("0F 40 00").answer("00 00 00").gives(0).text(""),
+    // Replies under 3 bytes carry no data at all.
+    Row("custom_serial_two_byte_reply",
+        [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 3, c.text()); })
+        .sends("05 1A 00 03").answer("00 00")
+        .gives(-1),
+    Row("chip_id_two_byte_reply", chip_id).sends("0F 40 00").answer("00 00").gives(-1),
+    Row("query_0f13_two_byte_reply", query_0f13).sends("0F 13 00").answer("00 00").gives(-1),
+    Row("command_0f01_two_byte_reply", command_0f01).sends("0F 01 00").answer("00 00").gives(0),
+    // The largest reply fills the documented bounds exactly.
+    Row("chip_id_largest", chip_id)
+        .sends("0F 40 00").answer({"00 00 00", Bytes(2045, 0xAB)})
+        .gives(0)
+        .text([] {
+          std::string hex;
+          for (int i = 0; i < 2045; ++i) hex += "AB";
+          return hex;
+        }()),
+    Row("query_0f13_largest", query_0f13)
+        .sends("0F 13 00").answer({"00 00 00", Bytes(2045, 'q')})
+        .gives(0).text(std::string(2045, 'q')),
+    Row("command_0f01_status_kept", command_0f01)
+        .sends("0F 01 00").answer("07 01 00")
+        .gives(-2).status(0x0701),
+};
+WIRE_TABLE(R42DeviceInfoSerialsAndQueries, R42MemoryReader, kSerialsChipIdAndQueries);
 
 }  // namespace

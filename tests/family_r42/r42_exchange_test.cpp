@@ -6,6 +6,7 @@
 
 #include "family_r42/r42_rig.h"
 #include "sim/process_probe.h"
+#include "sim/wire_table.h"
 
 namespace {
 
@@ -56,35 +57,6 @@ TEST(R42Exchange, LengthFieldBelowTheBytesSentFails) {
            [&] { result = rig.device->getver(kIcdev, version); });
   EXPECT_EQ(result, -1);
   EXPECT_STREQ(version, "untouched");
-}
-
-TEST(R42Exchange, ShortRepliesAndTheStatusRule) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  char version[256];
-  // 00 00 alone: enough for a status-only command, not for one with payload.
-  rig.model.scriptReply(0x0F00, {0x00, 0x00});
-  EXPECT_EQ(rig.device->update(kIcdev), 0);
-  rig.model.scriptReply(0x0F10, {0x00, 0x00});
-  EXPECT_EQ(rig.device->getver(kIcdev, version), -1);
-  // A status word is kept whatever the command, and survives a 1-byte reply.
-  rig.model.failWithStatus(0x0F00, 0x0701);
-  EXPECT_EQ(rig.device->update(kIcdev), -2);
-  EXPECT_EQ(last_code(rig.device), 0x0701);
-  rig.model.scriptReply(0x0F00, {0x00});
-  EXPECT_EQ(rig.device->update(kIcdev), -1);
-  EXPECT_EQ(last_code(rig.device), 0x0701);
-  // Byte 2 is never looked at.
-  rig.model.with([](R42ReaderModel::State& s) { s.spare_byte = 0xEE; });
-  EXPECT_EQ(rig.device->getver(kIcdev, version), 0);
-  EXPECT_STREQ(version, "R42 SIM 1.0");
-  EXPECT_EQ(last_code(rig.device), 0);
-  rig.model.failWithStatus(0x0F10, 0x6A82);
-  EXPECT_EQ(rig.device->getver(kIcdev, version), -2);
-  EXPECT_EQ(last_code(rig.device), 0x6A82);
-  for (const auto& call : rig.recorder->calls) {
-    EXPECT_EQ(call.capacity, 2048);
-  }
 }
 
 TEST(R42Exchange, TransportFaultsFailWithinTheBudget) {
@@ -186,29 +158,6 @@ TEST(R42Exchange, CcidFramingCarriesTheSameCommands) {
   EXPECT_EQ(std::string(serial, serial + 4), "KX00");
 }
 
-TEST(R42Exchange, NameAndDoNothingSlotsStayOffTheWire) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  char name[64];
-  std::memset(name, 'x', sizeof(name));
-  EXPECT_EQ(rig.device->getname(kIcdev, name), 0);
-  EXPECT_STREQ(name, "r42-u");
-  EXPECT_EQ(rig.device->getname(kIcdev, nullptr), -1);
-  EXPECT_EQ(rig.device->init(0, 0), -1);
-  EXPECT_EQ(rig.device->init_name(0, 0, 0), -1);
-  EXPECT_EQ(rig.device->exit(kIcdev), -1);
-  EXPECT_EQ(rig.device->config(kIcdev, 1, 2), -1);
-  EXPECT_EQ(rig.device->config_card(kIcdev, 'A'), 0);
-  const uint8_t pupi[4] = {1, 2, 3, 4};
-  EXPECT_EQ(rig.device->attrib(kIcdev, pupi, 0), 0);
-  EXPECT_EQ(rig.device->write_TS(kIcdev), -1);
-  EXPECT_EQ(rig.device->disp_str(kIcdev, "hello"), -1);
-  EXPECT_EQ(rig.device->open_door(kIcdev, 1), -1);
-  EXPECT_EQ(rig.device->init_485(0, 0), -1);
-  EXPECT_EQ(rig.sent(), 0u);
-  EXPECT_EQ(rig.sim->requestCount(), 0u);
-}
-
 TEST(R42Exchange, ProfileNameIsBoundedAndMayBeNull) {
   std::string long_name(100, 'n');
   R42Device bounded(long_name.c_str(), nullptr, nullptr);
@@ -267,73 +216,6 @@ TEST(R42Exchange, CompositesCallThroughTheInterface) {
   EXPECT_EQ(spy.clock_text, "24000229130509");
 }
 
-TEST(R42Exchange, TwinInputsAreCheckedBeforeAnyIo) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  // Heap texts of exact size, so reading one byte too far is caught.
-  auto heap_text = [](const std::string& s) {
-    std::unique_ptr<char[]> text(new char[s.size() + 1]);
-    std::memcpy(text.get(), s.c_str(), s.size() + 1);
-    return text;
-  };
-  auto thirteen = heap_text("2404022913050");
-  EXPECT_EQ(rig.device->settimehex(kIcdev, thirteen.get()), -1);
-  auto with_g = heap_text("240402291305G9");
-  EXPECT_EQ(rig.device->settimehex(kIcdev, with_g.get()), -1);
-  auto seven = heap_text("0102030");
-  EXPECT_EQ(rig.device->swr_eepromhex(kIcdev, 0, 4, seven.get()), -1);
-  auto g_in_eight = heap_text("010203G4");
-  EXPECT_EQ(rig.device->swr_eepromhex(kIcdev, 0, 4, g_in_eight.get()), -1);
-  EXPECT_EQ(rig.device->swr_eepromhex(kIcdev, 0, 16385, seven.get()), -1);
-  EXPECT_EQ(rig.device->swr_eepromhex(kIcdev, 0, -1, seven.get()), -1);
-  EXPECT_EQ(rig.device->swr_eepromhex(kIcdev, 0, 32767, seven.get()), -1);
-  EXPECT_EQ(rig.device->settimehex(kIcdev, nullptr), -1);
-  EXPECT_EQ(rig.sent(), 0u);
-  // Characters beyond the counted ones are not read; either case converts.
-  auto longer = heap_text("0a0B0c0DFFFF-not-hex");
-  EXPECT_EQ(rig.device->swr_eepromhex(kIcdev, 0, 4, longer.get()), 0);
-  const Bytes eeprom = rig.model.snapshot().eeprom;
-  EXPECT_EQ(Bytes(eeprom.begin() + 1500, eeprom.begin() + 1504), (Bytes{0x0A, 0x0B, 0x0C, 0x0D}));
-}
-
-TEST(R42Exchange, NullOutputsAndOversizedRequestsAreRefusedBeforeIo) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  ReaderDevice* d = rig.device;
-  uint8_t b = 0;
-  EXPECT_EQ(d->GetLastResponseCode(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->getver(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->gettime(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->gettimehex(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->settime(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->getdevicetime(kIcdev, &b, &b, &b, nullptr, &b, &b), -1);
-  EXPECT_EQ(d->readdevsnr(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->readreadersnr(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->srd_eeprom(kIcdev, 0, 4, nullptr), -1);
-  EXPECT_EQ(d->swr_eeprom(kIcdev, 0, 4, nullptr), -1);
-  EXPECT_EQ(d->srd_eepromhex(kIcdev, 0, 4, nullptr), -1);
-  EXPECT_EQ(d->ReadFlash(kIcdev, 0, 4, nullptr), -1);
-  EXPECT_EQ(d->MultiFlashRead(kIcdev, 0, 0, 0, 0, 4, nullptr), -1);
-  EXPECT_EQ(d->MultiFlashGetSize(kIcdev, 0, nullptr, nullptr), -1);
-  EXPECT_EQ(d->GetDeviceUid(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->SetDeviceUid(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->ReadDeviceCustomInfo(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->WriteDeviceCustomInfo(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->ReadDeviceTypeName(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->WriteDeviceTypeName(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->GetChipIdNumber(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->DeviceQuery0F13(kIcdev, nullptr), -1);
-  EXPECT_EQ(d->ReadDeviceCustomSerialNumber(kIcdev, 1, nullptr), -1);
-  EXPECT_EQ(d->WriteDeviceCustomSerialNumber(kIcdev, 1, nullptr), -1);
-  // Code, zero byte and number leave room for 2044 characters.
-  std::string too_long(2045, 'S');
-  EXPECT_EQ(d->WriteDeviceCustomSerialNumber(kIcdev, 1, too_long.c_str()), -1);
-  EXPECT_EQ(rig.sent(), 0u);
-  std::string longest(2044, 'S');
-  EXPECT_EQ(d->WriteDeviceCustomSerialNumber(kIcdev, 1, longest.c_str()), 0);
-  EXPECT_EQ(rig.model.snapshot().custom_serials[1], longest);
-}
-
 // A protocol that reports a reply longer than the buffer it was given.
 class BoastingProtocol : public TransportProtocol {
  public:
@@ -346,10 +228,9 @@ class BoastingProtocol : public TransportProtocol {
 };
 
 TEST(R42Exchange, ReplyLongerThanTheBufferIsAFailedExchange) {
-  HandRig rig;  // only its port is used
-  ASSERT_TRUE(rig.ready);
-  BoastingProtocol boasting(rig.port.get());
-  R42Device device("r42-u", rig.port.get(), &boasting);
+  NullPort port;
+  BoastingProtocol boasting(&port);
+  R42Device device("r42-u", &port, &boasting);
   ReaderDevice* d = &device;
   char chip[64] = "untouched";
   EXPECT_EQ(d->GetChipIdNumber(kIcdev, chip), -1);
@@ -369,5 +250,172 @@ TEST(R42Exchange, NibblesBecomeDigitsPastNine) {
   EXPECT_EQ(nibbles_to_digits(data, -1, out), -1);
   EXPECT_EQ(nibbles_to_digits(nullptr, 2, out), -1);
 }
+
+}  // namespace
+
+namespace {
+
+using Row = WireRow<R42MemoryReader>;
+using Call = WireCall<R42MemoryReader>;
+
+// 00 00 alone is enough for a status-only command, not for one with
+// payload; a status word is kept whatever the command, and survives a
+// 1-byte reply; byte 2 is never looked at.
+const Row kStatusRule[] = {
+    Row("status_only_command_two_byte_reply", [](Call& c) { return c.d.update(kIcdev); })
+        .sends("0F 00 00").answer("00 00")
+        .gives(0),
+    Row("payload_command_two_byte_reply", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
+        .sends("0F 10 00").answer("00 00")
+        .gives(-1),
+    Row("status_word_of_a_status_only_command", [](Call& c) { return c.d.update(kIcdev); })
+        .sends("0F 00 00").answer("07 01 00")
+        .gives(-2).status(0x0701),
+    Row("one_byte_reply_keeps_the_last_status",
+        [](Call& c) {
+          c.d.update(kIcdev);
+          return c.d.update(kIcdev);
+        })
+        .sends("0F 00 00").answer("07 01 00")
+        .sends("0F 00 00").answer("00")
+        .gives(-1).status(0x0701),
+    Row("spare_byte_not_looked_at", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
+        .given([](R42ReaderModel::State& s) { s.spare_byte = 0xEE; })
+        .sends("0F 10 00")
+        .gives(0).text("R42 SIM 1.0").status(0),
+    Row("status_word_of_a_payload_command", [](Call& c) { return c.d.getver(kIcdev, c.text()); })
+        .sends("0F 10 00").answer("6A 82 00")
+        .gives(-2).status(0x6A82),
+};
+WIRE_TABLE(R42StatusRule, R42MemoryReader, kStatusRule);
+
+const uint8_t kPupi[4] = {1, 2, 3, 4};
+
+const Row kOffTheWire[] = {
+    Row("getname", [](Call& c) { return c.d.getname(kIcdev, c.text()); }).gives(0).text("r42-u"),
+    Row("getname_null", [](Call& c) { return c.d.getname(kIcdev, nullptr); }).gives(-1),
+    Row("init", [](Call& c) { return c.d.init(0, 0); }).gives(-1),
+    Row("init_name", [](Call& c) { return c.d.init_name(0, 0, 0); }).gives(-1),
+    Row("exit", [](Call& c) { return c.d.exit(kIcdev); }).gives(-1),
+    Row("config", [](Call& c) { return c.d.config(kIcdev, 1, 2); }).gives(-1),
+    Row("config_card", [](Call& c) { return c.d.config_card(kIcdev, 'A'); }).gives(0),
+    Row("attrib", [](Call& c) { return c.d.attrib(kIcdev, kPupi, 0); }).gives(0),
+    Row("write_TS", [](Call& c) { return c.d.write_TS(kIcdev); }).gives(-1),
+    Row("disp_str", [](Call& c) { return c.d.disp_str(kIcdev, "hello"); }).gives(-1),
+    Row("open_door", [](Call& c) { return c.d.open_door(kIcdev, 1); }).gives(-1),
+    Row("init_485", [](Call& c) { return c.d.init_485(0, 0); }).gives(-1),
+};
+WIRE_TABLE(R42OffTheWire, R42MemoryReader, kOffTheWire);
+
+// Heap texts of exact size, so reading one byte too far is caught.
+std::unique_ptr<char[]> heap_text(const std::string& s) {
+  std::unique_ptr<char[]> text(new char[s.size() + 1]);
+  std::memcpy(text.get(), s.c_str(), s.size() + 1);
+  return text;
+}
+
+// Twin inputs are checked before any I/O; characters beyond the counted
+// ones are not read, and either case converts.
+const Row kTwinInputs[] = {
+    Row("settimehex_13_digits",
+        [](Call& c) { return c.d.settimehex(kIcdev, heap_text("2404022913050").get()); })
+        .gives(-1),
+    Row("settimehex_non_hex",
+        [](Call& c) { return c.d.settimehex(kIcdev, heap_text("240402291305G9").get()); })
+        .gives(-1),
+    Row("swr_eepromhex_7_digits",
+        [](Call& c) { return c.d.swr_eepromhex(kIcdev, 0, 4, heap_text("0102030").get()); })
+        .gives(-1),
+    Row("swr_eepromhex_non_hex",
+        [](Call& c) { return c.d.swr_eepromhex(kIcdev, 0, 4, heap_text("010203G4").get()); })
+        .gives(-1),
+    Row("swr_eepromhex_over_the_area",
+        [](Call& c) { return c.d.swr_eepromhex(kIcdev, 0, 16385, heap_text("0102030").get()); })
+        .gives(-1),
+    Row("swr_eepromhex_negative_length",
+        [](Call& c) { return c.d.swr_eepromhex(kIcdev, 0, -1, heap_text("0102030").get()); })
+        .gives(-1),
+    Row("swr_eepromhex_length_32767",
+        [](Call& c) { return c.d.swr_eepromhex(kIcdev, 0, 32767, heap_text("0102030").get()); })
+        .gives(-1),
+    Row("settimehex_null", [](Call& c) { return c.d.settimehex(kIcdev, nullptr); }).gives(-1),
+    Row("swr_eepromhex_reads_only_its_digits",
+        [](Call& c) {
+          return c.d.swr_eepromhex(kIcdev, 0, 4, heap_text("0a0B0c0DFFFF-not-hex").get());
+        })
+        .sends("05 01 00 00 00 05 DC 00 00 00 04 0A 0B 0C 0D")
+        .gives(0)
+        .then([](const R42ReaderModel::State& s) {
+          EXPECT_EQ(Bytes(s.eeprom.begin() + 1500, s.eeprom.begin() + 1504),
+                    (Bytes{0x0A, 0x0B, 0x0C, 0x0D}));
+        }),
+};
+WIRE_TABLE(R42TwinInputs, R42MemoryReader, kTwinInputs);
+
+uint8_t g_byte = 0;
+
+// Null outputs and inputs, and requests that would not fit the buffer, are
+// refused before any I/O.
+const Row kRefusedBeforeIo[] = {
+    Row("GetLastResponseCode", [](Call& c) { return c.d.GetLastResponseCode(kIcdev, nullptr); })
+        .gives(-1),
+    Row("getver", [](Call& c) { return c.d.getver(kIcdev, nullptr); }).gives(-1),
+    Row("gettime", [](Call& c) { return c.d.gettime(kIcdev, nullptr); }).gives(-1),
+    Row("gettimehex", [](Call& c) { return c.d.gettimehex(kIcdev, nullptr); }).gives(-1),
+    Row("settime", [](Call& c) { return c.d.settime(kIcdev, nullptr); }).gives(-1),
+    Row("getdevicetime",
+        [](Call& c) {
+          uint8_t* b = &g_byte;
+          return c.d.getdevicetime(kIcdev, b, b, b, nullptr, b, b);
+        })
+        .gives(-1),
+    Row("readdevsnr", [](Call& c) { return c.d.readdevsnr(kIcdev, nullptr); }).gives(-1),
+    Row("readreadersnr", [](Call& c) { return c.d.readreadersnr(kIcdev, nullptr); }).gives(-1),
+    Row("srd_eeprom", [](Call& c) { return c.d.srd_eeprom(kIcdev, 0, 4, nullptr); }).gives(-1),
+    Row("swr_eeprom", [](Call& c) { return c.d.swr_eeprom(kIcdev, 0, 4, nullptr); }).gives(-1),
+    Row("srd_eepromhex", [](Call& c) { return c.d.srd_eepromhex(kIcdev, 0, 4, nullptr); })
+        .gives(-1),
+    Row("ReadFlash", [](Call& c) { return c.d.ReadFlash(kIcdev, 0, 4, nullptr); }).gives(-1),
+    Row("MultiFlashRead",
+        [](Call& c) { return c.d.MultiFlashRead(kIcdev, 0, 0, 0, 0, 4, nullptr); })
+        .gives(-1),
+    Row("MultiFlashGetSize",
+        [](Call& c) { return c.d.MultiFlashGetSize(kIcdev, 0, nullptr, nullptr); })
+        .gives(-1),
+    Row("GetDeviceUid", [](Call& c) { return c.d.GetDeviceUid(kIcdev, nullptr); }).gives(-1),
+    Row("SetDeviceUid", [](Call& c) { return c.d.SetDeviceUid(kIcdev, nullptr); }).gives(-1),
+    Row("ReadDeviceCustomInfo", [](Call& c) { return c.d.ReadDeviceCustomInfo(kIcdev, nullptr); })
+        .gives(-1),
+    Row("WriteDeviceCustomInfo", [](Call& c) { return c.d.WriteDeviceCustomInfo(kIcdev, nullptr); })
+        .gives(-1),
+    Row("ReadDeviceTypeName", [](Call& c) { return c.d.ReadDeviceTypeName(kIcdev, nullptr); })
+        .gives(-1),
+    Row("WriteDeviceTypeName", [](Call& c) { return c.d.WriteDeviceTypeName(kIcdev, nullptr); })
+        .gives(-1),
+    Row("GetChipIdNumber", [](Call& c) { return c.d.GetChipIdNumber(kIcdev, nullptr); }).gives(-1),
+    Row("DeviceQuery0F13", [](Call& c) { return c.d.DeviceQuery0F13(kIcdev, nullptr); }).gives(-1),
+    Row("ReadDeviceCustomSerialNumber",
+        [](Call& c) { return c.d.ReadDeviceCustomSerialNumber(kIcdev, 1, nullptr); })
+        .gives(-1),
+    Row("WriteDeviceCustomSerialNumber",
+        [](Call& c) { return c.d.WriteDeviceCustomSerialNumber(kIcdev, 1, nullptr); })
+        .gives(-1),
+    // Code, zero byte and number leave room for 2044 characters.
+    Row("custom_serial_of_2045_refused",
+        [](Call& c) {
+          return c.d.WriteDeviceCustomSerialNumber(kIcdev, 1, std::string(2045, 'S').c_str());
+        })
+        .gives(-1),
+    Row("custom_serial_of_2044_fills_the_request",
+        [](Call& c) {
+          return c.d.WriteDeviceCustomSerialNumber(kIcdev, 1, std::string(2044, 'S').c_str());
+        })
+        .sends({"05 1B 00 01", Bytes(2044, 'S')})
+        .gives(0)
+        .then([](const R42ReaderModel::State& s) {
+          EXPECT_EQ(s.custom_serials.at(1), std::string(2044, 'S'));
+        }),
+};
+WIRE_TABLE(R42RefusedBeforeIo, R42MemoryReader, kRefusedBeforeIo);
 
 }  // namespace

@@ -15,37 +15,12 @@
 #include "connection/reader_device.h"
 #include "connection/stx_etx_protocol.h"
 #include "family_r42/r42_device.h"
-#include "sim/r42_reader_model.h"
+#include "sim/memory_readers.h"
 #include "sim/pty_pair.h"
+#include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"
 
 using Bytes = std::vector<uint8_t>;
-
-// Forwards to the real framing and keeps (request, capacity, time-out).
-class RecordingProtocol : public TransportProtocol {
- public:
-  struct Call {
-    Bytes request;
-    int32_t capacity;
-    int32_t timeout_ms;
-    int32_t result;
-  };
-
-  RecordingProtocol(Port* port, TransportProtocol* real) : TransportProtocol(port), real_(real) {}
-
-  int32_t transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
-                     int32_t timeout_ms) override {
-    Call call{Bytes(buffer, buffer + (send_length > 0 ? send_length : 0)), capacity, timeout_ms, 0};
-    call.result = real_->transceive(buffer, send_length, capacity, timeout_ms);
-    calls.push_back(call);
-    return call.result;
-  }
-
-  std::vector<Call> calls;
-
- private:
-  TransportProtocol* real_;
-};
 
 struct R42Rig {
   explicit R42Rig(const char* name = "r42-u",
@@ -91,8 +66,6 @@ struct R42Rig {
 };
 
 #define ASSERT_RIG(rig) ASSERT_TRUE((rig).ready) << "no pseudo-terminal or port"
-
-constexpr int32_t kIcdev = 80;
 
 // The far end played by hand, for exact wire images: the test reads the
 // request frame off the master side and writes whatever bytes it likes.

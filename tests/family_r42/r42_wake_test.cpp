@@ -1,71 +1,36 @@
-// Waking a reader that sleeps behind its Bluetooth module.
+// Waking a reader that sleeps behind its Bluetooth module: 20 0E 00 01,
+// asked again with longer waits while nothing at all comes back.
 #include <gtest/gtest.h>
 
-#include "family_r42/r42_rig.h"
+#include "sim/wire_table.h"
 
 namespace {
 
-constexpr uint16_t kWake = 0x200E;
+using Row = WireRow<R42MemoryReader>;
+using Call = WireCall<R42MemoryReader>;
 
-void answerWake(R42Rig& rig, Bytes reply) {
-  rig.model.addCommand(kWake, [reply](const Bytes&) { return reply; });
-}
+int32_t wake(Call& c) { return c.d.WakeDevice(0); }
 
-std::vector<int32_t> timeouts(const R42Rig& rig) {
-  std::vector<int32_t> out;
-  for (const auto& call : rig.recorder->calls) out.push_back(call.timeout_ms);
-  return out;
-}
+const Row kWake[] = {
+    Row("awake_reader_answers_the_first_request", wake)
+        .sends("20 0E 00 01", 200).answer("00 00 00")
+        .gives(0),
+    Row("sleeping_reader_is_asked_again_with_a_longer_wait", wake)
+        .sends("20 0E 00 01", 200).fails()
+        .sends("20 0E 00 01", 500).answer("00 00 00")
+        .gives(0),
+    Row("three_missing_replies_fail", wake)
+        .sends("20 0E 00 01", 200).fails()
+        .sends("20 0E 00 01", 500).fails()
+        .sends("20 0E 00 01", 1000).fails()
+        .gives(-1),
+    Row("status_word_decides_and_is_kept", wake)
+        .sends("20 0E 00 01", 200).answer("00 10 00")
+        .gives(-2).status(0x10),
+    Row("short_reply_is_an_answer_not_a_silence", wake)
+        .sends("20 0E 00 01", 200).answer("00")
+        .gives(-1),
+};
+WIRE_TABLE(R42Wake, R42MemoryReader, kWake);
 
 }  // namespace
-
-TEST(R42Wake, AwakeReaderAnswersTheFirstRequest) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  answerWake(rig, {0x00, 0x00, 0x00});
-  EXPECT_EQ(rig.device->WakeDevice(0), 0);
-  ASSERT_EQ(rig.sent(), 1u);
-  EXPECT_EQ(rig.last().request, (Bytes{0x20, 0x0E, 0x00, 0x01}));
-  EXPECT_EQ(timeouts(rig), (std::vector<int32_t>{200}));
-}
-
-TEST(R42Wake, SleepingReaderIsAskedAgainWithLongerWaits) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  answerWake(rig, {0x00, 0x00, 0x00});
-  R42SerialSim::FaultPlan silent;
-  silent.kind = R42SerialSim::Fault::kSilence;
-  rig.sim->injectFault(silent);
-  EXPECT_EQ(rig.device->WakeDevice(0), 0);
-  EXPECT_EQ(timeouts(rig), (std::vector<int32_t>{200, 500}));
-}
-
-TEST(R42Wake, ThreeMissingRepliesFail) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  R42SerialSim::FaultPlan silent;
-  silent.kind = R42SerialSim::Fault::kSilence;
-  silent.repeat = true;
-  rig.sim->injectFault(silent);
-  EXPECT_EQ(rig.device->WakeDevice(0), -1);
-  EXPECT_EQ(timeouts(rig), (std::vector<int32_t>{200, 500, 1000}));
-}
-
-TEST(R42Wake, StatusWordDecidesAndIsKept) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  answerWake(rig, {0x00, 0x10, 0x00});
-  EXPECT_EQ(rig.device->WakeDevice(0), -2);
-  int32_t code = 0;
-  EXPECT_EQ(rig.device->GetLastResponseCode(0, &code), 0);
-  EXPECT_EQ(code, 0x10);
-  EXPECT_EQ(rig.sent(), 1u);
-}
-
-TEST(R42Wake, ShortReplyIsAnAnswerNotASilence) {
-  R42Rig rig;
-  ASSERT_RIG(rig);
-  answerWake(rig, {0x00});
-  EXPECT_EQ(rig.device->WakeDevice(0), -1);
-  EXPECT_EQ(rig.sent(), 1u);
-}

@@ -44,8 +44,7 @@ std::vector<std::vector<uint8_t>> to_reports(const std::vector<uint8_t>& frame, 
 }  // namespace
 
 M6Reader::M6Reader(int fd, Framing framing)
-    : fd_(fd), stop_fd_(eventfd(0, EFD_CLOEXEC)), framing_(framing), serial_("SP0") {
-  serial_.resize(32, '0');
+    : fd_(fd), stop_fd_(eventfd(0, EFD_CLOEXEC)), framing_(framing) {
   thread_ = std::thread([this] { run(); });
 }
 
@@ -56,38 +55,6 @@ M6Reader::~M6Reader() {
   thread_.join();
   close(stop_fd_);
   close(fd_);
-}
-
-void M6Reader::setVersion(uint8_t high, uint8_t low) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  version_[0] = high;
-  version_[1] = low;
-}
-
-void M6Reader::setSerial(const std::string& serial32) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  serial_ = serial32;
-  serial_.resize(32, '0');
-}
-
-void M6Reader::pushReply(std::vector<uint8_t> payload) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  script_.push_back({Scripted::Kind::kPayload, std::move(payload)});
-}
-
-void M6Reader::pushRaw(std::vector<uint8_t> bytes) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  script_.push_back({Scripted::Kind::kRaw, std::move(bytes)});
-}
-
-void M6Reader::pushSilence() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  script_.push_back({Scripted::Kind::kSilence, {}});
-}
-
-std::vector<std::vector<uint8_t>> M6Reader::commands() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return commands_;
 }
 
 std::vector<uint8_t> M6Reader::sequences() const {
@@ -109,26 +76,6 @@ bool M6Reader::waitForAcks(int count, int timeout_ms) const {
 int M6Reader::badFrames() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return bad_frames_;
-}
-
-M6Reader::Scripted M6Reader::answer(const std::vector<uint8_t>& command) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  commands_.push_back(command);
-  if (!script_.empty()) {
-    Scripted s = std::move(script_.front());
-    script_.pop_front();
-    if (s.kind == Scripted::Kind::kPayload && s.bytes.empty()) s.bytes.push_back(0x00);
-    return s;
-  }
-  Scripted s{Scripted::Kind::kPayload, {0x00}};
-  if (command[0] == 0x80) {
-    s.bytes.insert(s.bytes.end(), version_, version_ + 2);
-  } else if (command[0] == 0xFC) {
-    s.bytes.insert(s.bytes.end(), serial_.begin(), serial_.end());
-  } else {
-    s.bytes.insert(s.bytes.end(), command.begin() + 1, command.end());
-  }
-  return s;
 }
 
 void M6Reader::run() {
@@ -224,10 +171,10 @@ void M6Reader::runDle() {
     }
     std::vector<uint8_t> command{frame[1]};
     command.insert(command.end(), frame.begin() + 3, frame.end() - 1);
-    Scripted reply = answer(command);
-    if (reply.kind == Scripted::Kind::kSilence) continue;
+    Reply reply = model_.answer(command);
+    if (reply.kind == Reply::Kind::kSilence) continue;
     if (!putBytes({kDle, kStx})) return;
-    if (reply.kind == Scripted::Kind::kRaw) {
+    if (reply.kind == Reply::Kind::kRaw) {
       pending = reply.bytes;
       continue;
     }
@@ -317,9 +264,9 @@ void M6Reader::runReports() {
       ++bad_frames_;
       continue;
     }
-    Scripted reply = answer(command);
-    if (reply.kind == Scripted::Kind::kSilence) continue;
-    auto reports = reply.kind == Scripted::Kind::kRaw ? to_reports(reply.bytes, false)
+    Reply reply = model_.answer(command);
+    if (reply.kind == Reply::Kind::kSilence) continue;
+    auto reports = reply.kind == Reply::Kind::kRaw ? to_reports(reply.bytes, false)
                                                       : to_reports(frameReport(reply.bytes), true);
     outgoing.insert(outgoing.end(), reports.begin(), reports.end());
   }

@@ -16,12 +16,8 @@
 //              reader's does).
 //   kHidReport the same reports carrying AA [n BE16] payload xor 55.
 //
-// Commands are [command][data]; replies [status][data]:
-//   0x80  00 and the two version bytes (default 01 02)
-//   0xFC  00 and the 32 serial bytes (default "SP0" and 29 '0's)
-//   other 00 and the command's data echoed
-// Scripted replies (pushReply / pushRaw / pushSilence) are used first, one
-// per command, in the order pushed.
+// Commands are [command][data]; replies [status][data], answered by the
+// reader's model (m6_reader_model.h), which the members below reach.
 //
 //   int fds[2]; socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
 //   M6Reader reader(fds[1], M6Reader::Framing::kDle);
@@ -37,7 +33,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "sim/m6_reader_model.h"
 
 class M6Reader {
  public:
@@ -48,20 +47,21 @@ class M6Reader {
   M6Reader(const M6Reader&) = delete;
   M6Reader& operator=(const M6Reader&) = delete;
 
-  void setVersion(uint8_t high, uint8_t low);
-  void setSerial(const std::string& serial32);
+  M6ReaderModel& model() { return model_; }
+  void setVersion(uint8_t high, uint8_t low) { model_.setVersion(high, low); }
+  void setSerial(const std::string& serial32) { model_.setSerial(serial32); }
 
   // The next reply is [status][data] as given, framed as usual.
-  void pushReply(std::vector<uint8_t> payload);
+  void pushReply(std::vector<uint8_t> payload) { model_.pushReply(std::move(payload)); }
   // The next reply is these bytes as they are: for kDle in place of the
   // reply frame; for the report framings cut into 32-byte reports (the last
   // padded with zeros), each served as one feature report.
-  void pushRaw(std::vector<uint8_t> bytes);
+  void pushRaw(std::vector<uint8_t> bytes) { model_.pushRaw(std::move(bytes)); }
   // The next command gets no answer at all.
-  void pushSilence();
+  void pushSilence() { model_.pushSilence(); }
 
   // Every well-formed command received, as [command][data].
-  std::vector<std::vector<uint8_t>> commands() const;
+  std::vector<std::vector<uint8_t>> commands() const { return model_.commands(); }
   // kDle: the sequence byte of each command, and the acknowledgements seen.
   std::vector<uint8_t> sequences() const;
   int acks() const;
@@ -72,16 +72,11 @@ class M6Reader {
   int badFrames() const;
 
  private:
-  struct Scripted {
-    enum class Kind { kPayload, kRaw, kSilence } kind;
-    std::vector<uint8_t> bytes;
-  };
+  using Reply = M6ReaderModel::Reply;
 
   void run();
   void runDle();
   void runReports();
-  // The reply to one command: kind and bytes (payload or raw).
-  Scripted answer(const std::vector<uint8_t>& command);
   std::vector<uint8_t> frameReport(const std::vector<uint8_t>& payload) const;
   bool parseReportFrame(const std::vector<uint8_t>& frame, std::vector<uint8_t>& command) const;
 
@@ -94,10 +89,7 @@ class M6Reader {
   Framing framing_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  uint8_t version_[2] = {0x01, 0x02};
-  std::string serial_;
-  std::deque<Scripted> script_;
-  std::vector<std::vector<uint8_t>> commands_;
+  M6ReaderModel model_;
   std::vector<uint8_t> sequences_;
   int acks_ = 0;
   int bad_frames_ = 0;

@@ -7,7 +7,7 @@
 //   R42ReaderModel model;
 //   sim->setHandler(model.handler());
 //
-// or call answer() directly from an in-memory transport.
+// or call answer() directly from an in-memory transport (memory_readers.h).
 //
 // Commands answered from the state:
 //   0F 10 version text            0F 00 update          0F 20 device reset
@@ -37,11 +37,13 @@
 // addCommand run under that lock and must not call back into the model.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -134,11 +136,18 @@ class R42ReaderModel {
   std::vector<Bytes> log_;
 };
 
-// Wire images written as tests read them: "04 33 00 26" -> bytes.
+// Wire images written as tests read them: "04 33 00 26" -> bytes. Each
+// byte is two hex digits; anything else throws std::invalid_argument, so a
+// typo cannot turn into another byte.
 inline R42ReaderModel::Bytes hx(const std::string& text) {
   R42ReaderModel::Bytes out;
   std::istringstream in(text);
   std::string byte;
-  while (in >> byte) out.push_back(uint8_t(std::stoul(byte, nullptr, 16)));
+  while (in >> byte) {
+    if (byte.size() != 2 || !std::isxdigit(static_cast<unsigned char>(byte[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(byte[1])))
+      throw std::invalid_argument("hx: not a byte: '" + byte + "' in \"" + text + "\"");
+    out.push_back(uint8_t(std::stoul(byte, nullptr, 16)));
+  }
   return out;
 }

@@ -1,0 +1,92 @@
+// Command codes of reader family r42 and the reply lengths the commands need.
+//
+// A request starts with its code (u16 big-endian) and a zero byte; a reply
+// with the status word (u16 big-endian) and one spare byte, then its data.
+// The codes are grouped by their high byte, which names the part of the
+// reader they drive; within a group they stay in code order, one per line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace r42_cmd {
+
+// --- 01: buzzer ---
+inline constexpr uint16_t kBeep = 0x0101;  // u16 BE duration in 10 ms units
+
+// --- 02: LEDs ---
+inline constexpr uint16_t kLed = 0x0200;            // LED, on/off
+inline constexpr uint16_t kLedSecondForm = 0x0201;  // LED
+
+// --- 04: radio field and contactless sector cards ---
+inline constexpr uint16_t kFieldReset = 0x0400;
+inline constexpr uint16_t kFollowUpRequest = 0x0401;  // mode byte
+inline constexpr uint16_t kAuthenticate = 0x0404;     // key byte, block, key
+inline constexpr uint16_t kReadBlock = 0x0405;        // block
+inline constexpr uint16_t kWriteBlock = 0x0406;       // block, 16 bytes
+inline constexpr uint16_t kInitValue = 0x0407;        // block, value BE32
+inline constexpr uint16_t kReadValue = 0x0408;        // block
+inline constexpr uint16_t kIncrement = 0x0409;        // block, value BE32
+inline constexpr uint16_t kDecrement = 0x040A;        // block, value BE32
+inline constexpr uint16_t kTransfer = 0x040B;         // source block, destination block
+inline constexpr uint16_t kFieldOff = 0x040D;
+inline constexpr uint16_t kCardRequest = 0x0433;    // mode byte
+inline constexpr uint16_t kAnticollision = 0x0434;  // cascade level
+inline constexpr uint16_t kSelect = 0x0435;         // cascade level, 04, UID
+inline constexpr uint16_t kHalt = 0x0437;
+
+// --- 05: reader memories and identity ---
+inline constexpr uint16_t kReadEeprom = 0x0500;        // chunk offset BE32, length BE32
+inline constexpr uint16_t kWriteEeprom = 0x0501;       // chunk offset, length, data
+inline constexpr uint16_t kReadInfoArea = 0x0502;      // as kReadEeprom
+inline constexpr uint16_t kWriteInfoArea = 0x0503;     // as kWriteEeprom
+inline constexpr uint16_t kEraseFlashSector = 0x0507;  // sector BE16
+inline constexpr uint16_t kReadFlash = 0x0508;         // as kReadEeprom
+inline constexpr uint16_t kWriteFlash = 0x0509;        // as kWriteEeprom
+inline constexpr uint16_t kReadOutEeprom = 0x050A;     // as kReadEeprom
+inline constexpr uint16_t kWriteOutEeprom = 0x050B;    // as kWriteEeprom
+inline constexpr uint16_t kEraseMultiFlash = 0x0516;   // type, sector BE32
+inline constexpr uint16_t kReadMultiFlash = 0x0517;    // type, offset 2 x BE32, 0 BE32, length BE32
+inline constexpr uint16_t kWriteMultiFlash = 0x0518;   // as kReadMultiFlash, data
+inline constexpr uint16_t kMultiFlashSize = 0x0519;    // type
+inline constexpr uint16_t kReadCustomSerial = 0x051A;  // number
+inline constexpr uint16_t kWriteCustomSerial = 0x051B;  // number, text
+
+// --- 08: display ---
+inline constexpr uint16_t kBacklight = 0x0802;  // on/off
+
+// --- 0F: the reader itself ---
+inline constexpr uint16_t kUpdate = 0x0F00;
+inline constexpr uint16_t kCommand0F01 = 0x0F01;
+inline constexpr uint16_t kGetVersion = 0x0F10;
+inline constexpr uint16_t kQuery0F13 = 0x0F13;
+inline constexpr uint16_t kResetDevice = 0x0F20;
+inline constexpr uint16_t kSetBaud = 0x0F24;  // speed code
+inline constexpr uint16_t kChipId = 0x0F40;
+
+// --- 16: clock ---
+inline constexpr uint16_t kSetClock = 0x1600;  // year BE16, month, day, hour, minute, second
+inline constexpr uint16_t kGetClock = 0x1601;
+
+// --- 20: modules behind the reader ---
+inline constexpr uint16_t kWake = 0x200E;  // 01
+
+// Shortest reply each command accepts, in bytes from the status word on.
+// Shorter replies with status 0 fail with -1; a non-zero status decides
+// first, so even a 2-byte reply can carry it.
+inline constexpr size_t kStatusOnly = 2;
+// Status word and spare byte; the data of a reply starts here.
+inline constexpr size_t kReplyHead = 3;
+inline constexpr size_t kDataReply = kReplyHead;                // data of any length, even none
+inline constexpr size_t kVersionReply = kReplyHead;             // the text may be empty
+inline constexpr size_t kClockReply = kReplyHead + 7;           // year BE16, five bytes
+inline constexpr size_t kMultiFlashSizeReply = kReplyHead + 8;  // two BE32 halves
+inline constexpr size_t kCardAnswerReply = kReplyHead + 2;      // ATQA, low byte first
+inline constexpr size_t kAnticollisionReply = kReplyHead + 5;   // one byte, UID
+inline constexpr size_t kSelectReply = kReplyHead + 1;          // SAK
+inline constexpr size_t kBlockReply = kReplyHead + 16;
+inline constexpr size_t kValueReply = kReplyHead + 4;  // value BE32
+// A chunk read needs every byte it asked for.
+constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
+
+}  // namespace r42_cmd
