@@ -1,16 +1,35 @@
 #include "family_r42/r42_device.h"
 
 #include <cstring>
+#include <new>
 
 #include "platform/byte_helpers.h"
 #include "platform/text_helpers.h"
 
+R42Request::R42Request(uint16_t code, size_t capacity) {
+  if (capacity > kR42MaxBufferSize) {
+    overflowed_ = true;
+  } else if (capacity > kR42BufferSize) {
+    heap_.reset(new (std::nothrow) uint8_t[capacity]);
+    if (heap_) {
+      data_ = heap_.get();
+      capacity_ = capacity;
+    } else {
+      overflowed_ = true;
+    }
+  } else {
+    capacity_ = capacity;
+  }
+  be16(code);
+  u8(0);
+}
+
 R42Request& R42Request::bytes(const void* data, size_t count) {
-  if (overflowed_ || count > sizeof(buffer_) - size_) {
+  if (overflowed_ || count > capacity_ - size_) {
     overflowed_ = true;
     return *this;
   }
-  if (count) std::memcpy(buffer_ + size_, data, count);
+  if (count) std::memcpy(data_ + size_, data, count);
   size_ += count;
   return *this;
 }
@@ -40,10 +59,10 @@ int16_t R42Device::exchange(R42Request& request, int32_t timeout_ms, size_t min_
   if (request.overflowed() || port_ == nullptr || protocol_ == nullptr) return -1;
   port_->purge();
   const int32_t n = protocol_->transceive(request.buffer(), int32_t(request.size()),
-                                          int32_t(kR42BufferSize), timeout_ms);
+                                          int32_t(request.capacity()), timeout_ms);
   if (received != nullptr) *received = n;
   // A protocol claiming more than the buffer holds is not trusted either.
-  if (n < 2 || size_t(n) > kR42BufferSize) return -1;
+  if (n < 2 || size_t(n) > request.capacity()) return -1;
   ByteCursor reply(request.buffer(), size_t(n));
   uint16_t status = 0;
   reply.be16(status);

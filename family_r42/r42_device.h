@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 
 #include "connection/port.h"
 #include "connection/reader_device.h"
@@ -17,19 +18,22 @@
 #include "platform/byte_cursor.h"
 #include "platform/text_helpers.h"
 
-// Request and reply share one buffer of this size, and the protocol is
-// always asked for at most this many reply bytes.
+// Request and reply share one buffer. Most commands use the default size,
+// and the protocol is asked for at most that many reply bytes; commands
+// with long replies (identity-card records, the module tunnel) make their
+// request with a larger size.
 inline constexpr size_t kR42BufferSize = 2048;
+// The largest buffer a request may ask for.
+inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
 
 // One request under construction. Appending past the buffer marks the
-// request as overflowed; the exchange then refuses it before any I/O.
+// request as overflowed; the exchange then refuses it before any I/O. A
+// buffer larger than the default comes from the heap; when that fails, or
+// the size is above kR42MaxBufferSize, the request is refused the same way.
 class R42Request {
  public:
-  explicit R42Request(uint16_t code) {
-    be16(code);
-    u8(0);
-  }
+  explicit R42Request(uint16_t code, size_t capacity = kR42BufferSize);
   R42Request(const R42Request&) = delete;
   R42Request& operator=(const R42Request&) = delete;
 
@@ -47,10 +51,15 @@ class R42Request {
 
   bool overflowed() const { return overflowed_; }
   size_t size() const { return size_; }
-  uint8_t* buffer() { return buffer_; }
+  // The buffer's size: the most the request may hold and the reply capacity.
+  size_t capacity() const { return capacity_; }
+  uint8_t* buffer() { return data_; }
 
  private:
-  uint8_t buffer_[kR42BufferSize];
+  uint8_t inline_[kR42BufferSize];
+  std::unique_ptr<uint8_t[]> heap_;
+  uint8_t* data_ = inline_;
+  size_t capacity_ = kR42BufferSize;
   size_t size_ = 0;
   bool overflowed_ = false;
 };
@@ -69,8 +78,9 @@ class R42Device : public ReaderDevice {
   R42Device& operator=(const R42Device&) = delete;
 
   // One command: purge, send `request`, take the reply into the request's
-  // buffer. Returns 0, -1 (refused request, failed exchange, reply shorter
-  // than 2 bytes or than `min_reply`, reply over the buffer) or -2 (status
+  // buffer (the reply capacity is the request's). Returns 0, -1 (refused
+  // request, failed exchange, reply shorter than 2 bytes or than
+  // `min_reply`, reply over the buffer) or -2 (status
   // word not 0; kept as the last status). `min_reply` counts from the status
   // word on (the r42_cmd reply lengths). On 0, `payload` (when given)
   // covers the reply from byte 3 on. `received` (when given) gets the

@@ -241,6 +241,39 @@ TEST(R42Exchange, ReplyLongerThanTheBufferIsAFailedExchange) {
 
 namespace {
 
+// A request made with a larger buffer holds more and takes a longer reply;
+// one whose buffer cannot be had is refused before any I/O.
+TEST(R42Exchange, SizedRequestsCarryTheirOwnCapacity) {
+  R42MemoryReader reader;
+  std::vector<uint8_t> long_reply(3000, 0x5A);
+  long_reply[0] = long_reply[1] = 0;
+  reader.wire.scriptReply(long_reply, 1);
+  reader.wire.scriptReply(long_reply, 2);
+
+  R42Request large(0x0420, 10240);
+  const std::vector<uint8_t> params(5000, 0x11);
+  large.bytes(params.data(), params.size());
+  ByteCursor payload(nullptr, 0);
+  EXPECT_EQ(reader.device.exchange(large, 5000, 2, &payload), 0);
+  EXPECT_EQ(payload.remaining(), 2997u);
+
+  R42Request plain(0x0420);
+  EXPECT_EQ(reader.device.exchange(plain, 5000, 2), -1) << "3000 bytes into 2048";
+  ASSERT_EQ(reader.wire.calls.size(), 2u);
+  EXPECT_EQ(reader.wire.calls[0].capacity, 10240);
+  EXPECT_EQ(reader.wire.calls[0].request.size(), 5003u);
+  EXPECT_EQ(reader.wire.calls[1].capacity, 2048);
+
+  R42Request too_long(0x0420);
+  too_long.bytes(params.data(), params.size());
+  R42Request unobtainable(0x0420, kR42MaxBufferSize + 1);
+  EXPECT_TRUE(too_long.overflowed());
+  EXPECT_TRUE(unobtainable.overflowed());
+  EXPECT_EQ(reader.device.exchange(too_long, 5000, 2), -1);
+  EXPECT_EQ(reader.device.exchange(unobtainable, 5000, 2), -1);
+  EXPECT_EQ(reader.wire.calls.size(), 2u) << "refused requests never reach the wire";
+}
+
 TEST(R42Exchange, NibblesBecomeDigitsPastNine) {
   const uint8_t data[3] = {0x1F, 0xA0, 0x59};
   char out[7] = "......";

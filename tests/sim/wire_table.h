@@ -36,6 +36,8 @@
 //                    optionally its time-out. The call must send exactly the
 //                    listed requests, in order: a row without sends()
 //                    expects no I/O at all.
+//   .capacity(n)     the reply capacity that request must ask for, when it
+//                    is not the family's default (Reader::kCapacity).
 //   .answer(hex)     the reply to that request instead of the model's (the
 //                    model never sees the request): a status word, a short
 //                    or odd reply. .fails() makes that exchange fail (-1),
@@ -48,8 +50,8 @@
 //   .status(w)       the device keeps w as the last status word.
 //   .then(f)         f(const State&) checks the model after the call.
 //
-// For every row the runner also checks that each exchange asked for a reply
-// capacity of Reader::kCapacity and that the port was purged before each.
+// For every row the runner also checks that each exchange asked for its
+// reply capacity (Reader::kCapacity unless the row says another) and that the port was purged before each.
 //
 // The output buffer (c.bytes(), c.text()) holds kWireOutSize bytes, each
 // kWireFill to begin with. For a call with several small outputs, write
@@ -138,7 +140,11 @@ class WireRow {
     return *this;
   }
   WireRow& sends(WireBytes request, std::optional<int32_t> timeout_ms = std::nullopt) {
-    exchanges_.push_back({std::move(request.bytes), timeout_ms, Reply::kModel, {}});
+    exchanges_.push_back({std::move(request.bytes), timeout_ms, std::nullopt, Reply::kModel, {}});
+    return *this;
+  }
+  WireRow& capacity(int32_t bytes) {
+    last().capacity = bytes;
     return *this;
   }
   WireRow& answer(WireBytes reply) {
@@ -202,12 +208,14 @@ class WireRow {
   struct Exchange {
     std::vector<uint8_t> request;
     std::optional<int32_t> timeout_ms;
+    std::optional<int32_t> capacity;
     Reply reply;
     std::vector<uint8_t> reply_bytes;
   };
 
   Exchange& last() {
-    if (exchanges_.empty()) throw std::logic_error("answer() or fails() before any sends()");
+    if (exchanges_.empty())
+      throw std::logic_error("capacity(), answer() or fails() before any sends()");
     return exchanges_.back();
   }
 
@@ -218,7 +226,10 @@ class WireRow {
     for (const auto& e : exchanges_) expected.push_back(spaced_hex(e.request));
     EXPECT_EQ(sent, expected) << "requests sent";
     for (size_t i = 0; i < calls.size(); ++i) {
-      EXPECT_EQ(calls[i].capacity, Reader::kCapacity) << "reply capacity of exchange " << i + 1;
+      const int32_t capacity = i < exchanges_.size() && exchanges_[i].capacity
+                                   ? *exchanges_[i].capacity
+                                   : Reader::kCapacity;
+      EXPECT_EQ(calls[i].capacity, capacity) << "reply capacity of exchange " << i + 1;
       EXPECT_EQ(calls[i].purges_before, int(i + 1)) << "purge before exchange " << i + 1;
       if (i < exchanges_.size() && exchanges_[i].timeout_ms) {
         EXPECT_EQ(calls[i].timeout_ms, *exchanges_[i].timeout_ms)
