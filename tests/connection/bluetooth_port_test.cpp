@@ -26,7 +26,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr const char* kName = "VANTOR.DB.SPP";
@@ -37,9 +36,9 @@ constexpr const char* kOther = "00:11:22:33:44:03";
 // Reads from a far end until `n` bytes came or `ms` passed; EOF ends early.
 Bytes receive(int fd, size_t n, int ms) {
   Bytes got;
-  const auto deadline = Clock::now() + milliseconds(ms);
+  const Deadline deadline(ms);
   while (got.size() < n) {
-    const int left = ms_left(deadline);
+    const int left = deadline.msLeft();
     pollfd p{fd, POLLIN, 0};
     if (left <= 0 || poll(&p, 1, left) <= 0) break;
     uint8_t buffer[65536];
@@ -52,9 +51,9 @@ Bytes receive(int fd, size_t n, int ms) {
 
 // True when the far end sees the other side closed within `ms`.
 bool sees_eof(int fd, int ms) {
-  const auto deadline = Clock::now() + milliseconds(ms);
+  const Deadline deadline(ms);
   while (true) {
-    const int left = ms_left(deadline);
+    const int left = deadline.msLeft();
     pollfd p{fd, POLLIN, 0};
     if (left <= 0 || poll(&p, 1, left) <= 0) return false;
     uint8_t byte;
@@ -69,7 +68,7 @@ TEST(BluetoothPortLookup, ReadsNamedDevicesFromTheObjectList) {
   ASSERT_TRUE(bluez.start(&error)) << error;
   bluez.setDevices({{kFirst, kName, true}, {kSecond, "", false}, {kOther, "HN0112345", true}});
   std::vector<BluetoothDevice> devices;
-  ASSERT_TRUE(bluez_known_devices(bluez.address(), Clock::now() + milliseconds(2000), &devices));
+  ASSERT_TRUE(bluez_known_devices(bluez.address(), Deadline(2000), &devices));
   // The adapter and the device without a name are left out.
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(devices[0].address, kFirst);
@@ -78,7 +77,7 @@ TEST(BluetoothPortLookup, ReadsNamedDevicesFromTheObjectList) {
   EXPECT_EQ(devices[1].name, "HN0112345");
 
   bluez.setDevices({});
-  ASSERT_TRUE(bluez_known_devices(bluez.address(), Clock::now() + milliseconds(2000), &devices));
+  ASSERT_TRUE(bluez_known_devices(bluez.address(), Deadline(2000), &devices));
   EXPECT_TRUE(devices.empty());
 }
 
@@ -87,7 +86,7 @@ TEST(BluetoothPortLookup, FailsWithoutTheServiceAndAtTheDeadline) {
   std::string error;
   ASSERT_TRUE(empty_bus.start(&error, false)) << error;
   std::vector<BluetoothDevice> devices = {{"x", "y"}};
-  EXPECT_FALSE(bluez_known_devices(empty_bus.address(), Clock::now() + milliseconds(2000), &devices));
+  EXPECT_FALSE(bluez_known_devices(empty_bus.address(), Deadline(2000), &devices));
   EXPECT_TRUE(devices.empty());
 
   FakeBluez slow;
@@ -95,10 +94,10 @@ TEST(BluetoothPortLookup, FailsWithoutTheServiceAndAtTheDeadline) {
   slow.setDevices({{kFirst, kName, true}});
   slow.setReplyDelay(3000);
   const Stopwatch start;
-  EXPECT_FALSE(bluez_known_devices(slow.address(), Clock::now() + milliseconds(200), &devices));
+  EXPECT_FALSE(bluez_known_devices(slow.address(), Deadline(200), &devices));
   EXPECT_GE(start.ms(), 150);
   EXPECT_LT(start.ms(), 1500);
-  EXPECT_FALSE(bluez_known_devices("unix:path=/nonexistent/bus", Clock::now() + milliseconds(200),
+  EXPECT_FALSE(bluez_known_devices("unix:path=/nonexistent/bus", Deadline(200),
                                    &devices));
 }
 
@@ -451,7 +450,7 @@ TEST_F(BluetoothPortTest, FailedOpensLeaveNoDescriptorsOrThreads) {
 TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
   bluez_->setDevices({{kFirst, kName, true}, {kSecond, kName, true}});
   std::vector<BluetoothDevice> devices;
-  ASSERT_TRUE(backend_->knownDevices(Clock::now() + milliseconds(1000), &devices));
+  ASSERT_TRUE(backend_->knownDevices(Deadline(1000), &devices));
   const int fds = open_fd_count();
   // New threads get a stack no system can map, so none can start.
   pthread_attr_t saved;

@@ -1,5 +1,4 @@
 #include "fake_hid.h"
-#include "sim/process_probe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,16 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <deque>
+
+#include "platform/deadline.h"
 
 namespace {
 
 constexpr size_t kMaxMessage = 8192;
 constexpr size_t kInputQueueLimit = 64;
-
-using Clock = std::chrono::steady_clock;
 
 // Receives one message into `out`; 1 got one, 0 none within timeout_ms, -1
 // closed or failed.
@@ -66,10 +64,10 @@ class FakeHidDevice : public HidDevice {
 
   int readInput(uint8_t* data, size_t length, int timeout_ms) override {
     if (fd_ < 0) return -1;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    const Deadline deadline(timeout_ms);
     while (input_.empty()) {
       std::vector<uint8_t> message;
-      int r = receive(fd_, message, ms_left(deadline));
+      int r = receive(fd_, message, deadline.msLeft());
       if (r < 0) return -1;
       if (r == 0) return 0;
       if (!message.empty() && message[0] == 'I') queueInput(std::move(message));
@@ -101,9 +99,9 @@ class FakeHidDevice : public HidDevice {
 
   // Waits for the answer tagged `tag`, queueing input reports meanwhile.
   bool awaitTag(uint8_t tag, std::vector<uint8_t>& answer) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(kFeatureWaitMs);
+    const Deadline deadline(kFeatureWaitMs);
     for (;;) {
-      int r = receive(fd_, answer, ms_left(deadline));
+      int r = receive(fd_, answer, deadline.msLeft());
       if (r <= 0) return false;
       if (answer.empty()) continue;
       if (answer[0] == tag) return true;
