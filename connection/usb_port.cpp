@@ -1,5 +1,7 @@
 #include "connection/usb_port.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -86,15 +88,19 @@ bool UsbPort::openDevice() {
     return false;
   for (const HidDeviceInfo& info : backend_.enumerate()) {
     if (hex4(info.vendor_id) != vid_ || hex4(info.product_id) != pid_) continue;
-    // A path another live port holds is another reader's, even though
-    // hidraw would open it a second time.
+    // hidraw would open a path a second time: a path another live port of
+    // this process holds, or one whose node another process has locked, is
+    // another reader's.
     if (!hid_path_claim(info.path)) continue;
-    std::unique_ptr<HidDevice> device = backend_.open(info.path);
+    const int node_lock = backend_.lockNode(info.path);
+    std::unique_ptr<HidDevice> device = node_lock >= 0 ? backend_.open(info.path) : nullptr;
     if (!device) {
+      if (node_lock >= 0) ::close(node_lock);
       hid_path_release(info.path);
       continue;
     }
     device_ = std::move(device);
+    node_lock_ = node_lock;
     path_ = info.path;
     open_ = true;
     rx_.clear();
@@ -106,6 +112,9 @@ bool UsbPort::openDevice() {
 void UsbPort::closeDevice() {
   device_->close();
   device_.reset();
+  // Only once the device is closed may another process take the node.
+  ::close(node_lock_);
+  node_lock_ = -1;
   hid_path_release(path_);
   path_.clear();
   open_ = false;

@@ -59,6 +59,7 @@ class UsbPort : public PortBase {
   Endpoint write_endpoint_ = Endpoint::kNone;
   bool open_ = false;
   std::unique_ptr<HidDevice> device_;
+  int node_lock_ = -1;  // holds the node's flock while open
   std::string path_;
   int32_t read_block_len_ = 0;
   int32_t write_block_len_ = 0;

@@ -1,8 +1,10 @@
 #include "connection/usb_port.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -140,6 +142,56 @@ TEST(UsbPort, OpensTheFirstFreeMatchingDeviceInEnumerationOrder) {
   EXPECT_FALSE(hid_path_held("/dev/hidraw3"));
   EXPECT_EQ(backend.openHandles(), 0);
   for (int fd : ends) close(fd);
+}
+
+TEST(UsbPort, ANodeLockedByAnotherProcessIsSkipped) {
+  FakeHidBackend backend;
+  const int ends[] = {backend.addDevice("/dev/hidraw0", 0x0471, 0xA112),
+                      backend.addDevice("/dev/hidraw1", 0x0471, 0xA112)};
+  int ready[2], done[2];
+  ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(done, O_CLOEXEC), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Another program using this library: it takes the first reader and
+    // keeps it until told to end.
+    bool opened = false;
+    UsbPort port(m6_usb_params(), &opened, backend);
+    char said = opened && port.path() == "/dev/hidraw0" ? 'y' : 'n';
+    if (write(ready[1], &said, 1) != 1 || read(done[0], &said, 1) < 0) _exit(1);
+    _exit(0);
+  }
+  char said = 0;
+  ASSERT_EQ(read(ready[0], &said, 1), 1);
+  EXPECT_EQ(said, 'y');
+  EXPECT_FALSE(hid_path_held("/dev/hidraw0"));  // nothing in this process knows
+
+  const int opens = backend.opens();
+  bool opened = false;
+  UsbPort port(m6_usb_params(), &opened, backend);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(port.path(), "/dev/hidraw1");
+  bool second = true;
+  UsbPort none(m6_usb_params(), &second, backend);
+  EXPECT_FALSE(second);
+  EXPECT_EQ(backend.opens(), opens + 1);  // a locked node is never opened
+
+  // The lock lives exactly as long as the port holds the device.
+  EXPECT_EQ(backend.lockNode("/dev/hidraw1"), -1);
+  port.close();
+  const int lock = backend.lockNode("/dev/hidraw1");
+  EXPECT_GE(lock, 0);
+  close(lock);
+
+  // When the other program ends, its reader is free.
+  ASSERT_EQ(write(done[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(none.reopen());
+  EXPECT_EQ(none.path(), "/dev/hidraw0");
+  for (int fd : {ready[0], ready[1], done[0], done[1], ends[0], ends[1]}) close(fd);
 }
 
 TEST(UsbPort, BlockLengthsOutOfRangeNeverOpen) {
@@ -431,6 +483,7 @@ TEST(UsbPort, HidrawStackFindsNoSuchReaderHere) {
   // No reader is attached to the build machines: the real stack enumerates,
   // matches nothing and leaves nothing open.
   EXPECT_EQ(hidapi_backend().open("/dev/no-such-hidraw"), nullptr);
+  EXPECT_EQ(hidapi_backend().lockNode("/dev/no-such-hidraw"), -1);
   bool opened = true;
   UsbPort port(usb_params("0471", "A1FF", "control", "control", "32", "32"), &opened);
   EXPECT_FALSE(opened);

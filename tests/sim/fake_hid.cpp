@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -116,8 +117,17 @@ class FakeHidDevice : public HidDevice {
 
 }  // namespace
 
+FakeHidBackend::FakeHidBackend() {
+  char folder[] = "/tmp/fake-hid-XXXXXX";
+  if (mkdtemp(folder)) folder_ = folder;
+}
+
 FakeHidBackend::~FakeHidBackend() {
-  for (Device& d : devices_) ::close(d.host_fd);
+  for (Device& d : devices_) {
+    ::close(d.host_fd);
+    unlink(d.node.c_str());
+  }
+  if (!folder_.empty()) rmdir(folder_.c_str());
 }
 
 int FakeHidBackend::addDevice(const std::string& path, uint16_t vendor_id, uint16_t product_id) {
@@ -129,6 +139,9 @@ int FakeHidBackend::addDevice(const std::string& path, uint16_t vendor_id, uint1
   d.info.product_id = product_id;
   d.host_fd = fds[0];
   std::lock_guard<std::mutex> lock(mutex_);
+  d.node = folder_ + "/node" + std::to_string(devices_.size());
+  const int node = ::open(d.node.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  if (node >= 0) ::close(node);
   devices_.push_back(d);
   return fds[1];
 }
@@ -157,6 +170,17 @@ std::unique_ptr<HidDevice> FakeHidBackend::open(const std::string& path) {
     return std::make_unique<FakeHidDevice>(fd, open_handles_);
   }
   return nullptr;
+}
+
+int FakeHidBackend::lockNode(const std::string& path) {
+  std::string node;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Device& d : devices_) {
+      if (d.info.path == path) node = d.node;
+    }
+  }
+  return node.empty() ? -1 : hid_lock_node(node);
 }
 
 FakeHidEndpoint::Request FakeHidEndpoint::next(int timeout_ms, int stop_fd) {

@@ -14,7 +14,10 @@
 // addDevice hands the test the device end (FakeHidEndpoint helps to speak
 // there); closing it unplugs the device: every host call then fails. Each
 // open of a path gets its own duplicate of the host end, so a path can be
-// opened twice, as on hidraw; openHandles counts the live ones.
+// opened twice, as on hidraw; openHandles counts the live ones. Each device
+// has a regular file of its own in a private folder that stands in for its
+// hidraw node when a port takes the node's lock, so the lock works across
+// fork as on the real node.
 #pragma once
 
 #include <atomic>
@@ -31,7 +34,7 @@ constexpr int kFeatureWaitMs = 1000;
 
 class FakeHidBackend : public HidBackend {
  public:
-  FakeHidBackend() = default;
+  FakeHidBackend();
   ~FakeHidBackend() override;
   FakeHidBackend(const FakeHidBackend&) = delete;
   FakeHidBackend& operator=(const FakeHidBackend&) = delete;
@@ -44,6 +47,7 @@ class FakeHidBackend : public HidBackend {
 
   std::vector<HidDeviceInfo> enumerate() override;
   std::unique_ptr<HidDevice> open(const std::string& path) override;
+  int lockNode(const std::string& path) override;
 
   // Host handles opened and not closed yet.
   int openHandles() const { return *open_handles_; }
@@ -54,7 +58,9 @@ class FakeHidBackend : public HidBackend {
     HidDeviceInfo info;
     int host_fd = -1;
     bool openable = true;
+    std::string node;  // the stand-in node's file
   };
+  std::string folder_;  // holds the stand-in nodes
   std::mutex mutex_;
   std::vector<Device> devices_;
   std::shared_ptr<std::atomic<int>> open_handles_ = std::make_shared<std::atomic<int>>(0);
