@@ -20,7 +20,6 @@
 #include "connection/stx_etx_protocol.h"
 #include "sim/fake_bluetooth.h"
 #include "sim/r42_serial_sim.h"
-#include "sim/scoped_port_trace.h"
 #include "sim/process_probe.h"
 
 namespace {
@@ -344,11 +343,6 @@ TEST_F(BluetoothPortTest, ReadsWaitForTheirBytesUpToTheTimeOut) {
   auto port = openLinked(&far);
   ASSERT_GE(far, 0);
   uint8_t buffer[8] = {};
-  EXPECT_TRUE(port->read(buffer, 0, 0));
-  EXPECT_FALSE(port->read(buffer, -1, 100));
-  EXPECT_TRUE(port->write(buffer, 0, 0));
-  EXPECT_FALSE(port->write(buffer, -1, 100));
-
   ASSERT_EQ(send(far, "abc", 3, 0), 3);
   Stopwatch start;
   EXPECT_FALSE(port->read(buffer, 5, 150));
@@ -427,26 +421,6 @@ TEST_F(BluetoothPortTest, CloseAndReopen) {
   ::close(second);
 }
 
-TEST_F(BluetoothPortTest, FailedOpensLeaveNoDescriptorsOrThreads) {
-  bluez_->setDevices({{kFirst, kName, true}, {kSecond, kName, true}});
-  backend_->script(kFirst, {0, false, false, false});
-  backend_->script(kSecond, {5, false, false, false});
-  {
-    bool opened = true;
-    open(&opened);  // settles whatever the first use of the bus sets up
-    ASSERT_FALSE(opened);
-  }
-  const int fds = open_fd_count();
-  const int tasks = thread_count();
-  for (int i = 0; i < 200; ++i) {
-    bool opened = true;
-    open(&opened, 2000, i % 2 ? kName : "nobody");
-    ASSERT_FALSE(opened);
-  }
-  EXPECT_EQ(open_fd_count(), fds);
-  EXPECT_EQ(thread_count(), tasks);
-}
-
 TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
   bluez_->setDevices({{kFirst, kName, true}, {kSecond, kName, true}});
   std::vector<BluetoothDevice> devices;
@@ -488,32 +462,6 @@ TEST_F(BluetoothPortTest, NoBluezServiceMeansNotOpened) {
   BluetoothPort port(ParamMap{{"name", kName}}, &opened, backend, 2000);
   EXPECT_FALSE(opened);
   EXPECT_EQ(backend->socketsMade(), 0u);
-}
-
-TEST_F(BluetoothPortTest, TraceLinesAtLevelThree) {
-  ScopedPortTrace trace;
-  bluez_->setDevices({{kFirst, kName, true}});
-  {
-    bool opened = false;
-    auto port = open(&opened);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(port->logFileName().rfind(trace.folder(), 0), 0u);
-    const int far = takeFarEnd(kFirst);
-    ASSERT_GE(far, 0);
-    const Bytes out = {0x02, 0xA0};
-    ASSERT_TRUE(port->write(out.data(), 2, 1000));
-    ASSERT_EQ(send(far, "\x0F", 1, 0), 1);
-    uint8_t in[2];
-    EXPECT_FALSE(port->read(in, 2, 50));  // a failed read writes nothing
-    ASSERT_TRUE(port->read(in, 1, 1000));
-    ::close(far);
-  }
-  const std::string log = trace.text();
-  EXPECT_NE(log.find("]BluetoothPort:[len:13]VANTOR.DB.SPP Is Opened!\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("]  Data[out]:[len:2]02A0\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("]  Data[in]:[len:1]0F\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("]BluetoothPort:[len:13]VANTOR.DB.SPP Is Closed!\n"), std::string::npos) << log;
-  EXPECT_EQ(trace.lines(), 4) << log;
 }
 
 }  // namespace

@@ -237,6 +237,75 @@ bool FakeHidEndpoint::sendInput(const uint8_t* data, size_t length) {
   return sendTagged('I', data, length);
 }
 
+FakeHidPeer::FakeHidPeer(int fd, std::vector<std::vector<uint8_t>> feature_reports)
+    : endpoint_(fd), stop_fd_(eventfd(0, EFD_CLOEXEC)), feature_reports_(std::move(feature_reports)) {
+  start([this](FakeHidEndpoint& endpoint, const Request& request) {
+    answerFeature(endpoint, request);
+  });
+}
+
+FakeHidPeer::FakeHidPeer(int fd, Serve serve) : endpoint_(fd), stop_fd_(eventfd(0, EFD_CLOEXEC)) {
+  start(std::move(serve));
+}
+
+void FakeHidPeer::start(Serve serve) {
+  thread_ = std::thread([this, serve] {
+    for (;;) {
+      const Request request = endpoint_.next(-1, stop_fd_);
+      if (request.kind == FakeHidEndpoint::Kind::kClosed) return;
+      if (request.kind == FakeHidEndpoint::Kind::kTimeout) continue;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back(request);
+      }
+      serve(endpoint_, request);
+    }
+  });
+}
+
+FakeHidPeer::~FakeHidPeer() {
+  const uint64_t one = 1;
+  if (write(stop_fd_, &one, sizeof one) < 0) {
+  }
+  thread_.join();
+  ::close(stop_fd_);
+  ::close(endpoint_.fd());
+}
+
+void FakeHidPeer::queueFeature(std::vector<uint8_t> report) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  feature_reports_.push_back(std::move(report));
+}
+
+std::vector<FakeHidPeer::Request> FakeHidPeer::log() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+int FakeHidPeer::count(FakeHidEndpoint::Kind kind) const {
+  int n = 0;
+  for (const Request& request : log()) n += request.kind == kind;
+  return n;
+}
+
+void FakeHidPeer::answerFeature(FakeHidEndpoint& endpoint, const Request& request) {
+  if (request.kind == FakeHidEndpoint::Kind::kSetFeature) endpoint.answerSet(true);
+  if (request.kind != FakeHidEndpoint::Kind::kGetFeature) return;
+  std::vector<uint8_t> report;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!feature_reports_.empty()) {
+      report = std::move(feature_reports_.front());
+      feature_reports_.erase(feature_reports_.begin());
+    }
+  }
+  if (report.empty()) {
+    endpoint.failFeature();
+  } else {
+    endpoint.replyFeature(report.data(), report.size());
+  }
+}
+
 FakeHidStreamBridge::FakeHidStreamBridge(int device_fd, int stream_fd, size_t block)
     : device_fd_(device_fd),
       stream_fd_(stream_fd),

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -92,6 +93,38 @@ class FakeHidEndpoint {
  private:
   bool sendTagged(uint8_t tag, const uint8_t* data, size_t length);
   int fd_;
+};
+
+// A scripted device end on a thread of its own; takes the descriptor. By
+// default a feature-report device: every set-feature succeeds and each
+// get-feature is answered with the next queued report (a failed request
+// when none is queued). With `serve`, that answers every host message.
+class FakeHidPeer {
+ public:
+  using Request = FakeHidEndpoint::Request;
+  using Serve = std::function<void(FakeHidEndpoint&, const Request&)>;
+
+  explicit FakeHidPeer(int fd, std::vector<std::vector<uint8_t>> feature_reports = {});
+  FakeHidPeer(int fd, Serve serve);
+  ~FakeHidPeer();
+  FakeHidPeer(const FakeHidPeer&) = delete;
+  FakeHidPeer& operator=(const FakeHidPeer&) = delete;
+
+  void queueFeature(std::vector<uint8_t> report);
+  // Every host message so far, in order.
+  std::vector<Request> log() const;
+  int count(FakeHidEndpoint::Kind kind) const;
+
+ private:
+  void start(Serve serve);
+  void answerFeature(FakeHidEndpoint& endpoint, const Request& request);
+
+  FakeHidEndpoint endpoint_;
+  int stop_fd_;
+  mutable std::mutex mutex_;
+  std::vector<Request> log_;
+  std::vector<std::vector<uint8_t>> feature_reports_;
+  std::thread thread_;
 };
 
 // Puts a byte-stream reader simulator (such as the r42 serial simulator)
