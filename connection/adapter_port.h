@@ -17,8 +17,6 @@ class AdapterPort : public PortBase {
   // deleted, opened or not.
   AdapterPort(const ProvidedTransport& provided, const ParamMap& params, bool* opened);
   ~AdapterPort() override;
-  AdapterPort(const AdapterPort&) = delete;
-  AdapterPort& operator=(const AdapterPort&) = delete;
 
   void purge() override;
   int32_t available() override;

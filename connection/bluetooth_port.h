@@ -61,8 +61,6 @@ class BluetoothPort : public PortBase {
   BluetoothPort(const ParamMap& params, bool* opened, std::shared_ptr<BluetoothBackend> backend,
                 int32_t budget_ms);
   ~BluetoothPort() override;
-  BluetoothPort(const BluetoothPort&) = delete;
-  BluetoothPort& operator=(const BluetoothPort&) = delete;
 
   void purge() override;
   int32_t available() override;

@@ -14,8 +14,6 @@ class ComPort : public PortBase {
   // path) and "baud" (decimal). `opened`, when not null, gets the result.
   ComPort(const ParamMap& params, bool* opened);
   ~ComPort() override;
-  ComPort(const ComPort&) = delete;
-  ComPort& operator=(const ComPort&) = delete;
 
   void purge() override;
   // Nothing queues received bytes on our side in direct mode: always 0.

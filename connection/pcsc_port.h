@@ -27,8 +27,6 @@ class PcscPort : public PortBase {
   // Keys: "scope" ("user" or "system") and "name" (the reader name).
   PcscPort(const ParamMap& params, bool* opened);
   ~PcscPort() override;
-  PcscPort(const PcscPort&) = delete;
-  PcscPort& operator=(const PcscPort&) = delete;
 
   void purge() override;
   int32_t available() override;

@@ -16,6 +16,10 @@
 
 class PortBase : public Port {
  public:
+  // A port owns its device: never copied.
+  PortBase(const PortBase&) = delete;
+  PortBase& operator=(const PortBase&) = delete;
+
   // When open: the device closes and the " Is Closed!" line is written.
   void close() final;
   // After the port's mayTransfer: a negative length is false, 0 is true and

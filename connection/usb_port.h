@@ -23,8 +23,6 @@ class UsbPort : public PortBase {
   // The same on a given stack (which must outlive the port).
   UsbPort(const ParamMap& params, bool* opened, HidBackend& backend);
   ~UsbPort() override;
-  UsbPort(const UsbPort&) = delete;
-  UsbPort& operator=(const UsbPort&) = delete;
 
   void purge() override;
   int32_t available() override;

@@ -42,6 +42,17 @@ Bytes report_of(size_t block, std::initializer_list<uint8_t> data) {
   return r;
 }
 
+// A feature-report device with the m6 identifiers, and a UsbPort on it.
+struct FeatureDevice {
+  explicit FeatureDevice(std::vector<Bytes> reports = {})
+      : peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), std::move(reports)),
+        port(m6_usb_params(), &opened, backend) {}
+  FakeHidBackend backend;
+  Peer peer;
+  bool opened = false;
+  UsbPort port;
+};
+
 TEST(UsbPort, OpensTheFirstFreeMatchingDeviceInEnumerationOrder) {
   FakeHidBackend backend;
   std::vector<int> ends;
@@ -151,11 +162,10 @@ TEST(UsbPort, BlockLengthsOutOfRangeNeverOpen) {
 }
 
 TEST(UsbPort, WritesArePaddedReportsOfTheBlockLength) {
-  FakeHidBackend backend;
-  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112));
-  bool opened = false;
-  UsbPort port(m6_usb_params(), &opened, backend);
-  ASSERT_TRUE(opened);
+  FeatureDevice device;
+  ASSERT_TRUE(device.opened);
+  UsbPort& port = device.port;
+  Peer& peer = device.peer;
   Bytes data(65);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i + 1);
   ASSERT_TRUE(port.write(data.data(), 9, 500));
@@ -173,17 +183,13 @@ TEST(UsbPort, WritesArePaddedReportsOfTheBlockLength) {
 }
 
 TEST(UsbPort, GetVersionFrameIsOneFeatureReport) {
-  FakeHidBackend backend;
-  Bytes reply = report_of(32, {0x02, 0x02, 0x00, 0x02, 0x01, 0x02, 0x03});
-  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112), std::vector<Bytes>{reply});
-  bool opened = false;
-  UsbPort port(m6_usb_params(), &opened, backend);
-  ASSERT_TRUE(opened);
-  HidStxProtocol stx(&port);
+  FeatureDevice device({report_of(32, {0x02, 0x02, 0x00, 0x02, 0x01, 0x02, 0x03})});
+  ASSERT_TRUE(device.opened);
+  HidStxProtocol stx(&device.port);
   uint8_t buf[2048] = {0x80};
   ASSERT_EQ(stx.transceive(buf, 1, 2048, 1000), 3);
   EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0x00, 0x01, 0x02}));
-  std::vector<Request> log = peer.log();
+  std::vector<Request> log = device.peer.log();
   ASSERT_EQ(log[0].kind, Kind::kSetFeature);
   EXPECT_EQ(log[0].report, report_of(32, {0x02, 0x02, 0x80, 0x00, 0x82}));
 }
@@ -208,14 +214,10 @@ TEST(UsbPort, ShortReportsAreZeroFilledAndNeverJoined) {
   FakeHidBackend backend;
   {
     // A feature report of 9 data bytes where 32 were asked for.
-    Bytes short_report = {0x00, 9, 8, 7, 6, 5, 4, 3, 2, 1};
-    Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112),
-              std::vector<Bytes>{short_report, report_of(32, {0x77})});
-    bool opened = false;
-    UsbPort port(m6_usb_params(), &opened, backend);
-    ASSERT_TRUE(opened);
+    FeatureDevice device({{0x00, 9, 8, 7, 6, 5, 4, 3, 2, 1}, report_of(32, {0x77})});
+    ASSERT_TRUE(device.opened);
     uint8_t buf[64];
-    ASSERT_TRUE(port.read(buf, 33, 500));
+    ASSERT_TRUE(device.port.read(buf, 33, 500));
     Bytes expect = {9, 8, 7, 6, 5, 4, 3, 2, 1};
     expect.resize(32, 0);
     expect.push_back(0x77);
@@ -247,11 +249,10 @@ TEST(UsbPort, ShortReportsAreZeroFilledAndNeverJoined) {
 }
 
 TEST(UsbPort, BusyDeviceIsRetriedWithPausesWithinTheBudget) {
-  FakeHidBackend backend;
-  Peer peer(backend.addDevice("/dev/hidraw0", 0x0471, 0xA112));
-  bool opened = false;
-  UsbPort port(m6_usb_params(), &opened, backend);
-  ASSERT_TRUE(opened);
+  FeatureDevice device;
+  ASSERT_TRUE(device.opened);
+  UsbPort& port = device.port;
+  Peer& peer = device.peer;
   const double cpu0 = thread_cpu_ms();
   const Stopwatch start;
   uint8_t buf[4];
