@@ -43,10 +43,18 @@ bool has_input(int fd) {
   return poll(&p, 1, 20) > 0;
 }
 
-class ComRig {
+// What a rig says unless it says otherwise.
+struct RigDefaults {
+  static constexpr bool kRefusesWhileClosed = true;
+  static constexpr bool kWritesDataLines = true;
+  bool ready(std::string*) { return true; }
+  // Checks after the failed opens, beyond descriptors and threads.
+  void checkNothingHeld() {}
+};
+
+class ComRig : public RigDefaults {
  public:
   static constexpr const char* kName = "ComPort";
-  static constexpr bool kRefusesWhileClosed = true;
   static constexpr bool kWritesDataLines = false;  // direct mode
 
   ComRig() {
@@ -85,7 +93,6 @@ class ComRig {
     });
     return ways;
   }
-  void checkNothingHeld() {}
 
  private:
   static ParamMap params(const std::string& name, const std::string& baud = "115200",
@@ -97,11 +104,9 @@ class ComRig {
   char regular_file_[32] = "/tmp/each-port-XXXXXX";
 };
 
-class UsbRig {
+class UsbRig : public RigDefaults {
  public:
   static constexpr const char* kName = "UsbPort";
-  static constexpr bool kRefusesWhileClosed = true;
-  static constexpr bool kWritesDataLines = true;
 
   UsbRig()
       : peer_(backend_.addDevice("/dev/hidraw0", 0x0471, 0xA112)),
@@ -110,7 +115,6 @@ class UsbRig {
   }
   ~UsbRig() { ::close(refusing_end_); }
 
-  bool ready(std::string*) { return true; }
   PortPtr open(bool* opened) { return std::make_unique<UsbPort>(m6_usb_params(), opened, backend_); }
   std::string traceText() const { return "0471:A112"; }
   // One feature report of 32 data bytes.
@@ -141,11 +145,9 @@ class UsbRig {
   int refusing_end_;
 };
 
-class PcscRig {
+class PcscRig : public RigDefaults {
  public:
   static constexpr const char* kName = "PcscPort";
-  static constexpr bool kRefusesWhileClosed = true;
-  static constexpr bool kWritesDataLines = true;
 
   PcscRig() {
     PcscdHarness& harness = PcscdHarness::instance();
@@ -184,7 +186,6 @@ class PcscRig {
     ways.push_back([this](bool* opened) { return make(name_, opened, "User"); });
     return ways;
   }
-  void checkNothingHeld() {}
 
  private:
   static PortPtr make(const std::string& name, bool* opened, const std::string& scope = "user") {
@@ -196,11 +197,10 @@ class PcscRig {
   std::string name_ = std::string(PcscdHarness::kReaderBase) + " 0";
 };
 
-class BluetoothRig {
+class BluetoothRig : public RigDefaults {
  public:
   static constexpr const char* kName = "BluetoothPort";
   static constexpr bool kRefusesWhileClosed = false;
-  static constexpr bool kWritesDataLines = true;
 
   BluetoothRig() {
     if (!bluez_.start(&error_)) return;
@@ -238,7 +238,6 @@ class BluetoothRig {
     return {[this](bool* opened) { return make(kFailing, opened); },
             [this](bool* opened) { return make("nobody", opened); }};
   }
-  void checkNothingHeld() {}
 
  private:
   static constexpr const char* kDevice = "VANTOR.DB.SPP";
@@ -259,11 +258,10 @@ class BluetoothRig {
   std::vector<int> far_ends_;
 };
 
-class AdapterRig {
+class AdapterRig : public RigDefaults {
  public:
   static constexpr const char* kName = "AdapterPort";
   static constexpr bool kRefusesWhileClosed = false;  // the transport decides
-  static constexpr bool kWritesDataLines = true;
 
   AdapterRig() {
     socket_transport_reset_counts();
@@ -278,7 +276,6 @@ class AdapterRig {
     for (int fd : peers_) ::close(fd);
   }
 
-  bool ready(std::string*) { return true; }
   // The far end of the transport becomes the rig's.
   PortPtr open(bool* opened) {
     ProvidedTransport provided = query_port_provider("vnet");
