@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "connection/port.h"
-#include "connection/port_trace.h"
+#include "connection/port_base.h"
 #include "connection/port_provider.h"
 #include "platform/text_helpers.h"
 
-class AdapterPort : public Port {
+class AdapterPort : public PortBase {
  public:
   // Opens `provided.transport` with the map's "name" and the provider's
   // parameter; `*opened` (when not null) tells whether it opened. The
@@ -18,27 +17,23 @@ class AdapterPort : public Port {
   // deleted, opened or not.
   AdapterPort(const ProvidedTransport& provided, const ParamMap& params, bool* opened);
   ~AdapterPort() override;
-  AdapterPort(const AdapterPort&) = delete;
-  AdapterPort& operator=(const AdapterPort&) = delete;
 
-  void close() override;
-  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
-  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   void purge() override;
   int32_t available() override;
   bool isOpen() override;
-  bool reopen() override;
-
-  std::string logFileName() const;
 
  private:
-  bool openTransport();
-  void closeTransport();
+  bool openDevice() override;
+  void closeDevice() override;
+  std::string traceText() const override { return name_; }
+  // Whether the transport is open is its own business: every transfer with
+  // something to move reaches it.
+  bool readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  bool writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   const ExternalTransportOps* ops() const;
 
   ExternalTransport* transport_;
   PortProvider provider_;
   std::string name_;
   int32_t open_ = 0;
-  PortTrace trace_;
 };

@@ -3,10 +3,11 @@
 // The BlueZ backend is the real one; tests put their own behind this seam.
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/deadline.h"
 
 struct BluetoothDevice {
   std::string address;  // "AA:BB:CC:DD:EE:FF", as the system reports it
@@ -15,13 +16,11 @@ struct BluetoothDevice {
 
 class BluetoothBackend {
  public:
-  using Clock = std::chrono::steady_clock;
-
   virtual ~BluetoothBackend() = default;
 
   // The devices the system knows (paired or remembered), in the system's
   // order. False when the list cannot be had by `deadline`.
-  virtual bool knownDevices(Clock::time_point deadline, std::vector<BluetoothDevice>* devices) = 0;
+  virtual bool knownDevices(const Deadline& deadline, std::vector<BluetoothDevice>* devices) = 0;
   // A new stream socket for one connection attempt to `device`, or -1. The
   // caller owns it.
   virtual int makeSocket(const BluetoothDevice& device) = 0;
@@ -29,7 +28,7 @@ class BluetoothBackend {
   // at `deadline`, or as soon as `cancel_fd` becomes readable. Never closes
   // `fd`. Called from several threads at once.
   virtual bool connect(int fd, const BluetoothDevice& device, int cancel_fd,
-                       Clock::time_point deadline) = 0;
+                       const Deadline& deadline) = 0;
 };
 
 // BlueZ: the devices from org.bluez's object list on the system bus, the
@@ -39,5 +38,5 @@ std::shared_ptr<BluetoothBackend> make_bluez_backend();
 // The lookup of the BlueZ backend alone, on the bus at `bus_address` (the
 // system bus when empty): every object with the org.bluez.Device1 interface
 // that has both an Address and a Name, in the order the list gives them.
-bool bluez_known_devices(const std::string& bus_address, BluetoothBackend::Clock::time_point deadline,
+bool bluez_known_devices(const std::string& bus_address, const Deadline& deadline,
                          std::vector<BluetoothDevice>* devices);

@@ -16,20 +16,13 @@
 
 namespace {
 
-using Clock = BluetoothBackend::Clock;
-
 constexpr const char* kDeviceInterface = "org.bluez.Device1";
-
-int remaining_ms(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() <= 0 ? 0 : int(left.count());
-}
 
 // Waits for `events` on `fd` until `deadline`, or until `cancel_fd` fires.
 // True only when `fd` is ready first.
-bool wait_ready(int fd, short events, int cancel_fd, Clock::time_point deadline) {
+bool wait_ready(int fd, short events, int cancel_fd, const Deadline& deadline) {
   while (true) {
-    const int left = remaining_ms(deadline);
+    const int left = deadline.msLeft();
     if (left == 0) return false;
     pollfd fds[2] = {{fd, events, 0}, {cancel_fd, POLLIN, 0}};
     const int r = poll(fds, 2, left);
@@ -183,7 +176,7 @@ void sdp_search_done(uint8_t type, uint16_t status, uint8_t* rsp, size_t size, v
 }
 
 // The RFCOMM channel of the serial-port service (0x1101) of `target`, or 0.
-int serial_port_channel(const bdaddr_t& target, int cancel_fd, Clock::time_point deadline) {
+int serial_port_channel(const bdaddr_t& target, int cancel_fd, const Deadline& deadline) {
   bdaddr_t any{};
   sdp_session_t* session = sdp_connect(&any, &target, SDP_NON_BLOCKING);
   if (session == nullptr) return 0;
@@ -210,7 +203,7 @@ int serial_port_channel(const bdaddr_t& target, int cancel_fd, Clock::time_point
 
 class BluezBackend : public BluetoothBackend {
  public:
-  bool knownDevices(Clock::time_point deadline, std::vector<BluetoothDevice>* devices) override {
+  bool knownDevices(const Deadline& deadline, std::vector<BluetoothDevice>* devices) override {
     return bluez_known_devices("", deadline, devices);
   }
 
@@ -219,7 +212,7 @@ class BluezBackend : public BluetoothBackend {
   }
 
   bool connect(int fd, const BluetoothDevice& device, int cancel_fd,
-               Clock::time_point deadline) override {
+               const Deadline& deadline) override {
     bdaddr_t target{};
     if (bachk(device.address.c_str()) < 0 || str2ba(device.address.c_str(), &target) < 0) {
       return false;
@@ -238,11 +231,11 @@ class BluezBackend : public BluetoothBackend {
 
 }  // namespace
 
-bool bluez_known_devices(const std::string& bus_address, Clock::time_point deadline,
+bool bluez_known_devices(const std::string& bus_address, const Deadline& deadline,
                          std::vector<BluetoothDevice>* devices) {
   if (devices == nullptr) return false;
   devices->clear();
-  const int left = remaining_ms(deadline);
+  const int left = deadline.msLeft();
   if (left == 0) return false;
   BusPtr bus = open_bus(bus_address);
   if (!bus) return false;

@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <system_error>
 
 namespace {
 
-constexpr const char* kPrefix = "BluetoothPort:";
 constexpr size_t kPumpChunk = 2048;
 // A socket that takes no byte for this long is given up by the pump.
 constexpr int kSendStallMs = 5000;
@@ -42,16 +42,12 @@ bool start_thread(std::thread& thread, Function function) {
   }
 }
 
-BluetoothPort::Clock::time_point deadline_after(int32_t ms) {
-  return BluetoothPort::Clock::now() + std::chrono::milliseconds(std::max<int32_t>(ms, 0));
-}
-
 }  // namespace
 
 // --- connector ------------------------------------------------------------
 
 BluetoothConnector::BluetoothConnector(BluetoothPort* owner, int socket, BluetoothDevice device,
-                                       int cancel_fd, Clock::time_point deadline)
+                                       int cancel_fd, const Deadline& deadline)
     : owner_(owner),
       socket_(socket),
       device_(std::move(device)),
@@ -81,18 +77,14 @@ BluetoothPort::BluetoothPort(const ParamMap& params, bool* opened)
 
 BluetoothPort::BluetoothPort(const ParamMap& params, bool* opened,
                              std::shared_ptr<BluetoothBackend> backend, int32_t budget_ms)
-    : backend_(std::move(backend)),
-      budget_ms_(budget_ms),
-      trace_(kPrefix) {
+    : PortBase("BluetoothPort:", DataLines::kWritten),
+      backend_(std::move(backend)),
+      budget_ms_(budget_ms) {
   name_ = get_param(params, "name");
-  const bool ok = openLink();
-  if (opened) *opened = ok;
-  if (ok) trace_.opened(name_);
+  openAndReport(opened);
 }
 
 BluetoothPort::~BluetoothPort() { close(); }
-
-std::string BluetoothPort::logFileName() const { return port_log_file_name(); }
 
 bool BluetoothPort::connectorEnded(int socket, bool connected) {
   bool taken = false;
@@ -111,13 +103,13 @@ bool BluetoothPort::connectorEnded(int socket, bool connected) {
   return taken;
 }
 
-bool BluetoothPort::openLink() {
+bool BluetoothPort::openDevice() {
   {
     std::lock_guard<std::mutex> lock(connect_mutex_);
     open_ = false;
   }
   if (!backend_) return false;
-  const Clock::time_point deadline = deadline_after(budget_ms_);
+  const Deadline deadline(budget_ms_);
   std::vector<BluetoothDevice> devices;
   if (!backend_->knownDevices(deadline, &devices)) return false;
 
@@ -147,7 +139,7 @@ bool BluetoothPort::openLink() {
   bool won;
   {
     std::unique_lock<std::mutex> lock(connect_mutex_);
-    connect_cv_.wait_until(lock, deadline, [this] { return open_ || running_ == 0; });
+    connect_cv_.wait_until(lock, deadline.when(), [this] { return open_ || running_ == 0; });
     accepting_ = false;
     won = open_;
     ended.swap(connectors_);
@@ -188,8 +180,8 @@ void BluetoothPort::wakePump() { signal_event(wake_fd_); }
 
 void BluetoothPort::pump() {
   bool reading = true;
-  bool stalled = false;  // waiting for the socket to take bytes
-  Clock::time_point stalled_since;
+  // While bytes wait: when the socket must have taken some.
+  std::optional<Deadline> stall;
   uint8_t chunk[kPumpChunk];
   while (true) {
     bool sending;
@@ -200,17 +192,11 @@ void BluetoothPort::pump() {
     }
     int timeout = -1;
     if (sending) {
-      if (!stalled) {
-        stalled = true;
-        stalled_since = Clock::now();
-      }
-      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              Clock::now() - stalled_since)
-                              .count();
-      if (waited >= kSendStallMs) return;  // the link is dead for sending
-      timeout = int(kSendStallMs - waited);
+      if (!stall) stall.emplace(kSendStallMs);
+      timeout = stall->msLeft();
+      if (timeout == 0) return;  // the link is dead for sending
     } else {
-      stalled = false;
+      stall.reset();
     }
     // After EOF or an error the socket is left out of the wait, so a closed
     // link cannot keep the pump awake.
@@ -245,7 +231,7 @@ void BluetoothPort::pump() {
         if (sent > 0) {
           tx_.erase(tx_.begin(), tx_.begin() + sent);
           tx_sent_ += uint64_t(sent);
-          stalled = false;
+          stall.reset();
         } else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
           failed = true;
         }
@@ -256,7 +242,7 @@ void BluetoothPort::pump() {
   }
 }
 
-void BluetoothPort::closeLink() {
+void BluetoothPort::closeDevice() {
   {
     std::lock_guard<std::mutex> lock(queue_mutex_);
     stop_ = true;
@@ -277,56 +263,30 @@ void BluetoothPort::closeLink() {
   open_ = false;
 }
 
-void BluetoothPort::close() {
-  if (!isOpen()) return;
-  closeLink();
-  trace_.closed(name_);
-}
-
-bool BluetoothPort::reopen() {
-  close();
-  const bool ok = openLink();
-  if (ok) trace_.opened(name_);
-  return ok;
-}
-
-bool BluetoothPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
-  if (length < 0) return false;
-  if (length == 0) return true;
-  if (buffer == nullptr) return false;
-  const Clock::time_point deadline = deadline_after(timeout_ms);
-  {
-    std::unique_lock<std::mutex> lock(queue_mutex_);
-    if (!queue_cv_.wait_until(lock, deadline, [&] { return rx_.size() >= size_t(length); })) {
-      return false;
-    }
-    std::copy(rx_.begin(), rx_.begin() + length, buffer);
-    rx_.erase(rx_.begin(), rx_.begin() + length);
+bool BluetoothPort::readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  const Deadline deadline(timeout_ms);
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  if (!queue_cv_.wait_until(lock, deadline.when(), [&] { return rx_.size() >= size_t(length); })) {
+    return false;
   }
-  trace_.writeHex(buffer, length, "  Data[in]:", "");
+  std::copy(rx_.begin(), rx_.begin() + length, buffer);
+  rx_.erase(rx_.begin(), rx_.begin() + length);
   return true;
 }
 
-bool BluetoothPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
-  if (length < 0) return false;
-  if (length == 0) return true;
-  if (buffer == nullptr) return false;
-  const Clock::time_point deadline = deadline_after(timeout_ms);
-  bool sent;
-  {
-    std::unique_lock<std::mutex> lock(queue_mutex_);
-    tx_.insert(tx_.end(), buffer, buffer + length);
-    const uint64_t target = tx_sent_ + tx_.size();
-    wakePump();
-    sent = queue_cv_.wait_until(lock, deadline, [&] { return tx_sent_ >= target; });
-    if (!sent) {
-      // A write reported failed must not reach the reader later: what the
-      // socket has not taken yet is dropped.
-      const size_t left = size_t(std::min<uint64_t>(target - tx_sent_, tx_.size()));
-      tx_.erase(tx_.end() - ptrdiff_t(left), tx_.end());
-    }
+bool BluetoothPort::writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  const Deadline deadline(timeout_ms);
+  std::unique_lock<std::mutex> lock(queue_mutex_);
+  tx_.insert(tx_.end(), buffer, buffer + length);
+  const uint64_t target = tx_sent_ + tx_.size();
+  wakePump();
+  const bool sent = queue_cv_.wait_until(lock, deadline.when(), [&] { return tx_sent_ >= target; });
+  if (!sent) {
+    // A write reported failed must not reach the reader later: what the
+    // socket has not taken yet is dropped.
+    const size_t left = size_t(std::min<uint64_t>(target - tx_sent_, tx_.size()));
+    tx_.erase(tx_.end() - ptrdiff_t(left), tx_.end());
   }
-  if (sent) trace_.writeHex(buffer, length, "  Data[out]:", "");
   return sent;
 }
 

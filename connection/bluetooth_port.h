@@ -9,7 +9,6 @@
 // an eventfd and joined before the constructor returns.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -20,8 +19,8 @@
 #include <vector>
 
 #include "connection/bluetooth_backend.h"
-#include "connection/port.h"
-#include "connection/port_trace.h"
+#include "connection/port_base.h"
+#include "platform/deadline.h"
 #include "platform/text_helpers.h"
 
 class BluetoothPort;
@@ -31,10 +30,8 @@ class BluetoothPort;
 // taken closes it itself.
 class BluetoothConnector {
  public:
-  using Clock = BluetoothBackend::Clock;
-
   BluetoothConnector(BluetoothPort* owner, int socket, BluetoothDevice device, int cancel_fd,
-                     Clock::time_point deadline);
+                     const Deadline& deadline);
   // Waits for the thread to end.
   virtual ~BluetoothConnector();
   BluetoothConnector(const BluetoothConnector&) = delete;
@@ -50,13 +47,12 @@ class BluetoothConnector {
   int socket_;
   BluetoothDevice device_;
   int cancel_fd_;
-  Clock::time_point deadline_;
+  Deadline deadline_;
   std::thread thread_;
 };
 
-class BluetoothPort : public Port {
+class BluetoothPort : public PortBase {
  public:
-  using Clock = BluetoothBackend::Clock;
   static constexpr int32_t kBudgetMs = 10000;
 
   // Key: "name", the device name (exact, case-sensitive). Uses BlueZ.
@@ -65,24 +61,22 @@ class BluetoothPort : public Port {
   BluetoothPort(const ParamMap& params, bool* opened, std::shared_ptr<BluetoothBackend> backend,
                 int32_t budget_ms);
   ~BluetoothPort() override;
-  BluetoothPort(const BluetoothPort&) = delete;
-  BluetoothPort& operator=(const BluetoothPort&) = delete;
 
-  void close() override;
-  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
-  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   void purge() override;
   int32_t available() override;
   bool isOpen() override;
-  bool reopen() override;
-
-  std::string logFileName() const;
 
  private:
   friend class BluetoothConnector;
 
-  bool openLink();
-  void closeLink();
+  // Looks the name up and connects.
+  bool openDevice() override;
+  // Stops the pump and closes the link.
+  void closeDevice() override;
+  std::string traceText() const override { return name_; }
+  // Neither looks at `open`: on a closed port they wait out their time-out.
+  bool readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  bool writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   bool startPump();
   void pump();
   void wakePump();
@@ -113,6 +107,4 @@ class BluetoothPort : public Port {
   uint64_t tx_sent_ = 0;  // bytes the socket has taken, ever
   bool stop_ = false;
   int wake_fd_ = -1;  // wakes the pump for new bytes to send and for stop
-
-  PortTrace trace_;
 };

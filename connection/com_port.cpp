@@ -9,12 +9,11 @@
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
-#include <climits>
+#include <cstdint>
+
+#include "platform/deadline.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 speed_t speed_constant(int32_t baud) {
   switch (baud) {
@@ -52,21 +51,13 @@ speed_t speed_constant(int32_t baud) {
   }
 }
 
-// Milliseconds until `deadline`, rounded up so a wait never ends early.
-int ms_until(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  if (left <= 0) return 0;
-  return left > INT_MAX ? INT_MAX : int(left);
-}
-
 // Moves exactly `length` bytes with non-blocking `io`, waiting for `events`
 // on the descriptor in between, all under one deadline. A time-out of 0 or
 // less makes one attempt. End of file, an error or a hang-up fails at once:
 // a vanished reader must not be polled until the time-out.
 template <typename Io>
 bool transfer(int fd, int32_t length, int32_t timeout_ms, short events, Io io) {
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+  const Deadline deadline(timeout_ms);
   int32_t done = 0;
   for (;;) {
     ssize_t n = io(done, size_t(length - done));
@@ -78,7 +69,7 @@ bool transfer(int fd, int32_t length, int32_t timeout_ms, short events, Io io) {
     if (n == 0) return false;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
-    int left = ms_until(deadline);
+    const int left = deadline.msLeft();
     if (left == 0) return false;
     pollfd p{fd, events, 0};
     int rc = poll(&p, 1, left);
@@ -123,22 +114,19 @@ bool ComPort::parseBaud(const std::string& text, int32_t* baud) {
   return true;
 }
 
-ComPort::ComPort(const ParamMap& params, bool* opened) : trace_("ComPort:") {
+// Direct mode writes only the open and close lines.
+ComPort::ComPort(const ParamMap& params, bool* opened) : PortBase("ComPort:", DataLines::kNone) {
   mode_ = get_param(params, "mode");
   name_ = get_param(params, "name");
   baud_text_ = get_param(params, "baud");
-  bool ok = open();
-  if (opened) *opened = ok;
-  if (ok) trace_.opened(traceText());
+  openAndReport(opened);
 }
 
 ComPort::~ComPort() { close(); }
 
-std::string ComPort::logFileName() const { return port_log_file_name(); }
-
 std::string ComPort::traceText() const { return name_ + ":" + int_to_text(baud_); }
 
-bool ComPort::open() {
+bool ComPort::openDevice() {
   open_ = false;
   baud_ = 0;
   // Queued mode is never selected by the system; only direct opens.
@@ -200,33 +188,18 @@ void ComPort::closeFd() {
   fd_ = -1;
 }
 
-void ComPort::close() {
-  if (!open_) return;
+void ComPort::closeDevice() {
   closeFd();
   open_ = false;
-  trace_.closed(traceText());
 }
 
-bool ComPort::reopen() {
-  close();
-  bool ok = open();
-  if (ok) trace_.opened(traceText());
-  return ok;
-}
-
-bool ComPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
-  if (!open_ || length < 0) return false;
-  if (length == 0) return true;
-  if (!buffer) return false;
+bool ComPort::readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
   const int fd = fd_;
   return transfer(fd, length, timeout_ms, POLLIN,
                   [&](int32_t at, size_t n) { return ::read(fd, buffer + at, n); });
 }
 
-bool ComPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
-  if (!open_ || length < 0) return false;
-  if (length == 0) return true;
-  if (!buffer) return false;
+bool ComPort::writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
   const int fd = fd_;
   return transfer(fd, length, timeout_ms, POLLOUT,
                   [&](int32_t at, size_t n) { return ::write(fd, buffer + at, n); });

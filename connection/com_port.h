@@ -5,29 +5,20 @@
 #include <cstdint>
 #include <string>
 
-#include "connection/port.h"
-#include "connection/port_trace.h"
+#include "connection/port_base.h"
 #include "platform/text_helpers.h"
 
-class ComPort : public Port {
+class ComPort : public PortBase {
  public:
   // Keys "mode" (only "direct" opens), "name" (COM1..COM256 or a device
   // path) and "baud" (decimal). `opened`, when not null, gets the result.
   ComPort(const ParamMap& params, bool* opened);
   ~ComPort() override;
-  ComPort(const ComPort&) = delete;
-  ComPort& operator=(const ComPort&) = delete;
 
-  void close() override;
-  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
-  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   void purge() override;
   // Nothing queues received bytes on our side in direct mode: always 0.
   int32_t available() override;
   bool isOpen() override;
-  bool reopen() override;
-
-  std::string logFileName() const;
 
   // "COM<n>" exactly, n 1..256 without leading zeros, is /dev/ttyS<n-1>;
   // every other name is a path as it stands.
@@ -37,9 +28,13 @@ class ComPort : public Port {
   static bool parseBaud(const std::string& text, int32_t* baud);
 
  private:
-  bool open();
+  bool openDevice() override;
+  void closeDevice() override;
+  std::string traceText() const override;
+  bool mayTransfer(Direction) override { return open_; }
+  bool readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  bool writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   void closeFd();
-  std::string traceText() const;
 
   std::string mode_;
   std::string name_;
@@ -48,7 +43,6 @@ class ComPort : public Port {
   bool open_ = false;
   int fd_ = -1;
   bool exclusive_ = false;
-  PortTrace trace_;
 };
 
 // Sets a rate that has no B-constant (the kernel's BOTHER path). Lives apart

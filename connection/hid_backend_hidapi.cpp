@@ -1,5 +1,8 @@
 // UsbPort's HID stack on Linux: hidapi over hidraw.
+#include <fcntl.h>
 #include <hidapi/hidapi.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -61,6 +64,9 @@ class HidapiBackend : public HidBackend {
     return std::make_unique<HidapiDevice>(device);
   }
 
+  // hidapi enumerates the hidraw nodes themselves ("/dev/hidrawN").
+  int lockNode(const std::string& path) override { return hid_lock_node(path); }
+
  private:
   bool init() {
     std::call_once(once_, [this] { ok_ = hid_init() == 0; });
@@ -72,6 +78,16 @@ class HidapiBackend : public HidBackend {
 };
 
 }  // namespace
+
+int hid_lock_node(const std::string& node) {
+  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 HidBackend& hidapi_backend() {
   static HidapiBackend backend;

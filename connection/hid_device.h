@@ -49,12 +49,21 @@ class HidBackend {
   virtual std::vector<HidDeviceInfo> enumerate() = 0;
   // Null when the path does not open.
   virtual std::unique_ptr<HidDevice> open(const std::string& path) = 0;
+  // Takes the advisory lock on the node of `path` that UsbPort holds while
+  // the device is open; the lock lasts until the returned descriptor is
+  // closed. -1 when another process holds it or the node does not open.
+  virtual int lockNode(const std::string& path) = 0;
 };
+
+// Opens `node` and takes flock(LOCK_EX | LOCK_NB) on it: the descriptor, or
+// -1. hidraw cannot open a device exclusively, so processes that use this
+// library keep each other out of a reader this way, as the serial port does.
+int hid_lock_node(const std::string& node);
 
 // The hidapi (hidraw) stack, one per process.
 HidBackend& hidapi_backend();
 
-// Whether a live UsbPort in this process holds `path` open. hidraw cannot
-// open a device exclusively, so UsbPort keeps this set to stop a second
-// port (or a second profile attempt) from reaching a reader already taken.
+// Whether a live UsbPort in this process holds `path` open. UsbPort keeps
+// this set to stop a second port (or a second profile attempt) from reaching
+// a reader already taken, before it asks for the node's lock.
 bool hid_path_held(const std::string& path);

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr const char* kPrefix = "PcscPort:";
 constexpr DWORD kResponseCapacity = 8192;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -90,24 +89,15 @@ std::string pcsc_pick_reader(const std::vector<std::string>& listed, const std::
 }
 
 PcscPort::PcscPort(const ParamMap& params, bool* opened)
-    : trace_(kPrefix) {
+    : PortBase("PcscPort:", DataLines::kWritten) {
   scope_ = get_param(params, "scope");
   name_ = get_param(params, "name");
-  const bool ok = openReader();
-  if (opened) *opened = ok;
-  if (ok) trace_.opened(name_);
+  openAndReport(opened);
 }
 
-PcscPort::~PcscPort() {
-  if (open_) {
-    disconnect();
-    trace_.closed(name_);
-  }
-}
+PcscPort::~PcscPort() { close(); }
 
-std::string PcscPort::logFileName() const { return port_log_file_name(); }
-
-bool PcscPort::openReader() {
+bool PcscPort::openDevice() {
   open_ = false;
   DWORD scope;
   if (scope_ == "user") {
@@ -147,7 +137,7 @@ bool PcscPort::openReader() {
   return true;
 }
 
-void PcscPort::disconnect() {
+void PcscPort::closeDevice() {
   SCardDisconnect(card_, SCARD_LEAVE_CARD);
   SCardReleaseContext(context_);
   card_ = 0;
@@ -156,35 +146,17 @@ void PcscPort::disconnect() {
   open_ = false;
 }
 
-void PcscPort::close() {
-  if (!open_) return;
-  disconnect();
-  trace_.closed(name_);
-}
-
-bool PcscPort::reopen() {
-  close();
-  const bool ok = openReader();
-  if (ok) trace_.opened(name_);
-  return ok;
-}
-
-bool PcscPort::read(uint8_t* buffer, int32_t length, int32_t /*timeout_ms*/) {
-  if (!open_ || length < 0) return false;
-  if (length == 0) return true;
-  if (buffer == nullptr || rx_.size() < static_cast<size_t>(length)) return false;
+// The port never waits: the bytes are there from the transmission, or not.
+bool PcscPort::readBytes(uint8_t* buffer, int32_t length, int32_t /*timeout_ms*/) {
+  if (rx_.size() < static_cast<size_t>(length)) return false;
   for (int32_t i = 0; i < length; ++i) {
     buffer[i] = rx_.front();
     rx_.pop_front();
   }
-  trace_.writeHex(buffer, length, "  Data[in]:", "");
   return true;
 }
 
-bool PcscPort::write(const uint8_t* buffer, int32_t length, int32_t /*timeout_ms*/) {
-  if (!open_ || length < 0) return false;
-  if (length == 0) return true;
-  if (buffer == nullptr) return false;
+bool PcscPort::writeBytes(const uint8_t* buffer, int32_t length, int32_t /*timeout_ms*/) {
   const SCARD_IO_REQUEST* pci;
   DWORD send_length = static_cast<DWORD>(length);
   if (protocol_ == SCARD_PROTOCOL_T0) {
@@ -204,7 +176,6 @@ bool PcscPort::write(const uint8_t* buffer, int32_t length, int32_t /*timeout_ms
   }
   if (response_length > kResponseCapacity) response_length = kResponseCapacity;
   rx_.insert(rx_.end(), response.begin(), response.begin() + response_length);
-  trace_.writeHex(buffer, length, "  Data[out]:", "");
   return true;
 }
 

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "connection/port.h"
-#include "connection/port_trace.h"
+#include "connection/port_base.h"
 #include "platform/text_helpers.h"
 
 // The reader a port named `name` connects to, out of the readers the
@@ -23,29 +22,28 @@
 // followed by " [...]" and/or " (...)", ending in " XX YY". "" when none.
 std::string pcsc_pick_reader(const std::vector<std::string>& listed, const std::string& name);
 
-class PcscPort : public Port {
+class PcscPort : public PortBase {
  public:
   // Keys: "scope" ("user" or "system") and "name" (the reader name).
   PcscPort(const ParamMap& params, bool* opened);
   ~PcscPort() override;
-  PcscPort(const PcscPort&) = delete;
-  PcscPort& operator=(const PcscPort&) = delete;
 
-  void close() override;
-  bool read(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
-  bool write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   void purge() override;
   int32_t available() override;
   bool isOpen() override;
-  bool reopen() override;
 
-  std::string logFileName() const;
   // SCARD_PROTOCOL_T0 or SCARD_PROTOCOL_T1 while open, else 0.
   DWORD activeProtocol() const { return open_ ? protocol_ : 0; }
 
  private:
-  bool openReader();
-  void disconnect();
+  bool openDevice() override;
+  // Disconnects.
+  void closeDevice() override;
+  std::string traceText() const override { return name_; }
+  bool mayTransfer(Direction) override { return open_; }
+  bool readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
+  // Transmits.
+  bool writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
 
   std::string scope_;
   std::string name_;
@@ -54,5 +52,4 @@ class PcscPort : public Port {
   SCARDHANDLE card_ = 0;
   DWORD protocol_ = 0;
   std::deque<uint8_t> rx_;
-  PortTrace trace_;
 };

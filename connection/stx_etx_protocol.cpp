@@ -1,12 +1,12 @@
 #include "connection/stx_etx_protocol.h"
 
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "platform/byte_cursor.h"
 #include "platform/byte_helpers.h"
+#include "platform/deadline.h"
 
 namespace {
 
@@ -17,15 +17,14 @@ constexpr uint8_t kEtx = 0x03;
 // Nothing here is sized by the wire's length: a fixed scratch buffer and one
 // deadline for the whole discard; the first failed read ends it.
 void discard(Port* port, uint64_t count, int32_t timeout_ms) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+  const Deadline deadline(timeout_ms);
   uint8_t scratch[256];
   for (bool first = true; count > 0; first = false) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int32_t left = deadline.msLeft();
     // A peer that keeps streaming must not hold the call past its time-out.
-    if (left <= 0 && !first) return;
+    if (left == 0 && !first) return;
     int32_t piece = count < sizeof scratch ? int32_t(count) : int32_t(sizeof scratch);
-    if (!port->read(scratch, piece, left > 0 ? int32_t(left) : 0)) return;
+    if (!port->read(scratch, piece, left)) return;
     count -= uint64_t(piece);
   }
 }

@@ -1,16 +1,17 @@
 #include "connection/usb_port.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <set>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/os.h"
 
 namespace {
-
-const char kPrefix[] = "UsbPort:";
 
 std::mutex& held_mutex() {
   static std::mutex m;
@@ -40,13 +41,6 @@ std::string hex4(uint16_t value) {
   return text;
 }
 
-// Budget left of `budget` ms counted from `start`.
-int32_t remaining(uint32_t start, int32_t budget) {
-  uint32_t elapsed = os_ticks() - start;
-  if (budget < 0 || elapsed >= uint32_t(budget)) return 0;
-  return budget - int32_t(elapsed);
-}
-
 // False when the path is held already; otherwise holds it.
 bool hid_path_claim(const std::string& path) {
   std::lock_guard<std::mutex> lock(held_mutex());
@@ -68,23 +62,24 @@ bool hid_path_held(const std::string& path) {
 UsbPort::UsbPort(const ParamMap& params, bool* opened) : UsbPort(params, opened, hidapi_backend()) {}
 
 UsbPort::UsbPort(const ParamMap& params, bool* opened, HidBackend& backend)
-    : backend_(backend), trace_(kPrefix) {
+    : PortBase("UsbPort:", DataLines::kWritten), backend_(backend) {
+  auto endpoint = [&](const char* key) {
+    const std::string name = get_param(params, key);
+    if (name == "control") return Endpoint::kControl;
+    return name == "interrupt" ? Endpoint::kInterrupt : Endpoint::kNone;
+  };
   vid_ = get_param(params, "vid");
   pid_ = get_param(params, "pid");
-  read_endpoint_name_ = get_param(params, "read_endpoint_name");
-  write_endpoint_name_ = get_param(params, "write_endpoint_name");
+  read_endpoint_ = endpoint("read_endpoint_name");
+  write_endpoint_ = endpoint("write_endpoint_name");
   read_block_len_ = block_length_param(get_param(params, "read_block_len"));
   write_block_len_ = block_length_param(get_param(params, "write_block_len"));
-  bool ok = openDevice();
-  if (opened) *opened = ok;
-  if (ok) trace_.opened(traceText());
+  openAndReport(opened);
 }
 
-UsbPort::~UsbPort() { closeDevice(); }
+UsbPort::~UsbPort() { close(); }
 
 std::string UsbPort::traceText() const { return vid_ + ":" + pid_; }
-
-std::string UsbPort::logFileName() const { return port_log_file_name(); }
 
 bool UsbPort::openDevice() {
   open_ = false;
@@ -93,15 +88,19 @@ bool UsbPort::openDevice() {
     return false;
   for (const HidDeviceInfo& info : backend_.enumerate()) {
     if (hex4(info.vendor_id) != vid_ || hex4(info.product_id) != pid_) continue;
-    // A path another live port holds is another reader's, even though
-    // hidraw would open it a second time.
+    // hidraw would open a path a second time: a path another live port of
+    // this process holds, or one whose node another process has locked, is
+    // another reader's.
     if (!hid_path_claim(info.path)) continue;
-    std::unique_ptr<HidDevice> device = backend_.open(info.path);
+    const int node_lock = backend_.lockNode(info.path);
+    std::unique_ptr<HidDevice> device = node_lock >= 0 ? backend_.open(info.path) : nullptr;
     if (!device) {
+      if (node_lock >= 0) ::close(node_lock);
       hid_path_release(info.path);
       continue;
     }
     device_ = std::move(device);
+    node_lock_ = node_lock;
     path_ = info.path;
     open_ = true;
     rx_.clear();
@@ -111,22 +110,14 @@ bool UsbPort::openDevice() {
 }
 
 void UsbPort::closeDevice() {
-  if (!open_) return;
   device_->close();
   device_.reset();
+  // Only once the device is closed may another process take the node.
+  ::close(node_lock_);
+  node_lock_ = -1;
   hid_path_release(path_);
   path_.clear();
   open_ = false;
-  trace_.closed(traceText());
-}
-
-void UsbPort::close() { closeDevice(); }
-
-bool UsbPort::reopen() {
-  closeDevice();
-  bool ok = openDevice();
-  if (ok) trace_.opened(traceText());
-  return ok;
 }
 
 void UsbPort::purge() { rx_.clear(); }
@@ -134,6 +125,10 @@ void UsbPort::purge() { rx_.clear(); }
 int32_t UsbPort::available() { return rx_.size(); }
 
 bool UsbPort::isOpen() { return open_; }
+
+bool UsbPort::mayTransfer(Direction direction) {
+  return open_ && (direction == Direction::kIn ? read_endpoint_ : write_endpoint_) != Endpoint::kNone;
+}
 
 void UsbPort::appendBlock(const uint8_t* data, int received) {
   // One report is one block: a short report is made whole with zeros, never
@@ -143,10 +138,10 @@ void UsbPort::appendBlock(const uint8_t* data, int received) {
   for (int32_t i = take; i < read_block_len_; ++i) rx_.push(0);
 }
 
-bool UsbPort::fetchFeatureBlock(uint32_t start, int32_t budget) {
+bool UsbPort::fetchFeatureBlock(const Deadline& deadline) {
   std::vector<uint8_t> report(size_t(read_block_len_) + 1);
   for (;;) {
-    if (remaining(start, budget) < 1) return false;
+    if (deadline.expired()) return false;
     std::fill(report.begin(), report.end(), 0);
     int n = device_->getFeatureReport(report.data(), report.size());
     if (n > 0) {
@@ -158,10 +153,10 @@ bool UsbPort::fetchFeatureBlock(uint32_t start, int32_t budget) {
   }
 }
 
-bool UsbPort::fetchInputBlock(uint32_t start, int32_t budget) {
+bool UsbPort::fetchInputBlock(const Deadline& deadline) {
   std::vector<uint8_t> block(static_cast<size_t>(read_block_len_));
   for (;;) {
-    int32_t left = remaining(start, budget);
+    const int32_t left = deadline.msLeft();
     if (left < 1) return false;
     int n = device_->readInput(block.data(), block.size(), left);
     if (n < 0) return false;
@@ -172,9 +167,9 @@ bool UsbPort::fetchInputBlock(uint32_t start, int32_t budget) {
   }
 }
 
-bool UsbPort::sendFeatureBlock(const uint8_t* report, uint32_t start, int32_t budget) {
+bool UsbPort::sendFeatureBlock(const uint8_t* report, const Deadline& deadline) {
   for (;;) {
-    if (remaining(start, budget) < 1) return false;
+    if (deadline.expired()) return false;
     device_->drainInput();
     if (device_->sendFeatureReport(report, size_t(write_block_len_) + 1) > 0) return true;
     os_sleep(1);
@@ -185,36 +180,25 @@ bool UsbPort::sendOutputBlock(const uint8_t* report) {
   return device_->writeOutput(report, size_t(write_block_len_) + 1) > 0;
 }
 
-bool UsbPort::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
-  if (!open_) return false;
-  bool control = read_endpoint_name_ == "control";
-  if (!control && read_endpoint_name_ != "interrupt") return false;
-  if (length < 0 || (length > 0 && !buffer)) return false;
-  if (length == 0) return true;
-  uint32_t start = os_ticks();
+bool UsbPort::readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  const Deadline deadline(timeout_ms);
+  const bool control = read_endpoint_ == Endpoint::kControl;
   while (rx_.size() < length) {
-    bool fetched = control ? fetchFeatureBlock(start, timeout_ms)
-                           : fetchInputBlock(start, timeout_ms);
-    if (!fetched) return false;
+    if (!(control ? fetchFeatureBlock(deadline) : fetchInputBlock(deadline))) return false;
     // The budget stops further blocks only: a block that completes the
     // reply completes the read.
-    if (rx_.size() < length && remaining(start, timeout_ms) < 1) return false;
+    if (rx_.size() < length && deadline.expired()) return false;
   }
   for (int32_t i = 0; i < length; ++i) {
     rx_.front(buffer[i]);
     rx_.pop();
   }
-  trace_.writeHex(buffer, length, "  Data[in]:", "");
   return true;
 }
 
-bool UsbPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
-  if (!open_) return false;
-  bool control = write_endpoint_name_ == "control";
-  if (!control && write_endpoint_name_ != "interrupt") return false;
-  if (length < 0 || (length > 0 && !buffer)) return false;
-  if (length == 0) return true;
-  uint32_t start = os_ticks();
+bool UsbPort::writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
+  const Deadline deadline(timeout_ms);
+  const bool control = write_endpoint_ == Endpoint::kControl;
   const int64_t blocks = (int64_t(length) + write_block_len_ - 1) / write_block_len_;
   std::vector<uint8_t> report(size_t(write_block_len_) + 1);
   for (int64_t b = 0; b < blocks; ++b) {
@@ -222,12 +206,10 @@ bool UsbPort::write(const uint8_t* buffer, int32_t length, int32_t timeout_ms) {
     int64_t at = b * write_block_len_;
     int64_t piece = std::min<int64_t>(write_block_len_, length - at);
     std::copy(buffer + at, buffer + at + piece, report.begin() + 1);
-    bool sent = control ? sendFeatureBlock(report.data(), start, timeout_ms)
-                        : sendOutputBlock(report.data());
-    if (!sent) return false;
+    if (!(control ? sendFeatureBlock(report.data(), deadline) : sendOutputBlock(report.data())))
+      return false;
     // A command whose last block went out was delivered, late or not.
-    if (b + 1 < blocks && remaining(start, timeout_ms) < 1) return false;
+    if (b + 1 < blocks && deadline.expired()) return false;
   }
-  trace_.writeHex(buffer, length, "  Data[out]:", "");
   return true;
 }

@@ -11,8 +11,6 @@
 
 #include "connection/dle_protocol.h"
 #include "m6_port_helpers.h"
-#include "sim/process_probe.h"
-#include "sim/scoped_port_trace.h"
 #include "sim/socket_transport.h"
 
 namespace {
@@ -110,19 +108,6 @@ TEST_F(AdapterPortTest, ProviderNeedsBothHooksAndATransport) {
   EXPECT_EQ(port_provider_snapshot().parameter, kBigParameter);
 }
 
-TEST_F(AdapterPortTest, OnlyPositiveLengthsReachTheTransport) {
-  bool opened = false;
-  auto port = make("n", &opened);
-  uint8_t buf[4] = {};
-  EXPECT_FALSE(port->read(buf, -1, 10));
-  EXPECT_FALSE(port->write(buf, -5, 10));
-  EXPECT_TRUE(port->read(buf, 0, 10));
-  EXPECT_TRUE(port->write(buf, 0, 10));
-  EXPECT_FALSE(port->read(nullptr, 4, 10));
-  SocketTransportCounts c = socket_transport_counts();
-  EXPECT_EQ(c.reads + c.writes, 0);
-}
-
 TEST_F(AdapterPortTest, SlotsForwardAndCloseIsOnce) {
   bool opened = false;
   auto port = make("n", &opened);
@@ -198,43 +183,6 @@ TEST_F(AdapterPortTest, M6ReaderBehindTheTransport) {
   buf[0] = 0x80;
   ASSERT_EQ(dle.transceive(buf, 1, 2048, 1000), 1);
   EXPECT_EQ(buf[0], 0x05);
-}
-
-TEST_F(AdapterPortTest, TraceLinesAtLevelThree) {
-  ScopedPortTrace trace;
-  {
-    bool opened = false;
-    auto port = make("COM3:115200", &opened);
-    EXPECT_EQ(port->logFileName(), port_log_file_name());
-    int peer = socket_transport_peer(transport_);
-    uint8_t out[2] = {0x01, 0x02};
-    ASSERT_TRUE(port->write(out, 2, 100));
-    give(peer, {0xAB});
-    uint8_t in[1];
-    ASSERT_TRUE(port->read(in, 1, 500));
-    EXPECT_FALSE(port->read(in, 1, 10));  // failed reads leave no line
-    close(peer);
-  }
-  std::string t = trace.text();
-  EXPECT_NE(t.find("]AdapterPort:[len:11]COM3:115200 Is Opened!\n"), std::string::npos) << t;
-  EXPECT_NE(t.find("]  Data[out]:[len:2]0102\n"), std::string::npos) << t;
-  EXPECT_NE(t.find("]  Data[in]:[len:1]AB\n"), std::string::npos) << t;
-  EXPECT_NE(t.find("]AdapterPort:[len:11]COM3:115200 Is Closed!\n"), std::string::npos) << t;
-  EXPECT_EQ(std::count(t.begin(), t.end(), '\n'), 4) << t;
-}
-
-TEST_F(AdapterPortTest, FailedOpensLeaveNoDescriptorOrThread) {
-  socket_transport_set_open_result(0);
-  int fds = open_fd_count();
-  int tasks = thread_count();
-  for (int i = 0; i < 200; ++i) {
-    bool opened = true;
-    auto port = make("n", &opened);
-    ASSERT_FALSE(opened);
-  }
-  EXPECT_EQ(open_fd_count(), fds);
-  EXPECT_EQ(thread_count(), tasks);
-  EXPECT_EQ(socket_transport_counts().destroys, 200);
 }
 
 TEST_F(AdapterPortTest, ProviderChangesWhileOpening) {

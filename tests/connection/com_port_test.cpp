@@ -1,15 +1,11 @@
 #include "connection/com_port.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
-#include "platform/settings.h"
 #include "sim/pty_pair.h"
 #include "sim/process_probe.h"
 
@@ -62,39 +58,6 @@ TEST(ComPort, TakesLeadingDigitsAsBaudAndRefusesUnusableRates) {
   EXPECT_EQ(baud, 7);
 }
 
-TEST(ComPort, RefusesWhatItCannotOpenWithoutLeakingDescriptors) {
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  char file[] = "/tmp/comport_regular_XXXXXX";
-  int tmp = mkstemp(file);
-  ASSERT_GE(tmp, 0);
-  ::close(tmp);
-
-  const int before = open_fd_count();
-  const ParamMap refused[] = {
-      params_for(pty.slavePath(), "115200", "queued"),
-      params_for(pty.slavePath(), "115200", ""),
-      params_for("/dev/does/not/exist"),
-      params_for(""),
-      params_for(file),
-      params_for(pty.slavePath(), "abc"),
-      params_for(pty.slavePath(), "0"),
-      params_for(pty.slavePath(), "99999999999"),
-  };
-  for (const ParamMap& params : refused) {
-    bool opened = true;
-    ComPort port(params, &opened);
-    EXPECT_FALSE(opened) << get_param(params, "name") << " " << get_param(params, "baud");
-    EXPECT_FALSE(port.isOpen());
-    uint8_t byte = 0;
-    EXPECT_FALSE(port.read(&byte, 1, 0));
-    EXPECT_FALSE(port.write(&byte, 1, 0));
-  }
-  { ComPort no_report(params_for(file), nullptr); }
-  EXPECT_EQ(open_fd_count(), before);
-  unlink(file);
-}
-
 TEST_F(ComPortOnPty, CarriesEveryByteValueUnchangedBothWays) {
   std::vector<uint8_t> all(256);
   for (int i = 0; i < 256; ++i) all[size_t(i)] = uint8_t(i);
@@ -135,8 +98,9 @@ TEST_F(ComPortOnPty, HoldsTheLineExclusivelyUntilClosed) {
 
   EXPECT_TRUE(port_->reopen());
   EXPECT_TRUE(port_->isOpen());
-  EXPECT_TRUE(port_->reopen());  // closes and opens again
-  EXPECT_EQ(port_->reserved(1, 2), 0);
+  bool third = true;
+  { ComPort other(params_for(pty_.slavePath()), &third); }
+  EXPECT_FALSE(third);
 }
 
 TEST_F(ComPortOnPty, PartialReplyFailsOnlyAtTheTimeOutWithoutSpinning) {
@@ -196,64 +160,4 @@ TEST_F(ComPortOnPty, ReadsAReplyThatStartsLate) {
   EXPECT_TRUE(port_->read(buffer, 8, 2000));
   peer.join();
   EXPECT_EQ(buffer[7], 8);
-}
-
-TEST_F(ComPortOnPty, HandlesLengthEdgesAndClosedPort) {
-  uint8_t byte = 0x42;
-  EXPECT_TRUE(port_->read(&byte, 0, 0));
-  EXPECT_TRUE(port_->write(&byte, 0, 0));
-  EXPECT_TRUE(port_->read(nullptr, 0, 0));
-  EXPECT_FALSE(port_->read(&byte, -1, 10));
-  EXPECT_FALSE(port_->write(&byte, -1, 10));
-  EXPECT_FALSE(port_->read(nullptr, 1, 10));
-  EXPECT_FALSE(port_->write(nullptr, 1, 10));
-  EXPECT_TRUE(pty_.drain(20).empty());
-
-  port_->close();
-  port_->close();  // a second close is harmless
-  EXPECT_FALSE(port_->read(&byte, 1, 10));
-  EXPECT_FALSE(port_->write(&byte, 1, 10));
-  port_->purge();
-  EXPECT_EQ(port_->available(), 0);
-}
-
-TEST(ComPort, WritesOpenAndCloseLinesAtTraceLevelThree) {
-  char dir[] = "/tmp/comport_trace_XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string saved_dir = library_directory();
-  const int saved_level = trace_level.load();
-  set_library_directory(std::string(dir) + "/");
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-
-  set_trace_level(2);
-  {
-    bool opened = false;
-    ComPort quiet(params_for(pty.slavePath()), &opened);
-    EXPECT_TRUE(opened);
-  }
-  EXPECT_NE(access((std::string(dir) + "/kxrf32log").c_str(), F_OK), 0);
-
-  set_trace_level(3);
-  std::string path;
-  {
-    bool opened = false;
-    ComPort port(params_for(pty.slavePath(), "256000"), &opened);
-    EXPECT_TRUE(opened);
-    path = port.logFileName();
-  }
-  set_trace_level(saved_level);
-  set_library_directory(saved_dir);
-
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string payload = pty.slavePath() + ":256000";
-  const std::string len = "[len:" + std::to_string(payload.size()) + "]";
-  EXPECT_NE(text.str().find("]ComPort:" + len + payload + " Is Opened!\n"), std::string::npos)
-      << text.str();
-  EXPECT_NE(text.str().find("]ComPort:" + len + payload + " Is Closed!\n"), std::string::npos);
-  unlink(path.c_str());
-  rmdir((std::string(dir) + "/kxrf32log").c_str());
-  rmdir(dir);
 }

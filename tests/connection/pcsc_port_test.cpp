@@ -12,8 +12,6 @@
 #include "connection/stx_etx_protocol.h"
 #include "sim/pcscd_harness.h"
 #include "sim/vpcd_card.h"
-#include "sim/scoped_port_trace.h"
-#include "sim/process_probe.h"
 
 namespace {
 
@@ -192,12 +190,6 @@ TEST_F(PcscPortTest, ReadsTakeOnlyWhatTheTransmissionsQueued) {
   ASSERT_TRUE(opened);
 
   uint8_t buffer[8] = {};
-  EXPECT_TRUE(port->read(buffer, 0, 100));
-  EXPECT_FALSE(port->read(buffer, -1, 100));
-  EXPECT_TRUE(port->write(buffer, 0, 100));
-  EXPECT_FALSE(port->write(buffer, -1, 100));
-  EXPECT_TRUE(card.commands().empty());
-
   const Bytes first = {0x00, 0x01, 0x00, 0x00};
   ASSERT_TRUE(port->write(first.data(), 4, 1000));
   // Too few bytes: false at once, whatever the time-out, and nothing lost.
@@ -261,32 +253,6 @@ TEST_F(PcscPortTest, CloseReopenAndARemovedCard) {
   EXPECT_TRUE(port->write(command.data(), 5, 1000));
 }
 
-TEST_F(PcscPortTest, FailedOpensGiveEverythingBack) {
-  insert(0, VpcdCard::atrT1());
-  {
-    bool opened = false;
-    open(kBase + " 0", &opened);  // the library's first use sets itself up
-    ASSERT_TRUE(opened);
-  }
-  const int fds = open_fd_count();
-  const int tasks = thread_count();
-  const std::vector<std::string> failing = {
-      "No Such Reader 00 00",  // not listed, no index form that matches
-      kBase + " 2",            // index past the listed readers
-      kBase + " 1",            // listed, but the slot has no card
-      kBase,                   // no index suffix
-  };
-  for (int round = 0; round < 50; ++round) {
-    for (const std::string& name : failing) {
-      bool opened = true;
-      open(name, &opened);
-      ASSERT_FALSE(opened) << name;
-    }
-  }
-  EXPECT_EQ(open_fd_count(), fds);
-  EXPECT_EQ(thread_count(), tasks);
-}
-
 TEST_F(PcscPortTest, WithoutTheServiceOpenFailsAndARestartedServiceServesAgain) {
   PcscdHarness& harness = PcscdHarness::instance();
   EXPECT_TRUE(harness.stop());
@@ -298,29 +264,6 @@ TEST_F(PcscPortTest, WithoutTheServiceOpenFailsAndARestartedServiceServesAgain) 
   insert(0, VpcdCard::atrT1());
   open(kBase + " 0", &opened);
   EXPECT_TRUE(opened);
-}
-
-TEST_F(PcscPortTest, TraceLinesAtLevelThree) {
-  ScopedPortTrace trace;
-  VpcdCard& card = insert(0, VpcdCard::atrT1());
-  card.setHandler([](const Bytes&) { return Bytes{0x6A, 0x82}; });
-  {
-    bool opened = false;
-    auto port = open(kBase + " 0", &opened);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(port->logFileName().rfind(trace.folder(), 0), 0u);
-    const Bytes command = {0x00, 0xA4, 0x04, 0x00};
-    ASSERT_TRUE(port->write(command.data(), 4, 1000));
-    uint8_t reply[3];
-    EXPECT_FALSE(port->read(reply, 3, 0));  // a failed read writes nothing
-    ASSERT_TRUE(port->read(reply, 2, 0));
-  }
-  const std::string log = trace.text();
-  EXPECT_NE(log.find("]PcscPort:[len:23]USB Smart Card Reader 0 Is Opened!\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("]  Data[out]:[len:4]00A40400\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("]  Data[in]:[len:2]6A82\n"), std::string::npos) << log;
-  EXPECT_NE(log.find("]PcscPort:[len:23]USB Smart Card Reader 0 Is Closed!\n"), std::string::npos) << log;
-  EXPECT_EQ(trace.lines(), 4) << log;
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "fake_bluetooth.h"
 #include "sim/child_process.h"
-#include "sim/process_probe.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -19,8 +19,6 @@
 #include "pcscd_harness.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int kStartMs = 5000;
 constexpr const char* kSerialPortUuid = "00001101-0000-1000-8000-00805f9b34fb";
@@ -93,12 +91,12 @@ bool FakeBluez::start(std::string* error, bool serve_bluez) {
   }
   daemon_ = pid;
   // The daemon prints its address once it listens.
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kStartMs);
+  const Deadline deadline(kStartMs);
   std::string printed;
   char buffer[256];
   while (printed.find('\n') == std::string::npos) {
     pollfd p{pipe_fds[0], POLLIN, 0};
-    const int left = ms_left(deadline);
+    const int left = deadline.msLeft();
     if (left == 0 || poll(&p, 1, left) <= 0) break;
     const ssize_t n = ::read(pipe_fds[0], buffer, sizeof buffer);
     if (n <= 0) break;
@@ -279,7 +277,7 @@ void FakeBluetoothBackend::setDeviceEnd(DeviceEnd handler) {
   device_end_ = std::move(handler);
 }
 
-bool FakeBluetoothBackend::knownDevices(Clock::time_point deadline,
+bool FakeBluetoothBackend::knownDevices(const Deadline& deadline,
                                         std::vector<BluetoothDevice>* devices) {
   return bluez_known_devices(bus_address_, deadline, devices);
 }
@@ -303,7 +301,7 @@ int FakeBluetoothBackend::makeSocket(const BluetoothDevice& device) {
 }
 
 bool FakeBluetoothBackend::connect(int fd, const BluetoothDevice& device, int cancel_fd,
-                                   Clock::time_point deadline) {
+                                   const Deadline& deadline) {
   ++connects_started_;
   ++connects_in_progress_;
   Script script;
@@ -321,14 +319,14 @@ bool FakeBluetoothBackend::connect(int fd, const BluetoothDevice& device, int ca
   bool cancelled = false;
   bool in_time = true;
   if (script.delay_ms > 0) {
-    const Clock::time_point done = Clock::now() + std::chrono::milliseconds(script.delay_ms);
-    const Clock::time_point until = script.unstoppable ? done : std::min(done, deadline);
-    // Whole milliseconds may end the wait a little early: wait again.
-    while (!cancelled && Clock::now() < until) {
+    const Deadline done(script.delay_ms);
+    const Deadline until =
+        script.unstoppable ? done : Deadline::at(std::min(done.when(), deadline.when()));
+    while (!cancelled && !until.expired()) {
       pollfd p{script.unstoppable ? -1 : cancel_fd, POLLIN, 0};
-      cancelled = poll(&p, 1, ms_left(until) + 1) > 0;
+      cancelled = poll(&p, 1, until.msLeft()) > 0;
     }
-    in_time = !cancelled && Clock::now() >= done;
+    in_time = !cancelled && done.expired();
   }
   const bool ok = far >= 0 && script.succeed && in_time;
   if (cancelled) ++connects_cancelled_;

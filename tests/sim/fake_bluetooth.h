@@ -22,7 +22,6 @@
 #include <systemd/sd-bus.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -98,10 +97,10 @@ class FakeBluetoothBackend : public BluetoothBackend {
   void script(const std::string& address, Script script);
   void setDeviceEnd(DeviceEnd handler);
 
-  bool knownDevices(Clock::time_point deadline, std::vector<BluetoothDevice>* devices) override;
+  bool knownDevices(const Deadline& deadline, std::vector<BluetoothDevice>* devices) override;
   int makeSocket(const BluetoothDevice& device) override;
   bool connect(int fd, const BluetoothDevice& device, int cancel_fd,
-               Clock::time_point deadline) override;
+               const Deadline& deadline) override;
 
   size_t socketsMade() const { return sockets_made_.load(); }
   size_t connectsStarted() const { return connects_started_.load(); }

@@ -1,22 +1,21 @@
 #include "fake_hid.h"
-#include "sim/process_probe.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <deque>
+
+#include "platform/deadline.h"
 
 namespace {
 
 constexpr size_t kMaxMessage = 8192;
 constexpr size_t kInputQueueLimit = 64;
-
-using Clock = std::chrono::steady_clock;
 
 // Receives one message into `out`; 1 got one, 0 none within timeout_ms, -1
 // closed or failed.
@@ -66,10 +65,10 @@ class FakeHidDevice : public HidDevice {
 
   int readInput(uint8_t* data, size_t length, int timeout_ms) override {
     if (fd_ < 0) return -1;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    const Deadline deadline(timeout_ms);
     while (input_.empty()) {
       std::vector<uint8_t> message;
-      int r = receive(fd_, message, ms_left(deadline));
+      int r = receive(fd_, message, deadline.msLeft());
       if (r < 0) return -1;
       if (r == 0) return 0;
       if (!message.empty() && message[0] == 'I') queueInput(std::move(message));
@@ -101,9 +100,9 @@ class FakeHidDevice : public HidDevice {
 
   // Waits for the answer tagged `tag`, queueing input reports meanwhile.
   bool awaitTag(uint8_t tag, std::vector<uint8_t>& answer) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(kFeatureWaitMs);
+    const Deadline deadline(kFeatureWaitMs);
     for (;;) {
-      int r = receive(fd_, answer, ms_left(deadline));
+      int r = receive(fd_, answer, deadline.msLeft());
       if (r <= 0) return false;
       if (answer.empty()) continue;
       if (answer[0] == tag) return true;
@@ -118,8 +117,17 @@ class FakeHidDevice : public HidDevice {
 
 }  // namespace
 
+FakeHidBackend::FakeHidBackend() {
+  char folder[] = "/tmp/fake-hid-XXXXXX";
+  if (mkdtemp(folder)) folder_ = folder;
+}
+
 FakeHidBackend::~FakeHidBackend() {
-  for (Device& d : devices_) ::close(d.host_fd);
+  for (Device& d : devices_) {
+    ::close(d.host_fd);
+    unlink(d.node.c_str());
+  }
+  if (!folder_.empty()) rmdir(folder_.c_str());
 }
 
 int FakeHidBackend::addDevice(const std::string& path, uint16_t vendor_id, uint16_t product_id) {
@@ -131,6 +139,9 @@ int FakeHidBackend::addDevice(const std::string& path, uint16_t vendor_id, uint1
   d.info.product_id = product_id;
   d.host_fd = fds[0];
   std::lock_guard<std::mutex> lock(mutex_);
+  d.node = folder_ + "/node" + std::to_string(devices_.size());
+  const int node = ::open(d.node.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+  if (node >= 0) ::close(node);
   devices_.push_back(d);
   return fds[1];
 }
@@ -159,6 +170,17 @@ std::unique_ptr<HidDevice> FakeHidBackend::open(const std::string& path) {
     return std::make_unique<FakeHidDevice>(fd, open_handles_);
   }
   return nullptr;
+}
+
+int FakeHidBackend::lockNode(const std::string& path) {
+  std::string node;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Device& d : devices_) {
+      if (d.info.path == path) node = d.node;
+    }
+  }
+  return node.empty() ? -1 : hid_lock_node(node);
 }
 
 FakeHidEndpoint::Request FakeHidEndpoint::next(int timeout_ms, int stop_fd) {
@@ -213,6 +235,75 @@ bool FakeHidEndpoint::answerSet(bool ok) {
 
 bool FakeHidEndpoint::sendInput(const uint8_t* data, size_t length) {
   return sendTagged('I', data, length);
+}
+
+FakeHidPeer::FakeHidPeer(int fd, std::vector<std::vector<uint8_t>> feature_reports)
+    : endpoint_(fd), stop_fd_(eventfd(0, EFD_CLOEXEC)), feature_reports_(std::move(feature_reports)) {
+  start([this](FakeHidEndpoint& endpoint, const Request& request) {
+    answerFeature(endpoint, request);
+  });
+}
+
+FakeHidPeer::FakeHidPeer(int fd, Serve serve) : endpoint_(fd), stop_fd_(eventfd(0, EFD_CLOEXEC)) {
+  start(std::move(serve));
+}
+
+void FakeHidPeer::start(Serve serve) {
+  thread_ = std::thread([this, serve] {
+    for (;;) {
+      const Request request = endpoint_.next(-1, stop_fd_);
+      if (request.kind == FakeHidEndpoint::Kind::kClosed) return;
+      if (request.kind == FakeHidEndpoint::Kind::kTimeout) continue;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back(request);
+      }
+      serve(endpoint_, request);
+    }
+  });
+}
+
+FakeHidPeer::~FakeHidPeer() {
+  const uint64_t one = 1;
+  if (write(stop_fd_, &one, sizeof one) < 0) {
+  }
+  thread_.join();
+  ::close(stop_fd_);
+  ::close(endpoint_.fd());
+}
+
+void FakeHidPeer::queueFeature(std::vector<uint8_t> report) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  feature_reports_.push_back(std::move(report));
+}
+
+std::vector<FakeHidPeer::Request> FakeHidPeer::log() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+int FakeHidPeer::count(FakeHidEndpoint::Kind kind) const {
+  int n = 0;
+  for (const Request& request : log()) n += request.kind == kind;
+  return n;
+}
+
+void FakeHidPeer::answerFeature(FakeHidEndpoint& endpoint, const Request& request) {
+  if (request.kind == FakeHidEndpoint::Kind::kSetFeature) endpoint.answerSet(true);
+  if (request.kind != FakeHidEndpoint::Kind::kGetFeature) return;
+  std::vector<uint8_t> report;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!feature_reports_.empty()) {
+      report = std::move(feature_reports_.front());
+      feature_reports_.erase(feature_reports_.begin());
+    }
+  }
+  if (report.empty()) {
+    endpoint.failFeature();
+  } else {
+    endpoint.replyFeature(report.data(), report.size());
+  }
 }
 
 FakeHidStreamBridge::FakeHidStreamBridge(int device_fd, int stream_fd, size_t block)

@@ -14,11 +14,15 @@
 // addDevice hands the test the device end (FakeHidEndpoint helps to speak
 // there); closing it unplugs the device: every host call then fails. Each
 // open of a path gets its own duplicate of the host end, so a path can be
-// opened twice, as on hidraw; openHandles counts the live ones.
+// opened twice, as on hidraw; openHandles counts the live ones. Each device
+// has a regular file of its own in a private folder that stands in for its
+// hidraw node when a port takes the node's lock, so the lock works across
+// fork as on the real node.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,7 +35,7 @@ constexpr int kFeatureWaitMs = 1000;
 
 class FakeHidBackend : public HidBackend {
  public:
-  FakeHidBackend() = default;
+  FakeHidBackend();
   ~FakeHidBackend() override;
   FakeHidBackend(const FakeHidBackend&) = delete;
   FakeHidBackend& operator=(const FakeHidBackend&) = delete;
@@ -44,6 +48,7 @@ class FakeHidBackend : public HidBackend {
 
   std::vector<HidDeviceInfo> enumerate() override;
   std::unique_ptr<HidDevice> open(const std::string& path) override;
+  int lockNode(const std::string& path) override;
 
   // Host handles opened and not closed yet.
   int openHandles() const { return *open_handles_; }
@@ -54,7 +59,9 @@ class FakeHidBackend : public HidBackend {
     HidDeviceInfo info;
     int host_fd = -1;
     bool openable = true;
+    std::string node;  // the stand-in node's file
   };
+  std::string folder_;  // holds the stand-in nodes
   std::mutex mutex_;
   std::vector<Device> devices_;
   std::shared_ptr<std::atomic<int>> open_handles_ = std::make_shared<std::atomic<int>>(0);
@@ -86,6 +93,38 @@ class FakeHidEndpoint {
  private:
   bool sendTagged(uint8_t tag, const uint8_t* data, size_t length);
   int fd_;
+};
+
+// A scripted device end on a thread of its own; takes the descriptor. By
+// default a feature-report device: every set-feature succeeds and each
+// get-feature is answered with the next queued report (a failed request
+// when none is queued). With `serve`, that answers every host message.
+class FakeHidPeer {
+ public:
+  using Request = FakeHidEndpoint::Request;
+  using Serve = std::function<void(FakeHidEndpoint&, const Request&)>;
+
+  explicit FakeHidPeer(int fd, std::vector<std::vector<uint8_t>> feature_reports = {});
+  FakeHidPeer(int fd, Serve serve);
+  ~FakeHidPeer();
+  FakeHidPeer(const FakeHidPeer&) = delete;
+  FakeHidPeer& operator=(const FakeHidPeer&) = delete;
+
+  void queueFeature(std::vector<uint8_t> report);
+  // Every host message so far, in order.
+  std::vector<Request> log() const;
+  int count(FakeHidEndpoint::Kind kind) const;
+
+ private:
+  void start(Serve serve);
+  void answerFeature(FakeHidEndpoint& endpoint, const Request& request);
+
+  FakeHidEndpoint endpoint_;
+  int stop_fd_;
+  mutable std::mutex mutex_;
+  std::vector<Request> log_;
+  std::vector<std::vector<uint8_t>> feature_reports_;
+  std::thread thread_;
 };
 
 // Puts a byte-stream reader simulator (such as the r42 serial simulator)

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/deadline.h"
+
 // Entries of a folder, "." and ".." left out; -1 when it cannot be read.
 inline int count_dir_entries(const char* path) {
   DIR* dir = opendir(path);
@@ -46,9 +48,7 @@ class Stopwatch {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// Whole milliseconds from now to `deadline`; 0 once it has passed.
+// Milliseconds from now to `deadline`, rounded up; 0 once it has passed.
 inline int ms_left(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() <= 0 ? 0 : int(left.count());
+  return Deadline::at(deadline).msLeft();
 }

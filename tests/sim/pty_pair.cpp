@@ -12,17 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
-namespace {
-
-int ms_left(std::chrono::steady_clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                           std::chrono::steady_clock::now());
-  return left.count() > 0 ? int(left.count()) : 0;
-}
-
-}  // namespace
+#include "platform/deadline.h"
 
 PtyPair::PtyPair() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -99,7 +90,7 @@ bool PtyPair::writeAll(const std::vector<uint8_t>& bytes) {
 
 std::vector<uint8_t> PtyPair::readExact(size_t count, int timeout_ms) {
   std::vector<uint8_t> out;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const Deadline deadline(timeout_ms);
   uint8_t chunk[4096];
   while (out.size() < count) {
     size_t want = count - out.size();
@@ -110,7 +101,7 @@ std::vector<uint8_t> PtyPair::readExact(size_t count, int timeout_ms) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) break;
-    int left = ms_left(deadline);
+    const int left = deadline.msLeft();
     if (left == 0) break;
     pollfd p{master_, POLLIN, 0};
     if (poll(&p, 1, left) < 0 && errno != EINTR) break;

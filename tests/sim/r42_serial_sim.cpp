@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/deadline.h"
 #include "sim/pty_pair.h"
 
 namespace {
@@ -298,17 +299,16 @@ void R42SerialSim::parseFrames() {
 }
 
 bool R42SerialSim::pause(int ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  const Deadline deadline(ms);
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (stop_) return false;
     }
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                             std::chrono::steady_clock::now());
-    if (left.count() <= 0) return true;
+    const int left = deadline.msLeft();
+    if (left == 0) return true;
     pollfd p{wake_[0], POLLIN, 0};
-    if (poll(&p, 1, int(left.count())) > 0) {
+    if (poll(&p, 1, left) > 0) {
       uint8_t sink[64];
       while (::read(wake_[0], sink, sizeof sink) > 0) {
       }
