@@ -12,7 +12,7 @@
 void os_sleep(uint32_t ms);
 
 // Milliseconds of CLOCK_MONOTONIC cut to 32 bits: wraps after 49.7 days.
-// Measure budgets as uint32_t(os_ticks() - start).
+// Time budgets use Deadline (platform/deadline.h), not differences of ticks.
 uint32_t os_ticks();
 
 // The milliseconds field (0-999) of the local time.
