@@ -176,10 +176,18 @@ TEST_F(DeviceManagerSerial, ReopenReleasesTheOldEntryFirst) {
 
 TEST_F(DeviceManagerSerial, ReopenOfAReaderThatWentAwayLeavesTheEntryEmpty) {
   auto reader = std::make_unique<R42OnPty>();
-  names.set(*manager, 4, reader->path());
+  // The port is named through a link that goes away with the reader: the
+  // terminal's number may be handed to a test running beside this one.
+  char folder[] = "/tmp/qm-line-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string line = std::string(folder) + "/line";
+  ASSERT_EQ(symlink(reader->path().c_str(), line.c_str()), 0);
+  names.set(*manager, 4, line);
   ASSERT_EQ(manager->openByName(4, 9600, "r42-s9600"), 4);
   const int fds_open = open_fd_count();
   reader.reset();  // the line and its reader are gone
+  unlink(line.c_str());
+  rmdir(folder);
   EXPECT_EQ(manager->openByName(4, 9600, "r42-s9600"), -1);
   EXPECT_EQ(manager->deviceAt(4), nullptr);
   EXPECT_LT(open_fd_count(), fds_open) << "the old port was released";
