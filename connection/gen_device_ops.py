@@ -111,7 +111,10 @@ CUSTOM_TAGS = {
                        'no line otherwise',
     'ctime_untraced': 'ctime passed, not traced',
     'fixed_1287': 'rdata traced as 1287 bytes',
-    'fixed_1024': 'output traced as 1024 bytes',
+    'photo_by_length': 'photo traced as min(1024, the photo length query) '
+                       'bytes',
+    'finger_by_length': 'finger traced as min(1024, the fingerprint length '
+                        'query) bytes',
     'result_hex32': 'return line 0x%08X of the 32-bit result',
     'result_text': 'return line is the returned text (null: empty)',
     'result_bytes_1024': 'return line is 1024 bytes at the returned pointer',
@@ -131,6 +134,9 @@ CUSTOM_TAGS = {
     'length_prefixed': 'config_data traced as 1 + its first byte',
     'text_by_charset': 'text traced as hex, length by charset',
     'mask_hex32_inout': 'mask traced as 0x%08X before and after',
+    'secret_up_to_6': 'secret traced up to its first NUL, at most 6 bytes',
+    'data_by_flag': 'data traced as *data_size bytes when flag is not 0, '
+                    'as 0 bytes for flag 0',
 }
 # The C++ keywords (and the two identifiers with special meaning), never
 # usable as parameter or member names.

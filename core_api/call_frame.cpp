@@ -110,9 +110,13 @@ void CallTrace::text(const char* label, const char* value) {
 }
 
 void CallTrace::bytes(const char* label, const void* data, int64_t count) {
-  if (!file_.hasFile()) return;
-  const int length = count < 0 ? 0 : count > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int>(count);
-  data_at(level_, file_, kTraceParameter, static_cast<const uint8_t*>(data), length, label, "");
+  this->data(kTraceParameter, label, data, count);
+}
+
+void CallTrace::char_at(const char* label, const uint8_t* p) {
+  if (!trace_admits(level_, kTraceParameter) || !guard(label, p)) return;
+  const char text[] = {'\'', static_cast<char>(*p), '\'', '\0'};
+  line(kTraceParameter, label, text);
 }
 
 void CallTrace::result(int64_t value) {
@@ -120,4 +124,24 @@ void CallTrace::result(int64_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "%" PRId64, value);
   line(kTraceReturn, "  return:", text);
+}
+
+void CallTrace::result_hex32(uint32_t value) {
+  if (!trace_admits(level_, kTraceReturn)) return;
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  line(kTraceReturn, "  return:", text);
+}
+
+void CallTrace::result_text(const char* value) { line(kTraceReturn, "  return:", value); }
+
+void CallTrace::result_bytes(const void* data, int64_t count) {
+  this->data(kTraceReturn, "  return:", data, count);
+}
+
+void CallTrace::data(int kind, const char* label, const void* data, int64_t count) {
+  if (!file_.hasFile()) return;
+  const int length =
+      count < 0 ? 0 : count > INT32_MAX / 2 ? INT32_MAX / 2 : static_cast<int>(count);
+  data_at(level_, file_, kind, static_cast<const uint8_t*>(data), length, label, "");
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "platform/mutex.h"
 #include "platform/trace_file.h"
@@ -54,7 +55,8 @@ ReaderDevice* device_for_handle(int32_t icdev);
 // The trace of one call: opens the day's file when tracing is on, writes
 // lines in the value forms of the call trace, closes the file at the end.
 // Labels are the complete line prefixes ("  parameter:[_Adr[in]]").
-// Null texts and buffers are written as "(null)", negative counts as 0.
+// Null texts, buffers and value pointers are written as "(null)" and never
+// read; negative counts count 0 bytes.
 class CallTrace {
  public:
   explicit CallTrace(const char* name);
@@ -62,56 +64,110 @@ class CallTrace {
   CallTrace(const CallTrace&) = delete;
   CallTrace& operator=(const CallTrace&) = delete;
 
-  // Whether parameter lines are written at this call's level.
+  // Whether parameter lines, and return lines, are written at this level.
   bool parameters() const { return trace_admits(level_, kTraceParameter); }
+  bool returns() const { return trace_admits(level_, kTraceReturn); }
 
   void handle(const char* label, uint32_t value);   // 0x%08X
   void number(const char* label, int64_t value);    // %d
   void hex32(const char* label, uint32_t value);    // 0x%08X
   void text(const char* label, const char* value);
   void bytes(const char* label, const void* data, int64_t count);
-  void result(int64_t value);
 
-  // Outputs read through their pointers after the call (null: "(null)").
-  void out_u8(const char* label, const uint8_t* p) { if (guard(label, p)) number(label, *p); }
-  void out_u16(const char* label, const uint16_t* p) { if (guard(label, p)) number(label, *p); }
-  void out_i32(const char* label, const int32_t* p) { if (guard(label, p)) number(label, *p); }
-  void out_hex32(const char* label, const uint32_t* p) { if (guard(label, p)) hex32(label, *p); }
-  void out_hex16(const char* label, const uint16_t* p) { if (guard(label, p)) hex32(label, *p); }
+  // One value read through its pointer when the line is written: before
+  // the call for an input, after it for an output.
+  template <typename T>
+  void number_at(const char* label, const T* p) {
+    if (guard(label, p)) number(label, *p);
+  }
+  template <typename T>
+  void hex32_at(const char* label, const T* p) {
+    if (guard(label, p)) hex32(label, static_cast<uint32_t>(*p));
+  }
+  void char_at(const char* label, const uint8_t* p);  // '%c'
+
+  // Return lines.
+  void result(int64_t value);         // %d
+  void result_hex32(uint32_t value);  // 0x%08X
+  void result_text(const char* value);
+  void result_bytes(const void* data, int64_t count);
 
  private:
   bool guard(const char* label, const void* p);
   void line(int kind, const char* label, const char* value);
+  void data(int kind, const char* label, const void* data, int64_t count);
 
   int level_;
   TraceFile file_;
 };
 
-// Byte count of a buffer whose length is held by an output of the same
-// call; 0 when that output is null.
+// Byte count of a buffer whose length is held by another argument of the
+// same call, read when the line is written; 0 when that pointer is null.
 template <typename T>
 int64_t count_at(const T* p) {
   return p ? static_cast<int64_t>(*p) : 0;
 }
 
-// The frame of a traced member with a 16-bit result. `inputs` and `outputs`
-// write the member's parameter lines (outputs only after a result whose low
-// 16 bits are 0), `call` runs the device slot. Nothing is formatted for a
-// level that admits no parameter lines.
-template <typename Inputs, typename Call, typename Outputs>
-int16_t core_frame(const char* name, int32_t icdev, Inputs&& inputs, Call&& call,
-                   Outputs&& outputs) {
+// When a 16-bit member writes its output lines: after a result of 0, or,
+// for members whose result is the byte count of their output, after any
+// result of 0 or more.
+enum class OutputsAfter { kSuccess, kAnyCount };
+
+// The frame of a traced member. `first_label` labels the handle line
+// ("  parameter:[icdev[in]]"). `inputs(trace)` and `outputs(trace, result)`
+// write the parameter lines after the handle, `call(device)` runs the slot,
+// `failure` is the result for a bad handle and `write_return(trace, result)`
+// writes the return line. Nothing is formatted at a level that admits no
+// line of the kind.
+template <OutputsAfter when, typename R, typename Inputs, typename Call, typename Outputs,
+          typename Return>
+R traced_frame(const char* name, const char* first_label, int32_t icdev, R failure,
+               Inputs&& inputs, Call&& call, Outputs&& outputs, Return&& write_return) {
   MutexLock hold(api_lock);
   CallTrace trace(name);
   if (trace.parameters()) {
-    trace.handle("  parameter:[icdev[in]]", static_cast<uint32_t>(icdev));
+    trace.handle(first_label, static_cast<uint32_t>(icdev));
     inputs(trace);
   }
   ReaderDevice* device = device_for_handle(icdev);
-  const int16_t result = device ? static_cast<int16_t>(call(*device)) : int16_t{-1};
-  if (result == 0 && trace.parameters()) outputs(trace);
-  trace.result(result);
+  const R result = device ? static_cast<R>(call(*device)) : failure;
+  if constexpr (std::is_same_v<R, int16_t>) {
+    const bool written = when == OutputsAfter::kSuccess ? result == 0 : result >= 0;
+    if (written && trace.parameters()) outputs(trace, result);
+  }
+  if (trace.returns()) write_return(trace, result);
   return result;
+}
+
+// The members with a 16-bit result code.
+template <OutputsAfter when = OutputsAfter::kSuccess, typename Inputs, typename Call,
+          typename Outputs>
+int16_t core_frame(const char* name, const char* first_label, int32_t icdev, Inputs&& inputs,
+                   Call&& call, Outputs&& outputs) {
+  return traced_frame<when, int16_t>(
+      name, first_label, icdev, int16_t{-1}, inputs, call, outputs,
+      [](CallTrace& t, int16_t result) { t.result(result); });
+}
+
+// The identity-card members whose result is not a code (a handle, a
+// pointer into the device's card record, a length). They take nothing but
+// the handle; a bad one gives `failure`. A returned pointer is read here,
+// once, under the lock.
+template <typename R, typename Call, typename Return>
+R result_frame(const char* name, const char* first_label, int32_t icdev, R failure, Call&& call,
+               Return&& write_return) {
+  return traced_frame<OutputsAfter::kSuccess, R>(
+      name, first_label, icdev, failure, [](CallTrace&) {}, call, [](CallTrace&, R) {},
+      write_return);
+}
+
+// The member without a result: no return line.
+template <typename Call>
+void void_frame(const char* name, const char* first_label, int32_t icdev, Call&& call) {
+  MutexLock hold(api_lock);
+  CallTrace trace(name);
+  if (trace.parameters()) trace.handle(first_label, static_cast<uint32_t>(icdev));
+  if (ReaderDevice* device = device_for_handle(icdev)) call(*device);
 }
 
 // The untraced entries: lock, handle check, slot, nothing written.

@@ -1,17 +1,21 @@
 // Every traced member reaches its own device slot with its arguments
 // unchanged and returns the device's result; handles are checked in range.
 #include <climits>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "connection/generated/device_slot_info.h"
+#include "core_api/call_frame.h"
 #include "core_test_support.h"
 
 namespace {
 
-// Slot and traced name of every member, as the API lists them.
+// Slot and traced name of every member, as the API lists them: slots 4-249
+// here, 250-696 from the transcribed operation list.
 const std::map<std::string, int> kMembers = [] {
   const std::pair<int, const char*> list[] = {
     {4, "kx_getname"}, {5, "kx_config"}, {6, "kx_request"}, {7, "kx_anticoll"}, {8, "kx_select"},
@@ -94,82 +98,223 @@ const std::map<std::string, int> kMembers = [] {
   };
   std::map<std::string, int> by_name;
   for (const auto& [slot, name] : list) by_name[name] = slot;
+  for (const TranscribedOp& op : transcribed_ops()) by_name[op.name] = op.slot;
   return by_name;
 }();
 
-// Hands out distinct small values and a fresh zeroed buffer per pointer,
-// and checks each call against the device's record.
+DeviceResultKind kind_of(int slot) { return kDeviceSlots[slot].result; }
+
+// Hands out per argument a distinct value with its top bit set (or, where
+// the values count traced bytes, small ones) and a fresh zeroed buffer per
+// pointer, and checks each call against the device's record.
 struct Probe {
   int32_t icdev = 80;
-  uint64_t next = 3;
+  uint32_t next = 1;
+  bool small_values = false;
   std::deque<std::vector<uint8_t>> buffers;
   RecordingDevice* device = nullptr;
+  bool reaches_device = true;
   std::vector<std::string> names;
 
   int32_t handle() { return icdev; }
   template <typename T>
   T value() {
-    return static_cast<T>(next++);
+    const uint32_t n = next++;
+    if (small_values) return static_cast<T>(n + 2);
+    if constexpr (sizeof(T) == 1) {
+      return static_cast<T>(0xA0 | (n & 0x0F));
+    } else if constexpr (sizeof(T) == 2) {
+      return static_cast<T>(0x8000 | ((n * 0x0101) & 0x7FFF));
+    } else {
+      return static_cast<T>(0x80000000u | ((n * 0x01030507u) & 0x7FFFFFFFu));
+    }
   }
   template <typename T>
   T* pointer() {
     buffers.emplace_back(4096, 0);
     return reinterpret_cast<T*>(buffers.back().data());
   }
-  void result(int slot, const char* name, const std::vector<uint64_t>& args, int16_t result) {
+
+  // The device's answer of the slot's kind, or the kind's failure.
+  uint64_t expected(int slot) const {
+    const RecordingDevice& d = *device;
+    switch (kind_of(slot)) {
+      case DeviceResultKind::kI32:
+        return reaches_device ? RecordingDevice::word(d.answer_i32) : RecordingDevice::word(-1);
+      case DeviceResultKind::kTextPointer:
+        return reaches_device ? RecordingDevice::word(d.answer_text) : 0;
+      case DeviceResultKind::kBytesPointer:
+        return reaches_device ? RecordingDevice::word(d.answer_bytes) : 0;
+      case DeviceResultKind::kLength:
+        return reaches_device ? RecordingDevice::word(d.answer_length) : 0;
+      default:
+        return reaches_device ? RecordingDevice::word(d.answer) : RecordingDevice::word(-1);
+    }
+  }
+  void called(int slot, const char* name, const std::vector<uint64_t>& args) {
     names.push_back(name);
-    next = 3;
+    next = 1;
     const auto own = kMembers.find(name);
     ASSERT_NE(own, kMembers.end()) << name;
     EXPECT_EQ(own->second, slot) << name;
-    ASSERT_EQ(device->calls.size(), 1u) << name;
-    EXPECT_EQ(device->calls[0].slot, own->second) << name;
+    if (!reaches_device) {
+      EXPECT_TRUE(device->calls.empty()) << name;
+      return;
+    }
+    // At trace levels 2 and 3 a copied photo or fingerprint is counted by
+    // the device's length query.
+    const bool counted = trace_admits(trace_level.load(), kTraceParameter) &&
+                         device->answer == 0 && (slot == 447 || slot == 452);
+    ASSERT_EQ(device->calls.size(), counted ? 2u : 1u) << name;
+    EXPECT_EQ(device->calls[0].slot, slot) << name;
     EXPECT_EQ(device->calls[0].args, args) << name;
-    EXPECT_EQ(result, device->answer) << name;
+    if (counted) {
+      EXPECT_EQ(device->calls[1].slot, slot + 1) << name;
+      EXPECT_EQ(device->calls[1].args, std::vector<uint64_t>{args[0]}) << name;
+    }
     device->calls.clear();
+  }
+  template <typename R>
+  void result(int slot, const char* name, const std::vector<uint64_t>& args, R result) {
+    called(slot, name, args);
+    EXPECT_EQ(RecordingDevice::word(result), expected(slot)) << name;
+  }
+  void no_result(int slot, const char* name, const std::vector<uint64_t>& args) {
+    EXPECT_EQ(kind_of(slot), DeviceResultKind::kVoid) << name;
+    called(slot, name, args);
   }
 };
 
+std::set<std::string> listed_names() {
+  std::set<std::string> listed;
+  for (const auto& [name, slot] : kMembers) listed.insert(name);
+  return listed;
+}
+
 TEST(CoreDispatch, EveryMemberReachesItsSlot) {
+  char text_one[] = "one", text_two[] = "two";
+  unsigned char bytes_one[4] = {1}, bytes_two[4] = {2};
+  struct Answers {
+    int16_t i16;
+    int32_t i32;
+    char* text;
+    unsigned char* bytes;
+  };
+  for (const Answers& a : {Answers{-12345, 0x12345678, text_one, bytes_one},
+                           Answers{23456, -2, text_two, bytes_two}}) {
+    set_trace_level(0);
+    InstalledDevice device(7);
+    device->answer = a.i16;
+    device->answer_i32 = a.i32;
+    device->answer_length = a.i32;
+    device->answer_text = a.text;
+    device->answer_bytes = a.bytes;
+    Probe probe;
+    probe.icdev = device.handle();
+    probe.device = &*device;
+    call_every_core_member(probe);
+
+    EXPECT_EQ(std::set<std::string>(probe.names.begin(), probe.names.end()), listed_names());
+    EXPECT_EQ(probe.names.size(), 684u);
+  }
+}
+
+// The return line a level-2 trace shows for the slot's kind of result.
+std::string return_line(int slot, const RecordingDevice& d, bool reached) {
+  std::string value;
+  switch (kind_of(slot)) {
+    case DeviceResultKind::kVoid:
+      return "";
+    case DeviceResultKind::kI32: {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%08X", static_cast<uint32_t>(reached ? d.answer_i32 : -1));
+      value = hex;
+      break;
+    }
+    case DeviceResultKind::kTextPointer:
+      value = reached ? d.answer_text : "(null)";
+      break;
+    case DeviceResultKind::kBytesPointer:
+      value = reached ? std::string(2048, '5') : "(null)";
+      return "  return:[len:" + std::to_string(reached ? 1024 : 6) + "]" + value;
+    case DeviceResultKind::kLength:
+      value = std::to_string(reached ? d.answer_length : 0);
+      break;
+    default:
+      value = std::to_string(reached ? d.answer : -1);
+  }
+  return "  return:[len:" + std::to_string(value.size()) + "]" + value;
+}
+
+// One call's lines from a day's trace.
+struct TracedCall {
+  std::string name;
+  std::vector<std::string> lines;  // after the function line
+};
+
+std::vector<TracedCall> traced_calls(const std::vector<std::string>& lines) {
+  std::vector<TracedCall> calls;
+  for (const std::string& line : lines) {
+    if (line.rfind("function:", 0) == 0) {
+      calls.push_back({line.substr(line.find(']') + 1), {}});
+    } else if (!calls.empty()) {
+      calls.back().lines.push_back(line);
+    }
+  }
+  return calls;
+}
+
+size_t count_outputs(const TracedCall& call) {
+  size_t n = 0;
+  for (const std::string& line : call.lines) n += line.find("[out]]") != std::string::npos;
+  return n;
+}
+
+TEST(CoreDispatch, EveryMemberTracesItsCall) {
+  char text[] = "TEXT";
+  std::vector<unsigned char> bytes(1024, 0x55);
   for (int16_t answer : {0, -2, 5}) {
     TraceDir dir;
     set_trace_level(2);
     InstalledDevice device(7);
     device->answer = answer;
+    device->answer_i32 = 0x00000057;
+    device->answer_length = 12;
+    device->answer_text = text;
+    device->answer_bytes = bytes.data();
     device->fill_size = 64;
     Probe probe;
     probe.icdev = device.handle();
     probe.device = &*device;
+    probe.small_values = true;
     call_every_core_member(probe);
     set_trace_level(0);
 
-    std::set<std::string> called(probe.names.begin(), probe.names.end());
-    std::set<std::string> listed;
-    for (const auto& [name, slot] : kMembers) listed.insert(name);
-    EXPECT_EQ(called, listed);
-    EXPECT_EQ(probe.names.size(), 244u);
-
-    // One function line per call, in call order, each closed by the
-    // device's result; outputs only after a success.
-    std::vector<std::string> functions;
-    size_t returns = 0, outputs = 0;
-    const std::string expected_return =
-        "  return:[len:" + std::to_string(std::to_string(answer).size()) + "]" +
-        std::to_string(answer);
-    for (const std::string& line : dir.lines()) {
-      if (line.rfind("function:", 0) == 0) functions.push_back(line.substr(line.find(']') + 1));
-      if (line.rfind("  return:", 0) == 0) {
-        ++returns;
-        EXPECT_EQ(line, expected_return);
+    // One function line per call, in call order, each closed by the return
+    // line of its kind; outputs after a success, and after any count.
+    const std::vector<TracedCall> calls = traced_calls(dir.lines());
+    ASSERT_EQ(calls.size(), probe.names.size());
+    size_t outputs = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const TracedCall& call = calls[i];
+      EXPECT_EQ(call.name, probe.names[i]);
+      const int slot = kMembers.at(call.name);
+      const std::string expected = return_line(slot, *device, true);
+      if (expected.empty()) {
+        EXPECT_EQ(call.lines.back().rfind("  parameter:[", 0), 0u) << call.name;
+      } else {
+        EXPECT_EQ(call.lines.back(), expected) << call.name;
       }
-      if (line.find("[out]]") != std::string::npos) ++outputs;
+      const size_t n = count_outputs(call);
+      if (answer != 0 && slot != 560 && slot != 563) {
+        EXPECT_EQ(n, 0u) << call.name;
+      }
+      outputs += n;
     }
-    EXPECT_EQ(functions, probe.names);
-    EXPECT_EQ(returns, 244u);
     if (answer == 0) {
-      EXPECT_GT(outputs, 100u);
-    } else {
-      EXPECT_EQ(outputs, 0u);
+      EXPECT_GT(outputs, 300u);
+    } else if (answer == 5) {
+      EXPECT_EQ(outputs, 2u);  // the two members whose result counts their output
     }
   }
 }
@@ -195,6 +340,42 @@ TEST(CoreDispatch, HandleRange) {
   // In range but empty.
   EXPECT_EQ(kx_getver(81, version), -1);
   EXPECT_EQ(kx_SetDeviceUid(81, "x"), -1);
+}
+
+// Every member with a bad handle: its kind's failure, no device call, and
+// at level 2 the function and input lines and the return line of its kind.
+TEST(CoreDispatch, BadHandlesReachNoDevice) {
+  InstalledDevice device(0);
+  for (int32_t bad : {79, 580, INT32_MIN, INT32_MAX, 81}) {
+    TraceDir dir;
+    set_trace_level(2);
+    Probe probe;
+    probe.icdev = bad;
+    probe.device = &*device;
+    probe.reaches_device = false;
+    probe.small_values = true;
+    call_every_core_member(probe);
+    set_trace_level(0);
+    EXPECT_EQ(probe.names.size(), 684u);
+
+    char handle[16];
+    std::snprintf(handle, sizeof handle, "0x%08X", static_cast<uint32_t>(bad));
+    const std::vector<TracedCall> calls = traced_calls(dir.lines());
+    ASSERT_EQ(calls.size(), probe.names.size());
+    for (const TracedCall& call : calls) {
+      const int slot = kMembers.at(call.name);
+      ASSERT_FALSE(call.lines.empty()) << call.name;
+      const std::string first = 430 <= slot && slot <= 456 ? "idhandle" : "icdev";
+      EXPECT_EQ(call.lines.front(), "  parameter:[" + first + "[in]][len:10]" + handle);
+      const std::string expected = return_line(slot, *device, false);
+      if (!expected.empty()) {
+        EXPECT_EQ(call.lines.back(), expected) << call.name;
+      }
+      for (const std::string& line : call.lines) {
+        EXPECT_EQ(line.find("[out]]"), std::string::npos) << call.name << ": " << line;
+      }
+    }
+  }
 }
 
 TEST(CoreDispatch, UntracedEntriesPassArgumentsAndResult) {

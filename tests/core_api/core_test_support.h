@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,18 +52,17 @@ class TraceDir {
 
   // The lines of the day's file with the time stamp checked and removed.
   std::vector<std::string> lines(const char* word = "func") const {
-    static const std::regex stamp(
-        R"(^\[time:\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\](.*)$)");
+    static const std::regex stamp(R"(^\[time:\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\]$)");
+    constexpr size_t kStamp = 30;  // "[time:YYYY-MM-DD hh:mm:ss.mmm]"
     std::vector<std::string> out;
     std::ifstream in(dayFile(word));
     std::string line;
     while (std::getline(in, line)) {
-      std::smatch m;
-      if (!std::regex_match(line, m, stamp)) {
-        ADD_FAILURE() << "line without time stamp: " << line;
+      if (line.size() < kStamp || !std::regex_match(line.substr(0, kStamp), stamp)) {
+        ADD_FAILURE() << "line without time stamp: " << line.substr(0, 200);
         continue;
       }
-      out.push_back(m[1]);
+      out.push_back(line.substr(kStamp));
     }
     return out;
   }
@@ -90,3 +90,38 @@ class InstalledDevice {
   int32_t index_;
   RecordingDevice* device_;
 };
+
+// One row of tests/core_api/kx_ops_250_696.txt: an operation as the
+// operation tables give it.
+struct TranscribedOp {
+  int slot = 0;
+  std::string name;
+  std::string result;  // i16, i32, text, bytes, length or void
+  std::string first;   // label of the first argument: icdev or idhandle
+  std::vector<std::string> types;  // C types of the arguments after it
+};
+
+inline std::vector<TranscribedOp> transcribed_ops() {
+  std::ifstream in(std::string(QM_TEST_SOURCE_DIR) + "/tests/core_api/kx_ops_250_696.txt");
+  std::vector<TranscribedOp> ops;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+      ADD_FAILURE() << "bad row: " << line;
+      continue;
+    }
+    TranscribedOp op;
+    std::istringstream head(line.substr(0, open));
+    head >> op.slot >> op.name >> op.result >> op.first;
+    std::istringstream types(line.substr(open + 1, close - open - 1));
+    std::string type;
+    while (std::getline(types, type, ',')) {
+      type.erase(0, type.find_first_not_of(' '));
+      if (!type.empty()) op.types.push_back(type);
+    }
+    ops.push_back(op);
+  }
+  return ops;
+}

@@ -1,0 +1,179 @@
+#include "core_api/custom_traces.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "connection/reader_device.h"
+
+namespace {
+
+constexpr bool before(TracePhase phase) { return phase == TracePhase::kBefore; }
+
+// Byte length of an LCD text with its terminator. Two-byte units are read
+// as byte pairs: the caller's buffer need not be aligned.
+int64_t charset_text_length(uint8_t charset, const unsigned char* text) {
+  if (charset <= 4) {
+    return static_cast<int64_t>(std::strlen(reinterpret_cast<const char*>(text))) + 1;
+  }
+  if (charset > 6) return 0;
+  int64_t n = 0;
+  while (text[n] != 0 || text[n + 1] != 0) n += 2;
+  return n + 2;
+}
+
+void charset_text(CallTrace& t, uint8_t charset, const unsigned char* text) {
+  static const char kLabel[] = "  parameter:[text[in]]";
+  if (!text) {
+    t.text(kLabel, nullptr);
+    return;
+  }
+  t.bytes(kLabel, text, charset_text_length(charset, text));
+}
+
+// At most 1024 bytes of an identity-card field copied for the caller,
+// counted by the device's length query for that field.
+void field_by_length(CallTrace& t, const char* label, int32_t idhandle, const unsigned char* field,
+                     int32_t (ReaderDevice::*length_query)(int32_t)) {
+  if (!field) {
+    t.bytes(label, nullptr, 0);
+    return;
+  }
+  ReaderDevice* device = device_for_handle(idhandle);
+  const int32_t length = device ? (device->*length_query)(idhandle) : 0;
+  t.bytes(label, field, std::min<int64_t>(length, 1024));
+}
+
+}  // namespace
+
+void trace_password_by_zone(CallTrace& t, TracePhase phase, int32_t, int16_t zone,
+                            const unsigned char* password) {
+  if (!before(phase)) return;
+  static const char kLabel[] = "  parameter:[password[in]]";
+  t.bytes(kLabel, password, 2);
+  const int64_t by_zone = zone == 0 ? 2 : zone == 11 ? 6 : zone == 12 ? 4 : -1;
+  if (by_zone >= 0) t.bytes(kLabel, password, by_zone);
+}
+
+void trace_record_by_table(CallTrace& t, TracePhase phase, int32_t, uint8_t tablenumber, uint8_t,
+                           uint8_t*, unsigned char* recorddata) {
+  if (before(phase) || tablenumber > 1) return;
+  t.bytes("  parameter:[recorddata[out]]", recorddata, tablenumber == 0 ? 64 : 4);
+}
+
+void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, uint8_t* value) {
+  if (flag == (before(phase) ? 1 : 0)) {
+    t.number_at(before(phase) ? "  parameter:[value[in]]" : "  parameter:[value[out]]", value);
+  }
+}
+
+void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, char* value) {
+  if (flag == (before(phase) ? 1 : 0)) {
+    t.text(before(phase) ? "  parameter:[value[in]]" : "  parameter:[value[out]]", value);
+  }
+}
+
+void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, uint8_t* length,
+                         unsigned char* value) {
+  if (flag != (before(phase) ? 1 : 0)) return;
+  if (before(phase)) {
+    t.number_at("  parameter:[length[in]]", length);
+    t.bytes("  parameter:[value[in]]", value, count_at(length));
+  } else {
+    t.number_at("  parameter:[length[out]]", length);
+    t.bytes("  parameter:[value[out]]", value, count_at(length));
+  }
+}
+
+void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, int32_t,
+                         int32_t length, unsigned char* value) {
+  if (flag == (before(phase) ? 1 : 0)) {
+    t.bytes(before(phase) ? "  parameter:[value[in]]" : "  parameter:[value[out]]", value,
+            length);
+  }
+}
+
+void trace_photo_by_type(CallTrace& t, TracePhase phase, int32_t, int32_t type, int32_t,
+                         const unsigned char*, int32_t* photo_len, char* photo) {
+  if (type < 0 || type > 2) return;
+  if (before(phase)) {
+    if (type == 0) {
+      t.text("  parameter:[photo[in]]", photo);
+    } else {
+      t.number_at("  parameter:[photo_len[in]]", photo_len);
+    }
+    return;
+  }
+  if (type == 0) return;
+  t.number_at("  parameter:[photo_len[out]]", photo_len);
+  if (type == 1) {
+    t.bytes("  parameter:[photo[out]]", photo, count_at(photo_len));
+  } else {
+    t.text("  parameter:[photo[out]]", photo);
+  }
+}
+
+void trace_ex_data_by_flag(CallTrace& t, TracePhase phase, int32_t, int32_t, int32_t, int32_t,
+                           int32_t, int32_t, const unsigned char*, int32_t, int32_t flag,
+                           unsigned char* ex_data, int32_t* ex_len) {
+  if (before(phase) && flag == 2) {
+    t.bytes("  parameter:[ex_data[in]]", ex_data, count_at(ex_len));
+    t.number_at("  parameter:[ex_len[in]]", ex_len);
+  } else if (!before(phase) && flag == 1) {
+    t.bytes("  parameter:[ex_data[out]]", ex_data, count_at(ex_len));
+    t.number_at("  parameter:[ex_len[out]]", ex_len);
+  }
+}
+
+void trace_length_prefixed(CallTrace& t, TracePhase phase, int32_t, uint8_t,
+                           unsigned char* config_data) {
+  if (!before(phase)) {
+    t.bytes("  parameter:[config_data[out]]", config_data,
+            config_data ? config_data[0] + 1 : 0);
+  }
+}
+
+void trace_length_prefixed(CallTrace& t, TracePhase phase, int32_t, uint8_t,
+                           const unsigned char* config_data) {
+  if (before(phase)) {
+    t.bytes("  parameter:[config_data[in]]", config_data, config_data ? config_data[0] + 1 : 0);
+  }
+}
+
+void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t, uint8_t, uint8_t, uint8_t,
+                           uint8_t charset, const unsigned char* text) {
+  if (before(phase)) charset_text(t, charset, text);
+}
+
+void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t, uint8_t, uint8_t, uint8_t,
+                           uint8_t charset, const unsigned char* text, const unsigned char*,
+                           int32_t) {
+  if (before(phase)) charset_text(t, charset, text);
+}
+
+void trace_secret_up_to_6(CallTrace& t, TracePhase phase, int32_t, const char*,
+                          const unsigned char* secret) {
+  if (!before(phase)) return;
+  t.bytes("  parameter:[secret[in]]", secret,
+          secret ? static_cast<int64_t>(strnlen(reinterpret_cast<const char*>(secret), 6)) : 0);
+}
+
+void trace_data_by_flag(CallTrace& t, TracePhase phase, int32_t, int32_t, int32_t, int32_t flag,
+                        const unsigned char* data, int32_t* data_size) {
+  if (before(phase)) t.bytes("  parameter:[data[in]]", data, flag != 0 ? count_at(data_size) : 0);
+}
+
+void trace_photo_by_length(CallTrace& t, TracePhase phase, int32_t idhandle,
+                           unsigned char* photo) {
+  if (!before(phase)) {
+    field_by_length(t, "  parameter:[photo[out]]", idhandle, photo,
+                    &ReaderDevice::i_d_query_photo_len);
+  }
+}
+
+void trace_finger_by_length(CallTrace& t, TracePhase phase, int32_t idhandle,
+                            unsigned char* finger) {
+  if (!before(phase)) {
+    field_by_length(t, "  parameter:[finger[out]]", idhandle, finger,
+                    &ReaderDevice::i_d_query_finger_len);
+  }
+}
