@@ -138,15 +138,6 @@ IdCardModule::State IdCardModule::snapshot() const {
   return state_;
 }
 
-Bytes IdCardModule::record_reply(const IdCard& card) {
-  Bytes record = kDone;
-  put16(record, card.text.size());
-  put16(record, card.photo.size());
-  append(record, card.text);
-  append(record, card.photo);
-  return ok(sized(record));
-}
-
 Bytes IdCardModule::tunnel_reply(const Bytes& body) {
   Bytes frame(kPreamble, kPreamble + 5);
   put16(frame, body.size() + 1);
@@ -177,7 +168,7 @@ Bytes IdCardModule::answer(const Bytes& request) {
     default: {  // 0x0420
       Bytes record = kDone;
       put16(record, s.text_length.value_or(uint16_t(card.text.size())));
-      put16(record, s.photo_length.value_or(uint16_t(card.photo.size())));
+      put16(record, card.photo.size());
       append(record, card.text);
       append(record, card.photo);
       record.resize(record.size() - std::min(s.record_cut, record.size()));
@@ -197,7 +188,6 @@ Bytes IdCardModule::tunnel(const uint8_t* frame, size_t size) {
     return moduleFrame(0, kBadFrame);
   }
   const uint16_t command = uint16_t(frame[7] << 8 | frame[8]);
-  s.commands.emplace_back(frame + 7, frame + size - 1);
   if (!s.card) return moduleFrame(command, kNoCard);
   const IdCard& card = *s.card;
   const auto fault = s.frame_faults.find(command);

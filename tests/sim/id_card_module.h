@@ -79,28 +79,27 @@ class IdCardModule {
 
   // How one module answer frame is spoiled.
   struct FrameFault {
-    std::optional<uint16_t> length;  // the frame's length field instead of the true one
-    bool bad_preamble = false;       // AA AA AA 96 68
-    bool bad_check = false;          // check byte inverted
-    std::optional<Bytes> status;     // instead of the proper status bytes
-    size_t cut = 0;                  // bytes dropped from the frame's end
-    int photo_overstated = 0;        // added to the announced photo length
+    // The frame's length field instead of the true one.
+    std::optional<uint16_t> length = std::nullopt;
+    bool bad_preamble = false;  // AA AA AA 96 68
+    bool bad_check = false;     // check byte inverted
+    // Instead of the proper status bytes.
+    std::optional<Bytes> status = std::nullopt;
+    size_t cut = 0;            // bytes dropped from the frame's end
+    int photo_overstated = 0;  // added to the announced photo length
   };
 
   struct State {
     std::optional<IdCard> card = IdCard::a();
     uint16_t no_card_status = 0x6A82;
-    // Record faults: T and P as announced, L as announced (added to the
-    // true one), and bytes dropped from the record's end.
+    // Record faults: T as announced, L as announced (added to the true
+    // one), and bytes dropped from the record's end.
     std::optional<uint16_t> text_length;
-    std::optional<uint16_t> photo_length;
     int record_length_added = 0;
     size_t record_cut = 0;
     // By module command word.
     std::map<uint16_t, FrameFault> frame_faults;
-    // What the module saw: host frames it took (command word and data), and
-    // those it refused as malformed.
-    std::vector<Bytes> commands;
+    // Host frames the module refused as malformed.
     size_t bad_host_frames = 0;
   };
 
@@ -117,11 +116,8 @@ class IdCardModule {
 
   Bytes answer(const Bytes& request);
 
-  // Reply payloads as the reader sends them, for rows that spell one out.
-  // The record (04 20) of a card: [L][00 00 90][T][P][text][photo].
-  static Bytes record_reply(const IdCard& card);
-  // A tunnel reply carrying the module frame around `body` (status bytes
-  // and answer).
+  // A tunnel reply as the reader sends it, carrying the module frame around
+  // `body` (status bytes and answer), for rows that spell one out.
   static Bytes tunnel_reply(const Bytes& body);
 
  private:
