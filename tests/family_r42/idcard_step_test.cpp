@@ -120,10 +120,8 @@ Bytes sized_reply(const Bytes& data) {
 // Reading card A and what the queries give then.
 const Row kReads[] = {
     Row("card_a_fields_and_expire_day", then_fields(start))
-        .sends(kRecord)
-        .capacity(kRead)
-        .gives(kIcdev)
-        .text(kFieldsA),
+        .sends(kRecord).capacity(kRead)
+        .gives(kIcdev).text(kFieldsA),
     Row("card_a_photo",
         [](Call& c) {
           const int32_t handle = start(c);
@@ -132,10 +130,8 @@ const Row kReads[] = {
           c.d.i_d_query_photo_2(kIcdev, c.bytes());
           return handle;
         })
-        .sends(kRecord)
-        .capacity(kRead)
-        .gives(kIcdev)
-        .out(kA.photo),
+        .sends(kRecord).capacity(kRead)
+        .gives(kIcdev).out(kA.photo),
     Row("card_a_with_fingerprint",
         [](Call& c) {
           const int32_t handle = start_2(c);
@@ -144,13 +140,10 @@ const Row kReads[] = {
           c.d.i_d_query_finger_2(kIcdev, c.bytes());
           return handle;
         })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
-        .gives(kIcdev)
-        .out(kA.finger),
+        .sends(kFinger).capacity(kRead)
+        .gives(kIcdev).out(kA.finger),
     // A read without fingerprint drops the one an earlier read kept.
     Row("start_i_d_drops_an_older_fingerprint",
         [](Call& c) {
@@ -161,27 +154,20 @@ const Row kReads[] = {
           EXPECT_EQ(Bytes(finger, finger + 4096), Bytes(4096, 0));
           return handle;
         })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kFinger).capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .gives(kIcdev),
     Row("card_b_words", then_fields(start))
         .given([](State& s) { s.card = IdCard::b(); })
-        .sends(kRecord)
-        .capacity(kRead)
-        .gives(kIcdev)
-        .text(kFieldsB),
+        .sends(kRecord).capacity(kRead)
+        .gives(kIcdev).text(kFieldsB),
     // The spelled-out record of card A: n = 1292, L = 1287, T = 256, P = 1024.
     Row("record_as_spelled", then_fields(start))
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .answer({"00 00 00 05 07 00 00 90 01 00 04 00", kA.text, kA.photo})
-        .gives(kIcdev)
-        .text(kFieldsA),
+        .gives(kIcdev).text(kFieldsA),
     // T above 256: the text stays at its place, the photo follows T.
     Row("longer_text_moves_the_photo_only",
         [](Call& c) {
@@ -190,11 +176,9 @@ const Row kReads[] = {
           c.d.i_d_query_photo_2(kIcdev, c.bytes());
           return handle;
         })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .answer({"00 00 00 05 09 00 00 90 01 02 04 00", kA.text, "EE EE", kA.photo})
-        .gives(kIcdev)
-        .out(kA.photo),
+        .gives(kIcdev).out(kA.photo),
     // Codes the nation table lacks, and a sex other than 1.
     Row("unknown_nation_and_sex",
         [](Call& c) {
@@ -206,10 +190,8 @@ const Row kReads[] = {
         .given([](State& s) {
           s.card = id_card({{u"X", 15}, {u"0", 1}, {u"60", 2}}, {}, {}, {}, {});
         })
-        .sends(kRecord)
-        .capacity(kRead)
-        .gives(kIcdev)
-        .text(gbk("女|无")),
+        .sends(kRecord).capacity(kRead)
+        .gives(kIcdev).text(gbk("女|无")),
     // A, a B whose photo part is short, then B whole.
     Row("a_then_failing_b_then_b",
         [](Call& c) {
@@ -227,14 +209,10 @@ const Row kReads[] = {
           std::snprintf(c.text(), 1024, "%s", fields_of(c.d).c_str());
           return handle;
         })
-        .sends(kRecord)
-        .capacity(kRead)
-        .sends(kRecord)
-        .capacity(kRead)
-        .sends(kRecord)
-        .capacity(kRead)
-        .gives(kIcdev)
-        .text(kFieldsB),
+        .sends(kRecord).capacity(kRead)
+        .sends(kRecord).capacity(kRead)
+        .sends(kRecord).capacity(kRead)
+        .gives(kIcdev).text(kFieldsB),
     Row("fresh_device_queries",
         [](Call& c) {
           EXPECT_EQ(c.d.i_d_query_photo_len(kIcdev), 0);
@@ -253,10 +231,8 @@ WIRE_TABLE(IdCardStepApiReads, IdCardMemoryReader, kReads);
 // A record read that fails gives -1 and leaves card A's record as it was.
 Row record_fault(const char* name, std::function<void(State&)> spoil) {
   return Row(name, after_a(start, spoil, start))
-      .sends(kRecord)
-      .capacity(kRead)
-      .sends(kRecord)
-      .capacity(kRead)
+      .sends(kRecord).capacity(kRead)
+      .sends(kRecord).capacity(kRead)
       .gives(-1);
 }
 Row record_answer(const char* name, WireBytes reply) {
@@ -278,18 +254,13 @@ const Row kRecordFaults[] = {
     record_fault("length_past_the_reply", [](State& s) { s.record_length_added = 1; }),
     // The same checks hold for find_i_d, which reads the whole card.
     Row("find_reads_the_card", [](Call& c) { return c.d.find_i_d(kIcdev); })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .gives(0),
     Row("find_fails_with_the_read",
         after_a(start, unspoiled, [](Call& c) { return c.d.find_i_d(kIcdev); }))
-        .sends(kRecord)
-        .capacity(kRead)
-        .sends(kRecord)
-        .capacity(kRead)
-        .answer("6A 82 00")
-        .gives(-1)
-        .status(0x6A82),
+        .sends(kRecord).capacity(kRead)
+        .sends(kRecord).capacity(kRead).answer("6A 82 00")
+        .gives(-1).status(0x6A82),
     Row("photo_of_4096_fits",
         [](Call& c) {
           const int32_t handle = start(c);
@@ -297,8 +268,7 @@ const Row kRecordFaults[] = {
           return handle;
         })
         .given([](State& s) { s.card->photo = Bytes(4096, 0x5A); })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .gives(kIcdev),
 };
 WIRE_TABLE(IdCardStepApiRecordFaults, IdCardMemoryReader, kRecordFaults);
@@ -313,13 +283,10 @@ Row finger_fault(const char* name, std::function<void(State&)> spoil) {
                          spoil(s);
                        },
                        start_2))
-      .sends(kRecord)
-      .capacity(kRead)
+      .sends(kRecord).capacity(kRead)
       .sends(kFind)
-      .sends(kFinger)
-      .capacity(kRead)
-      .sends(kRecord)
-      .capacity(kRead);
+      .sends(kFinger).capacity(kRead)
+      .sends(kRecord).capacity(kRead);
 }
 
 const Row kFingerFaults[] = {
@@ -327,26 +294,19 @@ const Row kFingerFaults[] = {
     finger_fault("find_reply_short", unspoiled).sends(kFind).answer("00").gives(-1),
     finger_fault("finger_status", unspoiled)
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
-        .answer("6A 82 00")
-        .gives(-1)
-        .status(0x6A82),
+        .sends(kFinger).capacity(kRead).answer("6A 82 00")
+        .gives(-1).status(0x6A82),
     finger_fault("finger_over_4096", [](State& s) { s.card->finger = Bytes(4097, 0x77); })
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
+        .sends(kFinger).capacity(kRead)
         .gives(-1),
     finger_fault("finger_under_7", [](State& s) { s.card->finger = Bytes(6, 0x77); })
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
+        .sends(kFinger).capacity(kRead)
         .gives(-1),
     finger_fault("finger_length_past_the_reply", unspoiled)
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
-        .answer("00 00 00 00 08 01 02 03 04 05 06 07")
+        .sends(kFinger).capacity(kRead).answer("00 00 00 00 08 01 02 03 04 05 06 07")
         .gives(-1),
     finger_fault("record_fails", [](State& s) { s.text_length = 255; }).gives(-1),
     Row("finger_of_7_and_of_4096",
@@ -359,16 +319,12 @@ const Row kFingerFaults[] = {
           EXPECT_EQ(c.d.i_d_query_finger_len(kIcdev), 4096);
           return handle;
         })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kFinger).capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .sends(kFind)
-        .sends(kFinger)
-        .capacity(kRead)
+        .sends(kFinger).capacity(kRead)
         .gives(kIcdev),
 };
 WIRE_TABLE(IdCardStepApiFingerFaults, IdCardMemoryReader, kFingerFaults);
@@ -384,55 +340,40 @@ const Row kCommands[] = {
     Row("find_no_card", find_2)
         .given([](State& s) { s.card.reset(); })
         .sends(kFind)
-        .gives(-2)
-        .status(0x6A82),
+        .gives(-2).status(0x6A82),
     Row("find_reply_short", find_2).sends(kFind).answer("00").gives(-1),
     Row("find_fast", find_fast).sends("04 26 00").gives(0),
     Row("find_fast_no_card", find_fast)
         .given([](State& s) { s.card.reset(); })
         .sends("04 26 00")
-        .gives(-2)
-        .status(0x6A82),
+        .gives(-2).status(0x6A82),
     Row("uid", uid).sends("04 25 00").gives(0).out("01 02 03 04 05 06 07 08"),
     Row("uid_no_card", uid)
         .given([](State& s) { s.card.reset(); })
         .sends("04 25 00")
-        .gives(-2)
-        .status(0x6A82),
+        .gives(-2).status(0x6A82),
     Row("uid_reply_short", uid).sends("04 25 00").answer("00 00 00 01 02 03 04 05 06 07").gives(-1),
     Row("uid_null_refused", [](Call& c) { return c.d.getuid_i_d(kIcdev, nullptr); }).gives(-1),
     Row("raw_record", raw)
-        .sends(kRecord)
-        .capacity(kRead)
-        .gives(0)
-        .out({"00 00 90 01 00 04 00", kA.text, kA.photo}),
+        .sends(kRecord).capacity(kRead)
+        .gives(0).out({"00 00 90 01 00 04 00", kA.text, kA.photo}),
     Row("raw_record_status", raw)
-        .sends(kRecord)
-        .capacity(kRead)
-        .answer("6A 82 00")
-        .gives(-2)
-        .status(0x6A82),
+        .sends(kRecord).capacity(kRead).answer("6A 82 00")
+        .gives(-2).status(0x6A82),
     Row("raw_record_reply_short", raw)
-        .sends(kRecord)
-        .capacity(kRead)
-        .answer("00 00 00 05")
+        .sends(kRecord).capacity(kRead).answer("00 00 00 05")
         .gives(-1),
     Row("raw_record_over_1287", raw)
         .given([](State& s) { s.card->photo.push_back(0x01); })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .gives(-1),
     Row("raw_record_length_past_the_reply", raw)
         .given([](State& s) { s.record_length_added = 1; })
-        .sends(kRecord)
-        .capacity(kRead)
+        .sends(kRecord).capacity(kRead)
         .gives(-1),
     Row("raw_record_short_one_is_copied", raw)
-        .sends(kRecord)
-        .capacity(kRead)
-        .answer(sized_reply(hx("00 00 90 01 00")))
-        .gives(0)
-        .out("00 00 90 01 00"),
+        .sends(kRecord).capacity(kRead).answer(sized_reply(hx("00 00 90 01 00")))
+        .gives(0).out("00 00 90 01 00"),
     Row("raw_null_refused", [](Call& c) { return c.d.get_i_d_raw_buffer(kIcdev, nullptr); })
         .gives(-1),
 };

@@ -39,19 +39,28 @@ Bytes pattern(size_t n) {
   return out;
 }
 
-// SamAControl with `data`: the answer goes to the output; rlen must be
-// `rlen` on success and unwritten otherwise.
-Row::Call control(int32_t code, Bytes data, int32_t rlen) {
+// SamAControl(code, slen, sdata), rlen and rdata null when asked: the
+// answer goes to the output; rlen must be `rlen` on success and unwritten
+// otherwise.
+Row::Call control_raw(int32_t code, int32_t slen, const uint8_t* sdata, int32_t rlen,
+                      bool no_rlen = false, bool no_rdata = false) {
   return [=](Call& c) {
     int32_t got = -7;
-    const int16_t result = c.d.SamAControl(kIcdev, code, int32_t(data.size()),
-                                           data.empty() ? nullptr : data.data(), &got, c.bytes());
+    const int16_t result = c.d.SamAControl(kIcdev, code, slen, sdata, no_rlen ? nullptr : &got,
+                                           no_rdata ? nullptr : c.bytes());
     EXPECT_EQ(got, result == 0 ? rlen : -7) << "rlen";
     return result;
   };
 }
 
-Row::Call control(int32_t code, int32_t rlen) { return control(code, {}, rlen); }
+// The same with `data`, kept alive by the call.
+Row::Call control(int32_t code, Bytes data, int32_t rlen) {
+  return [=](Call& c) {
+    return control_raw(code, int32_t(data.size()), data.empty() ? nullptr : data.data(), rlen)(c);
+  };
+}
+
+Row::Call control(int32_t code, int32_t rlen) { return control_raw(code, 0, nullptr, rlen); }
 
 // A spoiled answer frame to `command`.
 std::function<void(State&)> spoil(uint16_t command, FrameFault fault) {
@@ -61,8 +70,7 @@ std::function<void(State&)> spoil(uint16_t command, FrameFault fault) {
 Row tunnel_fault(const char* name, FrameFault fault) {
   return Row(name, control(0x2001, 4))
       .given(spoil(0x2001, fault))
-      .sends(kSearch)
-      .capacity(kTunnel)
+      .sends(kSearch).capacity(kTunnel)
       .gives(-1);
 }
 
@@ -72,32 +80,23 @@ const Bytes kLargest = pattern(8179);
 const Row kTunnelRows[] = {
     Row("search", control(0x2001, 4)).sends(kSearch).capacity(kTunnel).gives(0).out("00 00 00 00"),
     Row("search_as_spelled", control(0x2001, 4))
-        .sends(kSearch)
-        .capacity(kTunnel)
+        .sends(kSearch).capacity(kTunnel)
         .answer("00 00 00 00 0F AA AA AA 96 69 00 08 00 00 9F 00 00 00 00 97")
-        .gives(0)
-        .out("00 00 00 00"),
+        .gives(0).out("00 00 00 00"),
     Row("select", control(0x2002, 8))
-        .sends(kSelect)
-        .capacity(kTunnel)
+        .sends(kSelect).capacity(kTunnel)
         .answer("00 00 00 00 13 AA AA AA 96 69 00 0C 00 00 90 00 00 00 00 00 00 00 00 9C")
-        .gives(0)
-        .out("00 00 00 00 00 00 00 00"),
+        .gives(0).out("00 00 00 00 00 00 00 00"),
     Row("read_everything", control(0x3010, 2310))
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .answer(
+        .sends(kReadAll).capacity(kTunnel).answer(
             {"00 00 00 09 11 AA AA AA 96 69 09 0A 00 00 90 01 00 04 00 04 00", kA.text, kA.photo,
              kA.finger,
              Bytes{xor_of({hx("09 0A 00 00 90 01 00 04 00 04 00"), kA.text, kA.photo, kA.finger})}})
-        .gives(0)
-        .out({"01 00 04 00 04 00", kA.text, kA.photo, kA.finger}),
+        .gives(0).out({"01 00 04 00 04 00", kA.text, kA.photo, kA.finger}),
     Row("five_data_bytes", control(0x1234, kFive, 2))
-        .sends({"04 24 00 AA AA AA 96 69 00 08 12 34", kFive, "2F"})
-        .capacity(kTunnel)
+        .sends({"04 24 00 AA AA AA 96 69 00 08 12 34", kFive, "2F"}).capacity(kTunnel)
         .answer("00 00 00 00 0D AA AA AA 96 69 00 06 00 00 90 AB CD F0")
-        .gives(0)
-        .out("AB CD"),
+        .gives(0).out("AB CD"),
     // The module takes the largest frame whole (and does not know 12 34).
     Row("largest_data_fits", control(0x1234, kLargest, 0))
         .sends({"04 24 00 AA AA AA 96 69 1F F6 12 34", kLargest,
@@ -107,11 +106,9 @@ const Row kTunnelRows[] = {
         .then([](const State& s) { EXPECT_EQ(s.bad_host_frames, 0u); }),
     // The reader's own count of the frame (bytes 3-4) is not looked at.
     Row("reader_length_ignored", control(0x2001, 4))
-        .sends(kSearch)
-        .capacity(kTunnel)
+        .sends(kSearch).capacity(kTunnel)
         .answer("00 00 00 FF FF AA AA AA 96 69 00 08 00 00 9F 00 00 00 00 97")
-        .gives(0)
-        .out("00 00 00 00"),
+        .gives(0).out("00 00 00 00"),
     tunnel_fault("search_answered_as_done", {.status = hx("00 00 90")}),
     tunnel_fault("bad_check_byte", {.bad_check = true}),
     tunnel_fault("bad_preamble", {.bad_preamble = true}),
@@ -120,46 +117,23 @@ const Row kTunnelRows[] = {
     tunnel_fault("frame_cut", {.cut = 1}),
     Row("done_answered_as_found", control(0x2002, 8))
         .given(spoil(0x2002, {.status = hx("00 00 9F")}))
-        .sends(kSelect)
-        .capacity(kTunnel)
+        .sends(kSelect).capacity(kTunnel)
         .gives(-1),
     Row("reply_under_12_bytes", control(0x2001, 4))
-        .sends(kSearch)
-        .capacity(kTunnel)
-        .answer("00 00 00 00 0F AA AA AA 96 69 00")
+        .sends(kSearch).capacity(kTunnel).answer("00 00 00 00 0F AA AA AA 96 69 00")
         .gives(-1),
     Row("reader_status", control(0x2001, 4))
-        .sends(kSearch)
-        .capacity(kTunnel)
-        .answer("6A 82 00")
-        .gives(-2)
-        .status(0x6A82),
+        .sends(kSearch).capacity(kTunnel).answer("6A 82 00")
+        .gives(-2).status(0x6A82),
     Row("exchange_fails", control(0x2001, 4)).sends(kSearch).capacity(kTunnel).fails().gives(-1),
     // Refused before any I/O.
     Row("code_negative", control(-1, 4)).gives(-1),
     Row("code_over_16_bits", control(0x10000, 4)).gives(-1),
     Row("data_over_8179", control(0x1234, pattern(8180), 0)).gives(-1),
-    Row("slen_negative",
-        [](Call& c) {
-          int32_t rlen = 0;
-          return c.d.SamAControl(kIcdev, 0x2001, -1, kFive.data(), &rlen, c.bytes());
-        })
-        .gives(-1),
-    Row("data_null",
-        [](Call& c) {
-          int32_t rlen = 0;
-          return c.d.SamAControl(kIcdev, 0x2001, 1, nullptr, &rlen, c.bytes());
-        })
-        .gives(-1),
-    Row("rlen_null",
-        [](Call& c) { return c.d.SamAControl(kIcdev, 0x2001, 0, nullptr, nullptr, c.bytes()); })
-        .gives(-1),
-    Row("rdata_null",
-        [](Call& c) {
-          int32_t rlen = 0;
-          return c.d.SamAControl(kIcdev, 0x2001, 0, nullptr, &rlen, nullptr);
-        })
-        .gives(-1),
+    Row("slen_negative", control_raw(0x2001, -1, kFive.data(), 0)).gives(-1),
+    Row("data_null", control_raw(0x2001, 1, nullptr, 0)).gives(-1),
+    Row("rlen_null", control_raw(0x2001, 0, nullptr, 0, true)).gives(-1),
+    Row("rdata_null", control_raw(0x2001, 0, nullptr, 0, false, true)).gives(-1),
 };
 WIRE_TABLE(SecurityModuleTunnel, IdCardMemoryReader, kTunnelRows);
 
@@ -197,133 +171,91 @@ Row::Call read_info(int32_t type, int null_at = -1) {
 
 Row card_read(const char* name, int32_t type) {
   return Row(name, read_info(type))
-      .sends(kSearch)
-      .capacity(kTunnel)
-      .sends(kSelect)
-      .capacity(kTunnel);
+      .sends(kSearch).capacity(kTunnel)
+      .sends(kSelect).capacity(kTunnel);
 }
 
 const Row kRawRows[] = {
     card_read("text_photo_finger", 1)
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("256 1024 1024 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .gives(0).text("256 1024 1024 0"),
     card_read("extra_only", 2).sends(kReadExtra).capacity(kTunnel).gives(0).text("0 0 0 70"),
     card_read("everything", 3)
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .sends(kReadExtra)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("256 1024 1024 70"),
+        .sends(kReadAll).capacity(kTunnel)
+        .sends(kReadExtra).capacity(kTunnel)
+        .gives(0).text("256 1024 1024 70"),
     card_read("type_0_reads_nothing", 0).gives(-1).text("0 0 0 0"),
     card_read("type_bits_above_1_ignored", 4 | 2)
-        .sends(kReadExtra)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("0 0 0 70"),
+        .sends(kReadExtra).capacity(kTunnel)
+        .gives(0).text("0 0 0 70"),
     // A card without fingerprint data: the module refuses 30 10.
     card_read("fallback_to_text_photo", 1)
         .given([](State& s) { s.card = IdCard::foreigner(); })
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .sends(kReadTextPhoto)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("256 1024 0 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .sends(kReadTextPhoto).capacity(kTunnel)
+        .gives(0).text("256 1024 0 0"),
     card_read("fallback_after_reader_status", 1)
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .answer("6A 82 00")
-        .sends(kReadTextPhoto)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("256 1024 0 0"),
+        .sends(kReadAll).capacity(kTunnel).answer("6A 82 00")
+        .sends(kReadTextPhoto).capacity(kTunnel)
+        .gives(0).text("256 1024 0 0"),
     card_read("fallback_fails_too", 1)
         .given([](State& s) {
           s.card = IdCard::foreigner();
           s.frame_faults[0x3001] = {.bad_check = true};
         })
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .sends(kReadTextPhoto)
-        .capacity(kTunnel)
-        .gives(-1)
-        .text("0 0 0 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .sends(kReadTextPhoto).capacity(kTunnel)
+        .gives(-1).text("0 0 0 0"),
     card_read("fallback_lengths_past_answer", 1)
         .given([](State& s) {
           s.card = IdCard::foreigner();
           s.frame_faults[0x3001] = {.photo_overstated = 1};
         })
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .sends(kReadTextPhoto)
-        .capacity(kTunnel)
-        .gives(-1)
-        .text("0 0 0 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .sends(kReadTextPhoto).capacity(kTunnel)
+        .gives(-1).text("0 0 0 0"),
     // A well-formed 30 10 answer that cannot be taken apart: no second try.
     card_read("lengths_past_answer", 1)
         .given(spoil(0x3010, {.photo_overstated = 1}))
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .gives(-1)
-        .text("0 0 0 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .gives(-1).text("0 0 0 0"),
     card_read("answer_under_6", 1)
-        .sends(kReadAll)
-        .capacity(kTunnel)
+        .sends(kReadAll).capacity(kTunnel)
         .answer(IdCardModule::tunnel_reply(hx("00 00 90 01 00 04 00")))
-        .gives(-1)
-        .text("0 0 0 0"),
+        .gives(-1).text("0 0 0 0"),
     card_read("text_over_256", 3)
         .given([](State& s) { s.card->text.resize(258, 0x20); })
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .sends(kReadExtra)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("0 0 0 70"),
+        .sends(kReadAll).capacity(kTunnel)
+        .sends(kReadExtra).capacity(kTunnel)
+        .gives(0).text("0 0 0 70"),
     card_read("answer_over_4096", 1)
         .given([](State& s) { s.card->photo = pattern(2811); })
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .gives(-1)
-        .text("0 0 0 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .gives(-1).text("0 0 0 0"),
     card_read("answer_of_4096", 1)
         .given([](State& s) { s.card->photo = pattern(2810); })
-        .sends(kReadAll)
-        .capacity(kTunnel)
-        .gives(0)
-        .text("256 2810 1024 0"),
+        .sends(kReadAll).capacity(kTunnel)
+        .gives(0).text("256 2810 1024 0"),
     card_read("extra_short", 2)
         .given([](State& s) { s.card->extra.resize(69); })
-        .sends(kReadExtra)
-        .capacity(kTunnel)
-        .gives(-1)
-        .text("0 0 0 0"),
+        .sends(kReadExtra).capacity(kTunnel)
+        .gives(-1).text("0 0 0 0"),
     // No card found or selected: nothing written at all.
     Row("no_card", read_info(1))
         .given([](State& s) { s.card.reset(); })
-        .sends(kSearch)
-        .capacity(kTunnel)
-        .gives(-1)
-        .text("7 7 7 7"),
+        .sends(kSearch).capacity(kTunnel)
+        .gives(-1).text("7 7 7 7"),
     Row("search_answer_not_zero", read_info(1))
-        .sends(kSearch)
-        .capacity(kTunnel)
+        .sends(kSearch).capacity(kTunnel)
         .answer(IdCardModule::tunnel_reply(hx("00 00 9F 00 00 00 01")))
-        .gives(-1)
-        .text("7 7 7 7"),
+        .gives(-1).text("7 7 7 7"),
     Row("search_answer_short", read_info(1))
-        .sends(kSearch)
-        .capacity(kTunnel)
+        .sends(kSearch).capacity(kTunnel)
         .answer(IdCardModule::tunnel_reply(hx("00 00 9F 00 00 00")))
-        .gives(-1)
-        .text("7 7 7 7"),
+        .gives(-1).text("7 7 7 7"),
     card_read("select_answer_short", 1)
         .answer(IdCardModule::tunnel_reply(hx("00 00 90 00 00 00 00 00 00 00")))
-        .gives(-1)
-        .text("7 7 7 7"),
+        .gives(-1).text("7 7 7 7"),
     // Unselected parts may have null buffers.
     Row("extra_without_card_buffers",
         [](Call& c) {
@@ -334,14 +266,10 @@ const Row kRawRows[] = {
           EXPECT_EQ(e, 70);
           return result;
         })
-        .sends(kSearch)
-        .capacity(kTunnel)
-        .sends(kSelect)
-        .capacity(kTunnel)
-        .sends(kReadExtra)
-        .capacity(kTunnel)
-        .gives(0)
-        .out(kA.extra),
+        .sends(kSearch).capacity(kTunnel)
+        .sends(kSelect).capacity(kTunnel)
+        .sends(kReadExtra).capacity(kTunnel)
+        .gives(0).out(kA.extra),
 };
 WIRE_TABLE(RawCardRead, IdCardMemoryReader, kRawRows);
 
@@ -352,8 +280,7 @@ std::vector<Row> null_rows() {
                          "text",     "photo",     "fingerprint",     "extra"};
   for (int i = 0; i < 8; ++i) {
     rows.push_back(Row(std::string("null_") + names[i], read_info(i == 7 ? 2 : 1, i))
-                       .gives(-1)
-                       .text("7 7 7 7"));
+                       .gives(-1).text("7 7 7 7"));
   }
   return rows;
 }
