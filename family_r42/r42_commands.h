@@ -30,6 +30,12 @@ inline constexpr uint16_t kIncrement = 0x0409;        // block, value BE32
 inline constexpr uint16_t kDecrement = 0x040A;        // block, value BE32
 inline constexpr uint16_t kTransfer = 0x040B;         // source block, destination block
 inline constexpr uint16_t kFieldOff = 0x040D;
+inline constexpr uint16_t kIdReadRecord = 0x0420;     // identity card: header, text, photo
+inline constexpr uint16_t kIdFindCard = 0x0421;
+inline constexpr uint16_t kIdReadFinger = 0x0422;     // 0B
+inline constexpr uint16_t kIdModuleTunnel = 0x0424;   // one security-module frame
+inline constexpr uint16_t kIdCardUid = 0x0425;
+inline constexpr uint16_t kIdFindCardFast = 0x0426;
 inline constexpr uint16_t kCardRequest = 0x0433;    // mode byte
 inline constexpr uint16_t kAnticollision = 0x0434;  // cascade level
 inline constexpr uint16_t kSelect = 0x0435;         // cascade level, 04, UID
@@ -86,6 +92,8 @@ inline constexpr size_t kAnticollisionReply = kReplyHead + 5;   // one byte, UID
 inline constexpr size_t kSelectReply = kReplyHead + 1;          // SAK
 inline constexpr size_t kBlockReply = kReplyHead + 16;
 inline constexpr size_t kValueReply = kReplyHead + 4;  // value BE32
+inline constexpr size_t kIdLengthReply = kReplyHead + 2;  // data length BE16, then the data
+inline constexpr size_t kIdUidReply = kReplyHead + 8;
 // A chunk read needs every byte it asked for.
 constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
 

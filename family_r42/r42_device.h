@@ -14,6 +14,7 @@
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/transport_protocol.h"
+#include "family_r42/idcard_text.h"
 #include "family_r42/r42_commands.h"
 #include "platform/byte_cursor.h"
 #include "platform/text_helpers.h"
@@ -196,6 +197,7 @@ class R42Device : public ReaderDevice {
   int16_t WakeDevice(int32_t icdev) override;
 
 #include "family_r42/sector_card_slots.inc"
+#include "family_r42/idcard_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
@@ -218,17 +220,7 @@ class R42Device : public ReaderDevice {
   uint8_t cpu_protocol_by_slot_[64] = {};
   uint8_t cpu_etu_by_slot_[64];
   uint8_t mifare_plus_session_[44] = {};
-  struct IdCardText {
-    char name[64];
-    char sex[32];
-    char nation[32];
-    char birth_date[32];
-    char address[128];
-    char card_number[64];
-    char department[64];
-    char start_date[32];
-    char end_date[32];
-  } id_text_ = {};
+  IdCardText id_text_ = {};
   uint8_t id_photo_[4096] = {};
   uint32_t id_photo_length_ = 0;
   uint8_t id_finger_[4096] = {};
