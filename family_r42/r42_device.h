@@ -16,6 +16,7 @@
 #include "connection/transport_protocol.h"
 #include "family_r42/r42_commands.h"
 #include "platform/byte_cursor.h"
+#include "platform/card_auth_crypto.h"
 #include "platform/text_helpers.h"
 
 // Request and reply share one buffer. Most commands use the default size,
@@ -196,6 +197,10 @@ class R42Device : public ReaderDevice {
   int16_t WakeDevice(int32_t icdev) override;
 
 #include "family_r42/sector_card_slots.inc"
+#include "family_r42/contact_cpu_slots.inc"
+#include "family_r42/iso14443_slots.inc"
+#include "family_r42/card_channel_slots.inc"
+#include "family_r42/mifare_plus_ulc_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
@@ -217,7 +222,7 @@ class R42Device : public ReaderDevice {
   uint8_t contact_voltage_ = 0;
   uint8_t cpu_protocol_by_slot_[64] = {};
   uint8_t cpu_etu_by_slot_[64];
-  uint8_t mifare_plus_session_[44] = {};
+  MfpSession mfp_session_ = {};
   struct IdCardText {
     char name[64];
     char sex[32];
