@@ -77,6 +77,7 @@ inline constexpr uint8_t kMfpOk = 0x90;
 // The 8-byte MAC over [head][counter LE16][TI][tail]: the command MAC (head
 // = the command code, tail = BNr LE16 and n or the data) and the response
 // MAC (head = 90, tail empty for writes, BNr, n and the data for reads).
+// Tails over 233 bytes are cut there (inputs stop at 240 bytes).
 void mfp_mac(const MfpSession& session, uint8_t head, uint32_t counter, const uint8_t* tail,
              size_t tail_length, uint8_t mac[8]);
 // The IVs of the encrypted data: reads R||W x3 || TI (after the read
