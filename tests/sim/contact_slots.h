@@ -34,7 +34,10 @@ class ContactSlots : public R42ReaderModel::Attachment {
   // Puts a card into `slot` (0-9), unpowered; returns it for the test.
   std::shared_ptr<Iso7816Card> insert(int slot, std::shared_ptr<Iso7816Card> card);
   std::shared_ptr<Iso7816Card> insert(int slot, Bytes atr = {0x3B, 0x02, 0x14, 0x50});
+  std::shared_ptr<Iso7816Card> card(int slot) const { return cards_.at(size_t(slot)); }
   bool powered(int slot) const { return powered_.at(size_t(slot)); }
+  // As after a power-up, for tests that start with a running card.
+  void setPowered(int slot, bool on) { powered_.at(size_t(slot)) = on; }
   const std::vector<PowerUp>& powerUps() const { return power_ups_; }
 
   void attach(R42ReaderModel& model);
