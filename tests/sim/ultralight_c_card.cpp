@@ -14,10 +14,10 @@ const ContactlessCard::Bytes kZeroIv(8, 0x00);
 }  // namespace
 
 UltralightCCard::UltralightCCard(Bytes rnd_b) : rnd_b_(std::move(rnd_b)) {
+  // Pages 2C-2F as delivered read "BREAKMEIFYOUCAN!".
   const char* delivered = "BREAKMEIFYOUCAN!";
   for (int p = 0; p < 4; ++p)
-    for (int i = 0; i < 4; ++i)
-      pages_[size_t(kKeyPage + p)][size_t(i)] = uint8_t(delivered[kPageFirstByte[p] - i]);
+    for (int i = 0; i < 4; ++i) pages_[size_t(kKeyPage + p)][size_t(i)] = uint8_t(delivered[4 * p + i]);
   const Bytes id = uid();
   std::memcpy(pages_[0].data(), id.data(), 3);
   std::memcpy(pages_[1].data(), id.data() + 3, 4);
