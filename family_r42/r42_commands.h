@@ -18,6 +18,13 @@ inline constexpr uint16_t kBeep = 0x0101;  // u16 BE duration in 10 ms units
 inline constexpr uint16_t kLed = 0x0200;            // LED, on/off
 inline constexpr uint16_t kLedSecondForm = 0x0201;  // LED
 
+// --- 03: contact processor cards and SAM slots ---
+inline constexpr uint16_t kContactCardStatus = 0x0300;  // slot
+inline constexpr uint16_t kContactPowerUp = 0x0301;     // slot, baud selector, voltage
+inline constexpr uint16_t kContactHotReset = 0x0302;    // slot
+inline constexpr uint16_t kContactPowerDown = 0x0303;   // slot
+inline constexpr uint16_t kContactApdu = 0x0304;        // slot, APDU
+
 // --- 04: radio field and contactless sector cards ---
 inline constexpr uint16_t kFieldReset = 0x0400;
 inline constexpr uint16_t kFollowUpRequest = 0x0401;  // mode byte
@@ -29,6 +36,7 @@ inline constexpr uint16_t kReadValue = 0x0408;        // block
 inline constexpr uint16_t kIncrement = 0x0409;        // block, value BE32
 inline constexpr uint16_t kDecrement = 0x040A;        // block, value BE32
 inline constexpr uint16_t kTransfer = 0x040B;         // source block, destination block
+inline constexpr uint16_t kProcessorHalt = 0x040C;    // u16 BE 100
 inline constexpr uint16_t kFieldOff = 0x040D;
 inline constexpr uint16_t kIdReadRecord = 0x0420;     // identity card: header, text, photo
 inline constexpr uint16_t kIdFindCard = 0x0421;
@@ -36,10 +44,18 @@ inline constexpr uint16_t kIdReadFinger = 0x0422;     // 0B
 inline constexpr uint16_t kIdModuleTunnel = 0x0424;   // one security-module frame
 inline constexpr uint16_t kIdCardUid = 0x0425;
 inline constexpr uint16_t kIdFindCardFast = 0x0426;
+inline constexpr uint16_t kLegacyActivation = 0x0410;
+inline constexpr uint16_t kBlockApdu = 0x0411;  // length BE16, APDU
+inline constexpr uint16_t kReadRfRegister = 0x0431;   // register
+inline constexpr uint16_t kWriteRfRegister = 0x0432;  // register, value
 inline constexpr uint16_t kCardRequest = 0x0433;    // mode byte
 inline constexpr uint16_t kAnticollision = 0x0434;  // cascade level
 inline constexpr uint16_t kSelect = 0x0435;         // cascade level, 04, UID
+inline constexpr uint16_t kRawFrame = 0x0436;       // 0A 01, length BE16, frame
 inline constexpr uint16_t kHalt = 0x0437;
+inline constexpr uint16_t kActivation = 0x0443;
+inline constexpr uint16_t kTypeAbCardStatus = 0x0446;
+inline constexpr uint16_t kCardPresence = 0x044A;
 
 // --- 05: reader memories and identity ---
 inline constexpr uint16_t kReadEeprom = 0x0500;        // chunk offset BE32, length BE32
@@ -94,6 +110,11 @@ inline constexpr size_t kBlockReply = kReplyHead + 16;
 inline constexpr size_t kValueReply = kReplyHead + 4;  // value BE32
 inline constexpr size_t kIdLengthReply = kReplyHead + 2;  // data length BE16, then the data
 inline constexpr size_t kIdUidReply = kReplyHead + 8;
+inline constexpr size_t kAnswerToResetReply = kReplyHead + 1;  // one byte, the ATR
+inline constexpr size_t kRfRegisterReply = kReplyHead + 1;
+inline constexpr size_t kCardLengthReply = kReplyHead + 2;  // length BE16, the card's bytes
+inline constexpr size_t kCardPresenceReply = kReplyHead + 2;
+inline constexpr size_t kContactApduReply = kReplyHead;
 // A chunk read needs every byte it asked for.
 constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
 

@@ -17,6 +17,7 @@
 #include "family_r42/idcard_text.h"
 #include "family_r42/r42_commands.h"
 #include "platform/byte_cursor.h"
+#include "platform/card_auth_crypto.h"
 #include "platform/text_helpers.h"
 
 // Request and reply share one buffer. Most commands use the default size,
@@ -198,6 +199,10 @@ class R42Device : public ReaderDevice {
 
 #include "family_r42/sector_card_slots.inc"
 #include "family_r42/idcard_slots.inc"
+#include "family_r42/contact_cpu_slots.inc"
+#include "family_r42/iso14443_slots.inc"
+#include "family_r42/card_channel_slots.inc"
+#include "family_r42/mifare_plus_ulc_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
@@ -219,7 +224,7 @@ class R42Device : public ReaderDevice {
   uint8_t contact_voltage_ = 0;
   uint8_t cpu_protocol_by_slot_[64] = {};
   uint8_t cpu_etu_by_slot_[64];
-  uint8_t mifare_plus_session_[44] = {};
+  MfpSession mfp_session_ = {};
   IdCardText id_text_ = {};
   uint8_t id_photo_[4096] = {};
   uint32_t id_photo_length_ = 0;

@@ -30,3 +30,7 @@ std::string os_to_narrow(const std::u16string& text);
 // Makes that one directory (mode 0700, no parents). False when it exists or
 // cannot be made; callers ignore the result.
 bool os_make_dir(const char* path);
+
+// Fills `count` bytes from the system's random generator (getrandom).
+// False when it fails.
+bool os_random_bytes(uint8_t* out, size_t count);

@@ -21,18 +21,60 @@ bool is_classic(const MifareCard& card) {
   return card.kind() != MifareCard::Kind::kFm11rf005;
 }
 
+constexpr uint16_t kFieldCodes[] = {0x0433, 0x0401, 0x0434, 0x0435, 0x0437, 0x0404, 0x0405,
+                                    0x0406, 0x0407, 0x0408, 0x0409, 0x040A, 0x040B, 0x0443,
+                                    0x0410, 0x0411, 0x0436, 0x040C, 0x044A, 0x0446, 0x0431,
+                                    0x0432};
+constexpr uint16_t kNoCardPresent = 0x0307;
+constexpr uint8_t kKindA = 0x0A, kKindB = 0x0B;
+
+uint16_t be16_at(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+using Cpu = std::shared_ptr<ContactlessCard>;
+bool answers_type_a(const Cpu& cpu) { return !cpu || cpu->type() == ContactlessCard::Type::kA; }
+uint16_t atqa_of(const MifareCard& card, const Cpu& cpu) { return cpu ? cpu->atqa() : card.atqa(); }
+uint8_t sak_of(const MifareCard& card, const Cpu& cpu) { return cpu ? cpu->sak() : card.sak(); }
+
+// Answers of a processor card as the reader frames them: the length, then
+// the card's bytes.
+Bytes counted(const ContactlessCard::Bytes& data) {
+  Bytes out{uint8_t(data.size() >> 8), uint8_t(data.size())};
+  out.insert(out.end(), data.begin(), data.end());
+  return status_reply(card_status::kOk, out);
+}
+
 }  // namespace
 
 void CardField::attach(R42ReaderModel& model) {
-  for (uint16_t code : {0x0433, 0x0401, 0x0434, 0x0435, 0x0437, 0x0404, 0x0405, 0x0406, 0x0407,
-                        0x0408, 0x0409, 0x040A, 0x040B})
+  for (uint16_t code : kFieldCodes)
     model.addCommand(code, [this](const Bytes& request) { return answer(request); });
+}
+
+std::optional<Bytes> CardField::respond(const Bytes& request) {
+  if (request.size() < 2) return std::nullopt;
+  const uint16_t code = be16_at(request.data());
+  for (uint16_t known : kFieldCodes)
+    if (known == code) return answer(request);
+  return std::nullopt;
+}
+
+uint8_t CardField::rfRegister(uint8_t n) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return registers_[n];
 }
 
 int CardField::insert(MifareCard card) {
   std::lock_guard<std::mutex> lock(mu_);
   const int id = next_id_++;
   cards_.push_back(Slot{id, std::move(card), State::kIdle});
+  return id;
+}
+
+int CardField::insert(std::shared_ptr<ContactlessCard> card) {
+  std::lock_guard<std::mutex> lock(mu_);
+  const int id = next_id_++;
+  MifareCard face = MifareCard::classic1k(card->uid());
+  cards_.push_back(Slot{id, std::move(face), State::kIdle, std::move(card)});
   return id;
 }
 
@@ -141,7 +183,8 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
       if (n != 1 || (p[0] != 0x26 && p[0] != 0x52)) break;
       Slot* s = selected();
       if (s == nullptr) return status_reply(kNoCard);
-      return status_reply(kOk, {uint8_t(s->card.atqa()), uint8_t(s->card.atqa() >> 8)});
+      const uint16_t atqa = atqa_of(s->card, s->cpu);
+      return status_reply(kOk, {uint8_t(atqa), uint8_t(atqa >> 8)});
     }
     case 0x0434:
       if (n != 1 || (p[0] != 0x93 && p[0] != 0x95)) break;
@@ -161,6 +204,7 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
       if (n != 8) break;
       Slot* s = selected();
       if (s == nullptr) return status_reply(kNoCard);
+      if (s->cpu) return status_reply(kAuthFailed);
       const uint16_t status = s->card.authenticate(p[0], p[1], p + 2);
       if (status != kOk) deselect(*s);
       return status_reply(status);
@@ -170,6 +214,10 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
       Slot* s = blockTarget();
       if (s == nullptr) return status_reply(kNoCard);
       MifareCard::Block block{};
+      if (s->cpu) {
+        if (!s->cpu->readPages(p[0], block.data())) return status_reply(kAccessRefused);
+        return status_reply(kOk, Bytes(block.begin(), block.end()));
+      }
       const uint16_t status = s->card.read(p[0], &block);
       if (status != kOk) return status_reply(status);
       return status_reply(kOk, Bytes(block.begin(), block.end()));
@@ -178,8 +226,12 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
       if (n != 17) break;
       Slot* s = blockTarget();
       if (s == nullptr) return status_reply(kNoCard);
+      if (s->cpu) return status_reply(s->cpu->writePage(p[0], p + 1) ? kOk : kAccessRefused);
       return status_reply(s->card.write(p[0], p + 1));
     }
+    case 0x0443: case 0x0410: case 0x0411: case 0x0436: case 0x040C:
+    case 0x044A: case 0x0446: case 0x0431: case 0x0432:
+      return processorCommand(code, p, n);
     default:
       break;
   }
@@ -188,7 +240,7 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
   Slot* s = selected();
   const size_t expected = code == 0x0408 ? 1 : code == 0x040B ? 2 : 5;
   if (n != expected) return status_reply(kBadRequest);
-  if (s == nullptr || !is_classic(s->card)) return status_reply(kNoCard);
+  if (s == nullptr || !is_classic(s->card) || s->cpu) return status_reply(kNoCard);
   MifareCard& card = s->card;
   switch (code) {
     case 0x0407:
@@ -218,19 +270,19 @@ Bytes CardField::wake(uint8_t mode) {
   const Slot* lowest = nullptr;
   for (Slot& s : cards_) {
     s.card.clearAuth();
-    if (s.state == State::kHalted && mode != 0x52) continue;
+    if (!answers_type_a(s.cpu) || (s.state == State::kHalted && mode != 0x52)) continue;
     s.state = State::kReady;
     if (lowest == nullptr || s.card.uid() < lowest->card.uid()) lowest = &s;
   }
   if (lowest == nullptr) return status_reply(card_status::kNoCard);
-  const uint16_t atqa = lowest->card.atqa();
+  const uint16_t atqa = atqa_of(lowest->card, lowest->cpu);
   return status_reply(card_status::kOk, {uint8_t(atqa), uint8_t(atqa >> 8)});
 }
 
 Bytes CardField::anticollision(uint8_t level) {
   const Slot* found = nullptr;
   for (const Slot& s : cards_) {
-    if (level == 0x93 && s.state == State::kReady && is_classic(s.card) &&
+    if (level == 0x93 && s.state == State::kReady && is_classic(s.card) && answers_type_a(s.cpu) &&
         (found == nullptr || s.card.uid() < found->card.uid()))
       found = &s;
     if (level == 0x95 && s.state == State::kCascade) found = &s;
@@ -243,7 +295,7 @@ Bytes CardField::anticollision(uint8_t level) {
 Bytes CardField::select(uint8_t level, const uint8_t* uid) {
   Slot* match = nullptr;
   for (Slot& s : cards_) {
-    if (!is_classic(s.card)) continue;
+    if (!is_classic(s.card) || !answers_type_a(s.cpu)) continue;
     const auto bytes = level == 0x93 ? s.card.level1() : s.card.level2();
     const State wanted = level == 0x93 ? State::kReady : State::kCascade;
     if (s.state == wanted && std::memcmp(bytes.data(), uid, 4) == 0) match = &s;
@@ -253,5 +305,77 @@ Bytes CardField::select(uint8_t level, const uint8_t* uid) {
     if (&s != match && s.state != State::kHalted) deselect(s);
   const bool cascade = level == 0x93 && match->card.uid().size() == 7;
   match->state = cascade ? State::kCascade : State::kActive;
-  return status_reply(card_status::kOk, {uint8_t(cascade ? 0x04 : match->card.sak())});
+  return status_reply(card_status::kOk,
+                      {uint8_t(cascade ? 0x04 : sak_of(match->card, match->cpu))});
+}
+
+Bytes CardField::activate() {
+  Slot* target = selected();
+  if (target == nullptr || !target->cpu) {
+    target = nullptr;
+    for (Slot& s : cards_)
+      if (s.cpu && s.state != State::kHalted &&
+          (target == nullptr || s.cpu->uid() < target->cpu->uid()))
+        target = &s;
+  }
+  if (target == nullptr) return status_reply(card_status::kNoCard);
+  for (Slot& s : cards_)
+    if (&s != target && s.state != State::kHalted) deselect(s);
+  target->state = State::kActive;
+  const ContactlessCard& cpu = *target->cpu;
+  const Bytes uid = cpu.uid(), answer = cpu.activationAnswer();
+  Bytes data{cpu.type() == ContactlessCard::Type::kA ? kKindA : kKindB, uint8_t(uid.size())};
+  data.insert(data.end(), uid.begin(), uid.end());
+  data.push_back(uint8_t(answer.size()));
+  data.insert(data.end(), answer.begin(), answer.end());
+  return status_reply(card_status::kOk, data);
+}
+
+Bytes CardField::processorCommand(uint16_t code, const uint8_t* p, size_t n) {
+  using namespace card_status;
+  Slot* active = selected();
+  ContactlessCard* cpu = active != nullptr ? active->cpu.get() : nullptr;
+  switch (code) {
+    case 0x0443:
+    case 0x0410:
+      if (n != 0) break;
+      return activate();
+    case 0x0411:
+    case 0x0436: {
+      const size_t head = code == 0x0411 ? 2 : 4;
+      if (n < head || (code == 0x0436 && (p[0] != 0x0A || p[1] != 0x01))) break;
+      const size_t length = be16_at(p + head - 2);
+      // A plain frame may carry one more byte: the CRC setting.
+      if (n != head + length && !(code == 0x0436 && n == head + length + 1)) break;
+      if (cpu == nullptr) return status_reply(kNoCard);
+      const Bytes data(p + head, p + head + length);
+      const auto response = code == 0x0411 ? cpu->apdu(data) : cpu->frame(data);
+      if (!response) return status_reply(kNoCard);
+      return counted(*response);
+    }
+    case 0x040C:
+      if (n != 2 || be16_at(p) != 100) break;
+      if (cpu == nullptr) return status_reply(kNoCard);
+      cpu->deactivate();
+      active->state = State::kHalted;
+      return status_reply(kOk);
+    case 0x044A:
+      if (n != 0) break;
+      if (cards_.empty()) return status_reply(kNoCardPresent);
+      return status_reply(kOk, {0x01, 0x00});
+    case 0x0446: {
+      if (n != 0) break;
+      uint16_t present = 0;
+      for (const Slot& s : cards_) present |= answers_type_a(s.cpu) ? 1 : 2;
+      return status_reply(present == 0 ? kNoCardPresent : present);
+    }
+    case 0x0431:
+      if (n != 1) break;
+      return status_reply(kOk, {registers_[p[0]]});
+    default:
+      if (n != 2) break;
+      registers_[p[0]] = p[1];
+      return status_reply(kOk);
+  }
+  return status_reply(kBadRequest);
 }

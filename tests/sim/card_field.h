@@ -27,6 +27,22 @@
 //   04 07 b V, 04 08 b, 04 09 b V, 04 0A b V, 04 0B s d
 //                       value blocks; V big-endian. On a MIFARE Light card
 //                       04 0A with block 4 or 5 decrements copy 1 or 2.
+// Processor cards (contactless_card.h: ISO/IEC 14443-4, DESFire, MIFARE
+// Plus, Ultralight C) share the field: type A ones answer the selection
+// commands above like sector cards, with their own ATQA and SAK; type B
+// ones answer only these:
+//   04 43, 04 10        activates the selected processor card, else the
+//                       lowest-UID one not halted: [kind 0A|0B][L1][UID]
+//                       [L2][ATS or ATQB]
+//   04 11 [len][APDU]   the active card's response: [len BE16][response]
+//   04 36 0A 01 [len][frame][CRC setting]
+//                       a plain frame, the same way (the last byte optional)
+//   04 0C 00 64         deactivates (halts) the active processor card
+//   04 4A               [01][00] with a card in the field, else 0307
+//   04 46               status 1 (type A), 2 (type B) or 3 (both) present,
+//                       0307 for none
+//   04 31 r, 04 32 r v  RF chip register r: read [v], write
+// and block reads and writes reach an Ultralight C card's pages.
 // Failures answer with the card_status words of mifare_card.h; replies are
 // [status BE16][spare 00][data].
 //
@@ -38,16 +54,19 @@
 // remove cards while the simulator runs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "sim/contactless_card.h"
 #include "sim/mifare_card.h"
+#include "sim/r42_reader_model.h"
 
-class R42ReaderModel;
-
-class CardField {
+class CardField : public R42ReaderModel::Attachment {
  public:
   using Bytes = std::vector<uint8_t>;
 
@@ -56,6 +75,7 @@ class CardField {
 
   // Puts a card into the field (idle); returns its id.
   int insert(MifareCard card);
+  int insert(std::shared_ptr<ContactlessCard> card);
   void remove(int id);
   void removeAfter(int id, int k);
   // The id the card will have once inserted.
@@ -70,13 +90,17 @@ class CardField {
 
   // One card command, as the model hands it over.
   Bytes answer(const Bytes& request);
+  // The same for a model state's attachment: nothing for other commands.
+  std::optional<Bytes> respond(const Bytes& request) override;
+  uint8_t rfRegister(uint8_t n) const;
 
  private:
   enum class State { kIdle, kReady, kCascade, kActive, kHalted };
   struct Slot {
     int id;
-    MifareCard card;
+    MifareCard card;  // for a processor card: its UID only
     State state;
+    std::shared_ptr<ContactlessCard> cpu = nullptr;
   };
   struct Pending {
     int remaining;
@@ -89,6 +113,8 @@ class CardField {
   Bytes wake(uint8_t mode);
   Bytes anticollision(uint8_t level);
   Bytes select(uint8_t level, const uint8_t* uid);
+  Bytes processorCommand(uint16_t code, const uint8_t* p, size_t n);
+  Bytes activate();
   Slot* selected();
   // The card that block commands reach: the selected one, else a woken
   // FM11RF005 card.
@@ -104,4 +130,5 @@ class CardField {
   std::vector<Pending> pending_;
   int next_id_ = 1;
   size_t commands_ = 0;
+  std::array<uint8_t, 256> registers_{};
 };

@@ -112,6 +112,8 @@ R42ReaderModel::Bytes R42ReaderModel::answer(const Bytes& request) {
   }
   auto extra = extra_.find(code);
   if (extra != extra_.end()) return extra->second(request);
+  for (const auto& attachment : state_.attachments)
+    if (auto reply = attachment->respond(request)) return *reply;
   return answerLocked(request);
 }
 

@@ -28,7 +28,10 @@
 // that would not fit 2048 bytes) or unknown gets `error_status`.
 //
 // Extra commands (a card field, say) join with addCommand; they are asked
-// before the built-in ones. Scripted replies (scriptReply) replace the
+// before the built-in ones. Simulated hardware can also sit in the state
+// (State::attachments, asked after those and before the built-in ones), so
+// that a table row can put cards behind the reader in its given() and look
+// at them in its then(). Scripted replies (scriptReply) replace the
 // answer to the Nth request of one code, e.g. a status word, a short reply
 // or an odd spare byte, without touching the state.
 //
@@ -41,7 +44,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -56,6 +61,15 @@ class R42ReaderModel {
   static constexpr size_t kInfoSize = 4096;
   static constexpr uint64_t kSectorSize = 4096;
   static constexpr size_t kMaxReply = 2048;
+
+  // Simulated hardware behind the reader (card slots, a card field). It
+  // answers the requests it takes and gives nothing for the others; it runs
+  // under the model's lock.
+  class Attachment {
+   public:
+    virtual ~Attachment() = default;
+    virtual std::optional<Bytes> respond(const Bytes& request) = 0;
+  };
 
   struct MultiRegion {
     uint64_t size = 0;
@@ -83,6 +97,7 @@ class R42ReaderModel {
     Bytes query_0f13 = {'Q', '1', '3'};
     uint16_t error_status = 0x6A82;
     uint8_t spare_byte = 0x00;
+    std::vector<std::shared_ptr<Attachment>> attachments;
   };
 
   R42ReaderModel();
@@ -135,6 +150,14 @@ class R42ReaderModel {
   std::map<uint16_t, size_t> counts_;
   std::vector<Bytes> log_;
 };
+
+// The first attachment of type T in the state, or null.
+template <typename T>
+std::shared_ptr<T> attached(const R42ReaderModel::State& state) {
+  for (const auto& a : state.attachments)
+    if (auto found = std::dynamic_pointer_cast<T>(a)) return found;
+  return nullptr;
+}
 
 // Wire images written as tests read them: "04 33 00 26" -> bytes. Each
 // byte is two hex digits; anything else throws std::invalid_argument, so a

@@ -1,0 +1,168 @@
+// Contact processor cards and SAMs in up to ten slots: slot choice and card
+// parameters, power up with the answer to reset, APDUs with the 61xx/6Cxx
+// follow-up, power down and the T=0/T=1 check. The APDUs themselves travel
+// through the extended contact channel (cpuapdusourceEXT).
+#include <cstring>
+
+#include "family_r42/r42_card_io.h"
+#include "family_r42/r42_device.h"
+
+namespace {
+
+constexpr uint8_t kKeepSlot = 16;
+constexpr uint8_t kEtuBaud0 = 92;
+constexpr uint8_t kEtuBaud2 = 20;
+constexpr uint8_t kUserCardSlotCode = 12;
+
+// ISO/IEC 7816-4 status words that ask for a follow-up.
+constexpr uint8_t kWrongLe = 0x6C;
+constexpr uint8_t kMoreData = 0x61;
+constexpr size_t kCase2Length = 5;
+constexpr size_t kLeIndex = 4;
+
+// T0 announces TA1, TB1 and TC1 with bits 0x10-0x40 and TD1 with 0x80; the
+// low nibble of TD1 is the protocol.
+constexpr uint8_t kInterfaceBytes[3] = {0x10, 0x20, 0x40};
+constexpr uint8_t kTd1Present = 0x80;
+
+}  // namespace
+
+int contact_slot_index(uint8_t code) {
+  static constexpr int8_t kSecondNumbering[11] = {1, 0, 2, 3, 4, 0, 5, 6, 7, 8, 9};
+  if (code <= 9) return code;
+  if (code >= 11 && code <= 21) return kSecondNumbering[code - 11];
+  return -1;
+}
+
+int16_t R42Device::setcpu(int32_t, uint8_t code) {
+  const int slot = contact_slot_index(code);
+  if (slot < 0) return -1;
+  if (code != kKeepSlot) contact_slot_ = uint8_t(slot);
+  return 0;
+}
+
+int16_t R42Device::setcpupara(int32_t icdev, uint8_t cputype, uint8_t cpupro, uint8_t cpuetu) {
+  ReaderDevice& self = *this;
+  const int16_t result = self.setcpu(icdev, cputype);
+  if (result != 0) return result;
+  if (cpuetu == kEtuBaud0) cpu_baud_selector_ = 0;
+  if (cpuetu == kEtuBaud2) cpu_baud_selector_ = 2;
+  cpu_protocol_by_slot_[contact_slot_] = cpupro;
+  cpu_etu_by_slot_[contact_slot_] = cpuetu;
+  return 0;
+}
+
+int16_t R42Device::contact_answer_to_reset(R42Request& request, uint8_t* rlen, uint8_t* atr) {
+  if (rlen == nullptr || atr == nullptr) return -1;
+  ByteCursor reply(nullptr, 0);
+  const int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kAnswerToResetReply, &reply);
+  if (result != 0) return result;
+  // Byte 3 is the reader's own; the answer to reset follows it.
+  if (!reply.skip(1)) return -1;
+  return narrow_reply(0, int32_t(reply.remaining()), reply.here(), rlen, atr);
+}
+
+int16_t R42Device::cpureset(int32_t, uint8_t* rlen, unsigned char* databuffer) {
+  R42Request request(r42_cmd::kContactPowerUp);
+  request.u8(contact_slot_).u8(cpu_baud_selector_).u8(contact_voltage_);
+  return contact_answer_to_reset(request, rlen, databuffer);
+}
+
+int16_t R42Device::cpureset_hex(int32_t icdev, uint8_t* rlen, char* databuffer) {
+  ReaderDevice& self = *this;
+  return reply_hex_twin(rlen, databuffer, [&](uint8_t* length, uint8_t* atr) {
+    return self.cpureset(icdev, length, atr);
+  });
+}
+
+int16_t R42Device::cpudown(int32_t) {
+  return status_command(r42_cmd::kContactPowerDown, {contact_slot_});
+}
+
+int16_t R42Device::cpuapdusource(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
+                                 uint8_t* rlen, unsigned char* databuffer) {
+  ReaderDevice& self = *this;
+  return narrow_channel<int16_t>(rlen, databuffer, [&](int16_t* length, uint8_t* reply) {
+    return self.cpuapdusourceEXT(icdev, slen, sendbuffer, length, reply);
+  });
+}
+
+int16_t R42Device::cpuapdu(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
+                           uint8_t* rlen, unsigned char* databuffer) {
+  ReaderDevice& self = *this;
+  return self.cpuapdusource(icdev, slen, sendbuffer, rlen, databuffer);
+}
+
+int16_t R42Device::cpuapdusource_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                     uint8_t* rlen, char* databuffer) {
+  ReaderDevice& self = *this;
+  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+                       [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
+                         return self.cpuapdusource(icdev, slen, apdu, length, reply);
+                       });
+}
+
+int16_t R42Device::cpuapdu_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                               uint8_t* rlen, char* databuffer) {
+  ReaderDevice& self = *this;
+  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+                       [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
+                         return self.cpuapdu(icdev, slen, apdu, length, reply);
+                       });
+}
+
+int16_t R42Device::cpuapdurespon(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
+                                 uint8_t* rlen, unsigned char* databuffer) {
+  if (rlen == nullptr || databuffer == nullptr || (slen > 0 && sendbuffer == nullptr)) return -1;
+  ReaderDevice& self = *this;
+  uint8_t apdu[256];
+  if (slen) std::memcpy(apdu, sendbuffer, slen);
+  // The first response stays here until it is known to be the answer.
+  uint8_t first[256];
+  uint8_t first_length = 0;
+  const int16_t result = self.cpuapdu(icdev, slen, apdu, &first_length, first);
+  if (result != 0) return result;
+  if (first_length == 2 && first[1] != 0) {
+    // Only a case-2 APDU has its Le at byte 4; any other keeps its 6Cxx.
+    if (first[0] == kWrongLe && slen == kCase2Length) {
+      apdu[kLeIndex] = first[1];
+      return self.cpuapdu(icdev, slen, apdu, rlen, databuffer);
+    }
+    if (first[0] == kMoreData) {
+      const uint8_t get_response[kCase2Length] = {0x00, 0xC0, 0x00, 0x00, first[1]};
+      return self.cpuapdu(icdev, kCase2Length, get_response, rlen, databuffer);
+    }
+  }
+  *rlen = first_length;
+  std::memcpy(databuffer, first, first_length);
+  return 0;
+}
+
+int16_t R42Device::cpuapdurespon_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                     uint8_t* rlen, char* databuffer) {
+  ReaderDevice& self = *this;
+  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+                       [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
+                         return self.cpuapdurespon(icdev, slen, apdu, length, reply);
+                       });
+}
+
+int16_t R42Device::Check_CPU(int32_t icdev) {
+  ReaderDevice& self = *this;
+  int16_t result = self.setcpu(icdev, kUserCardSlotCode);
+  if (result != 0) return result;
+  uint8_t atr[256];
+  uint8_t length = 0;
+  result = self.cpureset(icdev, &length, atr);
+  if (result != 0) return result;
+  if (length < 2) return -1;
+  const uint8_t t0 = atr[1];
+  if (!(t0 & kTd1Present)) return 0;
+  size_t present = 0;
+  for (uint8_t bit : kInterfaceBytes)
+    if (t0 & bit) ++present;
+  const size_t td1 = 2 + present;
+  if (length <= td1) return -1;
+  return (atr[td1] & 0x0F) == 1 ? 1 : 0;
+}

@@ -1,0 +1,266 @@
+// Contactless processor cards: activation of a type A card up to its ATS or
+// of a type B card up to its ATQB (0x0443, with the older 0x0410 behind it),
+// APDUs in the ISO/IEC 14443-4 block protocol (0x0411) or as plain frames
+// (0x0436), deactivation, the legacy DESFire authentication and the
+// identity-card serial read.
+#include <cstring>
+
+#include "family_r42/r42_card_io.h"
+#include "family_r42/r42_device.h"
+
+namespace {
+
+constexpr uint8_t kTypeAMode = 1;
+constexpr uint8_t kTypeBMode = 2;
+constexpr uint8_t kTypeAKind = 10;
+constexpr uint8_t kTypeBKind = 11;
+constexpr size_t kAtsCapacity = 255;
+constexpr size_t kAtqbSize = 32;
+constexpr uint8_t kLinkFg = 64;
+constexpr uint16_t kHaltParameter = 100;
+
+// DESFire legacy authentication frames and answers.
+constexpr uint8_t kDesfireAuthenticate = 0x0A;
+constexpr uint8_t kDesfireMoreFrames = 0xAF;
+constexpr uint8_t kDesfireOk = 0x00;
+constexpr size_t kDesfireAnswer = 9;
+constexpr size_t kDesfireBlock = 8;
+
+// The identity-card read carries its time in milliseconds, 16 bits.
+constexpr uint8_t kMaxIdCardSeconds = 65;
+constexpr size_t kIdCardSerial = 5;
+
+}  // namespace
+
+// --- activation ---
+
+int16_t R42Device::activate(uint8_t mode, uint8_t* length, uint8_t* answer, size_t capacity) {
+  R42Request request(r42_cmd::kActivation);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
+  if (result != 0) return result;
+  uint8_t kind = 0, id_length = 0, answer_length = 0;
+  if (!reply.u8(kind) || !reply.u8(id_length) || !reply.skip(id_length) ||
+      !reply.u8(answer_length) || reply.remaining() < answer_length)
+    return -1;
+  if ((mode == kTypeAMode && kind != kTypeAKind) || (mode == kTypeBMode && kind != kTypeBKind) ||
+      mode > kTypeBMode)
+    return -1;
+  if (answer_length > capacity) return -1;
+  *length = answer_length;
+  reply.take(answer, answer_length);
+  return 0;
+}
+
+int16_t R42Device::legacy_activate(uint8_t kind, uint8_t* length, uint8_t* answer,
+                                   size_t capacity) {
+  R42Request request(r42_cmd::kLegacyActivation);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
+  if (result != 0) return result;
+  uint8_t card_kind = 0, id_length = 0, answer_length = 0;
+  if (!reply.u8(card_kind) || !reply.u8(id_length) || !reply.skip(id_length)) return -1;
+  // This command's answer is taken from its length byte on.
+  const uint8_t* from = reply.here();
+  if (!reply.u8(answer_length) || reply.remaining() < answer_length) return -1;
+  if (card_kind != kind || answer_length > capacity) return -1;
+  *length = answer_length;
+  if (answer_length) std::memcpy(answer, from, answer_length);
+  return 0;
+}
+
+int16_t R42Device::pro_reset(int32_t, uint8_t* rlen, unsigned char* receive_data) {
+  if (rlen == nullptr || receive_data == nullptr) return -1;
+  const int16_t result = activate(kTypeAMode, rlen, receive_data, kAtsCapacity);
+  if (result != -2) return result;
+  return legacy_activate(kTypeAKind, rlen, receive_data, kAtsCapacity);
+}
+
+int16_t R42Device::pro_resetInt(int32_t icdev, uint8_t* rlen, unsigned char* receive_data) {
+  ReaderDevice& self = *this;
+  return self.pro_reset(icdev, rlen, receive_data);
+}
+
+int16_t R42Device::pro_resethex(int32_t icdev, uint8_t* rlen, char* receive_data) {
+  ReaderDevice& self = *this;
+  return reply_hex_twin(rlen, receive_data, [&](uint8_t* length, uint8_t* answer) {
+    return self.pro_reset(icdev, length, answer);
+  });
+}
+
+int16_t R42Device::pro_resetInt_hex(int32_t icdev, uint8_t* rlen, char* receive_data) {
+  ReaderDevice& self = *this;
+  return reply_hex_twin(rlen, receive_data, [&](uint8_t* length, uint8_t* answer) {
+    return self.pro_resetInt(icdev, length, answer);
+  });
+}
+
+int16_t R42Device::pro_reset_hex(int32_t icdev, uint8_t* rlen, char* receive_data) {
+  ReaderDevice& self = *this;
+  return self.pro_resethex(icdev, rlen, receive_data);
+}
+
+int16_t R42Device::request_b(int32_t, uint8_t, uint8_t, uint8_t, unsigned char* atqb) {
+  if (atqb == nullptr) return -1;
+  uint8_t length = 0;
+  int16_t result = activate(kTypeBMode, &length, atqb, kAtqbSize);
+  if (result != -2) return result;
+  // The older command's answer is followed by a NUL within the 32 bytes.
+  result = legacy_activate(kTypeBKind, &length, atqb, kAtqbSize - 1);
+  if (result != 0) return result;
+  atqb[length] = '\0';
+  return 0;
+}
+
+int16_t R42Device::slotmarker(int32_t icdev, uint8_t, unsigned char* atqb) {
+  if (atqb == nullptr) return -1;
+  ReaderDevice& self = *this;
+  uint8_t answer[256];
+  uint8_t length = 0;
+  const int16_t result = self.pro_reset(icdev, &length, answer);
+  if (result != 0) return result;
+  if (length == 0) return 0;
+  if (length - 1u > kAtqbSize) return -1;
+  std::memcpy(atqb, answer + 1, length - 1u);
+  return 0;
+}
+
+int16_t R42Device::pro_halt(int32_t) {
+  R42Request request(r42_cmd::kProcessorHalt);
+  request.be16(kHaltParameter);
+  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+}
+
+// --- APDUs and frames ---
+
+int16_t R42Device::pro_commandlink(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
+                                   uint8_t* rlen, unsigned char* databuffer, uint8_t timeout,
+                                   uint8_t fg) {
+  ReaderDevice& self = *this;
+  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+    return self.pro_commandlinkEXT(icdev, slen, sendbuffer, length, reply, timeout, fg);
+  });
+}
+
+int16_t R42Device::pro_commandlink_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                       uint8_t* rlen, char* databuffer, uint8_t timeout,
+                                       uint8_t fg) {
+  ReaderDevice& self = *this;
+  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+                       [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
+                         return self.pro_commandlink(icdev, slen, apdu, length, reply, timeout,
+                                                     fg);
+                       });
+}
+
+int16_t R42Device::pro_command(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
+                               uint8_t* rlen, unsigned char* databuffer, uint8_t timeout) {
+  ReaderDevice& self = *this;
+  return self.pro_commandlink(icdev, slen, sendbuffer, rlen, databuffer, timeout, kLinkFg);
+}
+
+int16_t R42Device::pro_commandhex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                  uint8_t* rlen, char* databuffer, uint8_t timeout) {
+  ReaderDevice& self = *this;
+  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+                       [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
+                         return self.pro_command(icdev, slen, apdu, length, reply, timeout);
+                       });
+}
+
+int16_t R42Device::pro_command_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                   uint8_t* rlen, char* databuffer, uint8_t timeout) {
+  ReaderDevice& self = *this;
+  return self.pro_commandhex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
+}
+
+int16_t R42Device::pro_commandsource_int(int32_t, int32_t slen, const unsigned char* sendbuffer,
+                                         int32_t* rlen, unsigned char* databuffer,
+                                         uint8_t timeout) {
+  return raw_frame(sendbuffer, slen, nullptr, timeout, rlen, databuffer);
+}
+
+int16_t R42Device::pro_commandsource(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
+                                     uint8_t* rlen, unsigned char* databuffer, uint8_t timeout) {
+  ReaderDevice& self = *this;
+  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+    return self.pro_commandsource_int(icdev, slen, sendbuffer, length, reply, timeout);
+  });
+}
+
+int16_t R42Device::pro_commandsourcehex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                        uint8_t* rlen, char* databuffer, uint8_t timeout) {
+  ReaderDevice& self = *this;
+  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+                       [&](const uint8_t* frame, uint8_t* length, uint8_t* reply) {
+                         return self.pro_commandsource(icdev, slen, frame, length, reply,
+                                                       timeout);
+                       });
+}
+
+int16_t R42Device::pro_commandsource_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
+                                         uint8_t* rlen, char* databuffer, uint8_t timeout) {
+  ReaderDevice& self = *this;
+  return self.pro_commandsourcehex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
+}
+
+// --- DESFire ---
+
+int16_t R42Device::mfdes_auth(int32_t, uint8_t keyno, uint8_t keylen, const unsigned char* authkey,
+                              const unsigned char* rand_a, unsigned char* rand_b) {
+  if ((keylen != 8 && keylen != 16) || authkey == nullptr || rand_a == nullptr ||
+      rand_b == nullptr)
+    return -1;
+  const uint8_t first[2] = {kDesfireAuthenticate, keyno};
+  uint8_t reply[kNarrowReplyMax];
+  size_t length = 0;
+  int16_t result = card_flow_frame(first, sizeof first, reply, &length);
+  if (result != 0) return result;
+  if (length != kDesfireAnswer || reply[0] != kDesfireMoreFrames) return -1;
+  uint8_t frame[1 + 2 * kDesfireBlock];
+  frame[0] = kDesfireMoreFrames;
+  uint8_t rnd_b[kDesfireBlock];
+  desfire_host_token(authkey, keylen, rand_a, reply + 1, rnd_b, frame + 1);
+  std::memcpy(rand_b, rnd_b, sizeof rnd_b);
+  result = card_flow_frame(frame, sizeof frame, reply, &length);
+  if (result != 0) return result;
+  if (length != kDesfireAnswer || reply[0] != kDesfireOk) return -2;
+  return desfire_check_card(authkey, keylen, rand_a, reply + 1) ? 0 : -1;
+}
+
+int16_t R42Device::mfdes_auth_hex(int32_t icdev, uint8_t keyno, uint8_t keylen,
+                                  const char* authkey, const char* rand_a, char* rand_b) {
+  if ((keylen != 8 && keylen != 16) || rand_b == nullptr) return -1;
+  uint8_t key[16], a[kDesfireBlock], b[kDesfireBlock];
+  if (hex_twin_input(authkey, keylen, key) != 0 || hex_twin_input(rand_a, sizeof a, a) != 0)
+    return -1;
+  ReaderDevice& self = *this;
+  const int16_t result = self.mfdes_auth(icdev, keyno, keylen, key, a, b);
+  if (result != 0) return result;
+  hex_twin_output(b, sizeof b, rand_b);
+  return 0;
+}
+
+// --- identity-card serial ---
+
+int16_t R42Device::read_idcard(int32_t icdev, uint8_t times, unsigned char* data) {
+  if (data == nullptr || times > kMaxIdCardSeconds) return -1;
+  ReaderDevice& self = *this;
+  uint8_t answer[kR42BufferSize];
+  int32_t length = 0;
+  const int16_t result = self.ReadIdCardInfo(icdev, int32_t(times) * 1000, &length, answer);
+  if (result != 0) return result;
+  if (length < int32_t(kIdCardSerial)) return -1;
+  std::memcpy(data, answer, kIdCardSerial);
+  return 0;
+}
+
+int16_t R42Device::read_idcard_hex(int32_t icdev, uint8_t times, char* data) {
+  if (data == nullptr) return -1;
+  ReaderDevice& self = *this;
+  uint8_t serial[kIdCardSerial];
+  const int16_t result = self.read_idcard(icdev, times, serial);
+  if (result != 0) return result;
+  hex_twin_output(serial, sizeof serial, data);
+  return 0;
+}
