@@ -196,6 +196,7 @@ class R42Device : public ReaderDevice {
   int16_t WakeDevice(int32_t icdev) override;
 
 #include "family_r42/sector_card_slots.inc"
+#include "family_r42/memory_card_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
