@@ -17,6 +17,7 @@ void put_chunk_header(R42Request& request, const ChunkedMemory& memory, uint64_t
     // Callers keep 32-bit memories below 2^32 (signed offset plus signed length).
     request.be32(uint32_t(offset)).be32(length);
   }
+  if (memory.extra_byte) request.u8(*memory.extra_byte);
 }
 
 bool range_ok(const ChunkedMemory& memory, uint64_t offset, uint64_t length) {

@@ -1,11 +1,12 @@
 // Memories of the reader that move in chunks, one exchange per chunk:
 // the reader EEPROM, the device-information area, the data flash, the out
-// EEPROM and the multi-region flash (and the memory cards behind the reader).
+// EEPROM, the multi-region flash and the contact memory cards.
 // Transfers are not atomic: chunks done before a failing one stay done on the
 // reader (write) or in the caller's buffer (read).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "family_r42/r42_commands.h"
 
@@ -23,6 +24,9 @@ struct ChunkedMemory {
   // zero word before the length. Otherwise offset and length are 32 bits.
   bool multi_region = false;
   uint8_t region_type = 0;
+  // A byte some memories take after the chunk length (which of a card's
+  // memories the chunk is for); none when empty.
+  std::optional<uint8_t> extra_byte = std::nullopt;
 };
 
 inline constexpr uint64_t kR42EepromSize = 16384;

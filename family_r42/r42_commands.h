@@ -86,6 +86,28 @@ inline constexpr uint16_t kResetDevice = 0x0F20;
 inline constexpr uint16_t kSetBaud = 0x0F24;  // speed code
 inline constexpr uint16_t kChipId = 0x0F40;
 
+// --- 10: SLE4442 memory cards ---
+inline constexpr uint16_t kRead4442 = 0x1002;             // chunk offset BE32, length BE32
+inline constexpr uint16_t kWrite4442 = 0x1003;            // chunk offset, length, data
+inline constexpr uint16_t kReadProtection4442 = 0x1004;   // offset, length
+inline constexpr uint16_t kWriteProtection4442 = 0x1005;  // offset, length, bytes
+inline constexpr uint16_t kReadPin4442 = 0x1006;
+inline constexpr uint16_t kChangePin4442 = 0x1007;  // new PSC, 3 bytes
+inline constexpr uint16_t kVerifyPin4442 = 0x1008;  // PSC, 3 bytes
+
+// --- 11: SLE4428 memory cards ---
+inline constexpr uint16_t kRead4428 = 0x1102;   // offset BE32, length BE32, 0 data / 1 protection
+inline constexpr uint16_t kWrite4428 = 0x1103;  // as kRead4428, data
+inline constexpr uint16_t kReadPin4428 = 0x1104;
+inline constexpr uint16_t kChangePin4428 = 0x1105;  // new PSC, 2 bytes
+inline constexpr uint16_t kVerifyPin4428 = 0x1106;  // PSC, 2 bytes
+
+// --- 12: 24Cxx EEPROM cards ---
+inline constexpr uint16_t kRead24c = 0x1210;     // chunk offset BE32, length BE32
+inline constexpr uint16_t kWrite24c = 0x1211;    // chunk offset, length, data
+inline constexpr uint16_t kRead24c64 = 0x1212;   // as kRead24c
+inline constexpr uint16_t kWrite24c64 = 0x1213;  // as kWrite24c
+
 // --- 16: clock ---
 inline constexpr uint16_t kSetClock = 0x1600;  // year BE16, month, day, hour, minute, second
 inline constexpr uint16_t kGetClock = 0x1601;
@@ -117,5 +139,7 @@ inline constexpr size_t kCardPresenceReply = kReplyHead + 2;
 inline constexpr size_t kContactApduReply = kReplyHead;
 // A chunk read needs every byte it asked for.
 constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
+// A memory card's PIN state: the error counter, then (when asked for) the PSC.
+inline constexpr size_t kPinCountReply = kReplyHead + 1;
 
 }  // namespace r42_cmd

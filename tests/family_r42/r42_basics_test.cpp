@@ -29,10 +29,6 @@ void put(Bytes& memory, size_t at, const Bytes& bytes) {
   std::copy(bytes.begin(), bytes.end(), memory.begin() + long(at));
 }
 
-Bytes part(const Bytes& memory, size_t at, size_t n) {
-  return Bytes(memory.begin() + long(at), memory.begin() + long(at + n));
-}
-
 int32_t gettime(Call& c) { return c.d.gettime(kIcdev, c.bytes()); }
 int32_t gettimehex(Call& c) { return c.d.gettimehex(kIcdev, c.text()); }
 int32_t getver(Call& c) { return c.d.getver(kIcdev, c.text()); }
@@ -242,11 +238,11 @@ const Row kUserAreaAndSerials[] = {
         [](Call& c) { return c.d.swr_eeprom(kIcdev, 0, 4, kDeadBeef.data()); })
         .sends("05 01 00 00 00 05 DC 00 00 00 04 DE AD BE EF")
         .gives(0)
-        .then([](const State& s) { EXPECT_EQ(part(s.eeprom, 1500, 4), kDeadBeef); }),
+        .then([](const State& s) { EXPECT_EQ(wire_slice(s.eeprom, 1500, 4), kDeadBeef); }),
     Row("swr_alleeprom", [](Call& c) { return c.d.swr_alleeprom(kIcdev, 10, 4, kDeadBeef.data()); })
         .sends("05 01 00 00 00 05 E6 00 00 00 04 DE AD BE EF")
         .gives(0)
-        .then([](const State& s) { EXPECT_EQ(part(s.eeprom, 1510, 4), kDeadBeef); }),
+        .then([](const State& s) { EXPECT_EQ(wire_slice(s.eeprom, 1510, 4), kDeadBeef); }),
     Row("srd_alleeprom", [](Call& c) { return c.d.srd_alleeprom(kIcdev, 10, 4, c.bytes()); })
         .given([](State& s) { put(s.eeprom, 1510, kDeadBeef); })
         .sends("05 00 00 00 00 05 E6 00 00 00 04")
@@ -264,7 +260,7 @@ const Row kUserAreaAndSerials[] = {
         .sends("05 01 00 00 00 05 F0 00 00 00 02 C0 FE")
         .gives(0)
         .then([](const State& s) {
-          EXPECT_EQ(part(s.eeprom, 1520, 2), (Bytes{0xC0, 0xFE}));
+          EXPECT_EQ(wire_slice(s.eeprom, 1520, 2), (Bytes{0xC0, 0xFE}));
         }),
     Row("srd_eepromhex_upper_case",
         [](Call& c) { return c.d.srd_eepromhex(kIcdev, 20, 2, c.text()); })

@@ -16,16 +16,6 @@ using Call = WireCall<R42MemoryReader>;
 using State = R42ReaderModel::State;
 using Bytes = std::vector<uint8_t>;
 
-Bytes pattern(size_t n, uint8_t seed) {
-  Bytes out(n);
-  for (size_t i = 0; i < n; ++i) out[i] = uint8_t(seed + i * 7);
-  return out;
-}
-
-Bytes part(const Bytes& bytes, size_t at, size_t n) {
-  return Bytes(bytes.begin() + long(at), bytes.begin() + long(at + n));
-}
-
 template <typename Key>
 void put_sparse(std::map<Key, uint8_t>& memory, Key at, const Bytes& bytes) {
   for (size_t i = 0; i < bytes.size(); ++i) memory[Key(at + i)] = bytes[i];
@@ -61,10 +51,10 @@ Row::Call region_size(uint8_t type) {
   };
 }
 
-const Bytes kData400 = pattern(400, 1);
-const Bytes kData400b = pattern(400, 9);
-const Bytes kFlash512 = pattern(512, 3);
-const Bytes kMulti3840 = pattern(3840, 5);
+const Bytes kData400 = wire_pattern(400, 1);
+const Bytes kData400b = wire_pattern(400, 9);
+const Bytes kFlash512 = wire_pattern(512, 3);
+const Bytes kMulti3840 = wire_pattern(3840, 5);
 
 // Chunks of 192 bytes: [code][00][offset BE32][length BE32], data after a
 // write's header. A length of 0 goes nowhere; bounds are checked first.
@@ -99,11 +89,11 @@ const Row kEeprom[] = {
         .gives(0).out(Bytes(400, 0xFF)),
     Row("write_400_in_three_chunks",
         [](Call& c) { return c.d.WriteEepromRaw(kIcdev, 100, 400, kData400.data()); })
-        .sends({"05 01 00 00 00 00 64 00 00 00 C0", part(kData400, 0, 192)})
-        .sends({"05 01 00 00 00 01 24 00 00 00 C0", part(kData400, 192, 192)})
-        .sends({"05 01 00 00 00 01 E4 00 00 00 10", part(kData400, 384, 16)})
+        .sends({"05 01 00 00 00 00 64 00 00 00 C0", wire_slice(kData400, 0, 192)})
+        .sends({"05 01 00 00 00 01 24 00 00 00 C0", wire_slice(kData400, 192, 192)})
+        .sends({"05 01 00 00 00 01 E4 00 00 00 10", wire_slice(kData400, 384, 16)})
         .gives(0)
-        .then([](const State& s) { EXPECT_EQ(part(s.eeprom, 100, 400), kData400); }),
+        .then([](const State& s) { EXPECT_EQ(wire_slice(s.eeprom, 100, 400), kData400); }),
     Row("read_400_back", read_eeprom(100, 400))
         .given(
             [](State& s) { std::copy(kData400.begin(), kData400.end(), s.eeprom.begin() + 100); })
@@ -114,18 +104,19 @@ const Row kEeprom[] = {
     // Transfers are not atomic: chunks before a failing one stay done.
     Row("write_stops_at_the_failing_chunk",
         [](Call& c) { return c.d.WriteEepromRaw(kIcdev, 0, 400, kData400b.data()); })
-        .sends({"05 01 00 00 00 00 00 00 00 00 C0", part(kData400b, 0, 192)})
-        .sends({"05 01 00 00 00 00 C0 00 00 00 C0", part(kData400b, 192, 192)}).answer("6A 82 00")
+        .sends({"05 01 00 00 00 00 00 00 00 00 C0", wire_slice(kData400b, 0, 192)})
+        .sends({"05 01 00 00 00 00 C0 00 00 00 C0", wire_slice(kData400b, 192, 192)})
+        .answer("6A 82 00")
         .gives(-2)
         .then([](const State& s) {
-          EXPECT_EQ(part(s.eeprom, 0, 192), part(kData400b, 0, 192));
-          EXPECT_EQ(part(s.eeprom, 192, 208), Bytes(208, 0xFF));
+          EXPECT_EQ(wire_slice(s.eeprom, 0, 192), wire_slice(kData400b, 0, 192));
+          EXPECT_EQ(wire_slice(s.eeprom, 192, 208), Bytes(208, 0xFF));
         }),
     Row("read_keeps_the_chunks_before_a_failing_one", read_eeprom(0, 400))
         .given([](State& s) { std::copy(kData400b.begin(), kData400b.end(), s.eeprom.begin()); })
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
         .sends("05 00 00 00 00 00 C0 00 00 00 C0").answer("07 01 00")
-        .gives(-2).out(part(kData400b, 0, 192)).status(0x0701),
+        .gives(-2).out(wire_slice(kData400b, 0, 192)).status(0x0701),
     Row("read_chunk_reply_one_byte_short", read_eeprom(0, 400))
         .sends("05 00 00 00 00 00 00 00 00 00 C0")
         .sends("05 00 00 00 00 00 C0 00 00 00 C0").answer({"00 00 00", Bytes(191, 0x11)})
@@ -143,9 +134,9 @@ WIRE_TABLE(R42Eeprom, R42MemoryReader, kEeprom);
 const Row kFlashAndOutEeprom[] = {
     Row("flash_write_crosses_2_31",
         [](Call& c) { return c.d.WriteFlash(kIcdev, 0x7FFFFF00, 512, kFlash512.data()); })
-        .sends({"05 09 00 7F FF FF 00 00 00 00 C0", part(kFlash512, 0, 192)})
-        .sends({"05 09 00 7F FF FF C0 00 00 00 C0", part(kFlash512, 192, 192)})
-        .sends({"05 09 00 80 00 00 80 00 00 00 80", part(kFlash512, 384, 128)})
+        .sends({"05 09 00 7F FF FF 00 00 00 00 C0", wire_slice(kFlash512, 0, 192)})
+        .sends({"05 09 00 7F FF FF C0 00 00 00 C0", wire_slice(kFlash512, 192, 192)})
+        .sends({"05 09 00 80 00 00 80 00 00 00 80", wire_slice(kFlash512, 384, 128)})
         .gives(0)
         .then([](const State& s) { EXPECT_EQ(get_sparse(s.flash, 0x7FFFFF00u, 512), kFlash512); }),
     Row("flash_read_crosses_2_31",
@@ -164,17 +155,17 @@ const Row kFlashAndOutEeprom[] = {
         .gives(-1),
     Row("out_eeprom_write",
         [](Call& c) { return c.d.WriteOutEeprom(kIcdev, 5, 3, kFlash512.data()); })
-        .sends({"05 0B 00 00 00 00 05 00 00 00 03", part(kFlash512, 0, 3)})
+        .sends({"05 0B 00 00 00 00 05 00 00 00 03", wire_slice(kFlash512, 0, 3)})
         .gives(0)
         .then([](const State& s) {
           EXPECT_EQ(s.out_eeprom.size(), 3u);
-          EXPECT_EQ(get_sparse(s.out_eeprom, 5u, 3), part(kFlash512, 0, 3));
+          EXPECT_EQ(get_sparse(s.out_eeprom, 5u, 3), wire_slice(kFlash512, 0, 3));
         }),
     Row("out_eeprom_read_around_written_bytes",
         [](Call& c) { return c.d.ReadOutEeprom(kIcdev, 4, 5, c.bytes()); })
-        .given([](State& s) { put_sparse(s.out_eeprom, 5u, part(kFlash512, 0, 3)); })
+        .given([](State& s) { put_sparse(s.out_eeprom, 5u, wire_slice(kFlash512, 0, 3)); })
         .sends("05 0A 00 00 00 00 04 00 00 00 05")
-        .gives(0).out({"FF", part(kFlash512, 0, 3), "FF"}),
+        .gives(0).out({"FF", wire_slice(kFlash512, 0, 3), "FF"}),
     Row("flash_read_negative_offset_refused",
         [](Call& c) { return c.d.ReadFlash(kIcdev, -1, 4, c.bytes()); })
         .gives(-1),
@@ -195,7 +186,7 @@ const Row kFlashAndOutEeprom[] = {
         .sends("05 07 00 FF FF", 60000)
         .gives(0),
     Row("flash_erase_clears_its_sector", [](Call& c) { return c.d.FlashErase(kIcdev, 1); })
-        .given([](State& s) { put_sparse(s.flash, 4096u + 10, pattern(8, 1)); })
+        .given([](State& s) { put_sparse(s.flash, 4096u + 10, wire_pattern(8, 1)); })
         .sends("05 07 00 00 01", 60000)
         .gives(0)
         .then([](const State& s) {
@@ -224,9 +215,9 @@ const Row kMultiFlash[] = {
                                      kMulti3840.data());
         })
         .sends({"05 18 00 01 00 00 00 01 FF FF F8 80 00 00 00 00 00 00 07 80",
-                part(kMulti3840, 0, 1920)})
+                wire_slice(kMulti3840, 0, 1920)})
         .sends({"05 18 00 01 00 00 00 02 00 00 00 00 00 00 00 00 00 00 07 80",
-                part(kMulti3840, 1920, 1920)})
+                wire_slice(kMulti3840, 1920, 1920)})
         .gives(0)
         .then([](const State& s) {
           EXPECT_EQ(get_sparse(s.multi_flash.at(1).bytes, uint64_t(0x1FFFFF880ull), 3840),

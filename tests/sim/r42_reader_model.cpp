@@ -122,6 +122,10 @@ R42ReaderModel::Bytes R42ReaderModel::answerLocked(const Bytes& request) {
   const uint8_t* params = request.data() + 3;
   const size_t size = request.size() - 3;
   State& s = state_;
+  if (MemoryCardSlot::claims(code)) {
+    MemoryCardReply card = s.memory_card.answer(code, params, size);
+    return reply(card.status, s.spare_byte, card.data);
+  }
   switch (code) {
     case 0x0F10:
       if (size != 0) break;

@@ -27,6 +27,9 @@
 // malformed, out of range (past a memory, an unknown region type, a reply
 // that would not fit 2048 bytes) or unknown gets `error_status`.
 //
+// Memory-card commands (groups 10-14, 18, 19) go to the card in
+// `memory_card` (memory_card_slot.h); an empty slot refuses them.
+//
 // Extra commands (a card field, say) join with addCommand; they are asked
 // before the built-in ones. Simulated hardware can also sit in the state
 // (State::attachments, asked after those and before the built-in ones), so
@@ -51,6 +54,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "sim/memory_card_slot.h"
 
 class R42ReaderModel {
  public:
@@ -95,6 +100,7 @@ class R42ReaderModel {
     std::map<uint8_t, std::string> custom_serials;
     Bytes chip_id = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
     Bytes query_0f13 = {'Q', '1', '3'};
+    MemoryCardSlot memory_card;
     uint16_t error_status = 0x6A82;
     uint8_t spare_byte = 0x00;
     std::vector<std::shared_ptr<Attachment>> attachments;

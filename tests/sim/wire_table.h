@@ -107,6 +107,17 @@ inline std::string spaced_hex(const std::vector<uint8_t>& data) {
   return spaced_hex(data.data(), data.size());
 }
 
+// Test data that differs from byte to byte: seed, seed + 7, seed + 14, ...
+inline std::vector<uint8_t> wire_pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = uint8_t(seed + i * 7);
+  return out;
+}
+// Bytes at..at+n-1 of `bytes`.
+inline std::vector<uint8_t> wire_slice(const std::vector<uint8_t>& bytes, size_t at, size_t n) {
+  return std::vector<uint8_t>(bytes.begin() + long(at), bytes.begin() + long(at + n));
+}
+
 template <typename Reader>
 struct WireCall {
   ReaderDevice& d;
