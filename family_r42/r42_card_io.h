@@ -1,4 +1,4 @@
-// Shapes shared by the card channels of the r42 family: the case-4 rule,
+// Shapes shared by the card operations of the r42 family: the case-4 rule,
 // replies handed to 8-bit lengths and the hexadecimal twins of operations
 // that take and give a length and a buffer.
 #pragma once
@@ -83,4 +83,37 @@ int16_t apdu_hex_twin(InLength slen, const char* in, Length* rlen, char* out, Ca
   return reply_hex_twin(rlen, out, [&](Length* length, uint8_t* reply) {
     return call(static_cast<const uint8_t*>(apdu), length, reply);
   });
+}
+
+// A command whose parameters are one block of `size` bytes of the caller's
+// (a PIN, a password, an authentication value) and whose reply is the
+// status alone. A null block gives -1 before any I/O.
+inline int16_t block_command(R42Device& device, uint16_t code, const uint8_t* block,
+                             size_t size) {
+  if (block == nullptr) return -1;
+  R42Request request(code);
+  request.bytes(block, size);
+  return device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+}
+
+// Text twin of a read of `length` bytes, through an area of N bytes that
+// holds the largest read the memory allows.
+template <size_t N, typename Read>
+int16_t read_as_text(int64_t length, char* text, Read read) {
+  if (text == nullptr || length < 0 || uint64_t(length) > N) return -1;
+  uint8_t area[N];
+  const int16_t result = read(area);
+  if (result != 0) return result;
+  hex_twin_output(area, size_t(length), text);
+  return 0;
+}
+
+// Text twin of a write: 2 x `length` digits must give `length` bytes. The
+// length is checked against the area before any text is read.
+template <size_t N, typename Write>
+int16_t write_from_text(int64_t length, const char* text, Write write) {
+  if (length < 0 || uint64_t(length) > N) return -1;
+  uint8_t area[N];
+  if (hex_twin_input(text, length, area) != 0) return -1;
+  return write(area);
 }

@@ -1,6 +1,7 @@
 // Memories of the reader that move in chunks, one exchange per chunk:
 // the reader EEPROM, the device-information area, the data flash, the out
-// EEPROM, the multi-region flash and the contact memory cards.
+// EEPROM, the multi-region flash, the contact memory cards and the zoned
+// secure memory cards.
 // Transfers are not atomic: chunks done before a failing one stay done on the
 // reader (write) or in the caller's buffer (read).
 #pragma once
@@ -52,6 +53,10 @@ int16_t read_chunked(R42Device& device, const ChunkedMemory& memory, int64_t off
 int16_t write_chunked(R42Device& device, const ChunkedMemory& memory, int64_t offset,
                       int64_t length, const uint8_t* in);
 
+// Whether read_chunked and write_chunked take this range; for twins that
+// check before converting text.
+bool chunked_range_ok(const ChunkedMemory& memory, int64_t offset, int64_t length);
+
 // Unsigned 64-bit ranges (the multi-region flash). A range ending past
 // 2^64 is refused with -1 before any I/O.
 int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_t offset,
@@ -62,3 +67,33 @@ int16_t write_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64
 // The 4096-byte device-information area.
 int16_t read_info_area(R42Device& device, int16_t offset, int16_t length, uint8_t* out);
 int16_t write_info_area(R42Device& device, int16_t offset, int16_t length, const uint8_t* in);
+
+// Secure memory cards whose memory is split into zones (AT88SC1608,
+// AT88SC153): user zones 0 to config_zone - 1, reached after a zone select,
+// and the configuration zone `config_zone`, addressed without one. Chunk
+// requests carry a kind byte (1 configuration, 0 user zone), the one-byte
+// address within the zone and a one-byte count.
+struct ZonedMemory {
+  uint16_t read_code;
+  uint16_t write_code;
+  uint16_t select_code;
+  uint8_t config_zone;
+  uint32_t user_zone_size;
+  uint32_t config_zone_size;
+  uint32_t chunk_size;
+};
+
+// The largest zone of any zoned card.
+inline constexpr uint32_t kLargestZone = 256;
+
+// Whether zone, offset and length name bytes of one zone: the zone exists,
+// offset and length are not negative and offset + length stays within it.
+bool zoned_range_ok(const ZonedMemory& memory, uint8_t zone, int64_t offset, int64_t length);
+
+// Results: 0; -1 (zone or range refused before any I/O, exchange, short
+// reply); -2 (reader status). Length 0 gives 0 without I/O. A failing zone
+// select moves no data.
+int16_t read_zoned(R42Device& device, const ZonedMemory& memory, uint8_t zone, int64_t offset,
+                   int64_t length, uint8_t* out);
+int16_t write_zoned(R42Device& device, const ZonedMemory& memory, uint8_t zone, int64_t offset,
+                    int64_t length, const uint8_t* in);

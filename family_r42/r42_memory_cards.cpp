@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 
+#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_chunked.h"
 #include "family_r42/r42_device.h"
 #include "platform/text_helpers.h"
@@ -153,35 +154,6 @@ int16_t check_sle(ReaderDevice& self, int32_t icdev, const CardBytes& card, uint
   return head[6] == kCheckByte6 && head[7] == check ? 0 : -1;
 }
 
-// Text twin of a read of `length` bytes, through an area of N bytes that
-// holds the largest read the memory allows.
-template <size_t N, typename Read>
-int16_t read_as_text(int16_t length, char* text, Read read) {
-  if (text == nullptr || length < 0 || size_t(length) > N) return -1;
-  uint8_t area[N];
-  const int16_t result = read(area);
-  if (result != 0) return result;
-  hex_twin_output(area, size_t(length), text);
-  return 0;
-}
-
-// Text twin of a write: 2 x `length` digits must give `length` bytes.
-template <size_t N, typename Write>
-int16_t write_from_text(int16_t length, const char* text, Write write) {
-  if (length < 0 || size_t(length) > N) return -1;
-  uint8_t area[N];
-  if (hex_twin_input(text, length, area) != 0) return -1;
-  return write(area);
-}
-
-// Sends a PSC (verify or change); the reply is the status alone.
-int16_t pin_command(R42Device& device, uint16_t code, const uint8_t* pin, size_t size) {
-  if (pin == nullptr) return -1;
-  R42Request request(code);
-  request.bytes(pin, size);
-  return device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
-}
-
 // The error counter and, when `pin` is given, the PSC after it.
 int16_t read_pin_state(R42Device& device, uint16_t code, uint8_t& counter, uint8_t* pin,
                        size_t pin_size) {
@@ -228,7 +200,7 @@ int16_t R42Device::write_4442_hex(int32_t icdev, int16_t offset, int16_t length,
 }
 
 int16_t R42Device::verifypin_4442(int32_t icdev, const unsigned char* passwd) {
-  const int16_t result = pin_command(*this, r42_cmd::kVerifyPin4442, passwd, k4442PinSize);
+  const int16_t result = block_command(*this, r42_cmd::kVerifyPin4442, passwd, k4442PinSize);
   if (result != 0) return result;
   return pin_write_test(*this, icdev, k4442Bytes, false);
 }
@@ -261,7 +233,7 @@ int16_t R42Device::readpincount_4442(int32_t) {
 }
 
 int16_t R42Device::changepin_4442(int32_t, const unsigned char* passwd) {
-  return pin_command(*this, r42_cmd::kChangePin4442, passwd, k4442PinSize);
+  return block_command(*this, r42_cmd::kChangePin4442, passwd, k4442PinSize);
 }
 
 int16_t R42Device::changepin_4442_hex(int32_t icdev, const char* passwd) {
@@ -404,7 +376,7 @@ int16_t R42Device::write_4428_hex(int32_t icdev, int16_t offset, int16_t length,
 }
 
 int16_t R42Device::verifypin_4428(int32_t icdev, const unsigned char* passwd) {
-  const int16_t result = pin_command(*this, r42_cmd::kVerifyPin4428, passwd, k4428PinSize);
+  const int16_t result = block_command(*this, r42_cmd::kVerifyPin4428, passwd, k4428PinSize);
   if (result != 0) return result;
   return pin_write_test(*this, icdev, k4428Bytes, true);
 }
@@ -437,7 +409,7 @@ int16_t R42Device::readpincount_4428(int32_t) {
 }
 
 int16_t R42Device::changepin_4428(int32_t, const unsigned char* passwd) {
-  return pin_command(*this, r42_cmd::kChangePin4428, passwd, k4428PinSize);
+  return block_command(*this, r42_cmd::kChangePin4428, passwd, k4428PinSize);
 }
 
 int16_t R42Device::changepin_4428_hex(int32_t icdev, const char* passwd) {
