@@ -52,6 +52,20 @@ class MemoryCard {
  protected:
   static MemoryCardReply ok(Bytes data = {}) { return {memory_card_status::kOk, std::move(data)}; }
   static MemoryCardReply refused() { return {memory_card_status::kBadRequest, {}}; }
+  static MemoryCardReply answered(uint16_t status) { return {status, {}}; }
+
+  // One request of a chunked transfer: [offset BE32][length BE32], the
+  // memory byte where the card kind has one, then the data of a write.
+  struct Chunk {
+    uint32_t offset = 0;
+    uint32_t length = 0;
+    uint8_t memory = 0;
+    const uint8_t* data = nullptr;
+  };
+  // std::nullopt for a malformed request, a read that would not fit one
+  // reply, or a range past `capacity` (0: addresses wrap, any offset goes).
+  static std::optional<Chunk> parse_chunk(const Bytes& params, bool write, bool memory_byte,
+                                          size_t capacity);
 };
 
 template <typename Kind>

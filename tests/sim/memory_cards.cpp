@@ -5,37 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/byte_cursor.h"
-
 namespace {
 
 using Bytes = MemoryCard::Bytes;
-
-// The most data one reply can carry after status and spare byte.
-constexpr uint32_t kMaxReadLength = 2048 - 3;
-
-// One chunk request: [offset BE32][length BE32], the memory byte where the
-// card kind has one, the data of a write.
-struct Chunk {
-  uint32_t offset = 0;
-  uint32_t length = 0;
-  uint8_t memory = 0;
-  const uint8_t* data = nullptr;
-};
-
-std::optional<Chunk> parse_chunk(const Bytes& params, bool write, bool memory_byte,
-                                 size_t capacity) {
-  ByteCursor in(params.data(), params.size());
-  Chunk chunk;
-  if (!in.be32(chunk.offset) || !in.be32(chunk.length)) return std::nullopt;
-  if (memory_byte && !in.u8(chunk.memory)) return std::nullopt;
-  if (write ? in.remaining() != chunk.length : in.remaining() != 0) return std::nullopt;
-  if (!write && chunk.length > kMaxReadLength) return std::nullopt;
-  // capacity 0: addresses wrap, any offset goes.
-  if (capacity != 0 && uint64_t(chunk.offset) + chunk.length > capacity) return std::nullopt;
-  chunk.data = in.here();
-  return chunk;
-}
 
 // 10 04 / 10 05: [offset][length], then the bytes of a write.
 bool protection_range(const Bytes& params, bool write, size_t size) {
@@ -72,6 +44,10 @@ void Sle4442Card::verify(const uint8_t* pin) {
 
 std::optional<MemoryCardReply> Sle4442Card::answer(uint16_t code, const Bytes& params) {
   switch (code) {
+    case 0x1001:
+      if (!params.empty()) return refused();
+      unlocked = false;
+      return ok();
     case 0x1002: {
       auto chunk = parse_chunk(params, false, false, kSize);
       if (!chunk) return refused();
@@ -141,6 +117,10 @@ uint8_t Sle4428Card::readable(size_t address) const {
 
 std::optional<MemoryCardReply> Sle4428Card::answer(uint16_t code, const Bytes& params) {
   switch (code) {
+    case 0x1101:
+      if (!params.empty()) return refused();
+      unlocked = false;
+      return ok();
     case 0x1102: {
       auto chunk = parse_chunk(params, false, true, kSize);
       if (!chunk || chunk->memory > 1) return refused();

@@ -10,6 +10,7 @@
 // SLE4442: 256 bytes, 81 15 at bytes 6-7; 32 protection bytes for bytes
 // 0-31 (01 open, 00 protected); PSC of 3 bytes, error counter 07 (one bit an
 // attempt left).
+//   10 01           power down: the PSC must be presented again
 //   10 02 / 10 03   main memory read / write
 //   10 04 o l       protection bytes o..o+l-1
 //   10 05 o l B     protects each byte whose given value equals memory
@@ -21,6 +22,7 @@
 // SLE4428: 1024 bytes, 81 13 at bytes 6-7, a protection bit per byte, the
 // error counter at 1021 (one bit an attempt left), the PSC at 1022-1023
 // (read 00 00 while locked).
+//   11 01           power down: the PSC must be presented again
 //   11 02 / 11 03   [..][0] data, [..][1] protection: reads give 01 open or
 //                   00 protected; a protection write protects each byte
 //                   whose given value equals memory
