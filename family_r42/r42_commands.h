@@ -87,6 +87,7 @@ inline constexpr uint16_t kSetBaud = 0x0F24;  // speed code
 inline constexpr uint16_t kChipId = 0x0F40;
 
 // --- 10: SLE4442 memory cards ---
+inline constexpr uint16_t kPowerDown4442 = 0x1001;
 inline constexpr uint16_t kRead4442 = 0x1002;             // chunk offset BE32, length BE32
 inline constexpr uint16_t kWrite4442 = 0x1003;            // chunk offset, length, data
 inline constexpr uint16_t kReadProtection4442 = 0x1004;   // offset, length
@@ -96,6 +97,7 @@ inline constexpr uint16_t kChangePin4442 = 0x1007;  // new PSC, 3 bytes
 inline constexpr uint16_t kVerifyPin4442 = 0x1008;  // PSC, 3 bytes
 
 // --- 11: SLE4428 memory cards ---
+inline constexpr uint16_t kPowerDown4428 = 0x1101;
 inline constexpr uint16_t kRead4428 = 0x1102;   // offset BE32, length BE32, 0 data / 1 protection
 inline constexpr uint16_t kWrite4428 = 0x1103;  // as kRead4428, data
 inline constexpr uint16_t kReadPin4428 = 0x1104;
@@ -108,9 +110,49 @@ inline constexpr uint16_t kWrite24c = 0x1211;    // chunk offset, length, data
 inline constexpr uint16_t kRead24c64 = 0x1212;   // as kRead24c
 inline constexpr uint16_t kWrite24c64 = 0x1213;  // as kWrite24c
 
+// --- 13: AT88SC102 memory cards ---
+inline constexpr uint16_t kCheck102 = 0x1300;
+inline constexpr uint16_t kPowerDown102 = 0x1301;
+inline constexpr uint16_t kRead102 = 0x1302;           // offset, length
+inline constexpr uint16_t kWrite102 = 0x1303;          // offset, length, data
+inline constexpr uint16_t kCheckPassword102 = 0x1304;  // address, length, password
+inline constexpr uint16_t kBlowFuse102 = 0x1305;
+
+// --- 14: AT88SC1604 memory cards ---
+inline constexpr uint16_t kCheck1604 = 0x1400;
+inline constexpr uint16_t kPowerDown1604 = 0x1401;
+inline constexpr uint16_t kRead1604 = 0x1402;           // chunk offset BE32, length BE32
+inline constexpr uint16_t kWrite1604 = 0x1403;          // chunk offset, length, data
+inline constexpr uint16_t kCheckPassword1604 = 0x1404;  // address BE32, 2 BE32, password
+inline constexpr uint16_t kBlowFuse1604 = 0x1405;
+
 // --- 16: clock ---
 inline constexpr uint16_t kSetClock = 0x1600;  // year BE16, month, day, hour, minute, second
 inline constexpr uint16_t kGetClock = 0x1601;
+
+// --- 18: AT88SC1608 memory cards ---
+inline constexpr uint16_t kCheck1608 = 0x1800;
+inline constexpr uint16_t kPowerDown1608 = 0x1801;
+inline constexpr uint16_t kRead1608 = 0x1802;           // zone kind, address, count
+inline constexpr uint16_t kWrite1608 = 0x1803;          // zone kind, address, count, data
+inline constexpr uint16_t kSelectZone1608 = 0x1804;     // zone
+inline constexpr uint16_t kCheckPassword1608 = 0x1805;  // zone, 0 write / 1 read, password
+inline constexpr uint16_t kInitAuth1608 = 0x1806;       // 8 bytes
+inline constexpr uint16_t kCheckAuth1608 = 0x1807;      // 8 bytes
+inline constexpr uint16_t kWriteFuse1608 = 0x1808;
+inline constexpr uint16_t kReadFuse1608 = 0x1809;
+
+// --- 19: AT88SC153 memory cards ---
+inline constexpr uint16_t kCheck153 = 0x1900;
+inline constexpr uint16_t kPowerDown153 = 0x1901;
+inline constexpr uint16_t kRead153 = 0x1902;           // zone kind, address, count
+inline constexpr uint16_t kWrite153 = 0x1903;          // zone kind, address, count, data
+inline constexpr uint16_t kSelectZone153 = 0x1904;     // zone
+inline constexpr uint16_t kCheckPassword153 = 0x1905;  // zone, 0 write / 1 read, password
+inline constexpr uint16_t kInitAuth153 = 0x1906;       // 8 bytes
+inline constexpr uint16_t kCheckAuth153 = 0x1907;      // 8 bytes
+inline constexpr uint16_t kWriteFuse153 = 0x1908;
+inline constexpr uint16_t kReadFuse153 = 0x1909;
 
 // --- 20: modules behind the reader ---
 inline constexpr uint16_t kWake = 0x200E;  // 01
@@ -141,5 +183,6 @@ inline constexpr size_t kContactApduReply = kReplyHead;
 constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
 // A memory card's PIN state: the error counter, then (when asked for) the PSC.
 inline constexpr size_t kPinCountReply = kReplyHead + 1;
+inline constexpr size_t kFuseReply = kReplyHead + 1;  // the fuse byte
 
 }  // namespace r42_cmd

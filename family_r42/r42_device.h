@@ -204,6 +204,7 @@ class R42Device : public ReaderDevice {
 #include "family_r42/card_channel_slots.inc"
 #include "family_r42/mifare_plus_ulc_slots.inc"
 #include "family_r42/memory_card_slots.inc"
+#include "family_r42/at88sc_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
