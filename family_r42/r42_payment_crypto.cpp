@@ -137,6 +137,15 @@ int16_t calculate_block(R42Device& device, uint8_t keyindex, uint8_t enmode, uin
   return device.fixed_reply(request, out, block);
 }
 
+// One block through the reader's key table; the block's size picks DES or SM4.
+int16_t key_table_block(R42Device& device, uint8_t keytype, uint8_t enmode, const uint8_t* source,
+                        uint8_t* out, size_t block) {
+  if (source == nullptr) return -1;
+  R42Request request(r42_cmd::kCipherBlock);
+  request.u8(keytype).u8(enmode).bytes(source, block);
+  return device.fixed_reply(request, out, block);
+}
+
 }  // namespace
 
 int16_t R42Device::InstallKbKey(int32_t, uint8_t flag, uint8_t keylen,
@@ -215,18 +224,12 @@ int16_t R42Device::CalculateSm4(int32_t, uint8_t keyindex, uint8_t enmode, uint1
 
 int16_t R42Device::CreatDesData(int32_t, uint8_t keytype, uint8_t enmode,
                                 const unsigned char* sourcedata, unsigned char* retdata) {
-  if (sourcedata == nullptr) return -1;
-  R42Request request(r42_cmd::kCipherBlock);
-  request.u8(keytype).u8(enmode).bytes(sourcedata, kDesBlock);
-  return fixed_reply(request, retdata, kDesBlock);
+  return key_table_block(*this, keytype, enmode, sourcedata, retdata, kDesBlock);
 }
 
 int16_t R42Device::CreatSm4Data(int32_t, uint8_t keytype, uint8_t enmode,
                                 const unsigned char* sourcedata, unsigned char* retdata) {
-  if (sourcedata == nullptr) return -1;
-  R42Request request(r42_cmd::kCipherBlock);
-  request.u8(keytype).u8(enmode).bytes(sourcedata, kSm4Block);
-  return fixed_reply(request, retdata, kSm4Block);
+  return key_table_block(*this, keytype, enmode, sourcedata, retdata, kSm4Block);
 }
 
 int16_t R42Device::CreatDesDataECB(int32_t icdev, uint8_t keytype, uint8_t enmode, int32_t slen,

@@ -25,6 +25,11 @@ Row::Call counted(F f) {
   };
 }
 
+int32_t stripe_settings(Call& c) {
+  uint8_t* o = c.bytes();
+  return c.d.GetMag(kIcdev, o, o + 1, o + 2, o + 3);
+}
+
 const Row kRows[] = {
     // Reader settings.
     Row("616C_set", [](Call& c) { return c.d.SetCpuCard616C(kIcdev, 0x5A); })
@@ -67,18 +72,10 @@ const Row kRows[] = {
         })
         .sends("07 13 00").answer("00 00 00 83")
         .gives(0).text("00000083"),
-    Row("stripe_settings",
-        [](Call& c) {
-          uint8_t* o = c.bytes();
-          return c.d.GetMag(kIcdev, o, o + 1, o + 2, o + 3);
-        })
+    Row("stripe_settings", stripe_settings)
         .sends("07 14 00").answer("00 00 00 01 02 03 04")
         .gives(0).out("01 02 03 04"),
-    Row("stripe_settings_reply_short",
-        [](Call& c) {
-          uint8_t* o = c.bytes();
-          return c.d.GetMag(kIcdev, o, o + 1, o + 2, o + 3);
-        })
+    Row("stripe_settings_reply_short", stripe_settings)
         .sends("07 14 00").answer("00 00 00 01 02 03")
         .gives(-1),
     Row("stripe_settings_without_an_output",

@@ -44,11 +44,6 @@ void PinpadSim::attach(R42ReaderModel& model) {
     model.addCommand(code, [this](const Bytes& request) { return answer(request); });
 }
 
-PinpadSim::State PinpadSim::snapshot() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return state_;
-}
-
 Bytes PinpadSim::answer(const Bytes& request) {
   std::lock_guard<std::mutex> lock(mu_);
   if (!state_.present) return reader_reply(kNoPadStatus);

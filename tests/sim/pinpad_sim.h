@@ -40,56 +40,49 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "sim/locked_state.h"
+
 class R42ReaderModel;
 
-class PinpadSim {
- public:
+struct PinpadState {
   using Bytes = std::vector<uint8_t>;
   using KeySlot = std::pair<uint8_t, uint8_t>;  // main set, work set
 
+  bool present = true;
+  std::string version = "PAD SIM 2.0";
+  Bytes pin_answer = {'1', '2', '3', '4', '5', '6'};
+  std::map<uint8_t, Bytes> main_keys;  // absent: 16 zero bytes
+  std::map<KeySlot, Bytes> work_keys;
+  KeySlot active{0, 0};
+  uint8_t key_length = 0x10;
+  Bytes barcode;
+  size_t barcode_sent = 0;
+  int busy_exits = 0;
+  // What the pad was asked, in order.
+  std::vector<Bytes> frames;
+  std::vector<uint8_t> voices;
+  std::vector<uint8_t> des_selections;
+  std::vector<std::string> display;  // line character, then the text
+};
+
+class PinpadSim : public LockedState<PinpadState> {
+ public:
+  using Bytes = State::Bytes;
+
   static constexpr uint16_t kNoPadStatus = 0x6F01;
   static constexpr size_t kBarcodePiece = 127;
-
-  struct State {
-    bool present = true;
-    std::string version = "PAD SIM 2.0";
-    Bytes pin_answer = {'1', '2', '3', '4', '5', '6'};
-    std::map<uint8_t, Bytes> main_keys;  // absent: 16 zero bytes
-    std::map<KeySlot, Bytes> work_keys;
-    KeySlot active{0, 0};
-    uint8_t key_length = 0x10;
-    Bytes barcode;
-    size_t barcode_sent = 0;
-    int busy_exits = 0;
-    // What the pad was asked, in order.
-    std::vector<Bytes> frames;
-    std::vector<uint8_t> voices;
-    std::vector<uint8_t> des_selections;
-    std::vector<std::string> display;  // line character, then the text
-  };
 
   void attach(R42ReaderModel& model);
 
   // One reader request of 22 01 or 22 02, as the model hands it over.
   Bytes answer(const Bytes& request);
 
-  template <typename F>
-  auto with(F f) {
-    std::lock_guard<std::mutex> lock(mu_);
-    return f(state_);
-  }
-  State snapshot() const;
-
  private:
   Bytes frameAnswer(const Bytes& frame);
   Bytes escape(uint8_t letter, const Bytes& body);
   Bytes workKey() const;
-
-  mutable std::mutex mu_;
-  State state_;
 };

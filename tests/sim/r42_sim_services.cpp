@@ -53,11 +53,6 @@ void ServicesSim::attach(R42ReaderModel& model) {
     model.addCommand(code, [this](const Bytes& request) { return answer(request); });
 }
 
-ServicesSim::State ServicesSim::snapshot() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return state_;
-}
-
 PtyPair& ServicesSim::serialLine() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!line_) line_ = std::make_unique<PtyPair>();

@@ -37,49 +37,51 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "sim/locked_state.h"
 #include "sim/memory_readers.h"
 #include "sim/pinpad_sim.h"
 #include "sim/pty_pair.h"
 #include "sim/r42_reader_model.h"
 
-class ServicesSim {
- public:
+struct ServicesState {
   using Bytes = std::vector<uint8_t>;
 
-  struct State {
-    // Terminal and wallet.
-    uint32_t balance = 0;
-    Bytes wallet_secret = {0x12, 0x34, 0x56};
-    Bytes terminal_number, merchant_code, hardware_serial;
-    Bytes sign_parameters = {'S', 'I', 'G', 'N'};
-    uint8_t transaction_type = 0;
-    Bytes trade_key = Bytes(8, 0);
-    Bytes authentication;  // the 16 bytes of the last B0 04
-    int flash_cards = 0, factory_resets = 0;
-    std::map<uint8_t, std::vector<Bytes>> records;  // table -> records
-    // Keypad keys and ciphers.
-    std::map<uint8_t, Bytes> key_table;
-    int cipher_calls = 0;
-    uint8_t kb_key_id = 0;
-    Bytes en_pass = {0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8};
-    std::string reader_pin = "8642";
-    // Settings.
-    uint8_t cpu_616c = 0, pps = 0, device_baud = 3, usb_mode = 1, mag_format = 0;
-    std::optional<uint8_t> pps_read_back;
-    Bytes mag = {1, 1, 1, 0};  // mode, track 1, 2, 3
-    uint8_t pinpad_baud = 2;
-    Bytes config;  // the 68 parameter bytes of the last 0F 18
-    Bytes nic_mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-    bool garble_line_reply = false;  // AF 05 reports other bytes than it echoes
-    // Modules behind the reader, answered as scripted.
-    std::map<uint8_t, Bytes> tunnel_answers;
-    std::map<uint16_t, Bytes> module_answers;
-  };
+  // Terminal and wallet.
+  uint32_t balance = 0;
+  Bytes wallet_secret = {0x12, 0x34, 0x56};
+  Bytes terminal_number, merchant_code, hardware_serial;
+  Bytes sign_parameters = {'S', 'I', 'G', 'N'};
+  uint8_t transaction_type = 0;
+  Bytes trade_key = Bytes(8, 0);
+  Bytes authentication;  // the 16 bytes of the last B0 04
+  int flash_cards = 0, factory_resets = 0;
+  std::map<uint8_t, std::vector<Bytes>> records;  // table -> records
+  // Keypad keys and ciphers.
+  std::map<uint8_t, Bytes> key_table;
+  int cipher_calls = 0;
+  uint8_t kb_key_id = 0;
+  Bytes en_pass = {0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8};
+  std::string reader_pin = "8642";
+  // Settings.
+  uint8_t cpu_616c = 0, pps = 0, device_baud = 3, usb_mode = 1, mag_format = 0;
+  std::optional<uint8_t> pps_read_back;
+  Bytes mag = {1, 1, 1, 0};  // mode, track 1, 2, 3
+  uint8_t pinpad_baud = 2;
+  Bytes config;  // the 68 parameter bytes of the last 0F 18
+  Bytes nic_mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+  bool garble_line_reply = false;  // AF 05 reports other bytes than it echoes
+  // Modules behind the reader, answered as scripted.
+  std::map<uint8_t, Bytes> tunnel_answers;
+  std::map<uint16_t, Bytes> module_answers;
+};
+
+class ServicesSim : public LockedState<ServicesState> {
+ public:
+  using Bytes = State::Bytes;
 
   void attach(R42ReaderModel& model);
   Bytes answer(const Bytes& request);
@@ -87,21 +89,12 @@ class ServicesSim {
   // The reader's serial line; the host side opens slavePath().
   PtyPair& serialLine();
 
-  template <typename F>
-  auto with(F f) {
-    std::lock_guard<std::mutex> lock(mu_);
-    return f(state_);
-  }
-  State snapshot() const;
-
  private:
   Bytes terminal(uint16_t code, const Bytes& params);
   Bytes cipher(uint16_t code, const Bytes& params);
   Bytes settings(uint16_t code, const Bytes& params);
   Bytes loopBack(const Bytes& params);
 
-  mutable std::mutex mu_;
-  State state_;
   std::unique_ptr<PtyPair> line_;
 };
 
