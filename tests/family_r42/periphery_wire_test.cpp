@@ -2,6 +2,7 @@
 // command set gives it, the reader's reply, the result and the outputs.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "sim/wire_table.h"
@@ -180,6 +181,75 @@ const Row kRows[] = {
         .sends({"C0 04 00 01 00", Bytes(8, 0x10)}).answer({"00 00 00", Bytes(7, 0x61)})
         .gives(-1),
 };
-WIRE_TABLE(R42PeripheryWire, R42MemoryReader, kRows);
+// A null buffer or text where the call needs one: -1 before any I/O.
+std::vector<Row> null_rows() {
+  const uint8_t* in = kData.data();
+  uint8_t b = 0;
+  int32_t n = 0;
+  const struct {
+    const char* name;
+    Row::Call call;
+  } calls[] = {
+      {"balance_text", [](Call& c) { return c.d.read_walletbalance(kIcdev, nullptr); }},
+      {"terminal_number", [](Call& c) { return c.d.get_terminalnumber(kIcdev, 4, nullptr); }},
+      {"trade_key", [](Call& c) { return c.d.set_tradesecretkey(kIcdev, nullptr); }},
+      {"authentication", [=](Call& c) { return c.d.authentication_key(kIcdev, in, nullptr); }},
+      {"record_data", [=](Call& c) mutable { return c.d.get_record(kIcdev, 0, 0, &b, nullptr); }},
+      {"transaction_type", [](Call& c) { return c.d.get_transactiontype(kIcdev, nullptr); }},
+      {"relay_answer_count",
+       [=](Call& c) { return c.d.SD_InstallKey(kIcdev, 0, 3, in, nullptr, c.bytes()); }},
+      {"relay_answer",
+       [=](Call& c) mutable { return c.d.SD_InstallKey(kIcdev, 0, 3, in, &b, nullptr); }},
+      {"relay_frame",
+       [=](Call& c) mutable { return c.d.SD_InstallKey(kIcdev, 0, 3, nullptr, &b, c.bytes()); }},
+      {"pad_version", [](Call& c) { return c.d.SD_IFD_GetVersion(kIcdev, nullptr); }},
+      {"pad_pin", [](Call& c) { return c.d.SD_IFD_GetEnPINPro(kIcdev, nullptr, 0, 0, 5); }},
+      {"pad_card_number",
+       [](Call& c) { return c.d.SD_IFD_GetEnPINBlock(kIcdev, c.text(), 0, 0, nullptr, 5); }},
+      {"pad_display_text",
+       [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0, 0, nullptr, 5); }},
+      {"pad_mac", [=](Call& c) { return c.d.SD_IFD_CreateMac(kIcdev, 3, in, nullptr); }},
+      {"pad_main_key", [=](Call& c) { return c.d.SD_IFD_SetMainKey(kIcdev, 0, in, nullptr); }},
+      {"pad_scanner_count",
+       [](Call& c) { return c.d.SD_IFD_Scan2DBarcodeGetData(kIcdev, nullptr, c.bytes()); }},
+      {"enciphered_pass",
+       [](Call& c) { return c.d.GetEnPass(kIcdev, 0, 2, nullptr, nullptr, c.bytes()); }},
+      {"ecb_result",
+       [=](Call& c) mutable { return c.d.CreatDesDataECB(kIcdev, 1, 0, 3, in, &n, nullptr); }},
+      {"mac_source",
+       [=](Call& c) mutable {
+         return c.d.CreatMacDataECB(kIcdev, 1, 3, 3, nullptr, &n, c.bytes());
+       }},
+      {"tunnel_response_count",
+       [=](Call& c) { return c.d.keypad_io_control(kIcdev, 0, in, 3, c.bytes(), nullptr); }},
+      {"pressed_value", [](Call& c) { return c.d.keypad_GetPressed(kIcdev, 10, nullptr); }},
+      {"keypad_version", [](Call& c) { return c.d.KeypadOpen(kIcdev, 1, nullptr); }},
+      {"keypad_extra_length",
+       [](Call& c) {
+         return c.d.KeypadLoadKey(kIcdev, 1, 1, 1, 1, 1, nullptr, 0, 1, c.bytes(), nullptr);
+       }},
+      {"keypad_output_count",
+       [](Call& c) { return c.d.KeypadExitAndGetInput(kIcdev, 1, 0, c.bytes(), nullptr); }},
+      {"reader_pin_text",
+       [=](Call& c) mutable { return c.d.pass_key_value2(kIcdev, 0, &b, nullptr); }},
+      {"loop_back_name",
+       [=](Call& c) mutable { return c.d.TestCom(kIcdev, 0, nullptr, c.bytes(), &n); }},
+      {"nic_address_length",
+       [](Call& c) { return c.d.ReadNicMacAddress(kIcdev, c.bytes(), nullptr); }},
+      {"stripe_format", [](Call& c) { return c.d.GetMagFormat(kIcdev, nullptr); }},
+  };
+  std::vector<Row> rows;
+  for (const auto& call : calls)
+    rows.push_back(Row(std::string("null_") + call.name, call.call).gives(-1));
+  return rows;
+}
+
+const std::vector<Row> kAllRows = [] {
+  std::vector<Row> rows(std::begin(kRows), std::end(kRows));
+  const std::vector<Row> nulls = null_rows();
+  rows.insert(rows.end(), nulls.begin(), nulls.end());
+  return rows;
+}();
+WIRE_TABLE(R42PeripheryWire, R42MemoryReader, kAllRows);
 
 }  // namespace
