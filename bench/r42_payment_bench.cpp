@@ -39,7 +39,8 @@ void BareBlockRoundTrip(benchmark::State& state) {
     state.SkipWithError("no pseudo-terminal");
     return;
   }
-  const std::vector<uint8_t> out = R42SerialSim::stxFrame(hx("C0 04 00 01 10 00 01 02 03 04 05 06 07"));
+  const std::vector<uint8_t> out =
+      R42SerialSim::stxFrame(hx("C0 04 00 01 10 00 01 02 03 04 05 06 07"));
   const std::vector<uint8_t> back = R42SerialSim::stxFrame(hx("00 00 00 11 12 13 14 15 16 17 18"));
   std::atomic<bool> stop{false};
   std::thread reader([&] {

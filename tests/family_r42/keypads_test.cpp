@@ -108,7 +108,8 @@ const std::vector<Row> kRows = [] {
       Row("open", [](Call& c) { return c.d.KeypadOpen(kIcdev, 1, c.text()); })
           .sends("40 00 00 0A 01 01", 5000).answer("00 00 00 00 00 56 31")
           .gives(0).text("V1"),
-      Row("open_number_past_its_byte", [](Call& c) { return c.d.KeypadOpen(kIcdev, 256, c.text()); })
+      Row("open_number_past_its_byte",
+          [](Call& c) { return c.d.KeypadOpen(kIcdev, 256, c.text()); })
           .gives(-1),
       Row("reply_of_one_byte", key_type(1)).sends("40 00 00 0A 05 01 02 03").answer("00")
           .gives(-1),
@@ -124,7 +125,8 @@ const std::vector<Row> kRows = [] {
           .answer("00 00 00 00 00 09").gives(0).text("9"),
       Row("key_type_index_negative", key_type(-1)).gives(-1),
       Row("algorithm", algorithm())
-          .sends("40 00 00 0A 06 01 02 03 04 05 00 02 AA BB").answer("00 00 00 00 00 00 03 C1 C2 C3")
+          .sends("40 00 00 0A 06 01 02 03 04 05 00 02 AA BB")
+          .answer("00 00 00 00 00 00 03 C1 C2 C3")
           .gives(0).out("03 C1 C2 C3"),
       Row("algorithm_declares_past_the_reply", algorithm())
           .sends("40 00 00 0A 06 01 02 03 04 05 00 02 AA BB").answer("00 00 00 00 00 00 03 C1 C2")
@@ -155,7 +157,8 @@ const std::vector<Row> kRows = [] {
           [](Call& c) {
             int32_t ex_len = 0;
             const Bytes key(2040, 1);
-            return c.d.KeypadLoadKey(kIcdev, 1, 2, 3, 4, 5, key.data(), 2040, 2, c.bytes(), &ex_len);
+            return c.d.KeypadLoadKey(kIcdev, 1, 2, 3, 4, 5, key.data(), 2040, 2, c.bytes(),
+                                     &ex_len);
           })
           .gives(-1),
       Row("start_input",
@@ -201,7 +204,8 @@ const std::vector<Row> kRows = [] {
       Row("tunnel_of_5000_bytes",
           [](Call& c) {
             int32_t n = -7;
-            const int16_t r = c.d.keypad_io_control(kIcdev, 3, hx("0B 08").data(), 2, c.bytes(), &n);
+            const int16_t r =
+                c.d.keypad_io_control(kIcdev, 3, hx("0B 08").data(), 2, c.bytes(), &n);
             if (n != 5000) ADD_FAILURE() << "response_len " << n;
             return r;
           })
@@ -220,10 +224,12 @@ const std::vector<Row> kRows = [] {
           })
           .gives(-1),
       Row("inner_response_past_2048_refused", pin_block(1))
-          .sends("D0 01 00 0A 03 01 D5 D5").capacity(kTunnel).answer({"00 00 00", Bytes(5000, 0x77)})
+          .sends("D0 01 00 0A 03 01 D5 D5").capacity(kTunnel)
+          .answer({"00 00 00", Bytes(5000, 0x77)})
           .gives(-1),
       Row("inner_response_of_2048", pin_block(1))
-          .sends("D0 01 00 0A 03 01 D5 D5").capacity(kTunnel).answer({"00 00 00", Bytes(2048, 0x77)})
+          .sends("D0 01 00 0A 03 01 D5 D5").capacity(kTunnel)
+          .answer({"00 00 00", Bytes(2048, 0x77)})
           .gives(0).out(Bytes(2048, 0x77)),
       Row("inner_key_index_past_its_byte", pin_block(256)).gives(-1),
       Row("inner_request_past_the_tunnel", pin_block(1, 8187)).gives(-1),
@@ -267,7 +273,8 @@ const std::vector<Row> kRows = [] {
       Row("start_with_mode", [](Call& c) { return c.d.keypad_Start(kIcdev, 2, 6, 1, 0); })
           .sends("D0 01 00 06 06 01 00").capacity(kTunnel)
           .gives(0),
-      Row("start_length_past_its_byte", [](Call& c) { return c.d.keypad_Start(kIcdev, 0, 256, 1, 1); })
+      Row("start_length_past_its_byte",
+          [](Call& c) { return c.d.keypad_Start(kIcdev, 0, 256, 1, 1); })
           .gives(-1),
       Row("end", [](Call& c) { return c.d.keypad_End(kIcdev); })
           .sends("D0 01 00 04").capacity(kTunnel)
@@ -328,7 +335,8 @@ const std::vector<Row> kRows = [] {
           .sends("22 00 00 01 04")
           .gives(0)
           .then([](const State& s) { EXPECT_EQ(s.services.pinpad_baud, 4); }),
-      Row("pinpad_baud_read", [](Call& c) { return c.d.CheckPinpadWithReaderBaudrate(kIcdev, c.bytes()); })
+      Row("pinpad_baud_read",
+          [](Call& c) { return c.d.CheckPinpadWithReaderBaudrate(kIcdev, c.bytes()); })
           .sends("22 00 00 00")
           .gives(0).out("02"),
   };

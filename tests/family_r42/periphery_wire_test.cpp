@@ -26,6 +26,10 @@ Row::Call counted(F f) {
   };
 }
 
+int32_t issuer_script(Call& c) {
+  return c.d.CardIssuingScript(kIcdev, 3, kData.data(), c.bytes(), c.bytes() + 1);
+}
+
 int32_t stripe_settings(Call& c) {
   uint8_t* o = c.bytes();
   return c.d.GetMag(kIcdev, o, o + 1, o + 2, o + 3);
@@ -140,12 +144,10 @@ const Row kRows[] = {
           return c.d.get55data(kIcdev, 2046, Bytes(2046).data(), c.bytes(), &n, c.bytes());
         })
         .gives(-1),
-    Row("issuer_script",
-        [](Call& c) { return c.d.CardIssuingScript(kIcdev, 3, kData.data(), c.bytes(), c.bytes() + 1); })
+    Row("issuer_script", issuer_script)
         .sends("A2 02 00 D1 D2 D3").answer("00 00 00 00 01")
         .gives(0).out("00 01"),
-    Row("issuer_script_reply_short",
-        [](Call& c) { return c.d.CardIssuingScript(kIcdev, 3, kData.data(), c.bytes(), c.bytes() + 1); })
+    Row("issuer_script_reply_short", issuer_script)
         .sends("A2 02 00 D1 D2 D3").answer("00 00 00 00")
         .gives(-1),
     Row("emv_parameters", [](Call& c) { return c.d.SetEMVPara(kIcdev, 3, kData.data()); })

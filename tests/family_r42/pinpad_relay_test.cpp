@@ -26,6 +26,17 @@ int32_t wait_ms(uint8_t ctime) { return (ctime + 5) * 1000; }
 
 void pin_answer(State& s, const Bytes& answer) { s.pad.pin_answer = answer; }
 
+Row::Call mac(const Bytes& data) {
+  return [=](Call& c) {
+    return c.d.SD_IFD_CreateMac(kIcdev, uint8_t(data.size()), data.data(), c.text());
+  };
+}
+Row::Call des_caculate(const Bytes& data, uint8_t flag) {
+  return [=](Call& c) {
+    return c.d.SD_IFD_DesCaculate(kIcdev, uint8_t(data.size()), data.data(), c.text(), flag);
+  };
+}
+
 const Bytes kKeyDigits = hx("30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F");
 const Bytes kNewKey = hx("01 23 45 67 89 AB CD EF 01 23 45 67 89 AB CD EF");
 const Bytes kCard = Bytes{'6', '2', '2', '5', '8', '8', '0', '1', '2', '3', '4', '5'};
@@ -43,7 +54,9 @@ const Row kFrames[] = {
         .sends(relay(10, "1B 52 0D 0A"), wait_ms(10))
         .gives(0),
     Row("main_key",
-        [](Call& c) { return c.d.SD_IFD_SetMainKey(kIcdev, 1, Bytes(16, 0).data(), kNewKey.data()); })
+        [](Call& c) {
+          return c.d.SD_IFD_SetMainKey(kIcdev, 1, Bytes(16, 0).data(), kNewKey.data());
+        })
         .sends(relay(5, {"1B 4D 30 31", Bytes(32, 0x30), kKeyDigits, kKeyDigits, "0D 0A"}),
                wait_ms(5))
         .gives(0)
@@ -64,7 +77,8 @@ const Row kFrames[] = {
     Row("plain_pin", [](Call& c) { return c.d.SD_IFD_GetPIN(kIcdev, c.text()); })
         .sends(relay(20, "A1 82"), 25000)
         .gives(0).text("123456"),
-    Row("plain_pin_flag_kept", [](Call& c) { return c.d.SD_IFD_GetPINPro(kIcdev, c.text(), 0x83, 7); })
+    Row("plain_pin_flag_kept",
+        [](Call& c) { return c.d.SD_IFD_GetPINPro(kIcdev, c.text(), 0x83, 7); })
         .sends(relay(7, "A1 83"), wait_ms(7))
         .gives(0).text("123456"),
     Row("plain_pin_flag_replaced",
@@ -82,7 +96,9 @@ const Row kFrames[] = {
         .sends(relay(30, "1B 46 31 30 0D 0A"), 35000)
         .gives(161),
     Row("enciphered_pin_block",
-        [](Call& c) { return c.d.SD_IFD_GetEnPINBlock(kIcdev, c.text(), 0x32, 0x33, kCard.data(), 9); })
+        [](Call& c) {
+          return c.d.SD_IFD_GetEnPINBlock(kIcdev, c.text(), 0x32, 0x33, kCard.data(), 9);
+        })
         .given([](State& s) { pin_answer(s, {'w'}); })
         .sends(relay(9, {"1B 49 32 33", kCard, "0D 0A"}), wait_ms(9))
         .gives(0).text("0000000000000000"),
@@ -95,7 +111,9 @@ const Row kFrames[] = {
     Row("display", [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 1, 9, "HELLO!", 4); })
         .sends(relay(4, "1B 44 31 48 45 4C 4C 4F 21 0D 0A"), wait_ms(4))
         .gives(0)
-        .then([](const State& s) { EXPECT_EQ(s.pad.display, std::vector<std::string>{"1HELLO!"}); }),
+        .then([](const State& s) {
+          EXPECT_EQ(s.pad.display, std::vector<std::string>{"1HELLO!"});
+        }),
     Row("display_line_wraps", [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0xD1, 0, "", 4); })
         .sends(relay(4, "1B 44 01 0D 0A"), wait_ms(4))
         .gives(0),
@@ -109,37 +127,35 @@ const Row kFrames[] = {
     Row("des_mode_past_the_character_refused",
         [](Call& c) { return c.d.SD_IFD_DES(kIcdev, 0xD0, "0011223344556677", c.text()); })
         .gives(-1),
-    Row("des_caculate_flag_0",
-        [](Call& c) { return c.d.SD_IFD_DesCaculate(kIcdev, 3, hx("30 41 42").data(), c.text(), 0); })
+    Row("des_caculate_flag_0", des_caculate(hx("30 41 42"), 0))
         .sends(relay(5, "1B 48 30 41 42 0D 0A"), wait_ms(5))
         .gives(0).text("EE"),
-    Row("des_caculate_flag_1",
-        [](Call& c) { return c.d.SD_IFD_DesCaculate(kIcdev, 2, hx("41 42").data(), c.text(), 1); })
+    Row("des_caculate_flag_1", des_caculate(hx("41 42"), 1))
         .sends(relay(5, "1B 45 41 42 0D 0A"), wait_ms(5)).answer("00 00 00 0A 0B 0C")
         .gives(0).text("0A0B0C"),
-    Row("des_caculate_other_flag_refused",
-        [](Call& c) { return c.d.SD_IFD_DesCaculate(kIcdev, 2, hx("41 42").data(), c.text(), 2); })
+    Row("des_caculate_other_flag_refused", des_caculate(hx("41 42"), 2))
         .gives(-1),
-    Row("mac", [](Call& c) { return c.d.SD_IFD_CreateMac(kIcdev, 2, hx("41 42").data(), c.text()); })
+    Row("mac", mac(hx("41 42")))
         .sends(relay(5, "1B 47 41 42 0D 0A"), wait_ms(5)).answer("00 00 00 01 02 03 04 05")
         .gives(0).text("01020304"),
-    Row("mac_answer_short",
-        [](Call& c) { return c.d.SD_IFD_CreateMac(kIcdev, 2, hx("41 42").data(), c.text()); })
+    Row("mac_answer_short", mac(hx("41 42")))
         .sends(relay(5, "1B 47 41 42 0D 0A")).answer("00 00 00 01 02 03")
         .gives(-1),
-    Row("mac_251_bytes",
-        [](Call& c) { return c.d.SD_IFD_CreateMac(kIcdev, 251, Bytes(251, 0x61).data(), c.text()); })
+    Row("mac_251_bytes", mac(Bytes(251, 0x61)))
         .sends(relay(5, {"1B 47", Bytes(251, 0x61), "0D 0A"})).answer("00 00 00 01 02 03 04")
         .gives(0).text("01020304"),
     Row("mac_252_bytes_refused",
-        [](Call& c) { return c.d.SD_IFD_CreateMac(kIcdev, 252, Bytes(252, 0x61).data(), c.text()); })
+        [](Call& c) {
+          return c.d.SD_IFD_CreateMac(kIcdev, 252, Bytes(252, 0x61).data(), c.text());
+        })
         .gives(-1),
-    Row("des_caculate_251_bytes",
-        [](Call& c) { return c.d.SD_IFD_DesCaculate(kIcdev, 251, Bytes(251, 1).data(), c.text(), 1); })
+    Row("des_caculate_251_bytes", des_caculate(Bytes(251, 1), 1))
         .sends(relay(5, {"1B 45", Bytes(251, 1), "0D 0A"})).answer("00 00 00 FF")
         .gives(0).text("FF"),
     Row("des_caculate_252_bytes_refused",
-        [](Call& c) { return c.d.SD_IFD_DesCaculate(kIcdev, 252, Bytes(252, 1).data(), c.text(), 0); })
+        [](Call& c) {
+          return c.d.SD_IFD_DesCaculate(kIcdev, 252, Bytes(252, 1).data(), c.text(), 0);
+        })
         .gives(-1),
     Row("scanner_start", [](Call& c) { return c.d.SD_IFD_Scan2DBarcodeStart(kIcdev, 9); })
         .sends(relay(2, "1B DA 00 0D 0A"), wait_ms(2))

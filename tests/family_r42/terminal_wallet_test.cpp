@@ -107,7 +107,9 @@ const std::vector<Row> kRows = [] {
       Row("consume_secret_not_hex_refused", consume("10", "12345G")).gives(-1),
       Row("consume_secret_missing_refused", consume("10", nullptr)).gives(-1),
       Row("authentication",
-          [](Call& c) { return c.d.authentication_key(kIcdev, kRecord64.data(), kRecord64.data() + 8); })
+          [](Call& c) {
+            return c.d.authentication_key(kIcdev, kRecord64.data(), kRecord64.data() + 8);
+          })
           .sends({"B0 04 00", Bytes(kRecord64.begin(), kRecord64.begin() + 16)})
           .gives(0),
       // Factory reset: success or not.
