@@ -35,20 +35,22 @@ const Row kRows[] = {
 };
 WIRE_TABLE(ReaderSettings, R42ServicesReader, kRows);
 
-// The voltage waits in the device for the next contact-card reset.
-TEST(ReaderSettingsVoltage, KeptWithoutIo) {
-  struct Device : R42Device {
-    using R42Device::R42Device;
-    uint8_t voltage() const { return contact_voltage_; }
-  };
+// The voltage waits in the device, without I/O, for the next contact-card
+// reset, which sends it after the slot and the baud selector.
+TEST(ReaderSettingsVoltage, KeptForTheNextContactReset) {
   NullPort port;
   RecordingProtocol wire(&port, [](const RecordingProtocol::Bytes&) {
-    return std::optional<RecordingProtocol::Bytes>();
+    return std::optional<RecordingProtocol::Bytes>(RecordingProtocol::Bytes{0, 0, 0, 0x3B, 0x00});
   });
-  Device device("r42-u", &port, &wire);
-  EXPECT_EQ(static_cast<ReaderDevice&>(device).SetCpuVoltage(kIcdev, 3), 0);
-  EXPECT_EQ(device.voltage(), 3);
+  R42Device device("r42-u", &port, &wire);
+  ReaderDevice& d = device;
+  EXPECT_EQ(d.SetCpuVoltage(kIcdev, 3), 0);
   EXPECT_TRUE(wire.calls.empty());
+  uint8_t length = 0;
+  uint8_t atr[300] = {};
+  EXPECT_EQ(d.cpureset(kIcdev, &length, atr), 0);
+  ASSERT_EQ(wire.calls.size(), 1u);
+  EXPECT_EQ(wire.calls[0].request, (RecordingProtocol::Bytes{0x03, 0x01, 0x00, 0x00, 0x00, 0x03}));
 }
 
 size_t open_descriptors() {
