@@ -264,7 +264,7 @@ TEST_F(BluetoothPortTest, BudgetRunsOutWhileConnecting) {
 
 TEST_F(BluetoothPortTest, AWinAtTheBudgetEdgeIsKeptWholeOrClosed) {
   bluez_->setDevices({{kFirst, kName, true}});
-  const int fds = open_fd_count();
+  const int fds = settled_fd_count();
   int kept = 0, refused = 0;
   for (int round = 0; round < 30; ++round) {
     // Connects that complete before, around and after the moment the
@@ -292,7 +292,7 @@ TEST_F(BluetoothPortTest, AWinAtTheBudgetEdgeIsKeptWholeOrClosed) {
   }
   EXPECT_GT(kept, 0);
   EXPECT_GT(refused, 0);
-  EXPECT_EQ(open_fd_count(), fds);
+  EXPECT_EQ(fd_count_settling_to(fds), fds);
 }
 
 TEST_F(BluetoothPortTest, WritesCompleteThroughThePumpAndATimedOutWriteIsDropped) {
@@ -425,7 +425,7 @@ TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
   bluez_->setDevices({{kFirst, kName, true}, {kSecond, kName, true}});
   std::vector<BluetoothDevice> devices;
   ASSERT_TRUE(backend_->knownDevices(Deadline(1000), &devices));
-  const int fds = open_fd_count();
+  const int fds = settled_fd_count();
   // New threads get a stack no system can map, so none can start.
   pthread_attr_t saved;
   ASSERT_EQ(pthread_getattr_default_np(&saved), 0);
@@ -450,7 +450,7 @@ TEST_F(BluetoothPortTest, ConnectorThreadsThatCannotStartAreSkipped) {
   EXPECT_EQ(backend_->connectsStarted(), 0u);
   port.reset();
   backend_.reset();  // closes the far ends it still holds
-  EXPECT_EQ(open_fd_count(), fds);
+  EXPECT_EQ(fd_count_settling_to(fds), fds);
 }
 
 TEST_F(BluetoothPortTest, NoBluezServiceMeansNotOpened) {
