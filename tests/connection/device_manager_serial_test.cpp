@@ -203,15 +203,17 @@ TEST_F(DeviceManagerSerial, UnplugMidExchangeFailsFastAndCloseReleases) {
     ReaderDevice* device = manager->deviceAt(6);
     ASSERT_NE(device, nullptr);
 
-    // The reader hangs up (master and its slave closed) instead of replying
-    // to a command whose budget is 5000 ms.
+    // The reader hangs up (its end of the line closed) instead of replying
+    // to a command whose budget is 5100 ms. "At once" is well within it: the
+    // time also holds the simulator's turn to read the command, which a
+    // loaded machine may delay.
     R42SerialSim::FaultPlan fault;
     fault.kind = R42SerialSim::Fault::kHangUp;
     reader.sim->injectFault(fault);
     Stopwatch watch;
     std::clock_t cpu_start = std::clock();
     EXPECT_EQ(device->beep(86, 10), -1);
-    EXPECT_LT(watch.ms(), 1000) << "a hung-up line fails at once";
+    EXPECT_LT(watch.ms(), 2500) << "a hung-up line fails at once";
     EXPECT_LT(double(std::clock() - cpu_start) / CLOCKS_PER_SEC, 0.5) << "no spinning";
     manager->close(6);
     EXPECT_EQ(manager->deviceAt(6), nullptr);
