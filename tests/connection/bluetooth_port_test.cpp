@@ -324,15 +324,19 @@ TEST_F(BluetoothPortTest, CloseDoesNotWaitForAPumpThatCannotSend) {
   int far = -1;
   auto port = openLinked(&far);
   ASSERT_GE(far, 0);
-  // The far end reads nothing, so the pump is left waiting to send.
+  // The far end reads nothing, so the pump is left waiting to send, with
+  // more queued than the socket holds. The first bytes at the far end show
+  // that the write has queued it all (it holds the queue while it does).
   std::thread writer([&] {
-    const Bytes big(8 << 20, 0x5A);
+    const Bytes big(1 << 20, 0x5A);
     EXPECT_FALSE(port->write(big.data(), int32_t(big.size()), 1500));
   });
-  std::this_thread::sleep_for(milliseconds(200));
+  pollfd readable{far, POLLIN, 0};
+  EXPECT_EQ(poll(&readable, 1, 1500), 1);
   const Stopwatch start;
   port->close();
-  EXPECT_LT(start.ms(), 500);
+  // A pump left to give up would take its 5000 ms stall limit.
+  EXPECT_LT(start.ms(), 2500);
   writer.join();
   EXPECT_TRUE(sees_eof(far, 2000));
   ::close(far);
