@@ -144,7 +144,10 @@ TEST(CoreOpsR42, VersionAndCardStatusByteForByte) {
     ASSERT_GE(request.size(), 2u);
     reader.model.scriptReply(uint16_t(request[0] << 8 | request[1]), payload_of(row.reply));
     const size_t before = reader.requests().size();
+    const uint64_t raw_before = reader.sim->rawBytesReceived();
     EXPECT_EQ(row.call(), row.result);
+    // That one frame and nothing else on the line.
+    EXPECT_EQ(reader.sim->rawBytesReceived() - raw_before, hx(row.request).size());
     const std::vector<Bytes> sent = reader.requests();
     ASSERT_EQ(sent.size(), before + 1);
     EXPECT_EQ(sent.back(), request);
@@ -167,6 +170,7 @@ TEST(CoreOpsR42, IdentityCardStepsOverTheLine) {
   SerialReader reader;
   ASSERT_OPEN(reader);
   module.attach(reader.model);
+  const uint64_t raw_before = reader.sim->rawBytesReceived();
   set_trace_level(2);
   EXPECT_EQ(kx_find_i_d_2(kHandle), 0);
   EXPECT_EQ(kx_start_i_d(kHandle), kHandle);
@@ -207,6 +211,7 @@ TEST(CoreOpsR42, IdentityCardStepsOverTheLine) {
                                    fn("kx_end_i_d"), idhandle});
   EXPECT_EQ(dir.lines(), expected);
   // The queries and the end read only what the start stored.
+  EXPECT_EQ(reader.sim->rawBytesReceived() - raw_before, 20u);
   EXPECT_EQ(reader.requests(),
             (std::vector<Bytes>{payload_of("02 00 00 00 03 04 21 00 24 03"),
                                 payload_of("02 00 00 00 03 04 20 00 25 03")}));
