@@ -74,6 +74,14 @@ inline constexpr uint16_t kMultiFlashSize = 0x0519;    // type
 inline constexpr uint16_t kReadCustomSerial = 0x051A;  // number
 inline constexpr uint16_t kWriteCustomSerial = 0x051B;  // number, text
 
+// --- 06: PIN entry on the reader ---
+inline constexpr uint16_t kReaderPinEntry = 0x0601;  // seconds
+
+// --- 07: magnetic stripe ---
+inline constexpr uint16_t kSetMagFormat = 0x0712;  // format
+inline constexpr uint16_t kGetMagFormat = 0x0713;
+inline constexpr uint16_t kGetMagSettings = 0x0714;
+
 // --- 08: display ---
 inline constexpr uint16_t kBacklight = 0x0802;  // on/off
 
@@ -82,8 +90,15 @@ inline constexpr uint16_t kUpdate = 0x0F00;
 inline constexpr uint16_t kCommand0F01 = 0x0F01;
 inline constexpr uint16_t kGetVersion = 0x0F10;
 inline constexpr uint16_t kQuery0F13 = 0x0F13;
+inline constexpr uint16_t kClearDeviceConfig = 0x0F18;  // 68 parameter bytes
 inline constexpr uint16_t kResetDevice = 0x0F20;
 inline constexpr uint16_t kSetBaud = 0x0F24;  // speed code
+inline constexpr uint16_t kSetCpuCard616C = 0x0F26;  // option
+inline constexpr uint16_t kGetCpuCard616C = 0x0F27;
+inline constexpr uint16_t kGetDeviceBaud = 0x0F28;
+inline constexpr uint16_t kGetUsbMode = 0x0F29;
+inline constexpr uint16_t kSetCpuCardPps = 0x0F31;  // option
+inline constexpr uint16_t kGetCpuCardPps = 0x0F32;
 inline constexpr uint16_t kChipId = 0x0F40;
 
 // --- 10: SLE4442 memory cards ---
@@ -157,6 +172,53 @@ inline constexpr uint16_t kReadFuse153 = 0x1909;
 // --- 20: modules behind the reader ---
 inline constexpr uint16_t kWake = 0x200E;  // 01
 
+// --- 22: PIN pad on the reader's second line ---
+inline constexpr uint16_t kPinpadBaud = 0x2200;           // 01 speed (set) or 00 (get)
+inline constexpr uint16_t kPinpadRelay = 0x2201;          // seconds, count, pad frame
+inline constexpr uint16_t kPinpadCommunication = 0x2202;  // tenths BE16, count BE16, data
+
+// --- 40: keypad modules behind the reader ---
+inline constexpr uint16_t kKeypadModule = 0x4000;  // inner code BE16, body
+
+// --- A0: EMV kernel and reader-side ciphers ---
+inline constexpr uint16_t kSetEmvParameters = 0xA009;  // count BE16, data
+inline constexpr uint16_t kGet55Data = 0xA201;         // data
+inline constexpr uint16_t kIssuerScript = 0xA202;      // data
+inline constexpr uint16_t kMacCheck = 0xA306;          // key, mode, count BE32, data
+inline constexpr uint16_t kCalculateBlock = 0xA307;    // key, mode, count BE16, data
+
+// --- AF: diagnostics ---
+inline constexpr uint16_t kReadNicMac = 0xAF01;
+inline constexpr uint16_t kWriteNicMac = 0xAF02;     // data
+inline constexpr uint16_t kTestNic = 0xAF03;         // data
+inline constexpr uint16_t kTestUsb = 0xAF04;         // data
+inline constexpr uint16_t kTestSerialLine = 0xAF05;  // line, count, data
+inline constexpr uint16_t kConfigTempIp = 0xAF06;    // data
+
+// --- B0: payment terminal and wallet ---
+inline constexpr uint16_t kFlashCard = 0xB000;
+inline constexpr uint16_t kWalletBalance = 0xB001;
+inline constexpr uint16_t kConsumeWallet = 0xB002;   // amount BE32, 3-byte secret
+inline constexpr uint16_t kTransferWallet = 0xB003;  // amount BE32
+inline constexpr uint16_t kAuthenticationKey = 0xB004;  // 8 bytes, 8 bytes
+inline constexpr uint16_t kTerminalNumber = 0xB005;     // 01 set / 00 get, length, data
+inline constexpr uint16_t kMerchantCode = 0xB006;       // as kTerminalNumber
+inline constexpr uint16_t kTransactionType = 0xB007;    // 01 type (set) or 00 (get)
+inline constexpr uint16_t kTradeSecretKey = 0xB008;     // 01 key (set) or 00 (get)
+inline constexpr uint16_t kHardwareSerial = 0xB009;     // as kTerminalNumber
+inline constexpr uint16_t kResetFactory = 0xB010;
+inline constexpr uint16_t kSignParameters = 0xB011;  // length
+inline constexpr uint16_t kGetRecord = 0xB012;       // table, record
+
+// --- C0: keypad keys and single-block ciphers ---
+inline constexpr uint16_t kSetKbKeyId = 0xC001;     // key id
+inline constexpr uint16_t kInstallKbKey = 0xC002;   // flag, mode, length, key
+inline constexpr uint16_t kGetEnPass = 0xC003;      // seconds, length, account number
+inline constexpr uint16_t kCipherBlock = 0xC004;    // key type, mode, 8 or 16 bytes
+
+// --- D0: encrypting keypad tunnel ---
+inline constexpr uint16_t kKeypadTunnel = 0xD001;  // inner command
+
 // Shortest reply each command accepts, in bytes from the status word on.
 // Shorter replies with status 0 fail with -1; a non-zero status decides
 // first, so even a 2-byte reply can carry it.
@@ -164,6 +226,8 @@ inline constexpr size_t kStatusOnly = 2;
 // Status word and spare byte; the data of a reply starts here.
 inline constexpr size_t kReplyHead = 3;
 inline constexpr size_t kDataReply = kReplyHead;                // data of any length, even none
+// A module behind the reader puts its own status word (BE16) before its data.
+inline constexpr size_t kModuleReplyHead = kReplyHead + 2;
 inline constexpr size_t kVersionReply = kReplyHead;             // the text may be empty
 inline constexpr size_t kClockReply = kReplyHead + 7;           // year BE16, five bytes
 inline constexpr size_t kMultiFlashSizeReply = kReplyHead + 8;  // two BE32 halves

@@ -84,6 +84,96 @@ int16_t R42Device::status_command(uint16_t code, std::initializer_list<uint8_t> 
   return exchange(request, timeout_ms, r42_cmd::kStatusOnly);
 }
 
+int16_t R42Device::fixed_reply(R42Request& request, uint8_t* out, size_t count) {
+  if (out == nullptr) return -1;
+  ByteCursor reply(nullptr, 0);
+  const int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kReplyHead + count, &reply);
+  if (result != 0) return result;
+  return reply.take(out, count) ? 0 : -1;
+}
+
+int16_t R42Device::fixed_text_reply(R42Request& request, uint8_t* out, size_t count) {
+  const int16_t result = fixed_reply(request, out, count);
+  if (result == 0) out[count] = 0;
+  return result;
+}
+
+int16_t R42Device::byte_reply(R42Request& request, std::initializer_list<uint8_t*> outs) {
+  for (uint8_t* out : outs)
+    if (out == nullptr) return -1;
+  ByteCursor reply(nullptr, 0);
+  const int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kReplyHead + outs.size(), &reply);
+  if (result != 0) return result;
+  for (uint8_t* out : outs)
+    if (!reply.u8(*out)) return -1;
+  return 0;
+}
+
+int16_t R42Device::copy_reply_data(R42Request& request, int32_t timeout_ms, uint8_t* out,
+                                   size_t room, int32_t* count, bool terminate) {
+  if (out == nullptr || (count == nullptr && !terminate)) return -1;
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, timeout_ms, r42_cmd::kDataReply, &reply);
+  if (result != 0) return result;
+  const size_t length = reply.remaining();
+  if (length > room) return -1;
+  reply.take(out, length);
+  if (terminate) out[length] = 0;
+  if (count != nullptr) *count = int32_t(length);
+  return 0;
+}
+
+int16_t R42Device::counted_reply(R42Request& request, int32_t timeout_ms, uint8_t* out,
+                                 size_t room, int32_t* count) {
+  return copy_reply_data(request, timeout_ms, out, room, count, false);
+}
+
+int16_t R42Device::text_reply(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
+                              int32_t* count) {
+  return copy_reply_data(request, timeout_ms, out, room, count, true);
+}
+
+int16_t R42Device::module_reply(R42Request& request, size_t min_reply, ByteCursor* data) {
+  ByteCursor reply(nullptr, 0);
+  const int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kModuleReplyHead, &reply);
+  if (result != 0) return result;
+  uint16_t module_status = 0xFFFF;
+  if (!reply.be16(module_status) || module_status != 0) return -1;
+  if (r42_cmd::kModuleReplyHead + reply.remaining() < min_reply) return -1;
+  if (data != nullptr) *data = reply;
+  return 0;
+}
+
+int16_t R42Device::module_counted_reply(R42Request& request, uint8_t* out, int32_t* count) {
+  if (out == nullptr || count == nullptr) return -1;
+  ByteCursor data(nullptr, 0);
+  const int16_t result = module_reply(request, r42_cmd::kModuleReplyHead + 2, &data);
+  if (result != 0) return result;
+  uint16_t length = 0;
+  if (!data.be16(length) || length > data.remaining()) return -1;
+  data.take(out, length);
+  *count = length;
+  return 0;
+}
+
+int16_t R42Device::map_status(int16_t result, std::initializer_list<StatusResult> map) const {
+  if (result != -2) return result;
+  for (const StatusResult& entry : map)
+    if (entry.status == last_status_) return entry.result;
+  return result;
+}
+
+int16_t R42Device::pin_entry_result(int16_t result) const {
+  return map_status(result, {{0x0601, kPinEntryRefused}, {0x0602, kPinEntryCancelled}});
+}
+
+int16_t R42Device::status_word_result(int16_t result) const {
+  return result == -2 ? int16_t(uint16_t(last_status_)) : result;
+}
+
 int32_t R42Device::init(int32_t, int32_t) { return -1; }
 int32_t R42Device::init_name(int32_t, int32_t, int32_t) { return -1; }
 int16_t R42Device::exit(int32_t) { return -1; }

@@ -28,6 +28,12 @@ inline constexpr size_t kR42BufferSize = 2048;
 // The largest buffer a request may ask for.
 inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
+// Results of PIN entry besides 0, -1 and -2.
+inline constexpr int16_t kPinEntryCancelled = 161;
+inline constexpr int16_t kPinEntryRefused = 162;
+inline constexpr int16_t kPinEntryPadFailed = 163;
+// The most data a reply of the default size carries after its head.
+inline constexpr size_t kR42ReplyDataMax = kR42BufferSize - r42_cmd::kReplyHead;
 
 // One request under construction. Appending past the buffer marks the
 // request as overflowed; the exchange then refuses it before any I/O. A
@@ -95,6 +101,51 @@ class R42Device : public ReaderDevice {
   // nothing but the status.
   int16_t status_command(uint16_t code, std::initializer_list<uint8_t> params = {},
                          int32_t timeout_ms = kR42DefaultTimeoutMs);
+
+  // --- reply shapes: one exchange, then one way of reading its reply ---
+  // Each refuses a null output with -1 before any I/O, writes its outputs
+  // only when it returns 0, and otherwise returns what exchange() returns.
+
+  // `count` bytes from reply byte 3 (a shorter reply: -1).
+  int16_t fixed_reply(R42Request& request, uint8_t* out, size_t count);
+  // The same and a NUL at out[count].
+  int16_t fixed_text_reply(R42Request& request, uint8_t* out, size_t count);
+  // Reply bytes 3, 4, ... to one-byte outputs, in order; the reply must
+  // carry one byte for each.
+  int16_t byte_reply(R42Request& request, std::initializer_list<uint8_t*> outs);
+  // All reply data from byte 3 to `out` and its length to `*count`; data
+  // longer than `room`: -1, nothing written.
+  int16_t counted_reply(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
+                        int32_t* count);
+  // The same with a NUL after the data (room + 1 bytes at most); `count` may
+  // be null.
+  int16_t text_reply(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
+                     int32_t* count = nullptr);
+  // A module behind the reader answers inside the reply: its own status word
+  // (BE16 at byte 3, 0 = success) and its data from byte 5. Checks in order:
+  // the exchange (a reply shorter than 5 bytes: -1), the module status (not
+  // 0: -1, the reader's word staying the last status), then `min_reply`.
+  // `data` covers the reply from byte 5.
+  int16_t module_reply(R42Request& request, size_t min_reply, ByteCursor* data);
+  // A module reply whose data is a BE16 count at byte 5 and that many bytes
+  // from byte 7; a count past the reply: -1, nothing written.
+  int16_t module_counted_reply(R42Request& request, uint8_t* out, int32_t* count);
+
+  // Results some command families give for reader status words. Each maps
+  // the -2 of a non-success status and passes every other result on.
+  struct StatusResult {
+    uint16_t status;
+    int16_t result;
+  };
+  // The result that `map` lists for last_status(); unlisted words stay -2.
+  int16_t map_status(int16_t result, std::initializer_list<StatusResult> map) const;
+  // The status word itself, as a signed 16-bit value: 0xFFFF reads as -1
+  // and 0xFFFE as -2, which last_status() tells apart from our own.
+  int16_t status_word_result(int16_t result) const;
+  // PIN entry on the reader: 0x0601 gives 162, 0x0602 (cancelled) 161.
+  int16_t pin_entry_result(int16_t result) const;
+  // 1: the command reports only whether it succeeded.
+  static int16_t status_flag_result(int16_t result) { return result == -2 ? 1 : result; }
 
   const char* profile_name() const { return profile_name_; }
   uint32_t last_status() const { return last_status_; }
@@ -204,12 +255,13 @@ class R42Device : public ReaderDevice {
 #include "family_r42/card_channel_slots.inc"
 #include "family_r42/mifare_plus_ulc_slots.inc"
 #include "family_r42/memory_card_slots.inc"
+#include "family_r42/services_slots.inc"
 #include "family_r42/at88sc_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
-  // Sends `request` and copies the reply data and a NUL to `out`.
-  int16_t read_reply_text(R42Request& request, uint8_t* out);
+  int16_t copy_reply_data(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
+                          int32_t* count, bool terminate);
 
  protected:
   // Field order and initial values follow the reader family's data model;

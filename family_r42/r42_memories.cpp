@@ -164,21 +164,11 @@ int16_t R42Device::WriteDeviceTypeName(int32_t, const char* name) {
   return write_text_field(kTypeNameField, name);
 }
 
-int16_t R42Device::read_reply_text(R42Request& request, uint8_t* out) {
-  if (out == nullptr) return -1;
-  ByteCursor reply(nullptr, 0);
-  int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
-  if (result != 0) return result;
-  const size_t count = reply.remaining();
-  reply.take(out, count);
-  out[count] = 0;
-  return 0;
-}
-
 int16_t R42Device::ReadDeviceCustomSerialNumber(int32_t, uint8_t number, char* data) {
   R42Request request(r42_cmd::kReadCustomSerial);
   request.u8(number);
-  return read_reply_text(request, reinterpret_cast<uint8_t*>(data));
+  return text_reply(request, kR42DefaultTimeoutMs, reinterpret_cast<uint8_t*>(data),
+                    kR42ReplyDataMax);
 }
 
 int16_t R42Device::WriteDeviceCustomSerialNumber(int32_t, uint8_t number, const char* data) {
@@ -206,5 +196,5 @@ int16_t R42Device::DeviceCommand0F01(int32_t) {
 
 int16_t R42Device::DeviceQuery0F13(int32_t, uint8_t* buffer) {
   R42Request request(r42_cmd::kQuery0F13);
-  return read_reply_text(request, buffer);
+  return text_reply(request, kR42DefaultTimeoutMs, buffer, kR42ReplyDataMax);
 }

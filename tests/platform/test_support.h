@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/evp_oracle.h"
+
 extern char** environ;
 
 using Bytes = std::vector<uint8_t>;
@@ -77,27 +79,6 @@ class TempDir {
  private:
   std::string path_;
 };
-
-// One-shot EVP cipher without padding: encrypt != 0 encrypts.
-inline Bytes evp_cipher(const char* name, const Bytes& key, const Bytes& iv, const Bytes& in,
-                        int encrypt) {
-  EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, name, nullptr);
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  Bytes out(in.size() + 32);
-  int n = 0;
-  int tail = 0;
-  const bool ok = cipher && ctx &&
-                  EVP_CipherInit_ex2(ctx, cipher, key.data(), iv.empty() ? nullptr : iv.data(),
-                                     encrypt, nullptr) == 1 &&
-                  EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
-                  EVP_CipherUpdate(ctx, out.data(), &n, in.data(), int(in.size())) == 1 &&
-                  EVP_CipherFinal_ex(ctx, out.data() + n, &tail) == 1;
-  EVP_CIPHER_CTX_free(ctx);
-  EVP_CIPHER_free(cipher);
-  if (!ok) throw std::runtime_error(std::string("OpenSSL cipher failed: ") + name);
-  out.resize(size_t(n + tail));
-  return out;
-}
 
 // The full 16-byte AES-128 CMAC tag.
 inline Bytes evp_cmac(const Bytes& key, const Bytes& message) {

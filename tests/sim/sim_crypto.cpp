@@ -3,28 +3,13 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 
+#include "sim/evp_oracle.h"
+
 #include <memory>
 #include <stdexcept>
 
 namespace sim_crypto {
 namespace {
-
-Bytes cipher(const EVP_CIPHER* kind, const Bytes& key, const Bytes* iv, const Bytes& in,
-             bool encrypt) {
-  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                      EVP_CIPHER_CTX_free);
-  Bytes out(in.size() + 32);
-  int n = 0, tail = 0;
-  if (!ctx ||
-      EVP_CipherInit_ex(ctx.get(), kind, nullptr, key.data(), iv ? iv->data() : nullptr,
-                        encrypt ? 1 : 0) != 1 ||
-      EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 ||
-      EVP_CipherUpdate(ctx.get(), out.data(), &n, in.data(), int(in.size())) != 1 ||
-      EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail) != 1)
-    throw std::runtime_error("sim_crypto: cipher failed");
-  out.resize(size_t(n + tail));
-  return out;
-}
 
 Bytes two_key(const Bytes& key) {
   if (key.size() == 16) return key;
@@ -37,7 +22,7 @@ Bytes two_key(const Bytes& key) {
 }  // namespace
 
 Bytes des_ecb(const Bytes& key, const Bytes& in, bool encrypt) {
-  return cipher(EVP_des_ede_ecb(), two_key(key), nullptr, in, encrypt);
+  return evp_cipher("DES-EDE-ECB", two_key(key), {}, in, encrypt ? 1 : 0);
 }
 
 Bytes des_cbc(const Bytes& key, const Bytes& iv, const Bytes& in, bool encrypt) {
@@ -53,7 +38,7 @@ Bytes des_cbc(const Bytes& key, const Bytes& iv, const Bytes& in, bool encrypt) 
 }
 
 Bytes aes_cbc(const Bytes& key, const Bytes& iv, const Bytes& in, bool encrypt) {
-  return cipher(EVP_aes_128_cbc(), key, &iv, in, encrypt);
+  return evp_cipher("AES-128-CBC", key, iv, in, encrypt ? 1 : 0);
 }
 
 Bytes cmac8(const Bytes& key, const Bytes& message) {

@@ -1,0 +1,147 @@
+#include "family_r42/pinpad_frames.h"
+
+#include <cstring>
+
+#include "family_r42/r42_device.h"
+#include "platform/text_helpers.h"
+
+namespace {
+
+constexpr uint8_t kPlainPin = 0xA1;
+constexpr uint8_t kPlainPinDefault = 0x82;
+constexpr uint8_t kCancelByte = 0x08;
+constexpr uint8_t kCancelLetter = 'U';
+constexpr uint8_t kFailedLetter = 'f';
+constexpr uint8_t kZeroPinLetter = 'w';
+constexpr size_t kPinBlockSize = 8;
+constexpr size_t kKeySize = 16;
+
+uint8_t flag_or_zero(uint8_t flag) { return (flag >> 4) == 0x3 ? flag : '0'; }
+
+}  // namespace
+
+PinpadFrame& PinpadFrame::bytes(const uint8_t* data, size_t count) {
+  if (overflowed_ || count > kPinpadFrameMax - size_) {
+    overflowed_ = true;
+    return *this;
+  }
+  if (count) std::memcpy(bytes_ + size_, data, count);
+  size_ += count;
+  return *this;
+}
+
+PinpadFrame& PinpadFrame::digits(const uint8_t* data, size_t count) {
+  if (overflowed_ || count > (kPinpadFrameMax - size_) / 2) {
+    overflowed_ = true;
+    return *this;
+  }
+  nibbles_to_digits(data, int32_t(count), reinterpret_cast<char*>(bytes_ + size_));
+  size_ += 2 * count;
+  return *this;
+}
+
+PinpadFrame pinpad_version_frame() { return PinpadFrame().escape(0xF8).end(); }
+
+PinpadFrame pinpad_voice_frame(uint8_t mode) { return PinpadFrame().escape(0xFD).u8(mode).end(); }
+
+PinpadFrame pinpad_init_frame() { return PinpadFrame().escape('R').end(); }
+
+PinpadFrame pinpad_main_key_frame(uint8_t keyset, const uint8_t old_key[16],
+                                  const uint8_t new_key[16]) {
+  return PinpadFrame()
+      .escape('M')
+      .digits(&keyset, 1)
+      .digits(old_key, kKeySize)
+      .digits(new_key, kKeySize)
+      .end();
+}
+
+PinpadFrame pinpad_work_key_frame(uint8_t main_set, uint8_t work_set, const uint8_t key[16]) {
+  const uint8_t sets[2] = {main_set, work_set};
+  return PinpadFrame().escape('S').digits(sets, 2).digits(key, kKeySize).end();
+}
+
+PinpadFrame pinpad_activate_frame(uint8_t main_set, uint8_t work_set) {
+  const uint8_t sets[2] = {main_set, work_set};
+  return PinpadFrame().escape('A').digits(sets, 2).end();
+}
+
+PinpadFrame pinpad_key_length_frame(uint8_t length) {
+  return PinpadFrame().escape('N').digits(&length, 1).end();
+}
+
+PinpadFrame pinpad_plain_pin_frame(uint8_t flag) {
+  return PinpadFrame().u8(kPlainPin).u8((flag >> 4) == 0x8 ? flag : kPlainPinDefault);
+}
+
+PinpadFrame pinpad_enciphered_pin_frame(uint8_t letter, uint8_t flag, uint8_t mode,
+                                        const uint8_t* data, size_t count) {
+  return PinpadFrame()
+      .escape(letter)
+      .u8(flag_or_zero(flag))
+      .u8(flag_or_zero(mode))
+      .bytes(data, count)
+      .end();
+}
+
+PinpadFrame pinpad_select_des_frame(uint8_t des_mode) {
+  return PinpadFrame().escape('P').u8('0').u8(des_mode == 2 ? '1' : '0').end();
+}
+
+PinpadFrame pinpad_display_frame(uint8_t line, const char* text, size_t length) {
+  return PinpadFrame()
+      .escape('D')
+      .u8(uint8_t(0x30 + line))
+      .bytes(reinterpret_cast<const uint8_t*>(text), length)
+      .end();
+}
+
+PinpadFrame pinpad_data_frame(uint8_t letter, const uint8_t* data, size_t count) {
+  return PinpadFrame().escape(letter).bytes(data, count).end();
+}
+
+PinpadFrame pinpad_barcode_frame(uint8_t step) {
+  return PinpadFrame().escape(0xDA).u8(step).end();
+}
+
+void pinpad_answer_text(const PinpadAnswer& answer, char* out) {
+  const size_t length = strnlen(reinterpret_cast<const char*>(answer.bytes), answer.length);
+  std::memcpy(out, answer.bytes, length);
+  out[length] = 0;
+}
+
+int16_t pinpad_done(const PinpadAnswer& answer) {
+  return answer.length > 0 && answer.bytes[0] == kPinpadDone ? 0 : -1;
+}
+
+int16_t pinpad_plain_pin(int16_t relay, const PinpadAnswer& answer, char* out) {
+  if (relay == -2) return kPinEntryRefused;
+  if (relay != 0) return relay;
+  if (answer.length == 1 && answer.bytes[0] == kCancelByte) return kPinEntryCancelled;
+  pinpad_answer_text(answer, out);
+  return 0;
+}
+
+int16_t pinpad_enciphered_pin(int16_t relay, const PinpadAnswer& answer, bool extended,
+                              char* out) {
+  if (relay == -2) return kPinEntryRefused;
+  if (relay != 0) return relay;
+  if (answer.length == 1) {
+    const uint8_t letter = answer.bytes[0];
+    if (letter == kCancelLetter) return kPinEntryCancelled;
+    if (extended && letter == kFailedLetter) return kPinEntryPadFailed;
+    if (extended && letter == kZeroPinLetter) {
+      const uint8_t zeros[kPinBlockSize] = {};
+      hex_twin_output(zeros, kPinBlockSize, out);
+      return 0;
+    }
+    return -1;
+  }
+  return pinpad_hex_answer(answer, kPinBlockSize, out);
+}
+
+int16_t pinpad_hex_answer(const PinpadAnswer& answer, size_t count, char* out) {
+  if (answer.length < count) return -1;
+  hex_twin_output(answer.bytes, count, out);
+  return 0;
+}
