@@ -140,13 +140,8 @@ int16_t zone_password(R42Device& device, const ZoneCard& card, uint8_t zone, uin
 }
 
 int16_t read_fuse(R42Device& device, const ZoneCard& card, uint8_t* value) {
-  if (value == nullptr) return -1;
   R42Request request(card.read_fuse);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kFuseReply, &reply);
-  if (result != 0) return result;
-  return reply.u8(*value) ? 0 : -1;
+  return device.byte_reply(request, {value});
 }
 
 int16_t zoned_read_hex(ReaderDevice& self, const ZoneCard& card, int32_t icdev, uint8_t zone,
@@ -190,12 +185,8 @@ int16_t R42Device::read_102(int32_t, uint8_t offset, uint8_t length, unsigned ch
   if (readdata == nullptr) return -1;
   R42Request request(r42_cmd::kRead102);
   request.u8(offset).u8(length);
-  ByteCursor reply(nullptr, 0);
   // Every byte asked for must be in the reply.
-  const int16_t result =
-      exchange(request, kR42DefaultTimeoutMs, r42_cmd::chunk_reply(length), &reply);
-  if (result != 0) return result;
-  return reply.take(readdata, length) ? 0 : -1;
+  return fixed_reply(request, readdata, length);
 }
 
 int16_t R42Device::read_102_hex(int32_t icdev, uint8_t offset, uint8_t length, char* readdata) {

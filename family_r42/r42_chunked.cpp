@@ -45,15 +45,6 @@ int16_t for_each_chunk(uint64_t size, uint64_t length, Chunk chunk) {
   return 0;
 }
 
-// Sends one read chunk and copies its `count` data bytes to `out`.
-int16_t take_chunk(R42Device& device, R42Request& request, uint32_t count, uint8_t* out) {
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::chunk_reply(count), &reply);
-  if (result != 0) return result;
-  return reply.take(out, count) ? 0 : -1;
-}
-
 }  // namespace
 
 int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_t offset,
@@ -64,7 +55,7 @@ int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_
   return for_each_chunk(memory.chunk_size, length, [&](uint64_t at, uint32_t count) {
     R42Request request(memory.read_code);
     put_chunk_header(request, memory, offset + at, count);
-    return take_chunk(device, request, count, out + at);
+    return device.fixed_reply(request, out + at, count);
   });
 }
 
@@ -158,7 +149,7 @@ int16_t read_zoned(R42Device& device, const ZonedMemory& memory, uint8_t zone, i
                    int64_t length, uint8_t* out) {
   return zoned_transfer(device, memory, memory.read_code, zone, offset, length, out,
                         [&](R42Request& request, uint64_t at, uint32_t count) {
-                          return take_chunk(device, request, count, out + at);
+                          return device.fixed_reply(request, out + at, count);
                         });
 }
 

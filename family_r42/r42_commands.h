@@ -247,6 +247,5 @@ inline constexpr size_t kContactApduReply = kReplyHead;
 constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
 // A memory card's PIN state: the error counter, then (when asked for) the PSC.
 inline constexpr size_t kPinCountReply = kReplyHead + 1;
-inline constexpr size_t kFuseReply = kReplyHead + 1;  // the fuse byte
 
 }  // namespace r42_cmd

@@ -262,11 +262,7 @@ int16_t R42Device::readprotect_4442(int32_t, int16_t offset, int16_t length,
   if (data_buffer == nullptr) return -1;
   R42Request request(r42_cmd::kReadProtection4442);
   request.u8(uint8_t(offset)).u8(uint8_t(length));
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      exchange(request, kR42DefaultTimeoutMs, r42_cmd::chunk_reply(uint32_t(length)), &reply);
-  if (result != 0) return result;
-  return reply.take(data_buffer, size_t(length)) ? 0 : -1;
+  return fixed_reply(request, data_buffer, size_t(length));
 }
 
 int16_t R42Device::readprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length,
