@@ -24,6 +24,9 @@ inline constexpr uint16_t kContactPowerUp = 0x0301;     // slot, baud selector, 
 inline constexpr uint16_t kContactHotReset = 0x0302;    // slot
 inline constexpr uint16_t kContactPowerDown = 0x0303;   // slot
 inline constexpr uint16_t kContactApdu = 0x0304;        // slot, APDU
+inline constexpr uint16_t kContactCardPosition = 0x0305;
+inline constexpr uint16_t kCardMakeAndLock = 0x0306;   // flag
+inline constexpr uint16_t kContactCardState = 0x0308;  // slot
 
 // --- 04: radio field and contactless sector cards ---
 inline constexpr uint16_t kFieldReset = 0x0400;
@@ -44,6 +47,12 @@ inline constexpr uint16_t kIdReadFinger = 0x0422;     // 0B
 inline constexpr uint16_t kIdModuleTunnel = 0x0424;   // one security-module frame
 inline constexpr uint16_t kIdCardUid = 0x0425;
 inline constexpr uint16_t kIdFindCardFast = 0x0426;
+inline constexpr uint16_t kReadRfConfig = 0x0427;      // kind, register
+inline constexpr uint16_t kWriteRfConfig = 0x0428;     // kind, register, value
+inline constexpr uint16_t kIdReadRaw = 0x0429;         // time BE16 (ms)
+inline constexpr uint16_t kMultiAntenna = 0x042B;      // antenna mask BE32, flag
+inline constexpr uint16_t kAntennaCardStatus = 0x042C;
+inline constexpr uint16_t kIdReadParts = 0x042D;       // mode, type
 inline constexpr uint16_t kLegacyActivation = 0x0410;
 inline constexpr uint16_t kBlockApdu = 0x0411;  // length BE16, APDU
 inline constexpr uint16_t kReadRfRegister = 0x0431;   // register
@@ -53,9 +62,26 @@ inline constexpr uint16_t kAnticollision = 0x0434;  // cascade level
 inline constexpr uint16_t kSelect = 0x0435;         // cascade level, 04, UID
 inline constexpr uint16_t kRawFrame = 0x0436;       // 0A 01, length BE16, frame
 inline constexpr uint16_t kHalt = 0x0437;
+inline constexpr uint16_t kReadAts = 0x043B;
+inline constexpr uint16_t kRfCardType = 0x0442;
 inline constexpr uint16_t kActivation = 0x0443;
 inline constexpr uint16_t kTypeAbCardStatus = 0x0446;
+inline constexpr uint16_t kRfWave = 0x0447;             // mode
+inline constexpr uint16_t kReadChipRegisters = 0x0448;
+inline constexpr uint16_t kSetChipRegister = 0x0449;    // register, value
 inline constexpr uint16_t kCardPresence = 0x044A;
+inline constexpr uint16_t kMultiCardStatus = 0x044B;
+inline constexpr uint16_t kRequestMultiCard = 0x044C;
+inline constexpr uint16_t kActivateCard = 0x044D;      // UID length, UID
+inline constexpr uint16_t kMultiRequest = 0x044E;
+inline constexpr uint16_t kNfcInit = 0x0450;
+inline constexpr uint16_t kNfcActivate = 0x0451;
+inline constexpr uint16_t kNfcDeactivate = 0x0452;
+inline constexpr uint16_t kNfcPush = 0x0453;           // data for the peer
+inline constexpr uint16_t kNfcService = 0x0454;        // flag
+inline constexpr uint16_t kRfCrcMode = 0x0455;         // send CRC, receive CRC
+inline constexpr uint16_t kNfcReceive = 0x0456;
+inline constexpr uint16_t kNfcCardEmulation = 0x0460;  // mode
 
 // --- 05: reader memories and identity ---
 inline constexpr uint16_t kReadEeprom = 0x0500;        // chunk offset BE32, length BE32
@@ -67,6 +93,7 @@ inline constexpr uint16_t kReadFlash = 0x0508;         // as kReadEeprom
 inline constexpr uint16_t kWriteFlash = 0x0509;        // as kWriteEeprom
 inline constexpr uint16_t kReadOutEeprom = 0x050A;     // as kReadEeprom
 inline constexpr uint16_t kWriteOutEeprom = 0x050B;    // as kWriteEeprom
+inline constexpr uint16_t kRfMarch = 0x050E;
 inline constexpr uint16_t kEraseMultiFlash = 0x0516;   // type, sector BE32
 inline constexpr uint16_t kReadMultiFlash = 0x0517;    // type, offset 2 x BE32, 0 BE32, length BE32
 inline constexpr uint16_t kWriteMultiFlash = 0x0518;   // as kReadMultiFlash, data
@@ -81,9 +108,28 @@ inline constexpr uint16_t kReaderPinEntry = 0x0601;  // seconds
 inline constexpr uint16_t kSetMagFormat = 0x0712;  // format
 inline constexpr uint16_t kGetMagFormat = 0x0713;
 inline constexpr uint16_t kGetMagSettings = 0x0714;
+inline constexpr uint16_t kSelfServiceMagConfig = 0x0715;  // mode
+inline constexpr uint16_t kRfFormat = 0x0720;  // mode, block, offset, length
 
 // --- 08: display ---
 inline constexpr uint16_t kBacklight = 0x0802;  // on/off
+
+// --- 09: self-service card device ---
+inline constexpr uint16_t kCardDevicePosition = 0x0900;
+inline constexpr uint16_t kCardDeviceInject = 0x0901;  // seconds, mode
+inline constexpr uint16_t kCardDeviceEject = 0x0902;   // seconds, mode
+inline constexpr uint16_t kCardDeviceMove = 0x0903;    // seconds, mode
+inline constexpr uint16_t kCardDeviceSensors = 0x0904;
+inline constexpr uint16_t kCardDeviceConfig = 0x0905;       // mode
+inline constexpr uint16_t kCardDeviceFrontConfig = 0x0906;  // mode
+inline constexpr uint16_t kCardDeviceBackConfig = 0x0907;   // mode
+inline constexpr uint16_t kCardDevicePlaceConfig = 0x0908;  // mode
+inline constexpr uint16_t kCardDeviceCardType = 0x0909;
+inline constexpr uint16_t kCardDeviceReset = 0x090A;
+inline constexpr uint16_t kCardDeviceShake = 0x090B;        // mode
+inline constexpr uint16_t kCardDeviceSetFront = 0x090C;     // mode
+inline constexpr uint16_t kCardDeviceGetFront = 0x090D;
+inline constexpr uint16_t kCardDeviceRecover = 0x090E;      // type
 
 // --- 0F: the reader itself ---
 inline constexpr uint16_t kUpdate = 0x0F00;
@@ -168,9 +214,42 @@ inline constexpr uint16_t kInitAuth153 = 0x1906;       // 8 bytes
 inline constexpr uint16_t kCheckAuth153 = 0x1907;      // 8 bytes
 inline constexpr uint16_t kWriteFuse153 = 0x1908;
 inline constexpr uint16_t kReadFuse153 = 0x1909;
+// --- 19: short messages ---
+inline constexpr uint16_t kSendSms = 0x190A;  // length BE16, tagged phone and text
 
 // --- 20: modules behind the reader ---
+inline constexpr uint16_t kBtMode = 0x2000;             // mode
+inline constexpr uint16_t kBtBaudrate = 0x2001;         // 00 (read) or flag, value
+inline constexpr uint16_t kBtPassword = 0x2002;         // 00 (read) or flag, text
+inline constexpr uint16_t kBtAddress = 0x2003;          // 00 (read) or flag, length, bytes
+inline constexpr uint16_t kBtName = 0x2004;             // 00 (read) or flag, text
+inline constexpr uint16_t kBtUserArea = 0x2005;         // flag, offset, length (, bytes)
+inline constexpr uint16_t kBtReset = 0x2006;
+inline constexpr uint16_t kBtLoopTest = 0x2007;         // length, bytes
+inline constexpr uint16_t kBtReaderBaudrate = 0x2008;   // as kBtBaudrate
+inline constexpr uint16_t kBtCommand = 0x2009;          // length BE16, bytes
+inline constexpr uint16_t kModuleMacAddress = 0x200A;   // 00 type (read), 01 type length text
+inline constexpr uint16_t kBtSignal = 0x200B;
+inline constexpr uint16_t kBtReceived = 0x200C;
+inline constexpr uint16_t kBtTransmit = 0x200D;         // bytes
 inline constexpr uint16_t kWake = 0x200E;  // 01
+inline constexpr uint16_t kBattery = 0x200F;
+
+// --- 25: fingerprint module ---
+inline constexpr uint16_t kFingerprintModule = 0x2501;  // seconds, length BE16, request
+
+// --- 26: wireless network module ---
+inline constexpr uint16_t kWirelessPower = 0x2600;     // value
+inline constexpr uint16_t kTcpOpen = 0x2601;           // type, address, port (each counted)
+inline constexpr uint16_t kTcpClose = 0x2602;
+inline constexpr uint16_t kWirelessStatus = 0x2603;
+inline constexpr uint16_t kWirelessSend = 0x2604;      // type, data
+inline constexpr uint16_t kWirelessReceive = 0x2605;   // type, mode, tenths of a second
+inline constexpr uint16_t kWifiConfig = 0x2610;        // type, SSID, password (each counted)
+inline constexpr uint16_t kTcpInfo = 0x261F;           // type
+
+// --- 28: GPS receiver ---
+inline constexpr uint16_t kGpsInfo = 0x2800;  // time BE16 (ms)
 
 // --- 22: PIN pad on the reader's second line ---
 inline constexpr uint16_t kPinpadBaud = 0x2200;           // 01 speed (set) or 00 (get)
@@ -188,6 +267,7 @@ inline constexpr uint16_t kMacCheck = 0xA306;          // key, mode, count BE32,
 inline constexpr uint16_t kCalculateBlock = 0xA307;    // key, mode, count BE16, data
 
 // --- AF: diagnostics ---
+inline constexpr uint16_t kSelectAntenna = 0xAF00;  // antenna
 inline constexpr uint16_t kReadNicMac = 0xAF01;
 inline constexpr uint16_t kWriteNicMac = 0xAF02;     // data
 inline constexpr uint16_t kTestNic = 0xAF03;         // data
@@ -218,6 +298,9 @@ inline constexpr uint16_t kCipherBlock = 0xC004;    // key type, mode, 8 or 16 b
 
 // --- D0: encrypting keypad tunnel ---
 inline constexpr uint16_t kKeypadTunnel = 0xD001;  // inner command
+inline constexpr uint16_t kCpyKey = 0xD010;              // 00 (read) or 10 and 16 key bytes
+inline constexpr uint16_t kCpyContactApdu = 0xD011;      // slot, APDU
+inline constexpr uint16_t kCpyContactlessApdu = 0xD012;  // length BE16, APDU
 
 // Shortest reply each command accepts, in bytes from the status word on.
 // Shorter replies with status 0 fail with -1; a non-zero status decides

@@ -4,6 +4,7 @@
 // through the extended contact channel (cpuapdusourceEXT).
 #include <cstring>
 
+#include "family_r42/apdu_follow_up.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 
@@ -13,12 +14,6 @@ constexpr uint8_t kKeepSlot = 16;
 constexpr uint8_t kEtuBaud0 = 92;
 constexpr uint8_t kEtuBaud2 = 20;
 constexpr uint8_t kUserCardSlotCode = 12;
-
-// ISO/IEC 7816-4 status words that ask for a follow-up.
-constexpr uint8_t kWrongLe = 0x6C;
-constexpr uint8_t kMoreData = 0x61;
-constexpr size_t kCase2Length = 5;
-constexpr size_t kLeIndex = 4;
 
 // T0 announces TA1, TB1 and TC1 with bits 0x10-0x40 and TD1 with 0x80; the
 // low nibble of TD1 is the protocol.
@@ -114,29 +109,13 @@ int16_t R42Device::cpuapdu_hex(int32_t icdev, uint8_t slen, const char* sendbuff
 
 int16_t R42Device::cpuapdurespon(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
                                  uint8_t* rlen, unsigned char* databuffer) {
-  if (rlen == nullptr || databuffer == nullptr || (slen > 0 && sendbuffer == nullptr)) return -1;
   ReaderDevice& self = *this;
-  uint8_t apdu[256];
-  if (slen) std::memcpy(apdu, sendbuffer, slen);
-  // The first response stays here until it is known to be the answer.
-  uint8_t first[256];
-  uint8_t first_length = 0;
-  const int16_t result = self.cpuapdu(icdev, slen, apdu, &first_length, first);
-  if (result != 0) return result;
-  if (first_length == 2 && first[1] != 0) {
-    // Only a case-2 APDU has its Le at byte 4; any other keeps its 6Cxx.
-    if (first[0] == kWrongLe && slen == kCase2Length) {
-      apdu[kLeIndex] = first[1];
-      return self.cpuapdu(icdev, slen, apdu, rlen, databuffer);
-    }
-    if (first[0] == kMoreData) {
-      const uint8_t get_response[kCase2Length] = {0x00, 0xC0, 0x00, 0x00, first[1]};
-      return self.cpuapdu(icdev, kCase2Length, get_response, rlen, databuffer);
-    }
-  }
-  *rlen = first_length;
-  std::memcpy(databuffer, first, first_length);
-  return 0;
+  return apdu_follow_up::run<256>(sendbuffer, slen, rlen, databuffer,
+                                  [&](const uint8_t* apdu, size_t length, uint8_t* count,
+                                      uint8_t* reply) {
+                                    return self.cpuapdu(icdev, uint8_t(length), apdu, count,
+                                                        reply);
+                                  });
 }
 
 int16_t R42Device::cpuapdurespon_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,

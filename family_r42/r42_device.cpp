@@ -34,6 +34,22 @@ R42Request& R42Request::bytes(const void* data, size_t count) {
   return *this;
 }
 
+R42Request& R42Request::checked_u8(int64_t value) {
+  if (value < 0 || value > 0xFF) {
+    overflowed_ = true;
+    return *this;
+  }
+  return u8(uint8_t(value));
+}
+
+R42Request& R42Request::checked_be16(int64_t value) {
+  if (value < 0 || value > 0xFFFF) {
+    overflowed_ = true;
+    return *this;
+  }
+  return be16(uint16_t(value));
+}
+
 int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
   if (n < 0) return -1;
   if (n == 0) return 0;
@@ -58,7 +74,18 @@ int16_t R42Device::exchange(R42Request& request, int32_t timeout_ms, size_t min_
                             ByteCursor* payload, int32_t* received) {
   if (request.overflowed() || port_ == nullptr || protocol_ == nullptr) return -1;
   port_->purge();
-  const int32_t n = protocol_->transceive(request.buffer(), int32_t(request.size()),
+  return transfer(request, int32_t(request.size()), timeout_ms, min_reply, payload, received);
+}
+
+int16_t R42Device::receive(R42Request& area, int32_t timeout_ms, size_t min_reply,
+                           ByteCursor* payload) {
+  if (area.overflowed() || port_ == nullptr || protocol_ == nullptr) return -1;
+  return transfer(area, 0, timeout_ms, min_reply, payload, nullptr);
+}
+
+int16_t R42Device::transfer(R42Request& request, int32_t send_length, int32_t timeout_ms,
+                            size_t min_reply, ByteCursor* payload, int32_t* received) {
+  const int32_t n = protocol_->transceive(request.buffer(), send_length,
                                           int32_t(request.capacity()), timeout_ms);
   if (received != nullptr) *received = n;
   // A protocol claiming more than the buffer holds is not trusted either.
@@ -155,6 +182,18 @@ int16_t R42Device::module_counted_reply(R42Request& request, uint8_t* out, int32
   uint16_t length = 0;
   if (!data.be16(length) || length > data.remaining()) return -1;
   data.take(out, length);
+  *count = length;
+  return 0;
+}
+
+int16_t R42Device::be16_counted_reply(R42Request& request, int32_t timeout_ms, uint8_t* out,
+                                      int32_t* count) {
+  if (out == nullptr || count == nullptr) return -1;
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, timeout_ms, r42_cmd::kReplyHead + 2, &reply);
+  if (result != 0) return result;
+  uint16_t length = 0;
+  if (!reply.be16(length) || !reply.take(out, length)) return -1;
   *count = length;
   return 0;
 }

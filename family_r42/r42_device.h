@@ -56,6 +56,10 @@ class R42Request {
     return bytes(b, 4);
   }
   R42Request& bytes(const void* data, size_t count);
+  // A caller's number in a one- or two-byte field. A value that does not
+  // fit is refused as an overflow is: the exchange gives -1 before any I/O.
+  R42Request& checked_u8(int64_t value);
+  R42Request& checked_be16(int64_t value);
 
   bool overflowed() const { return overflowed_; }
   size_t size() const { return size_; }
@@ -96,6 +100,12 @@ class R42Device : public ReaderDevice {
   // tell a missing reply (negative) from a short one.
   int16_t exchange(R42Request& request, int32_t timeout_ms, size_t min_reply,
                    ByteCursor* payload = nullptr, int32_t* received = nullptr);
+  // A reply the reader sends on its own: nothing goes out and the port is
+  // not purged, so a reply that came in before the call is the one taken
+  // (a late reply to an earlier command is taken too). `area` only lends
+  // its buffer and capacity; otherwise as exchange().
+  int16_t receive(R42Request& area, int32_t timeout_ms, size_t min_reply,
+                  ByteCursor* payload = nullptr);
 
   // A command whose parameters are single bytes and whose reply carries
   // nothing but the status.
@@ -130,6 +140,10 @@ class R42Device : public ReaderDevice {
   // A module reply whose data is a BE16 count at byte 5 and that many bytes
   // from byte 7; a count past the reply: -1, nothing written.
   int16_t module_counted_reply(R42Request& request, uint8_t* out, int32_t* count);
+  // A BE16 count at byte 3 and that many bytes from byte 5 (a shorter reply
+  // or a count past it: -1, nothing written).
+  int16_t be16_counted_reply(R42Request& request, int32_t timeout_ms, uint8_t* out,
+                             int32_t* count);
 
   // Results some command families give for reader status words. Each maps
   // the -2 of a non-success status and passes every other result on.
@@ -257,11 +271,17 @@ class R42Device : public ReaderDevice {
 #include "family_r42/memory_card_slots.inc"
 #include "family_r42/services_slots.inc"
 #include "family_r42/at88sc_slots.inc"
+#include "family_r42/self_service_rf_slots.inc"
+#include "family_r42/link_modules_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
   int16_t copy_reply_data(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
                           int32_t* count, bool terminate);
+  // Sends the first `send_length` bytes of the request (none: only listens)
+  // and reads the reply as exchange() describes.
+  int16_t transfer(R42Request& request, int32_t send_length, int32_t timeout_ms,
+                   size_t min_reply, ByteCursor* payload, int32_t* received);
 
  protected:
   // Field order and initial values follow the reader family's data model;

@@ -13,51 +13,15 @@
 #include <vector>
 
 #include "core_test_support.h"
+#include "r42_serial_reader.h"
 #include "sim/card_field.h"
 #include "sim/id_card_module.h"
-#include "sim/r42_reader_model.h"
-#include "sim/r42_serial_sim.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 using namespace trace_lines;
-
-constexpr int16_t kPort = 3;
-constexpr int32_t kHandle = 83;
-const std::string kIcdevLine = in("icdev", "0x00000053");
-
-// A reader on a pseudo-terminal, opened through the core as an application
-// opens a serial reader, closed again at the end.
-struct SerialReader {
-  R42ReaderModel model;
-  std::unique_ptr<R42SerialSim> sim = R42SerialSim::withPty(R42SerialSim::Framing::kStxEtx);
-  int32_t handle = -1;
-
-  SerialReader() {
-    if (!sim) return;
-    sim->setHandler(model.handler());
-    sim->start();
-    kx_config_port_name(kPort, sim->slavePath().c_str());
-    handle = kx_init(kPort, 115200);
-  }
-  ~SerialReader() {
-    if (handle >= 0) kx_exit(handle);
-    if (sim) sim->stop();
-  }
-  // Request payloads the line carried since the open.
-  std::vector<Bytes> requests() const {
-    std::vector<Bytes> all = sim->requests();
-    return std::vector<Bytes>(all.begin() + long(opened), all.end());
-  }
-  size_t opened = 0;
-};
-
-#define ASSERT_OPEN(reader)                              \
-  ASSERT_TRUE((reader).sim) << "no pseudo-terminal";     \
-  ASSERT_EQ((reader).handle, kHandle);                   \
-  (reader).opened = (reader).sim->requestCount()
 
 TEST(CoreOpsR42, MemoriesByteForByteWithTheirTrace) {
   TraceDir dir;

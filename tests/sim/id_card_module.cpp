@@ -129,7 +129,7 @@ IdCard IdCard::hkMoTw() {
 }
 
 void IdCardModule::attach(R42ReaderModel& model) {
-  for (uint16_t code : {0x0420, 0x0421, 0x0422, 0x0424, 0x0425, 0x0426})
+  for (uint16_t code : {0x0420, 0x0421, 0x0422, 0x0424, 0x0425, 0x0426, 0x042D})
     model.addCommand(code, [this](const Bytes& request) { return answer(request); });
 }
 
@@ -152,6 +152,7 @@ Bytes IdCardModule::answer(const Bytes& request) {
   const uint16_t code = uint16_t(request[0] << 8 | request[1]);
   const size_t params = request.size() - 3;
   if (code == 0x0424) return tunnel(request.data() + 3, params);
+  if (code == 0x042D) return parts(request.data() + 3, params);
   if (params != (code == 0x0422 ? 1u : 0u) || (code == 0x0422 && request[3] != 0x0B))
     return R42ReaderModel::reply(0x6A80, 0);
   if (!s.card) return R42ReaderModel::reply(s.no_card_status, 0);
@@ -188,6 +189,11 @@ Bytes IdCardModule::tunnel(const uint8_t* frame, size_t size) {
     return moduleFrame(0, kBadFrame);
   }
   const uint16_t command = uint16_t(frame[7] << 8 | frame[8]);
+  if (command == 0x12FF) {
+    Bytes body = kDone;
+    append(body, s.module_serial);
+    return moduleFrame(command, body);
+  }
   if (!s.card) return moduleFrame(command, kNoCard);
   const IdCard& card = *s.card;
   const auto fault = s.frame_faults.find(command);
@@ -222,6 +228,22 @@ Bytes IdCardModule::tunnel(const uint8_t* frame, size_t size) {
       break;
   }
   return moduleFrame(command, body);
+}
+
+Bytes IdCardModule::parts(const uint8_t* params, size_t size) {
+  State& s = state_;
+  if (size != 2) return R42ReaderModel::reply(0x6A80, 0);
+  if (!s.card) return R42ReaderModel::reply(s.no_card_status, 0);
+  if (params[1] == 0) return ok();
+  const IdCard& card = *s.card;
+  Bytes data;
+  put16(data, card.text.size());
+  put16(data, card.photo.size());
+  put16(data, card.finger.size());
+  put16(data, size_t(int(card.extra.size()) + s.parts_length_added));
+  for (const Bytes* part : {&card.text, &card.photo, &card.finger, &card.extra})
+    append(data, *part);
+  return ok(data);
 }
 
 Bytes IdCardModule::moduleFrame(uint16_t command, Bytes body) const {

@@ -3,7 +3,7 @@
 //
 //   R42ReaderModel model;
 //   IdCardModule module;                  // card A on the antenna
-//   module.attach(model);                 // registers 04 20 - 04 26
+//   module.attach(model);                 // registers 04 20 - 04 26, 04 2D
 //   module.with([](IdCardModule::State& s) { s.card = IdCard::b(); });
 //
 // Reader commands (replies [status BE16][00][data]):
@@ -12,12 +12,16 @@
 //   04 22 0B            fingerprint: [L BE16][fingerprint]
 //   04 25               card UID: the 8 UID bytes
 //   04 24 <host frame>  the security-module tunnel: [L BE16][module frame]
+//   04 2D [mode][type]  the whole card at once: nothing for type 0, else
+//                       [T][P][F][E] (BE16 each), text, photo, fingerprint
+//                       and extra text
 // Module commands in the tunnel (answer status 00 00 9F for the search,
 // 00 00 90 for the rest):
 //   20 01 search: 00 00 00 00          20 02 select: eight 00 bytes
 //   30 10 [T][P][F] text, photo, fingerprint (refused, status 00 00 41,
 //         for a card without fingerprint data)
 //   30 01 [T][P] text, photo           30 03 the 70-byte extra text
+//   12 FF the module's 16-byte serial number (answered with a card or without)
 // The module checks every host frame (preamble, length, check byte) and
 // counts bad ones; it answers them, and any unknown command, with status
 // 00 00 10. Without a card every command fails with no_card_status (reader
@@ -101,6 +105,11 @@ class IdCardModule {
     std::map<uint16_t, FrameFault> frame_faults;
     // Host frames the module refused as malformed.
     size_t bad_host_frames = 0;
+    // The module's serial number, as 12 FF answers it.
+    Bytes module_serial = {0x02, 0x01, 0x03, 0x00, 0x4E, 0x61, 0xBC, 0x00,
+                           0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    // 04 2D: added to the extra text's announced length.
+    int parts_length_added = 0;
   };
 
   // Registers the reader commands with the model; the module must outlive
@@ -122,6 +131,7 @@ class IdCardModule {
 
  private:
   Bytes tunnel(const uint8_t* frame, size_t size);
+  Bytes parts(const uint8_t* params, size_t size);
   Bytes moduleFrame(uint16_t command, Bytes body) const;
 
   mutable std::mutex mu_;

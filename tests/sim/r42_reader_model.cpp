@@ -105,6 +105,11 @@ R42ReaderModel::Bytes R42ReaderModel::errorLocked() const {
 
 R42ReaderModel::Bytes R42ReaderModel::answer(const Bytes& request) {
   std::lock_guard<std::mutex> lock(mu_);
+  if (request.empty()) {
+    for (const auto& attachment : state_.attachments)
+      if (auto reply = attachment->unsolicited()) return *reply;
+    return {};
+  }
   log_.push_back(request);
   if (request.size() < 3) return errorLocked();
   const uint16_t code = uint16_t(request[0] << 8 | request[1]);

@@ -30,6 +30,10 @@
 // Memory-card commands (groups 10-14, 18, 19) go to the card in
 // `memory_card` (memory_card_slot.h); an empty slot refuses them.
 //
+// An exchange that sends nothing (an empty request: the device only
+// listens) gets the first reply an attachment sends on its own
+// (Attachment::unsolicited), else an empty reply, as silence gives.
+//
 // Extra commands (a card field, say) join with addCommand; they are asked
 // before the built-in ones. Simulated hardware can also sit in the state
 // (State::attachments, asked after those and before the built-in ones), so
@@ -74,6 +78,8 @@ class R42ReaderModel {
    public:
     virtual ~Attachment() = default;
     virtual std::optional<Bytes> respond(const Bytes& request) = 0;
+    // A reply it sends on its own, taken by an exchange that sends nothing.
+    virtual std::optional<Bytes> unsolicited() { return std::nullopt; }
   };
 
   struct MultiRegion {
