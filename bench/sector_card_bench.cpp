@@ -13,74 +13,26 @@
 // `cpu_ms` is the calling thread's CPU time per iteration; close to the
 // wall time it would mean a busy wait in the read path.
 #include <benchmark/benchmark.h>
-#include <sys/prctl.h>
 
-#include <atomic>
-#include <chrono>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
+#include "bench/pty_reader.h"
 #include "kx_core.h"
 #include "sim/card_field.h"
-#include "sim/process_probe.h"
-#include "sim/r42_reader_model.h"
-#include "sim/r42_serial_sim.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 constexpr int16_t kPort = 7;
-constexpr double kBitsPerByte = 10;
 constexpr double kBaud = 115200;
-constexpr size_t kFrameOverhead = 7;  // 02, length u32, XOR, 03
 
+// The card sits in the field before the reader opens.
 struct BenchReader {
-  explicit BenchReader(bool paced) : paced_(paced) {
-    field.attach(model);
+  explicit BenchReader(bool paced) : reader(paced ? kBaud : 0) {
+    field.attach(reader.model);
     field.insert(MifareCard::classic1k({0x11, 0x22, 0x33, 0x44}));
-    sim = R42SerialSim::withPty(R42SerialSim::Framing::kStxEtx);
-    if (!sim) return;
-    sim->setHandler([this](const Bytes& request) { return answer(request); });
-    sim->start();
-    kx_config_port_name(kPort, sim->slavePath().c_str());
-    handle = kx_init(kPort, 115200);
+    open = reader.open(kPort);
   }
-  ~BenchReader() {
-    if (handle > 0) kx_exit(handle);
-    if (sim) sim->stop();
-  }
-
-  Bytes answer(const Bytes& request) {
-    const auto arrived = std::chrono::steady_clock::now();
-    Bytes reply = model.answer(request);
-    const size_t bytes = request.size() + reply.size() + 2 * kFrameOverhead;
-    wire_bytes += bytes;
-    ++exchanges;
-    if (paced_) {
-      // The reader's release time is what is measured, not the kernel's
-      // default 50 us of timer slack on this thread.
-      static thread_local bool tight = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
-      (void)tight;
-      // Both frames at 10 bits a byte; the host's request reached us at once.
-      const auto wire = std::chrono::duration<double>(double(bytes) * kBitsPerByte / kBaud);
-      std::this_thread::sleep_until(
-          arrived + std::chrono::duration_cast<std::chrono::steady_clock::duration>(wire));
-    }
-    return reply;
-  }
-
-  R42ReaderModel model;
   CardField field;
-  std::unique_ptr<R42SerialSim> sim;
-  int32_t handle = -1;
-  std::atomic<uint64_t> wire_bytes{0};
-  std::atomic<uint64_t> exchanges{0};
-
- private:
-  bool paced_;
+  PtyReader reader;
+  bool open = false;
 };
 
 bool read_card(int32_t h) {
@@ -97,38 +49,20 @@ bool read_card(int32_t h) {
 
 void ReadWhole1kCard(benchmark::State& state) {
   const bool paced = state.range(0) != 0;
-  BenchReader reader(paced);
-  if (!reader.sim || reader.handle < 0) {
+  BenchReader bench(paced);
+  if (!bench.open) {
     state.SkipWithError("no simulated reader");
     return;
   }
-  const uint64_t bytes_before = reader.wire_bytes, exchanges_before = reader.exchanges;
-  double wall = 0, cpu_total_ms = 0;
-  int64_t runs = 0;
-  for (auto _ : state) {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu_start = thread_cpu_ms();
-    if (!read_card(reader.handle)) {
-      state.SkipWithError("card read failed");
-      return;
-    }
-    cpu_total_ms += thread_cpu_ms() - cpu_start;
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ++runs;
-  }
-  if (runs == 0) return;
-  const double per_run_bytes = double(reader.wire_bytes - bytes_before) / double(runs);
-  const double per_run_exchanges = double(reader.exchanges - exchanges_before) / double(runs);
-  const double limit_s = per_run_bytes * kBitsPerByte / kBaud;
-  state.counters["exchanges"] = per_run_exchanges;
-  state.counters["wire_bytes"] = per_run_bytes;
+  const int32_t handle = bench.reader.handle;
+  const auto per = time_runs(state, bench.reader, [&] { return read_card(handle); });
+  if (!per) return;
+  const double limit_s = wire_seconds(per->wire_bytes, kBaud);
   state.counters["wire_limit_ms"] = limit_s * 1e3;
-  state.counters["wall_ms"] = wall / double(runs) * 1e3;
-  state.counters["cpu_ms"] = cpu_total_ms / double(runs);
   if (paced)
-    state.counters["ratio"] = wall / double(runs) / limit_s;
+    state.counters["ratio"] = per->wall_s / limit_s;
   else
-    state.counters["host_us_per_exchange"] = wall / double(runs) / per_run_exchanges * 1e6;
+    state.counters["host_us_per_exchange"] = per->wall_s / per->exchanges * 1e6;
 }
 BENCHMARK(ReadWhole1kCard)
     ->ArgName("paced")

@@ -69,7 +69,7 @@ TEST_F(DeviceManagerBluetooth, ConfiguredNameIsTheNameLookedUp) {
 
 TEST_F(DeviceManagerBluetooth, RefusedReaderEndsItsRowAfterSixteenConnections) {
   bluez.setDevices({{"00:11:22:33:44:77", "VANTOR.DB.SPP"}});
-  const int fds = open_fd_count();
+  const int fds = settled_fd_count();
   Stopwatch watch;
   EXPECT_EQ(manager->openByPort(301, 0), -1);
   // "r42-db": the reader connects every time and refuses the wake-up every
@@ -81,7 +81,7 @@ TEST_F(DeviceManagerBluetooth, RefusedReaderEndsItsRowAfterSixteenConnections) {
     std::lock_guard<std::mutex> lock(mutex);
     sims.clear();  // the readers' ends of the 16 connections
   }
-  EXPECT_EQ(open_fd_count(), fds) << "every held connection was closed";
+  EXPECT_EQ(fd_count_settling_to(fds), fds) << "every held connection was closed";
 }
 
 TEST_F(DeviceManagerBluetooth, WokenReaderIsAcceptedOnTheDbRow) {

@@ -24,7 +24,8 @@ class DeviceManagerNoLeak : public ::testing::Test {
   }
 
   // Each test counts descriptors once its simulated readers exist: the
-  // fake HID stack keeps its devices' ends until it goes.
+  // fake HID stack keeps its devices' ends until it goes. The readers'
+  // threads run meanwhile, so the counts are settled ones.
   FakeHidBackend hid;
   std::unique_ptr<DeviceManager> manager = std::make_unique<DeviceManager>(reader_device_makers());
   PortNames names;
@@ -55,7 +56,7 @@ TEST_F(DeviceManagerNoLeak, OpenAndCloseOfSerialAndUsbReaders) {
     names.set(*manager, 1, serial.path());
     auto usb = std::make_unique<M6Reader>(hid.addDevice("/fake/nl0", 0x0471, 0xA112),
                                           M6Reader::Framing::kHidStx);
-    const int with_readers = open_fd_count();
+    const int with_readers = settled_fd_count();
 
     ASSERT_EQ(manager->openByName(1, 9600, "r42-s9600"), 1);
     ASSERT_EQ(manager->openByPort(100, 0), 100);
@@ -63,14 +64,14 @@ TEST_F(DeviceManagerNoLeak, OpenAndCloseOfSerialAndUsbReaders) {
     manager->close(1);
     manager->close(100);
     EXPECT_EQ(hid.openHandles(), 0);
-    EXPECT_EQ(open_fd_count(), with_readers);
+    EXPECT_EQ(fd_count_settling_to(with_readers), with_readers);
 
     // Left open: the manager's end releases them.
     ASSERT_EQ(manager->openByName(1, 9600, "r42-s9600"), 1);
     ASSERT_EQ(manager->openByPort(100, 0), 100);
     manager.reset();
     EXPECT_EQ(hid.openHandles(), 0);
-    EXPECT_EQ(open_fd_count(), with_readers);
+    EXPECT_EQ(fd_count_settling_to(with_readers), with_readers);
   }
   manager = std::make_unique<DeviceManager>(reader_device_makers());
 }
@@ -103,11 +104,11 @@ TEST_F(DeviceManagerNoLeak, HeldUsbReadersAreAllReleased) {
       readers.back()->pushSilence();
     }
   }
-  const int with_readers = open_fd_count();
+  const int with_readers = settled_fd_count();
   ASSERT_EQ(manager->openByPort(110, 0), 110);
   EXPECT_EQ(hid.openHandles(), 1) << "three held readers were let go";
   manager->close(110);
-  EXPECT_EQ(open_fd_count(), with_readers);
+  EXPECT_EQ(fd_count_settling_to(with_readers), with_readers);
 }
 
 }  // namespace

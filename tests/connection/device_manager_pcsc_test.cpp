@@ -69,7 +69,7 @@ std::string DeviceManagerPcsc::error_;
 
 TEST_F(DeviceManagerPcsc, FirstAndLastPortNumberReachTheFirstReader) {
   auto card = r42Card(0);
-  const int fds = open_fd_count();
+  const int fds = settled_fd_count();
   for (int32_t port : {200, 299}) {
     Stopwatch watch;
     ASSERT_EQ(manager->openByPort(port, 0), port);
@@ -78,7 +78,7 @@ TEST_F(DeviceManagerPcsc, FirstAndLastPortNumberReachTheFirstReader) {
     EXPECT_EQ(device_version(manager->deviceAt(port)), "R42 SIM 1.0");
     manager->close(port);
   }
-  EXPECT_EQ(open_fd_count(), fds) << "no context or socket is left";
+  EXPECT_EQ(fd_count_settling_to(fds), fds) << "no context or socket is left";
   removeCard(card, 0);
 }
 
@@ -95,14 +95,14 @@ TEST_F(DeviceManagerPcsc, SecondReaderIsReachedWhenTheFirstDoesNotAnswer) {
 
 TEST_F(DeviceManagerPcsc, CardsThatNeverAnswerRunEveryIndexOfBothRows) {
   auto muted = mutedCard(0);
-  const int fds = open_fd_count();
+  const int fds = settled_fd_count();
   Stopwatch watch;
   EXPECT_EQ(manager->openByPort(200, 0), -1);
   EXPECT_LT(watch.ms(), 30000) << "a PC/SC reader fails its reads at once";
   // Index 0 opened on its first name and was held: its probe is the only
   // command the card saw; no other name reaches a reader with a card.
   EXPECT_EQ(muted->commands().size(), 1u);
-  EXPECT_EQ(open_fd_count(), fds) << "every held port was released";
+  EXPECT_EQ(fd_count_settling_to(fds), fds) << "every held port was released";
   removeCard(muted, 0);
 }
 

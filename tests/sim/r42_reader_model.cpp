@@ -70,6 +70,11 @@ std::vector<R42ReaderModel::Bytes> R42ReaderModel::log() const {
   return log_;
 }
 
+void R42ReaderModel::clearLog() {
+  std::lock_guard<std::mutex> lock(mu_);
+  log_.clear();
+}
+
 size_t R42ReaderModel::count(uint16_t code) const {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = counts_.find(code);

@@ -129,6 +129,9 @@ class R42ReaderModel {
   }
   State snapshot() const;
   std::vector<Bytes> log() const;
+  // Forgets the requests logged so far (a long benchmark run would keep
+  // every one of them).
+  void clearLog();
   size_t count(uint16_t code) const;
 
   // Reply payload builders.

@@ -1,0 +1,129 @@
+// A simulated r42 reader behind a pseudo-terminal for the benchmarks that
+// time whole commands through the core API (tracing off). The reader counts
+// the framed bytes both ways; paced, it holds each reply back until the
+// request and the reply would have crossed a real line at `baud`, 10 bits a
+// byte (8N1), counted from the moment the request arrived. Unpaced, replies
+// go out as soon as a request frame is complete.
+//
+//   PtyReader reader(115200);            // 0: unpaced
+//   cards.attach(reader.model);          // cards first, then open
+//   reader.open(7);                      // kx_init(7, 115200)
+//   auto runs = time_runs(state, reader, [&] { return read_card(reader.handle); });
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <sys/prctl.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "kx_core.h"
+#include "sim/process_probe.h"
+#include "sim/r42_reader_model.h"
+#include "sim/r42_serial_sim.h"
+
+// Frame bytes around a payload: 02, length u32, XOR, 03.
+inline constexpr size_t kR42FrameOverhead = 7;
+inline constexpr double kBitsPerByte = 10;
+
+// Seconds that `bytes` take on an 8N1 line at `baud`.
+inline double wire_seconds(double bytes, double baud) { return bytes * kBitsPerByte / baud; }
+
+class PtyReader {
+ public:
+  using Bytes = std::vector<uint8_t>;
+
+  explicit PtyReader(double paced_baud) : paced_baud_(paced_baud) {}
+  ~PtyReader() {
+    if (handle > 0) kx_exit(handle);
+    if (sim) sim->stop();
+  }
+  PtyReader(const PtyReader&) = delete;
+  PtyReader& operator=(const PtyReader&) = delete;
+
+  // Starts the simulator and opens the reader on `port`; false when there
+  // is no pseudo-terminal or the core does not open it.
+  bool open(int16_t port) {
+    sim = R42SerialSim::withPty(R42SerialSim::Framing::kStxEtx);
+    if (!sim) return false;
+    sim->setHandler([this](const Bytes& request) { return answer(request); });
+    sim->start();
+    kx_config_port_name(port, sim->slavePath().c_str());
+    handle = kx_init(port, 115200);
+    return handle > 0;
+  }
+
+  R42ReaderModel model;
+  std::unique_ptr<R42SerialSim> sim;
+  int32_t handle = -1;
+  std::atomic<uint64_t> wire_bytes{0};
+  std::atomic<uint64_t> exchanges{0};
+
+ private:
+  Bytes answer(const Bytes& request) {
+    const auto arrived = std::chrono::steady_clock::now();
+    Bytes reply = model.answer(request);
+    const size_t bytes = request.size() + reply.size() + 2 * kR42FrameOverhead;
+    wire_bytes += bytes;
+    ++exchanges;
+    if (paced_baud_ > 0) {
+      // The reader's release time is what is measured, not the kernel's
+      // default 50 us of timer slack on this thread.
+      static thread_local bool tight = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+      (void)tight;
+      const auto wire = std::chrono::duration<double>(wire_seconds(double(bytes), paced_baud_));
+      std::this_thread::sleep_until(
+          arrived + std::chrono::duration_cast<std::chrono::steady_clock::duration>(wire));
+    }
+    return reply;
+  }
+
+  double paced_baud_;
+};
+
+// One iteration of a benchmark over the reader, averaged: the wall time, the
+// calling thread's CPU time (close to the wall time it would mean a busy
+// wait in the read path), and the framed bytes and exchanges on the line.
+struct PerRun {
+  double wall_s = 0;
+  double cpu_ms = 0;
+  double wire_bytes = 0;
+  double exchanges = 0;
+};
+
+// Runs `step` once per iteration and sets the counters `exchanges`,
+// `wire_bytes`, `wall_ms` and `cpu_ms`. A step that returns false ends the
+// benchmark with an error; nothing is returned then, nor without runs.
+template <typename Step>
+std::optional<PerRun> time_runs(benchmark::State& state, PtyReader& reader, Step step) {
+  const uint64_t bytes_before = reader.wire_bytes, exchanges_before = reader.exchanges;
+  double wall = 0, cpu = 0;
+  int64_t runs = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu_start = thread_cpu_ms();
+    const bool done = step();
+    cpu += thread_cpu_ms() - cpu_start;
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!done) {
+      state.SkipWithError("the reader did not answer as expected");
+      return std::nullopt;
+    }
+    ++runs;
+  }
+  if (runs == 0) return std::nullopt;
+  PerRun per;
+  per.wall_s = wall / double(runs);
+  per.cpu_ms = cpu / double(runs);
+  per.wire_bytes = double(reader.wire_bytes - bytes_before) / double(runs);
+  per.exchanges = double(reader.exchanges - exchanges_before) / double(runs);
+  state.counters["exchanges"] = per.exchanges;
+  state.counters["wire_bytes"] = per.wire_bytes;
+  state.counters["wall_ms"] = per.wall_s * 1e3;
+  state.counters["cpu_ms"] = per.cpu_ms;
+  return per;
+}
