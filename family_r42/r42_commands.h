@@ -98,7 +98,7 @@ inline constexpr uint16_t kGetMagSettings = 0x0714;
 // --- 08: display ---
 inline constexpr uint16_t kLcdClear = 0x0800;       // line
 inline constexpr uint16_t kLcdText = 0x0801;        // line, column, mode, characters
-inline constexpr uint16_t kBacklight = 0x0802;      // on/off
+inline constexpr uint16_t kBacklight = 0x0802;  // on/off
 inline constexpr uint16_t kShow2dCode = 0x0803;     // x, y, length BE16, text
 inline constexpr uint16_t kMainScreen = 0x0806;
 inline constexpr uint16_t kScreenImage = 0x0807;    // x, y, w, h (BE16), seconds BE32, FFFFFFFF, image
