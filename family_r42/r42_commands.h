@@ -13,10 +13,13 @@ namespace r42_cmd {
 
 // --- 01: buzzer ---
 inline constexpr uint16_t kBeep = 0x0101;  // u16 BE duration in 10 ms units
+inline constexpr uint16_t kBuzzerPattern = 0x0102;  // beep ms, pause ms, count (BE16 each)
 
 // --- 02: LEDs ---
 inline constexpr uint16_t kLed = 0x0200;            // LED, on/off
 inline constexpr uint16_t kLedSecondForm = 0x0201;  // LED
+inline constexpr uint16_t kLedDisplay = 0x0202;     // number, mode, value
+inline constexpr uint16_t kLedControl = 0x0203;     // mode
 
 // --- 03: contact processor cards and SAM slots ---
 inline constexpr uint16_t kContactCardStatus = 0x0300;  // slot
@@ -94,6 +97,8 @@ inline constexpr uint16_t kWriteFlash = 0x0509;        // as kWriteEeprom
 inline constexpr uint16_t kReadOutEeprom = 0x050A;     // as kReadEeprom
 inline constexpr uint16_t kWriteOutEeprom = 0x050B;    // as kWriteEeprom
 inline constexpr uint16_t kRfMarch = 0x050E;
+inline constexpr uint16_t kReadSd = 0x0510;            // as kReadEeprom
+inline constexpr uint16_t kWriteSd = 0x0511;           // as kWriteEeprom
 inline constexpr uint16_t kEraseMultiFlash = 0x0516;   // type, sector BE32
 inline constexpr uint16_t kReadMultiFlash = 0x0517;    // type, offset 2 x BE32, 0 BE32, length BE32
 inline constexpr uint16_t kWriteMultiFlash = 0x0518;   // as kReadMultiFlash, data
@@ -102,9 +107,17 @@ inline constexpr uint16_t kReadCustomSerial = 0x051A;  // number
 inline constexpr uint16_t kWriteCustomSerial = 0x051B;  // number, text
 
 // --- 06: PIN entry on the reader ---
+inline constexpr uint16_t kKeyValueEntry = 0x0600;  // seconds
 inline constexpr uint16_t kReaderPinEntry = 0x0601;  // seconds
+inline constexpr uint16_t kPinEntry = 0x0602;        // seconds
 
 // --- 07: magnetic stripe ---
+inline constexpr uint16_t kReadStripe = 0x0700;   // seconds
+inline constexpr uint16_t kWriteStripe = 0x0701;  // seconds, three [length][track]
+inline constexpr uint16_t kStartStripe = 0x0701;  // no parameters: the reader waits for a swipe
+inline constexpr uint16_t kStopStripe = 0x0702;
+inline constexpr uint16_t kPollStripe = 0x0703;
+inline constexpr uint16_t kSetStripe = 0x0710;     // mode, track 1, track 2, track 3
 inline constexpr uint16_t kSetMagFormat = 0x0712;  // format
 inline constexpr uint16_t kGetMagFormat = 0x0713;
 inline constexpr uint16_t kGetMagSettings = 0x0714;
@@ -112,7 +125,19 @@ inline constexpr uint16_t kSelfServiceMagConfig = 0x0715;  // mode
 inline constexpr uint16_t kRfFormat = 0x0720;  // mode, block, offset, length
 
 // --- 08: display ---
+inline constexpr uint16_t kLcdClear = 0x0800;       // line
+inline constexpr uint16_t kLcdText = 0x0801;        // line, column, mode, characters
 inline constexpr uint16_t kBacklight = 0x0802;  // on/off
+inline constexpr uint16_t kShow2dCode = 0x0803;     // x, y, length BE16, text
+inline constexpr uint16_t kMainScreen = 0x0806;
+inline constexpr uint16_t kScreenImage = 0x0807;    // x, y, w, h (BE16), seconds BE32, FFFFFFFF, image
+inline constexpr uint16_t kScreenClear = 0x0808;    // x, y, w, h, seconds BE32
+inline constexpr uint16_t kScreenLoadBg = 0x0809;   // number, FFFFFFFF, image
+inline constexpr uint16_t kScreenShowBg = 0x080A;   // number, x, y, w, h
+inline constexpr uint16_t kScreenConfig = 0x080B;   // 01 tag (get) or 00 tag length value (set)
+inline constexpr uint16_t kScreenText = 0x080C;     // font, fg, bg, x, y, seconds, flags, text
+inline constexpr uint16_t kScreenFill = 0x080D;     // colour, x, y, w, h
+inline constexpr uint16_t kLcdCharsetText = 0x0810;  // line, column, mode, charset, text
 
 // --- 09: self-service card device ---
 inline constexpr uint16_t kCardDevicePosition = 0x0900;
@@ -139,6 +164,7 @@ inline constexpr uint16_t kQuery0F13 = 0x0F13;
 inline constexpr uint16_t kClearDeviceConfig = 0x0F18;  // 68 parameter bytes
 inline constexpr uint16_t kResetDevice = 0x0F20;
 inline constexpr uint16_t kSetBaud = 0x0F24;  // speed code
+inline constexpr uint16_t kSetUsbMode = 0x0F25;  // mode
 inline constexpr uint16_t kSetCpuCard616C = 0x0F26;  // option
 inline constexpr uint16_t kGetCpuCard616C = 0x0F27;
 inline constexpr uint16_t kGetDeviceBaud = 0x0F28;
@@ -216,6 +242,15 @@ inline constexpr uint16_t kWriteFuse153 = 0x1908;
 inline constexpr uint16_t kReadFuse153 = 0x1909;
 // --- 19: short messages ---
 inline constexpr uint16_t kSendSms = 0x190A;  // length BE16, tagged phone and text
+// --- 17: voice ---
+inline constexpr uint16_t kPlayVoice = 0x1700;       // prompt
+inline constexpr uint16_t kLoadVoice = 0x1701;       // flag BE16, length BE16, data
+inline constexpr uint16_t kVoiceAndDisplay = 0x1702;  // mode, kind
+inline constexpr uint16_t kTtsPlay = 0x1710;         // kind, content
+inline constexpr uint16_t kTtsConfig = 0x1711;       // kind, value
+
+// --- 1A: file download ---
+inline constexpr uint16_t kDownloadFile = 0x1A00;  // type, size, flag (BE32 each), data
 
 // --- 20: modules behind the reader ---
 inline constexpr uint16_t kBtMode = 0x2000;             // mode
@@ -251,10 +286,27 @@ inline constexpr uint16_t kTcpInfo = 0x261F;           // type
 // --- 28: GPS receiver ---
 inline constexpr uint16_t kGpsInfo = 0x2800;  // time BE16 (ms)
 
+// --- 21: 2.4 GHz card module ---
+inline constexpr uint16_t kRadio24Baud = 0x2100;     // 01 code (set) or 00 (get)
+inline constexpr uint16_t kRadio24Command = 0x2101;  // seconds, length BE16, module frame
+
 // --- 22: PIN pad on the reader's second line ---
 inline constexpr uint16_t kPinpadBaud = 0x2200;           // 01 speed (set) or 00 (get)
 inline constexpr uint16_t kPinpadRelay = 0x2201;          // seconds, count, pad frame
 inline constexpr uint16_t kPinpadCommunication = 0x2202;  // tenths BE16, count BE16, data
+
+// --- 24: receipt printer ---
+inline constexpr uint16_t kPrinterSettings = 0x2400;  // 01 six settings (set) or 00 (get)
+inline constexpr uint16_t kPrintText = 0x2401;        // characters
+inline constexpr uint16_t kPrintBarcode = 0x2402;     // height, show text, font, data
+inline constexpr uint16_t kPrintPicture = 0x2403;     // width, height, alignment, margins, data
+inline constexpr uint16_t kPrinterStatus = 0x2404;
+inline constexpr uint16_t kPrintFeed = 0x2405;  // row pitch
+
+// --- 27: 2D barcode scanner ---
+inline constexpr uint16_t kBarcodeConfig = 0x2700;   // content
+inline constexpr uint16_t kBarcodeScan = 0x2701;     // milliseconds BE16
+inline constexpr uint16_t kBarcodeSession = 0x2702;  // 00 mode (start), 01 (fetch), 02 (stop)
 
 // --- 40: keypad modules behind the reader ---
 inline constexpr uint16_t kKeypadModule = 0x4000;  // inner code BE16, body
@@ -295,6 +347,9 @@ inline constexpr uint16_t kSetKbKeyId = 0xC001;     // key id
 inline constexpr uint16_t kInstallKbKey = 0xC002;   // flag, mode, length, key
 inline constexpr uint16_t kGetEnPass = 0xC003;      // seconds, length, account number
 inline constexpr uint16_t kCipherBlock = 0xC004;    // key type, mode, 8 or 16 bytes
+inline constexpr uint16_t kPinPadStart = 0xC010;    // seconds, 00 length card number | 01
+inline constexpr uint16_t kPinPadFetch = 0xC011;
+inline constexpr uint16_t kPinPadCancel = 0xC012;
 
 // --- D0: encrypting keypad tunnel ---
 inline constexpr uint16_t kKeypadTunnel = 0xD001;  // inner command

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "connection/ccid_protocol.h"
+#include "connection/stx_etx_protocol.h"
 #include "platform/byte_helpers.h"
 #include "platform/text_helpers.h"
 
@@ -20,6 +22,27 @@ R42Request::R42Request(uint16_t code, size_t capacity) {
   } else {
     capacity_ = capacity;
   }
+  reply_capacity_ = capacity_;
+  be16(code);
+  u8(0);
+}
+
+R42Request::R42Request(uint16_t code, uint64_t size, size_t reply_capacity) {
+  // The framings take an int32 length and wrap it, the CCID message widest.
+  constexpr uint64_t kMaxFrameRequest =
+      uint64_t(INT32_MAX) - uint64_t(CcidProtocol::kHeader + StxEtxProtocol::kOverhead);
+  if (size < r42_cmd::kReplyHead || size > kMaxFrameRequest) {
+    overflowed_ = true;
+    return;
+  }
+  heap_.reset(new (std::nothrow) uint8_t[size]);
+  if (!heap_) {
+    overflowed_ = true;
+    return;
+  }
+  data_ = heap_.get();
+  capacity_ = size_t(size);
+  reply_capacity_ = reply_capacity < capacity_ ? reply_capacity : capacity_;
   be16(code);
   u8(0);
 }
@@ -86,10 +109,10 @@ int16_t R42Device::receive(R42Request& area, int32_t timeout_ms, size_t min_repl
 int16_t R42Device::transfer(R42Request& request, int32_t send_length, int32_t timeout_ms,
                             size_t min_reply, ByteCursor* payload, int32_t* received) {
   const int32_t n = protocol_->transceive(request.buffer(), send_length,
-                                          int32_t(request.capacity()), timeout_ms);
+                                          int32_t(request.reply_capacity()), timeout_ms);
   if (received != nullptr) *received = n;
-  // A protocol claiming more than the buffer holds is not trusted either.
-  if (n < 2 || size_t(n) > request.capacity()) return -1;
+  // A protocol claiming more than it was asked for is not trusted either.
+  if (n < 2 || size_t(n) > request.reply_capacity()) return -1;
   ByteCursor reply(request.buffer(), size_t(n));
   uint16_t status = 0;
   reply.be16(status);
@@ -136,6 +159,14 @@ int16_t R42Device::byte_reply(R42Request& request, std::initializer_list<uint8_t
   for (uint8_t* out : outs)
     if (!reply.u8(*out)) return -1;
   return 0;
+}
+
+int16_t R42Device::byte_result(R42Request& request, int32_t timeout_ms) {
+  ByteCursor reply(nullptr, 0);
+  const int16_t result = exchange(request, timeout_ms, r42_cmd::kReplyHead + 1, &reply);
+  if (result != 0) return result;
+  uint8_t value = 0;
+  return reply.u8(value) ? int16_t(value) : int16_t(-1);
 }
 
 int16_t R42Device::copy_reply_data(R42Request& request, int32_t timeout_ms, uint8_t* out,
@@ -203,6 +234,19 @@ int16_t R42Device::map_status(int16_t result, std::initializer_list<StatusResult
   for (const StatusResult& entry : map)
     if (entry.status == last_status_) return entry.result;
   return result;
+}
+
+int16_t R42Device::length_first_exchange(R42Request& request, int32_t timeout_ms,
+                                         size_t min_reply,
+                                         std::initializer_list<StatusResult> map,
+                                         ByteCursor* payload) {
+  int32_t received = -1;
+  const int16_t result = exchange(request, timeout_ms, min_reply, payload, &received);
+  if (received < 0 || size_t(received) < min_reply) return -1;
+  if (result != -2) return result;
+  for (const StatusResult& entry : map)
+    if (entry.status == last_status_) return entry.result;
+  return -1;
 }
 
 int16_t R42Device::pin_entry_result(int16_t result) const {

@@ -28,6 +28,9 @@ inline constexpr size_t kR42BufferSize = 2048;
 // The largest buffer a request may ask for.
 inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
+// The time-out of a command that has the reader wait `seconds` (for a
+// cardholder, a module): that long and five seconds more.
+constexpr int32_t r42_wait_timeout(int32_t seconds) { return (seconds + 5) * 1000; }
 // Results of PIN entry besides 0, -1 and -2.
 inline constexpr int16_t kPinEntryCancelled = 161;
 inline constexpr int16_t kPinEntryRefused = 162;
@@ -42,6 +45,11 @@ inline constexpr size_t kR42ReplyDataMax = kR42BufferSize - r42_cmd::kReplyHead;
 class R42Request {
  public:
   explicit R42Request(uint16_t code, size_t capacity = kR42BufferSize);
+  // A bulk request (screen images): `size` bytes from the heap, up to what
+  // one frame of any framing can carry, whose reply may take
+  // `reply_capacity` of them. A larger size, or a failed allocation,
+  // refuses the request as above, before anything is copied.
+  R42Request(uint16_t code, uint64_t size, size_t reply_capacity);
   R42Request(const R42Request&) = delete;
   R42Request& operator=(const R42Request&) = delete;
 
@@ -63,8 +71,10 @@ class R42Request {
 
   bool overflowed() const { return overflowed_; }
   size_t size() const { return size_; }
-  // The buffer's size: the most the request may hold and the reply capacity.
+  // The buffer's size: the most the request may hold.
   size_t capacity() const { return capacity_; }
+  // The most the reply may take: the buffer's size but for bulk requests.
+  size_t reply_capacity() const { return reply_capacity_; }
   uint8_t* buffer() { return data_; }
 
  private:
@@ -72,6 +82,7 @@ class R42Request {
   std::unique_ptr<uint8_t[]> heap_;
   uint8_t* data_ = inline_;
   size_t capacity_ = kR42BufferSize;
+  size_t reply_capacity_ = kR42BufferSize;
   size_t size_ = 0;
   bool overflowed_ = false;
 };
@@ -90,7 +101,7 @@ class R42Device : public ReaderDevice {
   R42Device& operator=(const R42Device&) = delete;
 
   // One command: purge, send `request`, take the reply into the request's
-  // buffer (the reply capacity is the request's). Returns 0, -1 (refused
+  // buffer (at most its reply capacity). Returns 0, -1 (refused
   // request, failed exchange, reply shorter than 2 bytes or than
   // `min_reply`, reply over the buffer) or -2 (status
   // word not 0; kept as the last status). `min_reply` counts from the status
@@ -123,6 +134,8 @@ class R42Device : public ReaderDevice {
   // Reply bytes 3, 4, ... to one-byte outputs, in order; the reply must
   // carry one byte for each.
   int16_t byte_reply(R42Request& request, std::initializer_list<uint8_t*> outs);
+  // Reply byte 3 itself as the result, 0-255 (a shorter reply: -1).
+  int16_t byte_result(R42Request& request, int32_t timeout_ms = kR42DefaultTimeoutMs);
   // All reply data from byte 3 to `out` and its length to `*count`; data
   // longer than `room`: -1, nothing written.
   int16_t counted_reply(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
@@ -153,6 +166,11 @@ class R42Device : public ReaderDevice {
   };
   // The result that `map` lists for last_status(); unlisted words stay -2.
   int16_t map_status(int16_t result, std::initializer_list<StatusResult> map) const;
+  // For commands whose reply length counts before their status: a reply
+  // shorter than `min_reply` gives -1 whatever it says; a status word gives
+  // what `map` lists for it, -1 when unlisted. Else as exchange().
+  int16_t length_first_exchange(R42Request& request, int32_t timeout_ms, size_t min_reply,
+                                std::initializer_list<StatusResult> map, ByteCursor* payload);
   // The status word itself, as a signed 16-bit value: 0xFFFF reads as -1
   // and 0xFFFE as -2, which last_status() tells apart from our own.
   int16_t status_word_result(int16_t result) const;
@@ -273,6 +291,9 @@ class R42Device : public ReaderDevice {
 #include "family_r42/at88sc_slots.inc"
 #include "family_r42/self_service_rf_slots.inc"
 #include "family_r42/link_modules_slots.inc"
+#include "family_r42/display_voice_slots.inc"
+#include "family_r42/pin_stripe_slots.inc"
+#include "family_r42/terminal_modules_slots.inc"
  private:
   int16_t read_text_field(int16_t offset, char* out);
   int16_t write_text_field(int16_t offset, const char* text);
