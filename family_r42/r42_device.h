@@ -29,8 +29,9 @@ inline constexpr size_t kR42BufferSize = 2048;
 inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
 // The time-out of a command that has the reader wait `seconds` (for a
-// cardholder, a module): that long and five seconds more.
-constexpr int32_t r42_wait_timeout(int32_t seconds) { return (seconds + 5) * 1000; }
+// cardholder, a module): that long and five seconds more. The seconds go
+// out in one byte.
+constexpr int32_t r42_wait_timeout(uint8_t seconds) { return (int32_t(seconds) + 5) * 1000; }
 // Results of PIN entry besides 0, -1 and -2.
 inline constexpr int16_t kPinEntryCancelled = 161;
 inline constexpr int16_t kPinEntryRefused = 162;

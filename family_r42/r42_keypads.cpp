@@ -75,8 +75,6 @@ bool put_counted(R42Request& request, const uint8_t* data, int32_t length) {
   return true;
 }
 
-int32_t timeout_after(int32_t seconds) { return (seconds + 5) * 1000; }
-
 // An inner command of the encrypting keypad through the tunnel (slot 464,
 // 5 s): `head`, then the caller's data. The response may not pass
 // kInnerResponseMax.
@@ -120,7 +118,7 @@ int16_t R42Device::pass_key_value2(int32_t, uint8_t ctime, uint8_t* rlen, char* 
   R42Request command(r42_cmd::kReaderPinEntry);
   command.u8(ctime);
   int32_t count = 0;
-  const int16_t result = pin_entry_result(text_reply(command, timeout_after(ctime),
+  const int16_t result = pin_entry_result(text_reply(command, r42_wait_timeout(ctime),
                                                      reinterpret_cast<uint8_t*>(cpass),
                                                      kPinAnswerMax, &count));
   if (result == kPinEntryCancelled) cpass[0] = 0;
@@ -159,7 +157,7 @@ int16_t R42Device::keypad_io_control(int32_t, uint8_t ctime, const unsigned char
     return -1;
   R42Request command(r42_cmd::kKeypadTunnel, kTunnelSize);
   command.bytes(request, size_t(request_len));
-  return counted_reply(command, timeout_after(ctime), response, kTunnelRoom, response_len);
+  return counted_reply(command, r42_wait_timeout(ctime), response, kTunnelRoom, response_len);
 }
 
 int16_t R42Device::keypad_ImportKey(int32_t icdev, unsigned char* check_value, uint8_t check_mode,

@@ -288,7 +288,7 @@ int16_t R42Device::fingerprint_io_control(int32_t, uint8_t ctime, const unsigned
     return -1;
   R42Request command(r42_cmd::kFingerprintModule, kLongCapacity);
   command.u8(ctime).be16(uint16_t(request_len)).bytes(request, size_t(request_len));
-  return be16_counted_reply(command, (int32_t(ctime) + 5) * 1000, response, response_len);
+  return be16_counted_reply(command, r42_wait_timeout(ctime), response, response_len);
 }
 
 int16_t R42Device::send_sms(int32_t, const char* phone_no, const char* sms_content) {

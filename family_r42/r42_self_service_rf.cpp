@@ -28,16 +28,7 @@ constexpr size_t kMultiCardReply = r42_cmd::kReplyHead + 2;      // state, type
 constexpr size_t kAntennaMaskReply = r42_cmd::kReplyHead + 4;    // mask BE32
 constexpr size_t kNfcReceiveReply = r42_cmd::kReplyHead + 1;     // flag, data
 
-int32_t movement_timeout_ms(uint8_t seconds) { return (int32_t(seconds) + 5) * 1000; }
 int32_t processor_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
-
-// Reply byte 3 as the result (0-255).
-int16_t byte_result(R42Device& device, uint16_t code) {
-  R42Request request(code);
-  uint8_t value = 0;
-  const int16_t result = device.byte_reply(request, {&value});
-  return result != 0 ? result : int16_t(value);
-}
 
 }  // namespace
 
@@ -50,20 +41,20 @@ int16_t R42Device::SelfServiceDeviceCardStatus(int32_t, uint8_t* pos) {
 
 int16_t R42Device::SelfServiceDeviceCardInject(int32_t, uint8_t time_s, uint8_t mode) {
   return map_status(status_command(r42_cmd::kCardDeviceInject, {time_s, mode},
-                                   movement_timeout_ms(time_s)),
+                                   r42_wait_timeout(time_s)),
                     {{0x0901, 1}, {0x0902, 2}, {0x0903, 3}, {0x0904, 4}, {0x0905, 5},
                      {0x0906, 6}});
 }
 
 int16_t R42Device::SelfServiceDeviceCardEject(int32_t, uint8_t time_s, uint8_t mode) {
   return map_status(status_command(r42_cmd::kCardDeviceEject, {time_s, mode},
-                                   movement_timeout_ms(time_s)),
+                                   r42_wait_timeout(time_s)),
                     {{0x0907, 1}, {0x0902, 2}, {0x0904, 3}, {0x0908, 4}, {0x0909, 5}});
 }
 
 int16_t R42Device::SelfServiceDeviceCardMove(int32_t, uint8_t time_s, uint8_t mode) {
   return map_status(status_command(r42_cmd::kCardDeviceMove, {time_s, mode},
-                                   movement_timeout_ms(time_s)),
+                                   r42_wait_timeout(time_s)),
                     {{0x0907, 1}, {0x0902, 2}, {0x0904, 3}, {0x0909, 4}});
 }
 
@@ -89,7 +80,8 @@ int16_t R42Device::SelfServiceDeviceConfigPlace(int32_t, uint8_t mode) {
 }
 
 int16_t R42Device::SelfServiceDeviceCheckCardType(int32_t) {
-  return byte_result(*this, r42_cmd::kCardDeviceCardType);
+  R42Request request(r42_cmd::kCardDeviceCardType);
+  return byte_result(request);
 }
 
 int16_t R42Device::SelfServiceDeviceReset(int32_t) {
@@ -167,7 +159,10 @@ int16_t R42Device::select_mode(int32_t, uint8_t mode, int32_t snr, uint8_t* size
   return byte_reply(request, {size});
 }
 
-int16_t R42Device::RfGetCardType(int32_t) { return byte_result(*this, r42_cmd::kRfCardType); }
+int16_t R42Device::RfGetCardType(int32_t) {
+  R42Request request(r42_cmd::kRfCardType);
+  return byte_result(request);
+}
 
 int16_t R42Device::RfWaveControl(int32_t, uint8_t mode) {
   return status_command(r42_cmd::kRfWave, {mode});

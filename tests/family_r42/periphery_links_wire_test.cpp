@@ -290,10 +290,7 @@ const Row kRefused[] = {
 // A null buffer or text where the call needs one: -1 before any I/O.
 std::vector<Row> null_rows() {
   int32_t n = 0;
-  const struct {
-    const char* name;
-    Row::Call call;
-  } calls[] = {
+  return Row::null_rows({
       {"rf_config_value", [](Call& c) { return c.d.ReadRfCfgReg(kIcdev, 1, 2, nullptr); }},
       {"chip_registers", [](Call& c) { return c.d.RfReadChipRegister(kIcdev, nullptr); }},
       {"multi_card_type", [](Call& c) { return c.d.MulticardStatus(kIcdev, nullptr); }},
@@ -332,11 +329,7 @@ std::vector<Row> null_rows() {
          return c.d.IdCardReadCardInfo(kIcdev, 0, 1, &n, o, &n, nullptr, &n, o, &n, o);
        }},
       {"card_position", [](Call& c) { return c.d.card_status2(kIcdev, nullptr); }},
-  };
-  std::vector<Row> rows;
-  for (const auto& call : calls)
-    rows.push_back(Row(std::string("null_") + call.name, call.call).gives(-1));
-  return rows;
+  });
 }
 
 const std::vector<Row> kAllRows = [] {

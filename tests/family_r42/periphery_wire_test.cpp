@@ -188,10 +188,7 @@ std::vector<Row> null_rows() {
   const uint8_t* in = kData.data();
   uint8_t b = 0;
   int32_t n = 0;
-  const struct {
-    const char* name;
-    Row::Call call;
-  } calls[] = {
+  return Row::null_rows({
       {"balance_text", [](Call& c) { return c.d.read_walletbalance(kIcdev, nullptr); }},
       {"terminal_number", [](Call& c) { return c.d.get_terminalnumber(kIcdev, 4, nullptr); }},
       {"trade_key", [](Call& c) { return c.d.set_tradesecretkey(kIcdev, nullptr); }},
@@ -239,11 +236,7 @@ std::vector<Row> null_rows() {
       {"nic_address_length",
        [](Call& c) { return c.d.ReadNicMacAddress(kIcdev, c.bytes(), nullptr); }},
       {"stripe_format", [](Call& c) { return c.d.GetMagFormat(kIcdev, nullptr); }},
-  };
-  std::vector<Row> rows;
-  for (const auto& call : calls)
-    rows.push_back(Row(std::string("null_") + call.name, call.call).gives(-1));
-  return rows;
+  });
 }
 
 const std::vector<Row> kAllRows = [] {

@@ -142,6 +142,19 @@ class WireRow {
 
   WireRow(std::string name, Call call) : name_(std::move(name)), call_(std::move(call)) {}
 
+  // Calls given a null where they need a buffer or text: each row,
+  // "null_<name>", gives -1 with no I/O and nothing written.
+  struct NamedCall {
+    const char* name;
+    Call call;
+  };
+  static std::vector<WireRow> null_rows(std::initializer_list<NamedCall> calls) {
+    std::vector<WireRow> rows;
+    for (const NamedCall& call : calls)
+      rows.push_back(WireRow(std::string("null_") + call.name, call.call).gives(-1));
+    return rows;
+  }
+
   WireRow& profile(std::string name) {
     profile_ = std::move(name);
     return *this;
