@@ -217,6 +217,13 @@ inline constexpr uint16_t kBlowFuse1604 = 0x1405;
 inline constexpr uint16_t kSetClock = 0x1600;  // year BE16, month, day, hour, minute, second
 inline constexpr uint16_t kGetClock = 0x1601;
 
+// --- 17: voice ---
+inline constexpr uint16_t kPlayVoice = 0x1700;       // prompt
+inline constexpr uint16_t kLoadVoice = 0x1701;       // flag BE16, length BE16, data
+inline constexpr uint16_t kVoiceAndDisplay = 0x1702;  // mode, kind
+inline constexpr uint16_t kTtsPlay = 0x1710;         // kind, content
+inline constexpr uint16_t kTtsConfig = 0x1711;       // kind, value
+
 // --- 18: AT88SC1608 memory cards ---
 inline constexpr uint16_t kCheck1608 = 0x1800;
 inline constexpr uint16_t kPowerDown1608 = 0x1801;
@@ -229,7 +236,7 @@ inline constexpr uint16_t kCheckAuth1608 = 0x1807;      // 8 bytes
 inline constexpr uint16_t kWriteFuse1608 = 0x1808;
 inline constexpr uint16_t kReadFuse1608 = 0x1809;
 
-// --- 19: AT88SC153 memory cards ---
+// --- 19: AT88SC153 memory cards and short messages ---
 inline constexpr uint16_t kCheck153 = 0x1900;
 inline constexpr uint16_t kPowerDown153 = 0x1901;
 inline constexpr uint16_t kRead153 = 0x1902;           // zone kind, address, count
@@ -240,14 +247,7 @@ inline constexpr uint16_t kInitAuth153 = 0x1906;       // 8 bytes
 inline constexpr uint16_t kCheckAuth153 = 0x1907;      // 8 bytes
 inline constexpr uint16_t kWriteFuse153 = 0x1908;
 inline constexpr uint16_t kReadFuse153 = 0x1909;
-// --- 19: short messages ---
 inline constexpr uint16_t kSendSms = 0x190A;  // length BE16, tagged phone and text
-// --- 17: voice ---
-inline constexpr uint16_t kPlayVoice = 0x1700;       // prompt
-inline constexpr uint16_t kLoadVoice = 0x1701;       // flag BE16, length BE16, data
-inline constexpr uint16_t kVoiceAndDisplay = 0x1702;  // mode, kind
-inline constexpr uint16_t kTtsPlay = 0x1710;         // kind, content
-inline constexpr uint16_t kTtsConfig = 0x1711;       // kind, value
 
 // --- 1A: file download ---
 inline constexpr uint16_t kDownloadFile = 0x1A00;  // type, size, flag (BE32 each), data

@@ -65,12 +65,8 @@ R42Request& R42Request::checked_u8(int64_t value) {
   return u8(uint8_t(value));
 }
 
-R42Request& R42Request::checked_be16(int64_t value) {
-  if (value < 0 || value > 0xFFFF) {
-    overflowed_ = true;
-    return *this;
-  }
-  return be16(uint16_t(value));
+R42Request& R42Request::text(const char* text) {
+  return bytes(text, strnlen(text, capacity_ - size_ + 1));
 }
 
 int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
@@ -129,8 +125,15 @@ int16_t R42Device::transfer(R42Request& request, int32_t send_length, int32_t ti
 
 int16_t R42Device::status_command(uint16_t code, std::initializer_list<uint8_t> params,
                                   int32_t timeout_ms) {
+  return data_command(code, params, nullptr, 0, timeout_ms);
+}
+
+int16_t R42Device::data_command(uint16_t code, std::initializer_list<uint8_t> params,
+                                const void* data, int64_t length, int32_t timeout_ms) {
+  if (length < 0 || (data == nullptr && length > 0)) return -1;
   R42Request request(code);
   for (uint8_t b : params) request.u8(b);
+  request.bytes(data, size_t(length));
   return exchange(request, timeout_ms, r42_cmd::kStatusOnly);
 }
 
@@ -161,9 +164,10 @@ int16_t R42Device::byte_reply(R42Request& request, std::initializer_list<uint8_t
   return 0;
 }
 
-int16_t R42Device::byte_result(R42Request& request, int32_t timeout_ms) {
+int16_t R42Device::byte_result(R42Request& request) {
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, timeout_ms, r42_cmd::kReplyHead + 1, &reply);
+  const int16_t result =
+      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kReplyHead + 1, &reply);
   if (result != 0) return result;
   uint8_t value = 0;
   return reply.u8(value) ? int16_t(value) : int16_t(-1);
@@ -229,11 +233,20 @@ int16_t R42Device::be16_counted_reply(R42Request& request, int32_t timeout_ms, u
   return 0;
 }
 
+namespace {
+
+// What `map` lists for `status`, else `unlisted`.
+int16_t listed_result(uint32_t status, std::initializer_list<R42Device::StatusResult> map,
+                      int16_t unlisted) {
+  for (const R42Device::StatusResult& entry : map)
+    if (entry.status == status) return entry.result;
+  return unlisted;
+}
+
+}  // namespace
+
 int16_t R42Device::map_status(int16_t result, std::initializer_list<StatusResult> map) const {
-  if (result != -2) return result;
-  for (const StatusResult& entry : map)
-    if (entry.status == last_status_) return entry.result;
-  return result;
+  return result == -2 ? listed_result(last_status_, map, -2) : result;
 }
 
 int16_t R42Device::length_first_exchange(R42Request& request, int32_t timeout_ms,
@@ -243,10 +256,7 @@ int16_t R42Device::length_first_exchange(R42Request& request, int32_t timeout_ms
   int32_t received = -1;
   const int16_t result = exchange(request, timeout_ms, min_reply, payload, &received);
   if (received < 0 || size_t(received) < min_reply) return -1;
-  if (result != -2) return result;
-  for (const StatusResult& entry : map)
-    if (entry.status == last_status_) return entry.result;
-  return -1;
+  return result == -2 ? listed_result(last_status_, map, -1) : result;
 }
 
 int16_t R42Device::pin_entry_result(int16_t result) const {

@@ -32,6 +32,9 @@ inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
 // cardholder, a module): that long and five seconds more. The seconds go
 // out in one byte.
 constexpr int32_t r42_wait_timeout(uint8_t seconds) { return (int32_t(seconds) + 5) * 1000; }
+// The time-out of a card command whose request carries a time-out byte
+// for the card: that byte and 20 more, in 250 ms units.
+constexpr int32_t r42_card_timeout(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
 // Results of PIN entry besides 0, -1 and -2.
 inline constexpr int16_t kPinEntryCancelled = 161;
 inline constexpr int16_t kPinEntryRefused = 162;
@@ -65,10 +68,12 @@ class R42Request {
     return bytes(b, 4);
   }
   R42Request& bytes(const void* data, size_t count);
-  // A caller's number in a one- or two-byte field. A value that does not
-  // fit is refused as an overflow is: the exchange gives -1 before any I/O.
+  // A caller's number in a one-byte field. A value that does not fit is
+  // refused as an overflow is: the exchange gives -1 before any I/O.
   R42Request& checked_u8(int64_t value);
-  R42Request& checked_be16(int64_t value);
+  // The characters of a text (not null) without its terminator, as far as
+  // the request can take them: one more than it has room for overflows it.
+  R42Request& text(const char* text);
 
   bool overflowed() const { return overflowed_; }
   size_t size() const { return size_; }
@@ -123,6 +128,11 @@ class R42Device : public ReaderDevice {
   // nothing but the status.
   int16_t status_command(uint16_t code, std::initializer_list<uint8_t> params = {},
                          int32_t timeout_ms = kR42DefaultTimeoutMs);
+  // The same with `length` bytes of the caller's after the single bytes: a
+  // negative length, or a null `data` with a positive one, gives -1, and so
+  // does data the request cannot hold, both before any I/O.
+  int16_t data_command(uint16_t code, std::initializer_list<uint8_t> params, const void* data,
+                       int64_t length, int32_t timeout_ms = kR42DefaultTimeoutMs);
 
   // --- reply shapes: one exchange, then one way of reading its reply ---
   // Each refuses a null output with -1 before any I/O, writes its outputs
@@ -136,7 +146,7 @@ class R42Device : public ReaderDevice {
   // carry one byte for each.
   int16_t byte_reply(R42Request& request, std::initializer_list<uint8_t*> outs);
   // Reply byte 3 itself as the result, 0-255 (a shorter reply: -1).
-  int16_t byte_result(R42Request& request, int32_t timeout_ms = kR42DefaultTimeoutMs);
+  int16_t byte_result(R42Request& request);
   // All reply data from byte 3 to `out` and its length to `*count`; data
   // longer than `room`: -1, nothing written.
   int16_t counted_reply(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,

@@ -2,7 +2,6 @@
 // text-to-speech, 2D barcode scanner, LEDs, buzzer and file download.
 #include <cstring>
 
-#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "platform/os.h"
 
@@ -41,13 +40,6 @@ R42Request& put_rect(R42Request& request, int32_t x, int32_t y, int32_t w, int32
   return request.be16(uint16_t(x)).be16(uint16_t(y)).be16(uint16_t(w)).be16(uint16_t(h));
 }
 
-// A text's characters without the terminator, as far as the request can
-// take them: one more than it has room for overflows it.
-R42Request& put_text(R42Request& request, const char* text) {
-  const size_t room = request.capacity() - request.size();
-  return request.bytes(text, strnlen(text, room + 1));
-}
-
 // The bytes of a text up to and including its terminator, an 8-bit NUL or
 // a 16-bit zero unit read as a byte pair; false when none lies within the
 // request's room.
@@ -78,15 +70,6 @@ int16_t send_image(R42Device& device, uint16_t code, size_t head_size,
   return device.exchange(request, kImageTimeoutMs, r42_cmd::kStatusOnly);
 }
 
-int16_t data_command(R42Device& device, uint16_t code, std::initializer_list<uint8_t> params,
-                     const unsigned char* data, int32_t length) {
-  if (!channel_input_ok(length, data)) return -1;
-  R42Request request(code);
-  for (uint8_t b : params) request.u8(b);
-  request.bytes(data, size_t(length));
-  return device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
-}
-
 }  // namespace
 
 int16_t R42Device::LcdDisplay(int32_t, uint8_t line, uint8_t offset, uint8_t mode,
@@ -94,7 +77,7 @@ int16_t R42Device::LcdDisplay(int32_t, uint8_t line, uint8_t offset, uint8_t mod
   if (data == nullptr) return -1;
   if (data[0] == '\0') return 0;
   R42Request request(r42_cmd::kLcdText);
-  put_text(request.u8(line).u8(offset).u8(mode), data);
+  request.u8(line).u8(offset).u8(mode).text(data);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -192,7 +175,7 @@ int16_t R42Device::ScreenDisplayText(int32_t, uint8_t font_size, const unsigned 
   R42Request request(r42_cmd::kScreenText);
   request.u8(font_size).bytes(fg_rgb, 3).bytes(bg_rgb, 3);
   request.be16(uint16_t(x)).be16(uint16_t(y)).be32(uint32_t(time_s));
-  put_text(request.u8(line_flag).u8(voice_flag), text);
+  request.u8(line_flag).u8(voice_flag).text(text);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -206,7 +189,7 @@ int16_t R42Device::ScreenDisplayBgImageByColor(int32_t, const unsigned char* rgb
 
 int16_t R42Device::TtsVoicePlay(int32_t, uint8_t type, const unsigned char* content,
                                 int32_t content_len) {
-  return data_command(*this, r42_cmd::kTtsPlay, {type}, content, content_len);
+  return data_command(r42_cmd::kTtsPlay, {type}, content, content_len);
 }
 
 int16_t R42Device::TtsVoiceConfig(int32_t, uint8_t type, uint8_t value) {
@@ -218,7 +201,7 @@ int16_t R42Device::VoicePlayAndDisplay(int32_t, uint8_t mode, uint8_t type) {
 }
 
 int16_t R42Device::Config2DBarcode(int32_t, const unsigned char* content, int32_t content_len) {
-  return data_command(*this, r42_cmd::kBarcodeConfig, {}, content, content_len);
+  return data_command(r42_cmd::kBarcodeConfig, {}, content, content_len);
 }
 
 int16_t R42Device::Scan2DBarcode(int32_t, uint16_t time_ms, char* message_data) {

@@ -61,11 +61,8 @@ bool is_byte(int32_t value) { return value >= 0 && value <= 0xFF; }
 // Appends each value as one byte; false (the request unusable) when one
 // does not fit.
 bool put_bytes(R42Request& request, std::initializer_list<int32_t> values) {
-  for (int32_t value : values) {
-    if (!is_byte(value)) return false;
-    request.u8(uint8_t(value));
-  }
-  return true;
+  for (int32_t value : values) request.checked_u8(value);
+  return !request.overflowed();
 }
 
 // A length that travels as 16 bits before its data.

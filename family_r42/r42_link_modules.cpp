@@ -60,25 +60,16 @@ bool put_byte_counted_text(R42Request& request, const char* text) {
                           int64_t(strnlen(text, kByteCountedMax + 1)));
 }
 
-// A text without its terminator; one too long for the request marks it
-// refused.
-void put_text(R42Request& request, const char* text) {
-  request.bytes(text, strnlen(text, request.capacity() + 1));
-}
-
 }  // namespace
 
 // --- Bluetooth module and power ---
 
 int16_t R42Device::bt_byte_setting(uint16_t code, uint8_t flag, uint8_t* value) {
   if (value == nullptr) return -1;
+  if (flag != kRead) return status_command(code, {flag, *value});
   R42Request request(code);
-  if (flag == kRead) {
-    request.u8(kRead);
-    return byte_reply(request, {value});
-  }
-  request.u8(flag).u8(*value);
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  request.u8(kRead);
+  return byte_reply(request, {value});
 }
 
 int16_t R42Device::bt_text_setting(uint16_t code, uint8_t flag, char* value) {
@@ -89,8 +80,7 @@ int16_t R42Device::bt_text_setting(uint16_t code, uint8_t flag, char* value) {
     return text_reply(request, kR42DefaultTimeoutMs, reinterpret_cast<uint8_t*>(value),
                       kR42ReplyDataMax);
   }
-  request.u8(flag);
-  put_text(request, value);
+  request.u8(flag).text(value);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -238,10 +228,7 @@ int16_t R42Device::WirelessGetStatus(int32_t, uint8_t* value) {
 
 int16_t R42Device::WirelessSend(int32_t, uint8_t type, const unsigned char* data_buffer,
                                 int32_t data_len) {
-  if (!channel_input_ok(data_len, data_buffer)) return -1;
-  R42Request request(r42_cmd::kWirelessSend);
-  request.u8(type).bytes(data_buffer, size_t(data_len));
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kWirelessSend, {type}, data_buffer, data_len);
 }
 
 int16_t R42Device::WirelessRecv(int32_t, uint8_t type, uint8_t mode, uint8_t time_100ms,

@@ -150,10 +150,7 @@ int16_t key_table_block(R42Device& device, uint8_t keytype, uint8_t enmode, cons
 
 int16_t R42Device::InstallKbKey(int32_t, uint8_t flag, uint8_t keylen,
                                 const unsigned char* keydata, uint8_t mode) {
-  if (keydata == nullptr && keylen > 0) return -1;
-  R42Request request(r42_cmd::kInstallKbKey);
-  request.u8(flag).u8(mode).u8(keylen).bytes(keydata, keylen);
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kInstallKbKey, {flag, mode, keylen}, keydata, keylen);
 }
 
 int16_t R42Device::SetKbKeyID(int32_t, uint8_t keyID) {

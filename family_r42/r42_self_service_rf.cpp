@@ -23,12 +23,9 @@ constexpr uint8_t kCpyReadKey = 0x00;
 constexpr uint8_t kCpySetKey = 0x10;
 constexpr size_t kIdUidSize = 8;
 // Reply bytes: status word and spare byte, then these.
-constexpr size_t kAnticollisionReply = r42_cmd::kReplyHead + 5;  // one byte, UID (LE)
 constexpr size_t kMultiCardReply = r42_cmd::kReplyHead + 2;      // state, type
 constexpr size_t kAntennaMaskReply = r42_cmd::kReplyHead + 4;    // mask BE32
 constexpr size_t kNfcReceiveReply = r42_cmd::kReplyHead + 1;     // flag, data
-
-int32_t processor_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
 
 }  // namespace
 
@@ -141,7 +138,8 @@ int16_t R42Device::anticoll_mode(int32_t, uint8_t mode, uint8_t, int32_t* snr) {
   R42Request request(r42_cmd::kAnticollision);
   request.u8(mode);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, kAnticollisionReply, &reply);
+  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kAnticollisionReply,
+                                  &reply);
   if (result != 0) return result;
   uint32_t serial = 0;
   // The UID's bytes in the order they arrive, the first least significant.
@@ -246,10 +244,7 @@ int16_t R42Device::RequestMultiCard(int32_t, unsigned char* uid_data) {
 }
 
 int16_t R42Device::ActivateCard(int32_t, uint8_t uid_len, const unsigned char* uid) {
-  if (uid == nullptr && uid_len > 0) return -1;
-  R42Request request(r42_cmd::kActivateCard);
-  request.u8(uid_len).bytes(uid, uid_len);
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kActivateCard, {uid_len}, uid, uid_len);
 }
 
 int16_t R42Device::RfMultiRequest(int32_t) {
@@ -316,10 +311,7 @@ int16_t R42Device::NfcActivate(int32_t, unsigned char* atr, int32_t* atr_len) {
 int16_t R42Device::NfcDeactivate(int32_t) { return status_command(r42_cmd::kNfcDeactivate); }
 
 int16_t R42Device::NfcPush(int32_t, const unsigned char* request_data, int32_t request_len) {
-  if (!channel_input_ok(request_len, request_data)) return -1;
-  R42Request request(r42_cmd::kNfcPush);
-  request.bytes(request_data, size_t(request_len));
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kNfcPush, {}, request_data, request_len);
 }
 
 int16_t R42Device::NfcService(int32_t, int32_t flag) {
@@ -418,7 +410,7 @@ int16_t R42Device::cpy_procommandInt(int32_t, int32_t slen, const unsigned char*
   if (!channel_input_ok(slen, sendbuffer)) return -1;
   R42Request request(r42_cmd::kCpyContactlessApdu);
   request.be16(uint16_t(slen)).bytes(sendbuffer, size_t(slen));
-  return be16_counted_reply(request, processor_timeout_ms(timeout), databuffer, rlen);
+  return be16_counted_reply(request, r42_card_timeout(timeout), databuffer, rlen);
 }
 
 int16_t R42Device::cpy_procommandInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,

@@ -20,18 +20,6 @@ constexpr int32_t kHostPortTimeoutMs = 5000;
 // The loop-back's count travels as one byte.
 constexpr int32_t kLoopBackMax = 255;
 
-bool data_fits(const unsigned char* data, int32_t length) {
-  return length >= 0 && size_t(length) <= kR42ReplyDataMax && (data != nullptr || length == 0);
-}
-
-int16_t data_command(R42Device& device, uint16_t code, const unsigned char* data, int32_t length,
-                     int32_t timeout_ms) {
-  if (!data_fits(data, length)) return -1;
-  R42Request request(code);
-  request.bytes(data, size_t(length));
-  return device.exchange(request, timeout_ms, r42_cmd::kStatusOnly);
-}
-
 int16_t byte_command(R42Device& device, uint16_t code, uint8_t* out) {
   R42Request request(code);
   return device.byte_reply(request, {out});
@@ -107,21 +95,20 @@ int16_t R42Device::ReadNicMacAddress(int32_t, unsigned char* data_buffer, int32_
 
 int16_t R42Device::WriteNicMacAddress(int32_t, const unsigned char* data_buffer,
                                       int32_t data_len) {
-  return data_command(*this, r42_cmd::kWriteNicMac, data_buffer, data_len, kR42DefaultTimeoutMs);
+  return data_command(r42_cmd::kWriteNicMac, {}, data_buffer, data_len);
 }
 
 int16_t R42Device::TestNic(int32_t, const unsigned char* data_buffer, int32_t data_len) {
-  return data_command(*this, r42_cmd::kTestNic, data_buffer, data_len, kSelfTestTimeoutMs);
+  return data_command(r42_cmd::kTestNic, {}, data_buffer, data_len, kSelfTestTimeoutMs);
 }
 
 int16_t R42Device::TestUsb(int32_t, const unsigned char* data_buffer, int32_t data_len) {
-  return data_command(*this, r42_cmd::kTestUsb, data_buffer, data_len, kSelfTestTimeoutMs);
+  return data_command(r42_cmd::kTestUsb, {}, data_buffer, data_len, kSelfTestTimeoutMs);
 }
 
 int16_t R42Device::ConfigTempIpAddress(int32_t, const unsigned char* data_buffer,
                                        int32_t data_len) {
-  return data_command(*this, r42_cmd::kConfigTempIp, data_buffer, data_len,
-                      kR42DefaultTimeoutMs);
+  return data_command(r42_cmd::kConfigTempIp, {}, data_buffer, data_len);
 }
 
 int16_t R42Device::TestCom(int32_t, uint8_t number, const char* name, unsigned char* data_buffer,

@@ -140,28 +140,21 @@ int16_t R42Device::checkprint(int32_t, uint8_t* FontSize, uint8_t* Alignment,
 }
 
 int16_t R42Device::printcharacter(int32_t, uint16_t length, const unsigned char* character) {
-  if (!channel_input_ok(length, character)) return -1;
-  R42Request request(r42_cmd::kPrintText);
-  request.bytes(character, length);
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kPrintText, {}, character, length);
 }
 
 int16_t R42Device::printOnedimensional(int32_t, uint8_t hight, uint8_t displayflag,
                                        uint8_t FontSize, uint16_t length,
                                        const unsigned char* Onedimensional) {
-  if (!channel_input_ok(length, Onedimensional)) return -1;
-  R42Request request(r42_cmd::kPrintBarcode);
-  request.u8(hight).u8(displayflag).u8(FontSize).bytes(Onedimensional, length);
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kPrintBarcode, {hight, displayflag, FontSize}, Onedimensional,
+                      length);
 }
 
 int16_t R42Device::printPicture(int32_t, uint8_t length, uint8_t height, uint8_t Alignment,
                                 uint8_t LeftMargin, uint8_t RightMargin, uint16_t size,
                                 const unsigned char* Picture) {
-  if (!channel_input_ok(size, Picture)) return -1;
-  R42Request request(r42_cmd::kPrintPicture);
-  request.u8(length).u8(height).u8(Alignment).u8(LeftMargin).u8(RightMargin).bytes(Picture, size);
-  return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
+  return data_command(r42_cmd::kPrintPicture, {length, height, Alignment, LeftMargin, RightMargin},
+                      Picture, size);
 }
 
 int16_t R42Device::printenter(int32_t, uint8_t RowPitch) {
