@@ -190,10 +190,8 @@ int16_t R42Device::read_102(int32_t, uint8_t offset, uint8_t length, unsigned ch
 }
 
 int16_t R42Device::read_102_hex(int32_t icdev, uint8_t offset, uint8_t length, char* readdata) {
-  ReaderDevice& self = *this;
-  return read_as_text<k102Largest>(length, readdata, [&](uint8_t* area) {
-    return self.read_102(icdev, offset, length, area);
-  });
+  return memory_read_hex<k102Largest>(*this, &ReaderDevice::read_102, icdev, offset, length,
+                                      readdata);
 }
 
 int16_t R42Device::write_102(int32_t, uint8_t offset, uint8_t length,
@@ -207,10 +205,8 @@ int16_t R42Device::write_102(int32_t, uint8_t offset, uint8_t length,
 
 int16_t R42Device::write_102_hex(int32_t icdev, uint8_t offset, uint8_t length,
                                  const char* writedata) {
-  ReaderDevice& self = *this;
-  return write_from_text<k102Largest>(length, writedata, [&](const uint8_t* area) {
-    return self.write_102(icdev, offset, length, area);
-  });
+  return memory_write_hex<k102Largest>(*this, &ReaderDevice::write_102, icdev, offset, length,
+                                       writedata);
 }
 
 int16_t R42Device::checkpass_102(int32_t, int16_t zone, const unsigned char* password) {
@@ -262,10 +258,8 @@ int16_t R42Device::read_1604(int32_t, int32_t offset, int32_t length, unsigned c
 }
 
 int16_t R42Device::read_1604_hex(int32_t icdev, int32_t offset, int32_t length, char* readdata) {
-  ReaderDevice& self = *this;
-  return read_as_text<k1604Memory.capacity>(length, readdata, [&](uint8_t* area) {
-    return self.read_1604(icdev, offset, length, area);
-  });
+  return memory_read_hex<k1604Memory.capacity>(*this, &ReaderDevice::read_1604, icdev, offset,
+                                               length, readdata);
 }
 
 int16_t R42Device::write_1604(int32_t, int32_t offset, int32_t length,
@@ -277,10 +271,8 @@ int16_t R42Device::write_1604(int32_t, int32_t offset, int32_t length,
 int16_t R42Device::write_1604_hex(int32_t icdev, int32_t offset, int32_t length,
                                   const char* writedata) {
   if (!chunked_range_ok(k1604Memory, offset, length)) return -1;
-  ReaderDevice& self = *this;
-  return write_from_text<k1604Memory.capacity>(length, writedata, [&](const uint8_t* area) {
-    return self.write_1604(icdev, offset, length, area);
-  });
+  return memory_write_hex<k1604Memory.capacity>(*this, &ReaderDevice::write_1604, icdev, offset,
+                                                length, writedata);
 }
 
 int16_t R42Device::checkpass_1604(int32_t, int16_t zone, const unsigned char* password) {

@@ -30,15 +30,6 @@ constexpr uint32_t kNoCardStatus = 0x0307;
 
 int32_t card_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
 
-// A response counted by the reply's BE16 field; a count past the bytes
-// received is refused.
-int16_t take_counted(ByteCursor& reply, int32_t* rlen, uint8_t* out) {
-  uint16_t length = 0;
-  if (!reply.be16(length) || !reply.take(out, length)) return -1;
-  *rlen = length;
-  return 0;
-}
-
 void put_be32(uint32_t value, uint8_t* out) {
   for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (24 - 8 * i));
 }
@@ -52,13 +43,8 @@ int16_t R42Device::cpuapduInt(int32_t, int32_t slen, const unsigned char* sendbu
   if (!channel_input_ok(slen, sendbuffer) || rlen == nullptr || databuffer == nullptr) return -1;
   R42Request request(r42_cmd::kContactApdu);
   request.u8(contact_slot_).bytes(sendbuffer, case4_send_length(sendbuffer, size_t(slen)));
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      exchange(request, kContactApduTimeoutMs, r42_cmd::kContactApduReply, &reply);
-  if (result != 0) return result;
-  *rlen = int32_t(reply.remaining());
-  reply.take(databuffer, reply.remaining());
-  return 0;
+  // Every reply fits: the caller takes all the data there is.
+  return counted_reply(request, kContactApduTimeoutMs, databuffer, kR42ReplyDataMax, rlen);
 }
 
 int16_t R42Device::cpuapduInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
@@ -112,11 +98,7 @@ int16_t R42Device::block_apdu(const uint8_t* apdu, int32_t slen, bool case4_cut,
   const size_t sent = case4_cut ? case4_send_length(apdu, size_t(slen)) : size_t(slen);
   R42Request request(r42_cmd::kBlockApdu);
   request.be16(uint16_t(sent)).bytes(apdu, sent);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      exchange(request, card_timeout_ms(timeout), r42_cmd::kCardLengthReply, &reply);
-  if (result != 0) return result;
-  return take_counted(reply, rlen, out);
+  return be16_counted_reply(request, card_timeout_ms(timeout), out, rlen);
 }
 
 int16_t R42Device::card_flow_frame(const uint8_t* frame, size_t length, uint8_t* reply,
@@ -171,11 +153,7 @@ int16_t R42Device::raw_frame(const uint8_t* frame, int32_t slen, const uint8_t* 
   request.bytes(kRawFrameHead, sizeof kRawFrameHead).be16(uint16_t(slen)).bytes(frame,
                                                                                  size_t(slen));
   if (trailer != nullptr) request.u8(*trailer);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      exchange(request, card_timeout_ms(timeout), r42_cmd::kCardLengthReply, &reply);
-  if (result != 0) return result;
-  return take_counted(reply, rlen, out);
+  return be16_counted_reply(request, card_timeout_ms(timeout), out, rlen);
 }
 
 int16_t R42Device::pro_commandsourceCRC(int32_t, uint8_t slen, const unsigned char* sendbuffer,
@@ -319,13 +297,12 @@ int16_t R42Device::card_n(int32_t icdev, uint8_t mode, int32_t* snr_len, unsigne
   uint8_t sak = 0;
   result = self.select(icdev, serial, &sak);
   if (result != 0) return result;
-  uint8_t uid[7];
   if (!(sak & kSakUidIncomplete)) {
-    put_be32(serial, uid);
-    std::memcpy(snr, uid, 4);
+    put_be32(serial, snr);
     *snr_len = 4;
     return 0;
   }
+  uint8_t uid[7];
   // The level-1 serial holds the UID's first bytes after the cascade tag,
   // in the order they came.
   for (int i = 0; i < 3; ++i) uid[i] = uint8_t(serial >> (8 * (i + 1)));
@@ -353,11 +330,7 @@ int16_t R42Device::rw_rfreg(int32_t, uint8_t flag, uint8_t adr, unsigned char* d
   if (flag != 0) return status_command(r42_cmd::kWriteRfRegister, {adr, *data});
   R42Request request(r42_cmd::kReadRfRegister);
   request.u8(adr);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result =
-      exchange(request, kR42DefaultTimeoutMs, r42_cmd::kRfRegisterReply, &reply);
-  if (result != 0) return result;
-  return reply.u8(*data) ? 0 : -1;
+  return byte_reply(request, {data});
 }
 
 int16_t R42Device::rw_rfreg_hex(int32_t icdev, uint8_t flag, uint8_t adr, char* data) {

@@ -117,3 +117,25 @@ int16_t write_from_text(int64_t length, const char* text, Write write) {
   if (hex_twin_input(text, length, area) != 0) return -1;
   return write(area);
 }
+
+// Text twins of a card memory's read and write at an offset, made through
+// the device interface so that an override takes effect; N bytes hold the
+// largest transfer.
+template <size_t N, typename Number>
+int16_t memory_read_hex(ReaderDevice& self,
+                        int16_t (ReaderDevice::*read)(int32_t, Number, Number, unsigned char*),
+                        int32_t icdev, Number offset, Number length, char* text) {
+  return read_as_text<N>(length, text, [&](uint8_t* area) {
+    return (self.*read)(icdev, offset, length, area);
+  });
+}
+
+template <size_t N, typename Number>
+int16_t memory_write_hex(ReaderDevice& self,
+                         int16_t (ReaderDevice::*write)(int32_t, Number, Number,
+                                                        const unsigned char*),
+                         int32_t icdev, Number offset, Number length, const char* text) {
+  return write_from_text<N>(length, text, [&](const uint8_t* area) {
+    return (self.*write)(icdev, offset, length, area);
+  });
+}

@@ -30,50 +30,62 @@ constexpr size_t kDesfireBlock = 8;
 constexpr uint8_t kMaxIdCardSeconds = 65;
 constexpr size_t kIdCardSerial = 5;
 
+// One activation command, whose reply is [kind][id length][id][answer
+// length][answer]. The card's kind must pass `kind_ok`; `*length` gets the
+// answer length and `answer` that many bytes from the answer on, or from its
+// length byte on (`from_length_byte`). -1 for a malformed reply or an
+// answer over `capacity` bytes.
+template <typename KindOk>
+int16_t take_activation(R42Device& device, uint16_t code, bool from_length_byte, KindOk kind_ok,
+                        uint8_t* length, uint8_t* answer, size_t capacity) {
+  R42Request request(code);
+  ByteCursor reply(nullptr, 0);
+  const int16_t result =
+      device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
+  if (result != 0) return result;
+  uint8_t kind = 0, id_length = 0, answer_length = 0;
+  if (!reply.u8(kind) || !reply.u8(id_length) || !reply.skip(id_length)) return -1;
+  const uint8_t* length_byte = reply.here();
+  if (!reply.u8(answer_length) || reply.remaining() < answer_length) return -1;
+  if (!kind_ok(kind) || answer_length > capacity) return -1;
+  *length = answer_length;
+  if (answer_length)
+    std::memcpy(answer, from_length_byte ? length_byte : reply.here(), answer_length);
+  return 0;
+}
+
+// 0x0443: the activation answer (ATS or ATQB) of a card of the kind the
+// mode asks for (0 any, 1 type A, 2 type B). -2 for a reader status (the
+// callers then try 0x0410).
+int16_t activate(R42Device& device, uint8_t mode, uint8_t* length, uint8_t* answer,
+                 size_t capacity) {
+  return take_activation(
+      device, r42_cmd::kActivation, false,
+      [mode](uint8_t kind) {
+        if (mode == kTypeAMode) return kind == kTypeAKind;
+        if (mode == kTypeBMode) return kind == kTypeBKind;
+        return mode == 0;
+      },
+      length, answer, capacity);
+}
+
+// 0x0410 for a card of `kind`: L2 bytes from the L2 byte itself.
+int16_t legacy_activate(R42Device& device, uint8_t kind, uint8_t* length, uint8_t* answer,
+                        size_t capacity) {
+  return take_activation(
+      device, r42_cmd::kLegacyActivation, true, [kind](uint8_t card) { return card == kind; },
+      length, answer, capacity);
+}
+
 }  // namespace
 
 // --- activation ---
 
-int16_t R42Device::activate(uint8_t mode, uint8_t* length, uint8_t* answer, size_t capacity) {
-  R42Request request(r42_cmd::kActivation);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
-  if (result != 0) return result;
-  uint8_t kind = 0, id_length = 0, answer_length = 0;
-  if (!reply.u8(kind) || !reply.u8(id_length) || !reply.skip(id_length) ||
-      !reply.u8(answer_length) || reply.remaining() < answer_length)
-    return -1;
-  if ((mode == kTypeAMode && kind != kTypeAKind) || (mode == kTypeBMode && kind != kTypeBKind) ||
-      mode > kTypeBMode)
-    return -1;
-  if (answer_length > capacity) return -1;
-  *length = answer_length;
-  reply.take(answer, answer_length);
-  return 0;
-}
-
-int16_t R42Device::legacy_activate(uint8_t kind, uint8_t* length, uint8_t* answer,
-                                   size_t capacity) {
-  R42Request request(r42_cmd::kLegacyActivation);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply);
-  if (result != 0) return result;
-  uint8_t card_kind = 0, id_length = 0, answer_length = 0;
-  if (!reply.u8(card_kind) || !reply.u8(id_length) || !reply.skip(id_length)) return -1;
-  // This command's answer is taken from its length byte on.
-  const uint8_t* from = reply.here();
-  if (!reply.u8(answer_length) || reply.remaining() < answer_length) return -1;
-  if (card_kind != kind || answer_length > capacity) return -1;
-  *length = answer_length;
-  if (answer_length) std::memcpy(answer, from, answer_length);
-  return 0;
-}
-
 int16_t R42Device::pro_reset(int32_t, uint8_t* rlen, unsigned char* receive_data) {
   if (rlen == nullptr || receive_data == nullptr) return -1;
-  const int16_t result = activate(kTypeAMode, rlen, receive_data, kAtsCapacity);
+  const int16_t result = activate(*this, kTypeAMode, rlen, receive_data, kAtsCapacity);
   if (result != -2) return result;
-  return legacy_activate(kTypeAKind, rlen, receive_data, kAtsCapacity);
+  return legacy_activate(*this, kTypeAKind, rlen, receive_data, kAtsCapacity);
 }
 
 int16_t R42Device::pro_resetInt(int32_t icdev, uint8_t* rlen, unsigned char* receive_data) {
@@ -103,10 +115,10 @@ int16_t R42Device::pro_reset_hex(int32_t icdev, uint8_t* rlen, char* receive_dat
 int16_t R42Device::request_b(int32_t, uint8_t, uint8_t, uint8_t, unsigned char* atqb) {
   if (atqb == nullptr) return -1;
   uint8_t length = 0;
-  int16_t result = activate(kTypeBMode, &length, atqb, kAtqbSize);
+  int16_t result = activate(*this, kTypeBMode, &length, atqb, kAtqbSize);
   if (result != -2) return result;
   // The older command's answer is followed by a NUL within the 32 bytes.
-  result = legacy_activate(kTypeBKind, &length, atqb, kAtqbSize - 1);
+  result = legacy_activate(*this, kTypeBKind, &length, atqb, kAtqbSize - 1);
   if (result != 0) return result;
   atqb[length] = '\0';
   return 0;

@@ -154,17 +154,20 @@ int16_t check_sle(ReaderDevice& self, int32_t icdev, const CardBytes& card, uint
   return head[6] == kCheckByte6 && head[7] == check ? 0 : -1;
 }
 
-// The error counter and, when `pin` is given, the PSC after it.
-int16_t read_pin_state(R42Device& device, uint16_t code, uint8_t& counter, uint8_t* pin,
-                       size_t pin_size) {
+// The PSC, which the reply carries after the error counter.
+int16_t read_pin(R42Device& device, uint16_t code, uint8_t* pin, size_t pin_size) {
+  if (pin == nullptr) return -1;
   R42Request request(code);
-  ByteCursor reply(nullptr, 0);
-  const size_t needed = r42_cmd::kPinCountReply + (pin != nullptr ? pin_size : 0);
-  const int16_t result = device.exchange(request, kR42DefaultTimeoutMs, needed, &reply);
-  if (result != 0) return result;
-  if (!reply.u8(counter)) return -1;
-  if (pin != nullptr && !reply.take(pin, pin_size)) return -1;
-  return 0;
+  uint8_t state[1 + k4442PinSize];  // the counter and the longer PSC
+  const int16_t result = device.fixed_reply(request, state, 1 + pin_size);
+  if (result == 0) std::memcpy(pin, state + 1, pin_size);
+  return result;
+}
+
+// The error counter alone: 0-255, or the exchange's result.
+int16_t read_pin_counter(R42Device& device, uint16_t code) {
+  R42Request request(code);
+  return device.byte_result(request);
 }
 
 bool protection_range_ok(int16_t offset, int16_t length) {
@@ -180,10 +183,8 @@ int16_t R42Device::read_4442(int32_t, int16_t offset, int16_t length, unsigned c
 }
 
 int16_t R42Device::read_4442_hex(int32_t icdev, int16_t offset, int16_t length, char* data_buffer) {
-  ReaderDevice& self = *this;
-  return read_as_text<k4442Memory.capacity>(length, data_buffer, [&](uint8_t* area) {
-    return self.read_4442(icdev, offset, length, area);
-  });
+  return memory_read_hex<k4442Memory.capacity>(*this, &ReaderDevice::read_4442, icdev, offset, length,
+                                      data_buffer);
 }
 
 int16_t R42Device::write_4442(int32_t, int16_t offset, int16_t length,
@@ -193,10 +194,8 @@ int16_t R42Device::write_4442(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_4442_hex(int32_t icdev, int16_t offset, int16_t length,
                                   const char* data_buffer) {
-  ReaderDevice& self = *this;
-  return write_from_text<k4442Memory.capacity>(length, data_buffer, [&](const uint8_t* area) {
-    return self.write_4442(icdev, offset, length, area);
-  });
+  return memory_write_hex<k4442Memory.capacity>(*this, &ReaderDevice::write_4442, icdev, offset, length,
+                                       data_buffer);
 }
 
 int16_t R42Device::verifypin_4442(int32_t icdev, const unsigned char* passwd) {
@@ -213,9 +212,7 @@ int16_t R42Device::verifypin_4442_hex(int32_t icdev, const char* passwd) {
 }
 
 int16_t R42Device::readpin_4442(int32_t, unsigned char* passwd) {
-  if (passwd == nullptr) return -1;
-  uint8_t counter = 0;
-  return read_pin_state(*this, r42_cmd::kReadPin4442, counter, passwd, k4442PinSize);
+  return read_pin(*this, r42_cmd::kReadPin4442, passwd, k4442PinSize);
 }
 
 int16_t R42Device::readpin_4442_hex(int32_t icdev, char* passwd) {
@@ -225,9 +222,8 @@ int16_t R42Device::readpin_4442_hex(int32_t icdev, char* passwd) {
 }
 
 int16_t R42Device::readpincount_4442(int32_t) {
-  uint8_t counter = 0;
-  const int16_t result = read_pin_state(*this, r42_cmd::kReadPin4442, counter, nullptr, 0);
-  if (result != 0) return result;
+  const int16_t counter = read_pin_counter(*this, r42_cmd::kReadPin4442);
+  if (counter < 0) return counter;
   // Three attempts, one bit each.
   return int16_t(std::popcount(uint8_t(counter & 0x07)));
 }
@@ -267,10 +263,8 @@ int16_t R42Device::readprotect_4442(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::readprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length,
                                         char* data_buffer) {
-  ReaderDevice& self = *this;
-  return read_as_text<k4442ProtectionSize>(length, data_buffer, [&](uint8_t* area) {
-    return self.readprotect_4442(icdev, offset, length, area);
-  });
+  return memory_read_hex<k4442ProtectionSize>(*this, &ReaderDevice::readprotect_4442, icdev, offset, length,
+                                      data_buffer);
 }
 
 int16_t R42Device::writeprotect_4442(int32_t, int16_t offset, int16_t length,
@@ -285,10 +279,8 @@ int16_t R42Device::writeprotect_4442(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::writeprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length,
                                          const char* data_buffer) {
-  ReaderDevice& self = *this;
-  return write_from_text<k4442ProtectionSize>(length, data_buffer, [&](const uint8_t* area) {
-    return self.writeprotect_4442(icdev, offset, length, area);
-  });
+  return memory_write_hex<k4442ProtectionSize>(*this, &ReaderDevice::writeprotect_4442, icdev, offset, length,
+                                       data_buffer);
 }
 
 // --- 24C01 to 24C64 ---
@@ -300,10 +292,8 @@ int16_t R42Device::write_24c(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_24c_hex(int32_t icdev, int16_t offset, int16_t length,
                                  const char* snd_buffer) {
-  ReaderDevice& self = *this;
-  return write_from_text<k24c.capacity>(length, snd_buffer, [&](const uint8_t* area) {
-    return self.write_24c(icdev, offset, length, area);
-  });
+  return memory_write_hex<k24c.capacity>(*this, &ReaderDevice::write_24c, icdev, offset, length,
+                                       snd_buffer);
 }
 
 int16_t R42Device::write_24c64(int32_t, int16_t offset, int16_t length,
@@ -313,10 +303,8 @@ int16_t R42Device::write_24c64(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_24c64_hex(int32_t icdev, int16_t offset, int16_t length,
                                    const char* snd_buffer) {
-  ReaderDevice& self = *this;
-  return write_from_text<k24c64.capacity>(length, snd_buffer, [&](const uint8_t* area) {
-    return self.write_24c64(icdev, offset, length, area);
-  });
+  return memory_write_hex<k24c64.capacity>(*this, &ReaderDevice::write_24c64, icdev, offset, length,
+                                       snd_buffer);
 }
 
 int16_t R42Device::read_24c(int32_t, int16_t offset, int16_t length,
@@ -326,10 +314,8 @@ int16_t R42Device::read_24c(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::read_24c_hex(int32_t icdev, int16_t offset, int16_t length,
                                 char* receive_buffer) {
-  ReaderDevice& self = *this;
-  return read_as_text<k24c.capacity>(length, receive_buffer, [&](uint8_t* area) {
-    return self.read_24c(icdev, offset, length, area);
-  });
+  return memory_read_hex<k24c.capacity>(*this, &ReaderDevice::read_24c, icdev, offset, length,
+                                      receive_buffer);
 }
 
 int16_t R42Device::read_24c64(int32_t, int16_t offset, int16_t length,
@@ -339,10 +325,8 @@ int16_t R42Device::read_24c64(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::read_24c64_hex(int32_t icdev, int16_t offset, int16_t length,
                                   char* receive_buffer) {
-  ReaderDevice& self = *this;
-  return read_as_text<k24c64.capacity>(length, receive_buffer, [&](uint8_t* area) {
-    return self.read_24c64(icdev, offset, length, area);
-  });
+  return memory_read_hex<k24c64.capacity>(*this, &ReaderDevice::read_24c64, icdev, offset, length,
+                                      receive_buffer);
 }
 
 // --- SLE4428 ---
@@ -352,10 +336,8 @@ int16_t R42Device::read_4428(int32_t, int16_t offset, int16_t length, unsigned c
 }
 
 int16_t R42Device::read_4428_hex(int32_t icdev, int16_t offset, int16_t length, char* data_buffer) {
-  ReaderDevice& self = *this;
-  return read_as_text<k4428Memory.capacity>(length, data_buffer, [&](uint8_t* area) {
-    return self.read_4428(icdev, offset, length, area);
-  });
+  return memory_read_hex<k4428Memory.capacity>(*this, &ReaderDevice::read_4428, icdev, offset, length,
+                                      data_buffer);
 }
 
 int16_t R42Device::write_4428(int32_t, int16_t offset, int16_t length,
@@ -365,10 +347,8 @@ int16_t R42Device::write_4428(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_4428_hex(int32_t icdev, int16_t offset, int16_t length,
                                   const char* data_buffer) {
-  ReaderDevice& self = *this;
-  return write_from_text<k4428Memory.capacity>(length, data_buffer, [&](const uint8_t* area) {
-    return self.write_4428(icdev, offset, length, area);
-  });
+  return memory_write_hex<k4428Memory.capacity>(*this, &ReaderDevice::write_4428, icdev, offset, length,
+                                       data_buffer);
 }
 
 int16_t R42Device::verifypin_4428(int32_t icdev, const unsigned char* passwd) {
@@ -385,9 +365,7 @@ int16_t R42Device::verifypin_4428_hex(int32_t icdev, const char* passwd) {
 }
 
 int16_t R42Device::readpin_4428(int32_t, unsigned char* passwd) {
-  if (passwd == nullptr) return -1;
-  uint8_t counter = 0;
-  return read_pin_state(*this, r42_cmd::kReadPin4428, counter, passwd, k4428PinSize);
+  return read_pin(*this, r42_cmd::kReadPin4428, passwd, k4428PinSize);
 }
 
 int16_t R42Device::readpin_4428_hex(int32_t icdev, char* passwd) {
@@ -397,11 +375,10 @@ int16_t R42Device::readpin_4428_hex(int32_t icdev, char* passwd) {
 }
 
 int16_t R42Device::readpincount_4428(int32_t) {
-  uint8_t counter = 0;
-  const int16_t result = read_pin_state(*this, r42_cmd::kReadPin4428, counter, nullptr, 0);
-  if (result != 0) return result;
+  const int16_t counter = read_pin_counter(*this, r42_cmd::kReadPin4428);
+  if (counter < 0) return counter;
   // Eight attempts, one bit each.
-  return int16_t(std::popcount(counter));
+  return int16_t(std::popcount(uint8_t(counter)));
 }
 
 int16_t R42Device::changepin_4428(int32_t, const unsigned char* passwd) {
@@ -422,10 +399,8 @@ int16_t R42Device::readprotect_4428(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::readprotect_4428_hex(int32_t icdev, int16_t offset, int16_t length,
                                         char* data_buffer) {
-  ReaderDevice& self = *this;
-  return read_as_text<k4428Protection.capacity>(length, data_buffer, [&](uint8_t* area) {
-    return self.readprotect_4428(icdev, offset, length, area);
-  });
+  return memory_read_hex<k4428Protection.capacity>(*this, &ReaderDevice::readprotect_4428, icdev, offset, length,
+                                      data_buffer);
 }
 
 int16_t R42Device::writeprotect_4428(int32_t, int16_t offset, int16_t length,
@@ -435,10 +410,8 @@ int16_t R42Device::writeprotect_4428(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::writeprotect_4428_hex(int32_t icdev, int16_t offset, int16_t length,
                                          const char* data_buffer) {
-  ReaderDevice& self = *this;
-  return write_from_text<k4428Protection.capacity>(length, data_buffer, [&](const uint8_t* area) {
-    return self.writeprotect_4428(icdev, offset, length, area);
-  });
+  return memory_write_hex<k4428Protection.capacity>(*this, &ReaderDevice::writeprotect_4428, icdev, offset, length,
+                                       data_buffer);
 }
 
 // --- card detection ---

@@ -52,9 +52,7 @@ bool blocks_ok(uint8_t numblock) { return numblock >= 1 && numblock <= kMfpMaxBl
 // A key or perso block given as 32 hexadecimal characters.
 template <typename Call>
 int16_t with_block_text(const char* text, Call call) {
-  uint8_t bytes[kKey];
-  if (hex_twin_input(text, kKey, bytes) != 0) return -1;
-  return call(static_cast<const uint8_t*>(bytes));
+  return write_from_text<kKey>(kKey, text, call);
 }
 
 }  // namespace
@@ -267,40 +265,38 @@ int16_t R42Device::MFPL3_writeencrypted(int32_t icdev, int32_t bnr, uint8_t numb
 
 int16_t R42Device::MFPL3_readinplain_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
                                          char* readdata) {
-  if (readdata == nullptr || !blocks_ok(numblock)) return -1;
+  if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  uint8_t data[kMaxData];
-  const int16_t result = self.MFPL3_readinplain(icdev, bnr, numblock, data);
-  if (result != 0) return result;
-  hex_twin_output(data, kBlock * numblock, readdata);
-  return 0;
+  return read_as_text<kMaxData>(kBlock * numblock, readdata, [&](uint8_t* data) {
+    return self.MFPL3_readinplain(icdev, bnr, numblock, data);
+  });
 }
 
 int16_t R42Device::MFPL3_readencrypted_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
                                            char* readdata, uint8_t flag) {
-  if (readdata == nullptr || !blocks_ok(numblock)) return -1;
+  if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  uint8_t data[kMaxData];
-  const int16_t result = self.MFPL3_readencrypted(icdev, bnr, numblock, data, flag);
-  if (result != 0) return result;
-  hex_twin_output(data, kBlock * numblock, readdata);
-  return 0;
+  return read_as_text<kMaxData>(kBlock * numblock, readdata, [&](uint8_t* data) {
+    return self.MFPL3_readencrypted(icdev, bnr, numblock, data, flag);
+  });
 }
 
 int16_t R42Device::MFPL3_writeinplain_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
                                           const char* writedata) {
-  uint8_t data[kMaxData];
-  if (!blocks_ok(numblock) || hex_twin_input(writedata, kBlock * numblock, data) != 0) return -1;
+  if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  return self.MFPL3_writeinplain(icdev, bnr, numblock, data);
+  return write_from_text<kMaxData>(kBlock * numblock, writedata, [&](const uint8_t* data) {
+    return self.MFPL3_writeinplain(icdev, bnr, numblock, data);
+  });
 }
 
 int16_t R42Device::MFPL3_writeencrypted_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
                                             const char* writedata, uint8_t flag) {
-  uint8_t data[kMaxData];
-  if (!blocks_ok(numblock) || hex_twin_input(writedata, kBlock * numblock, data) != 0) return -1;
+  if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  return self.MFPL3_writeencrypted(icdev, bnr, numblock, data, flag);
+  return write_from_text<kMaxData>(kBlock * numblock, writedata, [&](const uint8_t* data) {
+    return self.MFPL3_writeencrypted(icdev, bnr, numblock, data, flag);
+  });
 }
 
 // --- Ultralight C ---

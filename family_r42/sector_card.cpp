@@ -98,16 +98,11 @@ int16_t R42Device::anticoll2(int32_t, uint8_t, uint32_t* snr) {
 }
 
 int16_t R42Device::select_level(uint8_t level, uint32_t snr, uint8_t* sak) {
-  if (sak == nullptr) return -1;
   uint8_t uid[4];
   uid_bytes(snr, uid);
   R42Request request(r42_cmd::kSelect);
   request.u8(level).u8(0x04).bytes(uid, sizeof uid);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kSelectReply, &reply);
-  if (result != 0) return result;
-  if (!reply.u8(*sak)) return -1;
-  return 0;
+  return byte_reply(request, {sak});
 }
 
 int16_t R42Device::select(int32_t, uint32_t snr, uint8_t* size) {
@@ -275,13 +270,9 @@ int16_t R42Device::authentication_passaddr_hex(int32_t icdev, uint8_t mode, uint
 // --- blocks ---
 
 int16_t R42Device::read(int32_t, uint8_t adr, unsigned char* data) {
-  if (data == nullptr) return -1;
   R42Request request(r42_cmd::kReadBlock);
   request.u8(adr);
-  ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kBlockReply, &reply);
-  if (result != 0) return result;
-  return reply.take(data, kBlockSize) ? 0 : -1;
+  return fixed_reply(request, data, kBlockSize);
 }
 
 int16_t R42Device::read_hex(int32_t icdev, uint8_t adr, char* data) {
