@@ -60,38 +60,6 @@ void trace_record_by_table(CallTrace& t, TracePhase phase, int32_t, uint8_t tabl
   t.bytes("  parameter:[recorddata[out]]", recorddata, tablenumber == 0 ? 64 : 4);
 }
 
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, uint8_t* value) {
-  if (flag == (before(phase) ? 1 : 0)) {
-    t.number_at(before(phase) ? "  parameter:[value[in]]" : "  parameter:[value[out]]", value);
-  }
-}
-
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, char* value) {
-  if (flag == (before(phase) ? 1 : 0)) {
-    t.text(before(phase) ? "  parameter:[value[in]]" : "  parameter:[value[out]]", value);
-  }
-}
-
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, uint8_t* length,
-                         unsigned char* value) {
-  if (flag != (before(phase) ? 1 : 0)) return;
-  if (before(phase)) {
-    t.number_at("  parameter:[length[in]]", length);
-    t.bytes("  parameter:[value[in]]", value, count_at(length));
-  } else {
-    t.number_at("  parameter:[length[out]]", length);
-    t.bytes("  parameter:[value[out]]", value, count_at(length));
-  }
-}
-
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t, uint8_t flag, int32_t,
-                         int32_t length, unsigned char* value) {
-  if (flag == (before(phase) ? 1 : 0)) {
-    t.bytes(before(phase) ? "  parameter:[value[in]]" : "  parameter:[value[out]]", value,
-            length);
-  }
-}
-
 void trace_photo_by_type(CallTrace& t, TracePhase phase, int32_t, int32_t type, int32_t,
                          const unsigned char*, int32_t* photo_len, char* photo) {
   if (type < 0 || type > 2) return;
@@ -109,18 +77,6 @@ void trace_photo_by_type(CallTrace& t, TracePhase phase, int32_t, int32_t type, 
     t.bytes("  parameter:[photo[out]]", photo, count_at(photo_len));
   } else {
     t.text("  parameter:[photo[out]]", photo);
-  }
-}
-
-void trace_ex_data_by_flag(CallTrace& t, TracePhase phase, int32_t, int32_t, int32_t, int32_t,
-                           int32_t, int32_t, const unsigned char*, int32_t, int32_t flag,
-                           unsigned char* ex_data, int32_t* ex_len) {
-  if (before(phase) && flag == 2) {
-    t.bytes("  parameter:[ex_data[in]]", ex_data, count_at(ex_len));
-    t.number_at("  parameter:[ex_len[in]]", ex_len);
-  } else if (!before(phase) && flag == 1) {
-    t.bytes("  parameter:[ex_data[out]]", ex_data, count_at(ex_len));
-    t.number_at("  parameter:[ex_len[out]]", ex_len);
   }
 }
 

@@ -24,30 +24,12 @@ void trace_record_by_table(CallTrace& t, TracePhase phase, int32_t icdev, uint8_
                            uint8_t recordnumber, uint8_t* recordquantity,
                            unsigned char* recorddata);
 
-// The Bluetooth settings: flag 1 sends the value (input lines), flag 0
-// reads it back (output lines), any other flag traces no value.
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t flag,
-                         uint8_t* value);
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t flag,
-                         char* value);
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t flag,
-                         uint8_t* length, unsigned char* value);
-void trace_value_by_flag(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t flag,
-                         int32_t offset, int32_t length, unsigned char* value);
-
 // kx_ParsePhotoInfo: type 0 names a file (`photo` in as text); types 1 and
 // 2 take a capacity in `photo_len` and give the BMP bytes or its base64
 // text back; other types trace neither.
 void trace_photo_by_type(CallTrace& t, TracePhase phase, int32_t icdev, int32_t type,
                          int32_t info_len, const unsigned char* info, int32_t* photo_len,
                          char* photo);
-
-// kx_KeypadLoadKey: flag 2 sends `ex_data` (input lines), flag 1 receives
-// it (output lines), other flags trace neither `ex_data` nor `ex_len`.
-void trace_ex_data_by_flag(CallTrace& t, TracePhase phase, int32_t icdev, int32_t number,
-                           int32_t set_index, int32_t sub_index, int32_t type, int32_t mode,
-                           const unsigned char* key_data, int32_t key_len, int32_t flag,
-                           unsigned char* ex_data, int32_t* ex_len);
 
 // The screen settings: `config_data` is a length byte and that many bytes,
 // read after the call (get) or before it (set).

@@ -18,10 +18,12 @@ trace. The open/close/configure/crypto entries are written by hand; their
 declarations are part of HEADER_TOP below.
 
 Trace lines come from the table's forms and counts. A custom tag either
-names something those already express (GENERIC_TAGS) or hands the lines of
-some arguments to a trace written by hand in core_api/custom_traces.cpp
-(HOOKS): the member calls trace_<tag>(t, phase, first, arguments...) where
-the first of those arguments stands, before and after the device call.
+names something those already express (GENERIC_TAGS), writes those lines of
+some arguments only while another argument holds a value (WHEN), or hands
+the lines of some arguments to a trace written by hand in
+core_api/custom_traces.cpp (HOOKS): the member calls trace_<tag>(t, phase,
+first, arguments...) where the first of those arguments stands, before and
+after the device call.
 """
 
 import argparse
@@ -139,15 +141,21 @@ GENERIC_TAGS = {
 HOOKS = {
     'password_by_zone': lambda a: a.label == 'password',
     'record_by_table': lambda a: a.label == 'recorddata',
-    'value_by_flag': lambda a: a.dir == 'inout',
     'photo_by_type': lambda a: a.label in ('photo_len', 'photo'),
-    'ex_data_by_flag': lambda a: a.label in ('ex_data', 'ex_len'),
     'length_prefixed': lambda a: a.label == 'config_data',
     'text_by_charset': lambda a: a.label == 'text',
     'secret_up_to_6': lambda a: a.label == 'secret',
     'data_by_flag': lambda a: a.label == 'data',
     'photo_by_length': lambda a: a.label == 'photo',
     'finger_by_length': lambda a: a.label == 'finger',
+}
+
+# Custom tags whose arguments keep the lines of their forms and counts, but
+# written only while another argument holds a value: which arguments, the
+# deciding argument, its value for the input lines and for the output lines.
+WHEN = {
+    'value_by_flag': (lambda a: a.dir == 'inout', 'flag', 1, 0),
+    'ex_data_by_flag': (lambda a: a.label in ('ex_data', 'ex_len'), 'flag', 2, 1),
 }
 
 # Return line of the members whose result is not a 16-bit code, by tag.
@@ -210,13 +218,13 @@ def label_text(label, direction):
 
 
 def hook_of(slot):
-    """The slot's hand-traced tag, or None; unknown tags are refused."""
-    hooks = [t for t in slot.custom if t in HOOKS]
+    """The slot's tag of HOOKS or WHEN, or None; unknown tags are refused."""
+    hooks = [t for t in slot.custom if t in HOOKS or t in WHEN]
     for t in slot.custom:
-        if t not in HOOKS and t not in GENERIC_TAGS:
+        if t not in HOOKS and t not in WHEN and t not in GENERIC_TAGS:
             raise GenError('slot %d: custom tag %s has no trace' % (slot.number, t))
     if len(hooks) > 1:
-        raise GenError('slot %d: more than one hand-written trace' % slot.number)
+        raise GenError('slot %d: more than one trace of its own' % slot.number)
     return hooks[0] if hooks else None
 
 
@@ -264,18 +272,32 @@ def trace_statement(slot, arg, name, direction, names):
         slot.number, arg.label, arg.dir, arg.type, arg.form))
 
 
+def governed_lines(slot, names, hook, phase, governed, in_phase):
+    """The lines of the arguments a HOOKS or WHEN tag governs, as one statement."""
+    if hook in HOOKS:
+        return 'trace_%s(t, TracePhase::%s, %s);' % (
+            hook, 'kBefore' if phase == 'in' else 'kAfter', ', '.join(names))
+    _, by, in_value, out_value = WHEN[hook]
+    by_label = {a.label: n for a, n in zip(slot.args, names[1:])}
+    statements = [trace_statement(slot, a, n, phase, names)
+                  for a, n in zip(slot.args, names[1:]) if a in governed and in_phase(a)]
+    return 'if (%s == %d) {\n          %s\n        }' % (
+        by_label[by], in_value if phase == 'in' else out_value,
+        '\n          '.join(s for s in statements if s))
+
+
 def phase_statements(slot, names, hook, phase):
     """Lines of the inputs (phase 'in') or outputs ('out'), argument order."""
     def in_phase(arg):
         return arg.dir != ('out' if phase == 'in' else 'in')
 
-    governed = [a for a in slot.args if hook and HOOKS[hook](a)]
+    governs = HOOKS[hook] if hook in HOOKS else WHEN[hook][0] if hook in WHEN else None
+    governed = [a for a in slot.args if governs and governs(a)]
     out, hooked = [], not any(in_phase(a) for a in governed)
     for arg, name in zip(slot.args, names[1:]):
         if arg in governed:
             if not hooked:
-                out.append('trace_%s(t, TracePhase::%s, %s);' % (
-                    hook, 'kBefore' if phase == 'in' else 'kAfter', ', '.join(names)))
+                out.append(governed_lines(slot, names, hook, phase, governed, in_phase))
                 hooked = True
             continue
         if arg.count is not None and arg.count.kind == 'custom':
@@ -401,7 +423,7 @@ def emit_calls(table):
            '  }',
            '']
     for slot in members + untraced:
-        names, _ = signature(slot)
+        names = param_names(slot)
         params = ['%s %s' % (ctype, n) for (ctype, _), n in zip(slot.params(), names)]
         out.append('  %s %s(%s) override {' % (slot.result_ctype, slot.member, ', '.join(params)))
         out.append('    calls.push_back({%d, {%s}});' % (
@@ -421,7 +443,7 @@ def emit_calls(table):
             'template <class Probe>',
             'void call_every_core_member(Probe& probe) {']
     for slot in members:
-        names, _ = signature(slot)
+        names = param_names(slot)
         out.append('  {')
         out.append('    const int32_t %s = probe.handle();' % names[0])
         for arg, name in zip(slot.args, names[1:]):

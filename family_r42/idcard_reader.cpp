@@ -90,8 +90,7 @@ int32_t R42Device::read_id_card(int32_t icdev, bool finger) {
     if (read_sized(*this, request, &data) != 0 || !parse_record(data, record)) return -1;
   }
   if (finger) {
-    ReaderDevice& self = *this;
-    if (self.find_i_d_2(icdev) != 0) return -1;
+    if (find_i_d_2(icdev) != 0) return -1;
     R42Request request(r42_cmd::kIdReadFinger, kIdReadCapacity);
     request.u8(kFingerParameter);
     ByteCursor data(nullptr, 0);
@@ -107,10 +106,7 @@ int32_t R42Device::read_id_card(int32_t icdev, bool finger) {
   return icdev;
 }
 
-int16_t R42Device::find_i_d(int32_t icdev) {
-  ReaderDevice& self = *this;
-  return self.start_i_d(icdev) >= 0 ? 0 : -1;
-}
+int16_t R42Device::find_i_d(int32_t icdev) { return start_i_d(icdev) >= 0 ? 0 : -1; }
 
 int16_t R42Device::find_i_d_2(int32_t) { return status_command(r42_cmd::kIdFindCard); }
 
@@ -183,11 +179,6 @@ int16_t R42Device::i_d_query_finger_bmp_buffer(int32_t, unsigned char*, int32_t*
 void R42Device::end_i_d(int32_t) {}
 
 int16_t R42Device::getuid_i_d(int32_t, unsigned char* uid) {
-  if (uid == nullptr) return -1;
   R42Request request(r42_cmd::kIdCardUid);
-  ByteCursor payload(nullptr, 0);
-  const int16_t result = exchange(request, kR42DefaultTimeoutMs, r42_cmd::kIdUidReply, &payload);
-  if (result != 0) return result;
-  payload.take(uid, r42_cmd::kIdUidReply - r42_cmd::kReplyHead);
-  return 0;
+  return fixed_reply(request, uid, r42_cmd::kIdUidReply - r42_cmd::kReplyHead);
 }

@@ -1,6 +1,7 @@
 #include "family_r42/idcard_text.h"
 
 #include <cstring>
+#include <string>
 
 #include "family_r42/idcard_codes.h"
 #include "family_r42/r42_device.h"
@@ -45,8 +46,8 @@ void put_wide(char* out, const std::u16string& text) {
   out[at] = 0;
 }
 
-}  // namespace
-
+// The field's characters, all of them (spaces and U+0000 included), from a
+// text of at least kIdCardTextSize bytes.
 std::u16string id_field_chars(const uint8_t* text, IdCardField field) {
   std::u16string chars(field.chars, u'\0');
   const uint8_t* at = text + 2 * size_t(field.offset);
@@ -54,11 +55,15 @@ std::u16string id_field_chars(const uint8_t* text, IdCardField field) {
   return chars;
 }
 
+// The field as GBK text: converted up to its first U+0000, leading and
+// trailing spaces removed. n characters give at most 2n bytes.
 std::string id_field_narrow(const uint8_t* text, IdCardField field) {
   std::string narrow = os_to_narrow(id_field_chars(text, field));
   trim(narrow);
   return narrow;
 }
+
+}  // namespace
 
 void decode_resident_text(const uint8_t* text, IdCardText& out) {
   const auto field = [&](ResidentField f) { return id_field_narrow(text, kResidentCardLayout[f]); };

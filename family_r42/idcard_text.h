@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 // The decoded fields of the last resident card read: GBK texts with their
 // NUL. Sex and nation hold words, not codes.
@@ -42,14 +41,6 @@ extern const IdCardField kForeignerCardLayout[12];
 // reserved, birth day, address, identity number, department, validity start
 // and end, pass number, sign count, reserved, type sign, reserved.
 extern const IdCardField kHkMoTwCardLayout[14];
-
-// The field's characters, all of them (spaces and U+0000 included), from a
-// text of at least kIdCardTextSize bytes.
-std::u16string id_field_chars(const uint8_t* text, IdCardField field);
-
-// The field as GBK text: converted up to its first U+0000, leading and
-// trailing spaces removed. n characters give at most 2n bytes.
-std::string id_field_narrow(const uint8_t* text, IdCardField field);
 
 // A resident card text of kIdCardTextSize bytes into `out`, every field
 // written; sex and nation become their words ("无" for an unknown nation).
