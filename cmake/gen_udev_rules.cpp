@@ -5,6 +5,7 @@
 //
 //   gen_udev_rules <output file>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "connection/profile_table.h"
+#include "platform/file_helpers.h"
 #include "platform/text_helpers.h"
 
 namespace {
@@ -51,13 +53,7 @@ int main(int argc, char** argv) {
              pid + "\", TAG+=\"uaccess\"\n";
   }
   // A failed write removes the file, so the build stops with no rule left.
-  std::FILE* out = std::fopen(argv[1], "w");
-  if (!out) {
-    std::perror(argv[1]);
-    return 1;
-  }
-  const bool written = std::fwrite(rules.data(), 1, rules.size(), out) == rules.size();
-  if (std::fclose(out) != 0 || !written) {
+  if (!write_file(argv[1], reinterpret_cast<const uint8_t*>(rules.data()), int(rules.size()))) {
     std::perror(argv[1]);
     std::remove(argv[1]);
     return 1;

@@ -313,15 +313,9 @@ HandleEntry::~HandleEntry() { release(); }
 
 HandleEntry::HandleEntry(HandleEntry&& other) noexcept = default;
 
-HandleEntry& HandleEntry::operator=(HandleEntry&& other) noexcept {
-  if (this != &other) {
-    release();
-    port = std::move(other.port);
-    protocol = std::move(other.protocol);
-    device = std::move(other.device);
-  }
-  return *this;
-}
+// Each member deletes what it held as it takes the new one, in the order of
+// release().
+HandleEntry& HandleEntry::operator=(HandleEntry&& other) noexcept = default;
 
 void HandleEntry::release() {
   port.reset();

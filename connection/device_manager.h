@@ -53,6 +53,7 @@ class HandleEntry {
 
   void release();
 
+  // In the order of release: the move assignment goes member by member.
   std::unique_ptr<Port> port;
   std::unique_ptr<TransportProtocol> protocol;
   std::unique_ptr<ReaderDevice> device;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 // Sleeps at least `ms` milliseconds on the monotonic clock, resuming after
@@ -18,10 +19,14 @@ uint32_t os_ticks();
 // The milliseconds field (0-999) of the local time.
 int os_local_millis();
 
+// The local calendar time, and its milliseconds field (0-999) in *millis,
+// from one CLOCK_REALTIME reading: the two never disagree across a second.
+tm os_local_time(int* millis);
+
 // GBK (the library's code page for card and message text) to UTF-16 and back.
 // Input stops at `count` units or the first NUL, whichever comes first, so
-// fixed-width fields without a terminator are safe. Invalid GBK gives "";
-// a UTF-16 unit with no GBK form becomes "?".
+// fixed-width fields without a terminator are safe. Each invalid or cut-off
+// GBK sequence becomes U+FFFD; a UTF-16 unit with no GBK form becomes "?".
 std::u16string os_to_wide(const char* text, size_t count);
 std::u16string os_to_wide(const std::string& text);
 std::string os_to_narrow(const char16_t* text, size_t count);

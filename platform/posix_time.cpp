@@ -38,3 +38,12 @@ int os_local_millis() {
   clock_gettime(CLOCK_REALTIME, &now);
   return int(now.tv_nsec / kNanosPerMilli);
 }
+
+tm os_local_time(int* millis) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  *millis = int(now.tv_nsec / kNanosPerMilli);
+  return local;
+}

@@ -7,14 +7,11 @@
 std::string trace_time_stamp() {
   // One clock reading for both the calendar fields and the milliseconds, so
   // the stamp never runs backwards across a second boundary.
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
+  int millis = 0;
+  const tm local = os_local_time(&millis);
   char text[64];
   snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
-           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-           int(now.tv_nsec / 1000000));
+           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
   return text;
 }
 

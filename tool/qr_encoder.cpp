@@ -199,11 +199,12 @@ std::vector<uint8_t> interleave(const std::vector<uint8_t>& data, int version, i
   qr_block_kinds(version, level, kinds);
   const int ecc = qr_ecc_per_block(version, level);
   const int blocks = kinds[0].count + kinds[1].count;
+  auto data_length = [&](int b) { return b < kinds[0].count ? kinds[0].data : kinds[1].data; };
   std::vector<uint8_t> ecc_words(size_t(blocks) * size_t(ecc));
   std::vector<int> starts(static_cast<size_t>(blocks));
   int offset = 0;
   for (int b = 0; b < blocks; ++b) {
-    const int length = b < kinds[0].count ? kinds[0].data : kinds[1].data;
+    const int length = data_length(b);
     starts[size_t(b)] = offset;
     qr_reed_solomon(&data[size_t(offset)], length, ecc, &ecc_words[size_t(b) * size_t(ecc)]);
     offset += length;
@@ -213,8 +214,7 @@ std::vector<uint8_t> interleave(const std::vector<uint8_t>& data, int version, i
   const int longest = kinds[1].count ? kinds[1].data : kinds[0].data;
   for (int i = 0; i < longest; ++i) {
     for (int b = 0; b < blocks; ++b) {
-      const int length = b < kinds[0].count ? kinds[0].data : kinds[1].data;
-      if (i < length) out.push_back(data[size_t(starts[size_t(b)] + i)]);
+      if (i < data_length(b)) out.push_back(data[size_t(starts[size_t(b)] + i)]);
     }
   }
   for (int i = 0; i < ecc; ++i) {
@@ -233,10 +233,7 @@ struct Planes {
   uint64_t rows[kQrMaxSize][kWords]{};
   uint64_t cols[kQrMaxSize][kWords]{};
 
-  void set(int x, int y) {
-    rows[y][x >> 6] |= uint64_t(1) << (x & 63);
-    cols[x][y >> 6] |= uint64_t(1) << (y & 63);
-  }
+  void set(int x, int y) { put(x, y, true); }
   void put(int x, int y, bool dark) {
     const uint64_t rbit = uint64_t(1) << (x & 63);
     const uint64_t cbit = uint64_t(1) << (y & 63);
@@ -387,6 +384,11 @@ class Layout {
 
 // ---- Penalties ------------------------------------------------------------
 
+// Word `k` of `line` shifted down by one module, across words.
+inline uint64_t shifted(const uint64_t* line, int k) {
+  return line[k] >> 1 | (k + 1 < kWords ? line[k + 1] << 63 : 0);
+}
+
 // Runs of five or more and finder-like patterns along one line of `n`
 // modules (bit i = module i, bits past n clear).
 void line_penalty(const uint64_t* line, int n, QrPenalty& penalty) {
@@ -394,8 +396,7 @@ void line_penalty(const uint64_t* line, int n, QrPenalty& penalty) {
   int count = 0;
   int start = 0;
   for (int k = 0; k < kWords && 64 * k < n - 1; ++k) {
-    const uint64_t next = line[k] >> 1 | (k + 1 < kWords ? line[k + 1] << 63 : 0);
-    uint64_t changes = line[k] ^ next;
+    uint64_t changes = line[k] ^ shifted(line, k);
     const int valid = n - 1 - 64 * k;
     if (valid < 64) changes &= (uint64_t(1) << valid) - 1;
     while (changes) {
@@ -419,11 +420,6 @@ void line_penalty(const uint64_t* line, int n, QrPenalty& penalty) {
     const bool light_after = runs[j + 2] == 1 && j + 3 < count && runs[j + 3] >= 4;
     if (light_before || light_after) penalty.finders += 40;
   }
-}
-
-// `line` shifted down by one module, across words.
-inline uint64_t shifted(const uint64_t* line, int k) {
-  return line[k] >> 1 | (k + 1 < kWords ? line[k + 1] << 63 : 0);
 }
 
 QrPenalty penalty_of(const Planes& p, int n) {

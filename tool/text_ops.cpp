@@ -1,5 +1,7 @@
 #include "tool/text_ops.h"
 
+#include "platform/text_helpers.h"
+
 namespace {
 
 // A digit's value without validation: other characters give code - 87.
@@ -44,15 +46,9 @@ std::vector<uint8_t> hex_text_bytes(std::string_view text) {
 }
 
 std::optional<std::string> field_at(std::string_view text, std::string_view sep, int64_t index) {
-  if (index < 0) return std::nullopt;
-  size_t start = 0;
-  for (int64_t skipped = 0; skipped < index; ++skipped) {
-    const size_t at = sep.empty() ? std::string_view::npos : text.find(sep, start);
-    if (at == std::string_view::npos) return std::nullopt;
-    start = at + sep.size();
-  }
-  const size_t end = sep.empty() ? std::string_view::npos : text.find(sep, start);
-  return std::string(text.substr(start, end == std::string_view::npos ? end : end - start));
+  const std::vector<std::string> fields = split(std::string(text), std::string(sep));
+  if (index < 0 || uint64_t(index) >= fields.size()) return std::nullopt;
+  return fields[size_t(index)];
 }
 
 std::string replace_all(std::string_view text, std::string_view find, std::string_view repl) {
@@ -80,19 +76,12 @@ std::optional<std::string> mask_card(std::string_view card, int64_t head, int64_
 }
 
 std::optional<std::vector<std::string>> path_names(std::string_view path, size_t max_name) {
-  std::vector<std::string> names;
-  size_t start = 0;
-  while (true) {
-    const size_t dot = path.find('.', start);
-    const std::string_view name =
-        path.substr(start, dot == std::string_view::npos ? dot : dot - start);
-    if (name.empty() || name.size() > max_name || names.size() == kMaxPathNames) {
-      return std::nullopt;
-    }
-    names.emplace_back(name);
-    if (dot == std::string_view::npos) return names;
-    start = dot + 1;
+  std::vector<std::string> names = split(std::string(path), ".");
+  if (names.size() > kMaxPathNames) return std::nullopt;
+  for (const std::string& name : names) {
+    if (name.empty() || name.size() > max_name) return std::nullopt;
   }
+  return names;
 }
 
 std::string splice(std::string_view text, Span span, std::string_view middle) {

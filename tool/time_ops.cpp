@@ -1,7 +1,6 @@
 #include "tool/time_ops.h"
 
 #include <climits>
-#include <ctime>
 
 #include "platform/os.h"
 
@@ -19,18 +18,10 @@ int64_t day_number(const TimeRecord& date) {
 }  // namespace
 
 TimeRecord local_time_now() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  return TimeRecord{local.tm_year + 1900,
-                    local.tm_mon + 1,
-                    local.tm_mday,
-                    local.tm_hour,
-                    local.tm_min,
-                    local.tm_sec,
-                    int32_t(now.tv_nsec / 1000000),
-                    local.tm_wday};
+  int millis = 0;
+  const tm local = os_local_time(&millis);
+  return TimeRecord{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                    local.tm_min,         local.tm_sec,     millis,        local.tm_wday};
 }
 
 std::optional<int> days_between(const TimeRecord& from, const TimeRecord& to) {

@@ -6,7 +6,7 @@
 
 #include "tool.h"
 
-// The local time from one CLOCK_REALTIME reading.
+// The local time from one clock reading.
 TimeRecord local_time_now();
 
 // N(to) - N(from) over year, month and day, N being the day number of the

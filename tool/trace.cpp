@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <optional>
 
 #include "platform/byte_helpers.h"
 #include "platform/file_helpers.h"
@@ -101,17 +100,13 @@ int trim_trace_file(const std::string& path, int64_t threshold) {
   struct stat st {};
   if (path.empty() || stat(path.c_str(), &st) != 0) return -1;
   if (st.st_size <= threshold) return 0;
-  uint8_t* data = nullptr;
-  const int size = read_file(path.c_str(), &data);
-  if (size < 0) return -1;
-  const std::unique_ptr<uint8_t, decltype(&std::free)> hold(data, &std::free);
-  const auto* begin = reinterpret_cast<const char*>(data);
-  const auto* end = begin + size;
+  const std::optional<std::string> text = read_text_file(path.c_str());
+  if (!text) return -1;
   // A last line without "\n" counts too.
-  const int64_t lines = std::count(begin, end, '\n') + (size > 0 && end[-1] != '\n' ? 1 : 0);
-  const char* keep = begin;
-  for (int64_t dropped = 0; dropped < lines / 5; ++dropped) {
-    keep = static_cast<const char*>(std::memchr(keep, '\n', size_t(end - keep))) + 1;
-  }
-  return replace_file(path.c_str(), data + (keep - begin), int(end - keep)) ? 0 : -1;
+  const int64_t lines = std::count(text->begin(), text->end(), '\n') +
+                        (!text->empty() && text->back() != '\n' ? 1 : 0);
+  size_t keep = 0;
+  for (int64_t dropped = 0; dropped < lines / 5; ++dropped) keep = text->find('\n', keep) + 1;
+  const auto* kept = reinterpret_cast<const uint8_t*>(text->data()) + keep;
+  return replace_file(path.c_str(), kept, int(text->size() - keep)) ? 0 : -1;
 }
