@@ -13,7 +13,6 @@
 #include "family_r42/r42_device.h"
 #include "platform/byte_helpers.h"
 #include "platform/dynamic_library.h"
-#include "platform/file_helpers.h"
 #include "platform/settings.h"
 
 namespace {
@@ -76,32 +75,49 @@ bool write_temporary(const std::string& directory, const uint8_t* photo, size_t 
   return true;
 }
 
-// The whole BMP, or null (and a negative size) when it cannot be read.
-std::unique_ptr<uint8_t, HeapFree> read_bmp(const std::string& path, int* size) {
-  uint8_t* bytes = nullptr;
-  *size = read_file(path.c_str(), &bytes);
-  return std::unique_ptr<uint8_t, HeapFree>(bytes);
+// Opens the BMP and finds its size.
+File open_sized(const std::string& path, long* size) {
+  File file(std::fopen(path.c_str(), "rbe"));
+  if (!file) return nullptr;
+  if (std::fseek(file.get(), 0, SEEK_END) != 0 || (*size = std::ftell(file.get())) < 0 ||
+      std::fseek(file.get(), 0, SEEK_SET) != 0) {
+    return nullptr;
+  }
+  return file;
+}
+
+bool read_all(FILE* file, uint8_t* out, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const size_t got = std::fread(out + done, 1, size - done, file);
+    if (got == 0) return false;
+    done += got;
+  }
+  return true;
 }
 
 int16_t deliver_bytes(const std::string& bmp, uint8_t* buffer, int32_t* length) {
-  int size = 0;
-  const auto bytes = read_bmp(bmp, &size);
-  if (!bytes) return -3;
+  long size = 0;
+  File file = open_sized(bmp, &size);
+  if (!file) return -3;
   if (size > *length) return -1;
-  std::memcpy(buffer, bytes.get(), size_t(size));
-  *length = size;
+  if (!read_all(file.get(), buffer, size_t(size))) return -3;
+  *length = int32_t(size);
   return 0;
 }
 
 int16_t deliver_base64(const std::string& bmp, uint8_t* buffer, int32_t* length) {
-  int size = 0;
-  const auto bytes = read_bmp(bmp, &size);
-  if (!bytes) return -3;
-  // Four characters for each started group of three bytes, and the NUL.
+  long size = 0;
+  File file = open_sized(bmp, &size);
+  if (!file) return -3;
+  // Four characters for each started group of three bytes, and the NUL;
+  // checked before anything is read.
   const int64_t needed = (int64_t(size) + 2) / 3 * 4 + 1;
   if (needed > *length) return -1;
+  std::unique_ptr<uint8_t, HeapFree> bytes(static_cast<uint8_t*>(std::malloc(size ? size : 1)));
+  if (!bytes || !read_all(file.get(), bytes.get(), size_t(size))) return -3;
   char* encoded = nullptr;
-  const int text_length = base64_encode(bytes.get(), size, &encoded);
+  const int text_length = base64_encode(bytes.get(), int(size), &encoded);
   if (text_length < 0) return -1;
   std::unique_ptr<char, HeapFree> text(encoded);
   std::memcpy(buffer, text.get(), size_t(text_length) + 1);
