@@ -10,14 +10,13 @@
 //                     the wire, which a 115200-baud line needs 1.631 s for.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <thread>
+#include <memory>
 #include <vector>
 
+#include "bench/far_end.h"
 #include "connection/com_port.h"
 #include "connection/stx_etx_protocol.h"
 #include "family_r42/r42_device.h"
-#include "sim/pty_pair.h"
 #include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"
 
@@ -37,12 +36,7 @@ void PtyRoundTrip(benchmark::State& state) {
   }
   const std::vector<uint8_t> request = {0x02, 0, 0, 0, 0x03, 0x0F, 0x10, 0x00, 0x1E, 0x03};
   const std::vector<uint8_t> reply = {0x02, 0, 0, 0, 0x07, 0, 0, 0, 'V', '1', '.', '0', 0x7C, 0x03};
-  std::atomic<bool> stop{false};
-  std::thread echo([&] {
-    while (!stop.load()) {
-      if (pty.readExact(request.size(), 100).size() == request.size()) pty.writeAll(reply);
-    }
-  });
+  FarEnd far(pty, request.size(), reply);
   uint8_t in[14];
   for (auto _ : state) {
     if (!port.write(request.data(), int32_t(request.size()), 1000) ||
@@ -51,8 +45,6 @@ void PtyRoundTrip(benchmark::State& state) {
       break;
     }
   }
-  stop = true;
-  echo.join();
 }
 BENCHMARK(PtyRoundTrip)->Unit(benchmark::kMicrosecond);
 

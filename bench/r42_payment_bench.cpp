@@ -12,14 +12,12 @@
 //                       mean busy waiting.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <thread>
 #include <vector>
 
+#include "bench/far_end.h"
 #include "connection/com_port.h"
 #include "connection/stx_etx_protocol.h"
 #include "family_r42/r42_device.h"
-#include "sim/pty_pair.h"
 #include "sim/r42_serial_sim.h"
 #include "sim/r42_sim_services.h"
 
@@ -42,11 +40,7 @@ void BareBlockRoundTrip(benchmark::State& state) {
   const std::vector<uint8_t> out =
       R42SerialSim::stxFrame(hx("C0 04 00 01 10 00 01 02 03 04 05 06 07"));
   const std::vector<uint8_t> back = R42SerialSim::stxFrame(hx("00 00 00 11 12 13 14 15 16 17 18"));
-  std::atomic<bool> stop{false};
-  std::thread reader([&] {
-    while (!stop.load())
-      if (pty.readExact(out.size(), 100).size() == out.size()) pty.writeAll(back);
-  });
+  FarEnd far(pty, out.size(), back);
   std::vector<uint8_t> in(back.size());
   for (auto _ : state) {
     if (!port.write(out.data(), int32_t(out.size()), 1000) ||
@@ -55,8 +49,6 @@ void BareBlockRoundTrip(benchmark::State& state) {
       break;
     }
   }
-  stop = true;
-  reader.join();
 }
 BENCHMARK(BareBlockRoundTrip)->Unit(benchmark::kMicrosecond);
 

@@ -13,14 +13,11 @@
 //                     wait sleeps.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
-#include <memory>
-#include <thread>
 #include <vector>
 
+#include "bench/far_end.h"
 #include "family_r42/r42_rig.h"
 #include "sim/process_probe.h"
-#include "sim/pty_pair.h"
 #include "sim/stripe_keypad.h"
 
 namespace {
@@ -46,25 +43,6 @@ std::vector<uint8_t> image_frame(const std::vector<uint8_t>& blob) {
   std::copy(blob.begin() + 4, blob.end(), payload.begin() + sizeof head);
   return R42SerialSim::stxFrame(payload);
 }
-
-// A far end that takes frames of one size and answers each with `reply`.
-class FarEnd {
- public:
-  FarEnd(PtyPair& pty, size_t frame_size, std::vector<uint8_t> reply)
-      : thread_([&pty, frame_size, reply = std::move(reply), this] {
-          while (!stop_.load()) {
-            if (pty.readExact(frame_size, 100).size() == frame_size) pty.writeAll(reply);
-          }
-        }) {}
-  ~FarEnd() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 template <typename Call>
 void run_status_command(benchmark::State& state, Call call) {

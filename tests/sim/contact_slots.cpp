@@ -3,20 +3,17 @@
 #include <algorithm>
 
 #include "sim/mifare_card.h"
+#include "sim/sim_replies.h"
 
 namespace {
 
 using Bytes = ContactSlots::Bytes;
 
-Bytes status_reply(uint16_t status, const Bytes& data = {}) {
-  return R42ReaderModel::reply(status, 0x00, data);
-}
-
 Bytes answer_to_reset(const Iso7816Card& card) {
   Bytes data(1 + card.atr().size());
   data[0] = uint8_t(card.atr().size());
   std::copy(card.atr().begin(), card.atr().end(), data.begin() + 1);
-  return status_reply(card_status::kOk, data);
+  return sim_ok(data);
 }
 
 }  // namespace
@@ -42,13 +39,13 @@ std::optional<Bytes> ContactSlots::respond(const Bytes& request) {
   const uint8_t code = request[1];
   const size_t fixed = code == 0x01 ? 6 : 4;
   if (request.size() < fixed || (code != 0x04 && request.size() != fixed) || request[3] >= kSlots)
-    return status_reply(kBadRequest);
+    return sim_refused(kBadRequest);
   const size_t slot = request[3];
   Iso7816Card* card = cards_[slot].get();
-  if (card == nullptr) return status_reply(kNoCard);
+  if (card == nullptr) return sim_refused(kNoCard);
   switch (code) {
     case 0x00:
-      return status_reply(kOk);
+      return sim_ok();
     case 0x01:
       power_ups_.push_back({request[3], request[4], request[5]});
       powered_[slot] = true;
@@ -58,12 +55,12 @@ std::optional<Bytes> ContactSlots::respond(const Bytes& request) {
       return answer_to_reset(*card);
     case 0x03:
       powered_[slot] = false;
-      return status_reply(kOk);
+      return sim_ok();
     default: {
-      if (!powered_[slot]) return status_reply(kNoCard);
+      if (!powered_[slot]) return sim_refused(kNoCard);
       const auto response = card->apdu(Bytes(request.begin() + 4, request.end()));
-      if (!response) return status_reply(kNoCard);
-      return status_reply(kOk, *response);
+      if (!response) return sim_refused(kNoCard);
+      return sim_ok(*response);
     }
   }
 }

@@ -4,12 +4,11 @@
 #include <utility>
 
 #include "sim/mifare_card.h"
+#include "sim/sim_replies.h"
 
 namespace {
 
 using Bytes = CpyChannel::Bytes;
-
-Bytes status_reply(uint16_t status) { return R42ReaderModel::reply(status, 0); }
 
 // The request `code` with the parameters `params` as the card models take it.
 Bytes relay(uint16_t code, const uint8_t* params, size_t size) {
@@ -30,17 +29,17 @@ std::optional<Bytes> CpyChannel::respond(const Bytes& request) {
   const size_t n = request.size() - 3;
   switch (request[1]) {
     case 0x10:
-      if (n == 1 && p[0] == 0x00) return R42ReaderModel::reply(kOk, 0, key);
-      if (n != 1 + kKeySize || p[0] != 0x10) return status_reply(kBadRequest);
+      if (n == 1 && p[0] == 0x00) return sim_ok(key);
+      if (n != 1 + kKeySize || p[0] != 0x10) return sim_refused(kBadRequest);
       key.assign(p + 1, p + n);
-      return status_reply(kOk);
+      return sim_ok();
     case 0x11:
-      if (n < 1) return status_reply(kBadRequest);
-      if (!contact_) return status_reply(kNoCard);
+      if (n < 1) return sim_refused(kBadRequest);
+      if (!contact_) return sim_refused(kNoCard);
       return contact_->respond(relay(0x0304, p, n));
     default:  // 0x12
-      if (n < 2 || size_t(p[0] << 8 | p[1]) != n - 2) return status_reply(kBadRequest);
-      if (!field_) return status_reply(kNoCard);
+      if (n < 2 || size_t(p[0] << 8 | p[1]) != n - 2) return sim_refused(kBadRequest);
+      if (!field_) return sim_refused(kNoCard);
       return field_->respond(relay(0x0411, p, n));
   }
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/sim_replies.h"
+
 namespace {
 
 using Bytes = IdCardModule::Bytes;
@@ -19,8 +21,6 @@ void put16(Bytes& out, size_t value) {
 }
 
 void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
-Bytes ok(const Bytes& data = {}) { return R42ReaderModel::reply(0, 0, data); }
 
 // [L BE16][data], as the record, fingerprint and tunnel replies carry it.
 Bytes sized(const Bytes& data, int added = 0) {
@@ -143,7 +143,7 @@ Bytes IdCardModule::tunnel_reply(const Bytes& body) {
   put16(frame, body.size() + 1);
   append(frame, body);
   frame.push_back(xor_of(frame.data() + 5, frame.size() - 5));
-  return ok(sized(frame));
+  return sim_ok(sized(frame));
 }
 
 Bytes IdCardModule::answer(const Bytes& request) {
@@ -154,18 +154,18 @@ Bytes IdCardModule::answer(const Bytes& request) {
   if (code == 0x0424) return tunnel(request.data() + 3, params);
   if (code == 0x042D) return parts(request.data() + 3, params);
   if (params != (code == 0x0422 ? 1u : 0u) || (code == 0x0422 && request[3] != 0x0B))
-    return R42ReaderModel::reply(0x6A80, 0);
-  if (!s.card) return R42ReaderModel::reply(s.no_card_status, 0);
+    return sim_refused(0x6A80);
+  if (!s.card) return sim_refused(s.no_card_status);
   const IdCard& card = *s.card;
   switch (code) {
     case 0x0421:
     case 0x0426:
-      return ok();
+      return sim_ok();
     case 0x0425:
-      return ok(card.uid);
+      return sim_ok(card.uid);
     case 0x0422:
-      if (card.finger.empty()) return R42ReaderModel::reply(s.no_card_status, 0);
-      return ok(sized(card.finger));
+      if (card.finger.empty()) return sim_refused(s.no_card_status);
+      return sim_ok(sized(card.finger));
     default: {  // 0x0420
       Bytes record = kDone;
       put16(record, s.text_length.value_or(uint16_t(card.text.size())));
@@ -173,7 +173,7 @@ Bytes IdCardModule::answer(const Bytes& request) {
       append(record, card.text);
       append(record, card.photo);
       record.resize(record.size() - std::min(s.record_cut, record.size()));
-      return ok(sized(record, s.record_length_added));
+      return sim_ok(sized(record, s.record_length_added));
     }
   }
 }
@@ -232,9 +232,9 @@ Bytes IdCardModule::tunnel(const uint8_t* frame, size_t size) {
 
 Bytes IdCardModule::parts(const uint8_t* params, size_t size) {
   State& s = state_;
-  if (size != 2) return R42ReaderModel::reply(0x6A80, 0);
-  if (!s.card) return R42ReaderModel::reply(s.no_card_status, 0);
-  if (params[1] == 0) return ok();
+  if (size != 2) return sim_refused(0x6A80);
+  if (!s.card) return sim_refused(s.no_card_status);
+  if (params[1] == 0) return sim_ok();
   const IdCard& card = *s.card;
   Bytes data;
   put16(data, card.text.size());
@@ -243,7 +243,7 @@ Bytes IdCardModule::parts(const uint8_t* params, size_t size) {
   put16(data, size_t(int(card.extra.size()) + s.parts_length_added));
   for (const Bytes* part : {&card.text, &card.photo, &card.finger, &card.extra})
     append(data, *part);
-  return ok(data);
+  return sim_ok(data);
 }
 
 Bytes IdCardModule::moduleFrame(uint16_t command, Bytes body) const {
@@ -258,5 +258,5 @@ Bytes IdCardModule::moduleFrame(uint16_t command, Bytes body) const {
   uint8_t check = xor_of(frame.data() + 5, frame.size() - 5);
   frame.push_back(f.bad_check ? uint8_t(~check) : check);
   frame.resize(frame.size() - std::min(f.cut, frame.size()));
-  return ok(sized(frame));
+  return sim_ok(sized(frame));
 }

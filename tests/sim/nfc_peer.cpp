@@ -1,12 +1,11 @@
 #include "sim/nfc_peer.h"
 
 #include "sim/mifare_card.h"
+#include "sim/sim_replies.h"
 
 namespace {
 
 using Bytes = NfcPeer::Bytes;
-
-Bytes ok(const Bytes& data = {}) { return R42ReaderModel::reply(0, 0, data); }
 
 }  // namespace
 
@@ -25,35 +24,35 @@ std::optional<Bytes> NfcPeer::respond(const Bytes& request) {
   const Bytes params(request.begin() + 3, request.end());
   const bool one_byte = code == 0x54 || code == 0x60;
   if ((one_byte && params.size() != 1) || (!one_byte && code != 0x53 && !params.empty()))
-    return R42ReaderModel::reply(card_status::kBadRequest, 0);
+    return sim_refused(card_status::kBadRequest);
   if (code == 0x50) {
     active = true;
-    return ok();
+    return sim_ok();
   }
-  if (!active) return R42ReaderModel::reply(kNotActive, 0);
+  if (!active) return sim_refused(kNotActive);
   switch (code) {
     case 0x51:
-      return ok(atr);
+      return sim_ok(atr);
     case 0x52:
       active = false;
-      return ok();
+      return sim_ok();
     case 0x53:
       pushed.push_back(params);
-      outbox.push_back(ok(answerTo(params)));
-      return ok();
+      outbox.push_back(sim_ok(answerTo(params)));
+      return sim_ok();
     case 0x54:
       service = params[0];
-      return ok();
+      return sim_ok();
     case 0x60:
       emulation = params[0];
-      return ok();
+      return sim_ok();
     default: {  // 0x56
-      if (outbox.empty()) return ok({0x00});
+      if (outbox.empty()) return sim_ok({0x00});
       Bytes waiting = outbox.front();
       outbox.pop_front();
       waiting.erase(waiting.begin(), waiting.begin() + 3);
       waiting.insert(waiting.begin(), 0x01);
-      return ok(waiting);
+      return sim_ok(waiting);
     }
   }
 }

@@ -5,7 +5,7 @@
 
 #include "platform/byte_cursor.h"
 #include "sim/evp_oracle.h"
-#include "sim/r42_reader_model.h"
+#include "sim/sim_replies.h"
 
 namespace {
 
@@ -15,10 +15,6 @@ constexpr uint8_t kDone = 0xAA;
 constexpr uint8_t kBusy = 0xBB;
 constexpr uint8_t kError = 0xEE;
 constexpr size_t kKeySize = 16;
-
-Bytes reader_reply(uint16_t status, const Bytes& data = {}) {
-  return R42ReaderModel::reply(status, 0x00, data);
-}
 
 // Nibble characters back to bytes; nothing for an odd count or a character
 // outside '0'..'?'.
@@ -46,7 +42,7 @@ void PinpadSim::attach(R42ReaderModel& model) {
 
 Bytes PinpadSim::answer(const Bytes& request) {
   std::lock_guard<std::mutex> lock(mu_);
-  if (!state_.present) return reader_reply(kNoPadStatus);
+  if (!state_.present) return sim_refused(kNoPadStatus);
   ByteCursor in(request.data(), request.size());
   uint16_t code = 0, count = 0;
   uint8_t skip = 0, short_count = 0;
@@ -59,10 +55,10 @@ Bytes PinpadSim::answer(const Bytes& request) {
   } else {
     ok = in.skip(2) && in.be16(count);
   }
-  if (!ok || count != in.remaining()) return reader_reply(0x6A80);
+  if (!ok || count != in.remaining()) return sim_refused(0x6A80);
   const Bytes frame(in.here(), in.here() + count);
   state_.frames.push_back(frame);
-  return reader_reply(0, frameAnswer(frame));
+  return sim_ok(frameAnswer(frame));
 }
 
 Bytes PinpadSim::frameAnswer(const Bytes& frame) {

@@ -4,6 +4,7 @@
 
 #include "platform/byte_cursor.h"
 #include "sim/evp_oracle.h"
+#include "sim/sim_replies.h"
 
 namespace {
 
@@ -15,9 +16,6 @@ constexpr uint16_t kWrongSecret = 0x6300;
 constexpr uint16_t kBalanceShort = 0x9401;
 constexpr int kLineWaitMs = 500;
 
-Bytes ok(const Bytes& data = {}) { return R42ReaderModel::reply(0, 0x00, data); }
-Bytes refused(uint16_t status) { return R42ReaderModel::reply(status, 0x00); }
-
 Bytes first(const Bytes& bytes, size_t n) {
   return Bytes(bytes.begin(), bytes.begin() + long(std::min(n, bytes.size())));
 }
@@ -25,20 +23,20 @@ Bytes first(const Bytes& bytes, size_t n) {
 // [01][n][data] sets `field`; [00][n] reads at most n bytes of it.
 Bytes counted_field(Bytes& field, ByteCursor& in) {
   uint8_t mode = 0, n = 0;
-  if (!in.u8(mode) || !in.u8(n)) return refused(kMalformed);
-  if (mode == 0x00) return in.remaining() == 0 ? ok(first(field, n)) : refused(kMalformed);
-  if (mode != 0x01 || in.remaining() != n) return refused(kMalformed);
+  if (!in.u8(mode) || !in.u8(n)) return sim_refused(kMalformed);
+  if (mode == 0x00) return in.remaining() == 0 ? sim_ok(first(field, n)) : sim_refused(kMalformed);
+  if (mode != 0x01 || in.remaining() != n) return sim_refused(kMalformed);
   field.assign(in.here(), in.here() + n);
-  return ok();
+  return sim_ok();
 }
 
 // [01][value] sets a one-byte setting; [00] reads it.
 Bytes byte_field(uint8_t& field, ByteCursor& in) {
   uint8_t mode = 0;
-  if (!in.u8(mode)) return refused(kMalformed);
-  if (mode == 0x00 && in.remaining() == 0) return ok({field});
-  if (mode == 0x01 && in.u8(field) && in.remaining() == 0) return ok();
-  return refused(kMalformed);
+  if (!in.u8(mode)) return sim_refused(kMalformed);
+  if (mode == 0x00 && in.remaining() == 0) return sim_ok({field});
+  if (mode == 0x01 && in.u8(field) && in.remaining() == 0) return sim_ok();
+  return sim_refused(kMalformed);
 }
 
 }  // namespace
@@ -61,7 +59,7 @@ PtyPair& ServicesSim::serialLine() {
 
 Bytes ServicesSim::answer(const Bytes& request) {
   std::lock_guard<std::mutex> lock(mu_);
-  if (request.size() < 3) return refused(kMalformed);
+  if (request.size() < 3) return sim_refused(kMalformed);
   const uint16_t code = uint16_t(request[0] << 8 | request[1]);
   const Bytes params(request.begin() + 3, request.end());
   switch (code >> 8) {
@@ -72,12 +70,12 @@ Bytes ServicesSim::answer(const Bytes& request) {
     case 0xD0: {
       auto it = params.empty() ? state_.tunnel_answers.end()
                                : state_.tunnel_answers.find(params[0]);
-      return it != state_.tunnel_answers.end() ? it->second : ok();
+      return it != state_.tunnel_answers.end() ? it->second : sim_ok();
     }
     case 0x40: {
       const uint16_t inner = params.size() < 2 ? 0 : uint16_t(params[0] << 8 | params[1]);
       auto it = state_.module_answers.find(inner);
-      return it != state_.module_answers.end() ? it->second : ok({0x00, 0x00});
+      return it != state_.module_answers.end() ? it->second : sim_ok({0x00, 0x00});
     }
     default:
       return settings(code, params);
@@ -91,25 +89,25 @@ Bytes ServicesSim::terminal(uint16_t code, const Bytes& params) {
   switch (code) {
     case 0xB000:
       ++s.flash_cards;
-      return ok();
+      return sim_ok();
     case 0xB001:
-      return ok({uint8_t(s.balance >> 24), uint8_t(s.balance >> 16), uint8_t(s.balance >> 8),
+      return sim_ok({uint8_t(s.balance >> 24), uint8_t(s.balance >> 16), uint8_t(s.balance >> 8),
                  uint8_t(s.balance)});
     case 0xB002:
-      if (!in.be32(amount) || in.remaining() != 3) return refused(kMalformed);
+      if (!in.be32(amount) || in.remaining() != 3) return sim_refused(kMalformed);
       if (!std::equal(s.wallet_secret.begin(), s.wallet_secret.end(), in.here()))
-        return refused(kWrongSecret);
-      if (amount > s.balance) return refused(kBalanceShort);
+        return sim_refused(kWrongSecret);
+      if (amount > s.balance) return sim_refused(kBalanceShort);
       s.balance -= amount;
-      return ok();
+      return sim_ok();
     case 0xB003:
-      if (!in.be32(amount) || in.remaining() != 0) return refused(kMalformed);
+      if (!in.be32(amount) || in.remaining() != 0) return sim_refused(kMalformed);
       s.balance += amount;
-      return ok();
+      return sim_ok();
     case 0xB004:
-      if (params.size() != 16) return refused(kMalformed);
+      if (params.size() != 16) return sim_refused(kMalformed);
       s.authentication = params;
-      return ok();
+      return sim_ok();
     case 0xB005:
       return counted_field(s.terminal_number, in);
     case 0xB006:
@@ -119,10 +117,10 @@ Bytes ServicesSim::terminal(uint16_t code, const Bytes& params) {
     case 0xB007:
       return byte_field(s.transaction_type, in);
     case 0xB008:
-      if (params == Bytes{0x00}) return ok(s.trade_key);
-      if (params.size() != 9 || params[0] != 0x01) return refused(kMalformed);
+      if (params == Bytes{0x00}) return sim_ok(s.trade_key);
+      if (params.size() != 9 || params[0] != 0x01) return sim_refused(kMalformed);
       s.trade_key.assign(params.begin() + 1, params.end());
-      return ok();
+      return sim_ok();
     case 0xB010:
       ++s.factory_resets;
       s.terminal_number.clear();
@@ -130,20 +128,20 @@ Bytes ServicesSim::terminal(uint16_t code, const Bytes& params) {
       s.hardware_serial.clear();
       s.transaction_type = 0;
       s.trade_key.assign(8, 0);
-      return ok();
+      return sim_ok();
     case 0xB011:
-      if (params.size() != 1) return refused(kMalformed);
-      return ok(first(s.sign_parameters, params[0]));
+      if (params.size() != 1) return sim_refused(kMalformed);
+      return sim_ok(first(s.sign_parameters, params[0]));
     case 0xB012: {
-      if (params.size() != 2) return refused(kMalformed);
+      if (params.size() != 2) return sim_refused(kMalformed);
       const std::vector<Bytes>& table = s.records[params[0]];
       Bytes data = {uint8_t(table.size())};
       if (params[1] < table.size())
         data.insert(data.end(), table[params[1]].begin(), table[params[1]].end());
-      return ok(data);
+      return sim_ok(data);
     }
     default:
-      return refused(kMalformed);
+      return sim_refused(kMalformed);
   }
 }
 
@@ -153,32 +151,32 @@ Bytes ServicesSim::cipher(uint16_t code, const Bytes& params) {
   uint8_t keytype = 0, enmode = 0;
   switch (code) {
     case 0xC001:
-      if (!in.u8(s.kb_key_id) || in.remaining() != 0) return refused(kMalformed);
-      return ok();
+      if (!in.u8(s.kb_key_id) || in.remaining() != 0) return sim_refused(kMalformed);
+      return sim_ok();
     case 0xC002:
-      return ok();
+      return sim_ok();
     case 0xC003:
-      return ok(s.en_pass);
+      return sim_ok(s.en_pass);
     case 0xC004:
       break;
     default:
-      return refused(kMalformed);
+      return sim_refused(kMalformed);
   }
   if (!in.u8(keytype) || !in.u8(enmode) || (in.remaining() != 8 && in.remaining() != 16) ||
       (enmode & 0x0F) > 1 || (enmode >> 4) > 3)
-    return refused(kMalformed);
+    return sim_refused(kMalformed);
   auto key = s.key_table.find(keytype);
-  if (key == s.key_table.end() || key->second.size() != 24) return refused(kUnknownKey);
+  if (key == s.key_table.end() || key->second.size() != 24) return sim_refused(kUnknownKey);
   ++s.cipher_calls;
   const Bytes block(in.here(), in.here() + in.remaining());
   const bool encrypt = (enmode & 0x0F) == 0;
   const uint8_t part = enmode >> 4;
   if (block.size() == 16)
-    return ok(evp_cipher("SM4-ECB", first(key->second, 16), {}, block, encrypt ? 1 : 0));
+    return sim_ok(evp_cipher("SM4-ECB", first(key->second, 16), {}, block, encrypt ? 1 : 0));
   const Bytes des_key = part == 0 ? key->second
                                   : Bytes(key->second.begin() + 8 * (part - 1),
                                           key->second.begin() + 8 * part);
-  return ok(evp_des_ecb(des_key, block, encrypt));
+  return sim_ok(evp_des_ecb(des_key, block, encrypt));
 }
 
 Bytes ServicesSim::settings(uint16_t code, const Bytes& params) {
@@ -186,59 +184,59 @@ Bytes ServicesSim::settings(uint16_t code, const Bytes& params) {
   ByteCursor in(params.data(), params.size());
   // A set of one byte: exactly that byte after the header.
   auto set = [&](uint8_t& field) {
-    if (params.size() != 1) return refused(kMalformed);
+    if (params.size() != 1) return sim_refused(kMalformed);
     field = params[0];
-    return ok();
+    return sim_ok();
   };
   switch (code) {
     case 0x0601:
-      return ok(Bytes(s.reader_pin.begin(), s.reader_pin.end()));
+      return sim_ok(Bytes(s.reader_pin.begin(), s.reader_pin.end()));
     case 0x0F18:
-      if (params.size() != 68) return refused(kMalformed);
+      if (params.size() != 68) return sim_refused(kMalformed);
       s.config = params;
-      return ok();
+      return sim_ok();
     case 0x0F26:
       return set(s.cpu_616c);
     case 0x0F27:
-      return ok({s.cpu_616c});
+      return sim_ok({s.cpu_616c});
     case 0x0F28:
-      return ok({s.device_baud});
+      return sim_ok({s.device_baud});
     case 0x0F29:
-      return ok({s.usb_mode});
+      return sim_ok({s.usb_mode});
     case 0x0F31:
       return set(s.pps);
     case 0x0F32:
-      return ok({s.pps_read_back.value_or(s.pps)});
+      return sim_ok({s.pps_read_back.value_or(s.pps)});
     case 0x0712:
       return set(s.mag_format);
     case 0x0713:
-      return ok({s.mag_format});
+      return sim_ok({s.mag_format});
     case 0x0714:
-      return ok(s.mag);
+      return sim_ok(s.mag);
     case 0x2200:
       return byte_field(s.pinpad_baud, in);
     case 0xAF01:
-      return ok(s.nic_mac);
+      return sim_ok(s.nic_mac);
     case 0xAF02:
       s.nic_mac = params;
-      return ok();
+      return sim_ok();
     case 0xAF03:
     case 0xAF04:
     case 0xAF06:
-      return ok();
+      return sim_ok();
     case 0xAF05:
       return loopBack(params);
     default:
-      return refused(kMalformed);
+      return sim_refused(kMalformed);
   }
 }
 
 Bytes ServicesSim::loopBack(const Bytes& params) {
-  if (params.size() < 2 || params[1] != params.size() - 2 || !line_) return refused(kMalformed);
+  if (params.size() < 2 || params[1] != params.size() - 2 || !line_) return sim_refused(kMalformed);
   const Bytes arrived = line_->readExact(params[1], kLineWaitMs);
   line_->writeAll(arrived);
   Bytes data = {uint8_t(arrived.size())};
   data.insert(data.end(), arrived.begin(), arrived.end());
   if (state_.garble_line_reply && data.size() > 1) data[1] ^= 0xFF;
-  return ok(data);
+  return sim_ok(data);
 }
