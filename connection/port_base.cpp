@@ -3,10 +3,11 @@
 PortBase::PortBase(const char* prefix, DataLines data_lines)
     : trace_(prefix), data_lines_(data_lines) {}
 
-void PortBase::openAndReport(bool* opened) {
+bool PortBase::openAndReport(bool* opened) {
   const bool ok = openDevice();
   if (opened) *opened = ok;
   if (ok) trace_.opened(traceText());
+  return ok;
 }
 
 void PortBase::close() {
@@ -17,9 +18,7 @@ void PortBase::close() {
 
 bool PortBase::reopen() {
   close();
-  const bool ok = openDevice();
-  if (ok) trace_.opened(traceText());
-  return ok;
+  return openAndReport(nullptr);
 }
 
 bool PortBase::read(uint8_t* buffer, int32_t length, int32_t timeout_ms) {

@@ -38,9 +38,10 @@ class PortBase : public Port {
   // The trace file is made here, before the port opens.
   PortBase(const char* prefix, DataLines data_lines);
 
-  // The last step of a port's constructor: opens, reports the result
-  // through `opened` (when not null) and writes the " Is Opened!" line.
-  void openAndReport(bool* opened);
+  // The last step of a port's constructor, and of reopen: opens, reports the
+  // result through `opened` (when not null) and the return value, and writes
+  // the " Is Opened!" line.
+  bool openAndReport(bool* opened);
 
   virtual bool openDevice() = 0;
   // Called only while open.

@@ -10,6 +10,9 @@ namespace {
 
 // ---- Segments -------------------------------------------------------------
 
+// Data bits of version 40 at level L.
+constexpr int kQrMaxStreamBits = 23648;
+
 // A Shift JIS double-byte code that Kanji mode carries.
 bool is_kanji_pair(uint8_t first, uint8_t second) {
   if (!((first >= 0x81 && first <= 0x9F) || (first >= 0xE0 && first <= 0xEB))) return false;
@@ -495,10 +498,10 @@ void apply_mask(const Planes& base, const Planes& region, int n, int level, int 
   }
 }
 
-}  // namespace
+// ---- Segmenting a text ----------------------------------------------------
 
-// ---- Public ---------------------------------------------------------------
-
+// Segments of `text` with the character-count widths of `version`'s group:
+// runs of one mode, then neighbours merged where that is cheaper.
 std::vector<QrSegment> qr_segment_text(const uint8_t* text, size_t length, int version) {
   std::vector<QrSegment> segments;
   for (size_t i = 0; i < length;) {
@@ -523,11 +526,16 @@ std::vector<QrSegment> qr_segment_text(const uint8_t* text, size_t length, int v
   return segments;
 }
 
+// Bits of the segments' stream (mode indicators, counts and data).
 int qr_stream_bits(const std::vector<QrSegment>& segments, int version) {
   int bits = 0;
   for (const QrSegment& s : segments) bits += segment_cost(s.mode, s.length, qr_count_bits(s.mode, version));
   return bits;
 }
+
+}  // namespace
+
+// ---- Public ---------------------------------------------------------------
 
 QrPenalty qr_penalty(const QrSymbol& symbol) {
   if (symbol.size < 1 || symbol.size > kQrMaxSize || symbol.dark.size() < size_t(symbol.size) * size_t(symbol.size)) {

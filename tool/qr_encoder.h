@@ -22,14 +22,6 @@ struct QrSegment {
 
 // The longest text any symbol holds (numeric, version 40, level L).
 constexpr size_t kQrMaxTextLength = 7089;
-// Data bits of version 40 at level L.
-constexpr int kQrMaxStreamBits = 23648;
-
-// Segments of `text` with the character-count widths of `version`'s group:
-// runs of one mode, then neighbours merged where that is cheaper.
-std::vector<QrSegment> qr_segment_text(const uint8_t* text, size_t length, int version);
-// Bits of the segments' stream (mode indicators, counts and data).
-int qr_stream_bits(const std::vector<QrSegment>& segments, int version);
 
 // A finished symbol: `size` x `size` modules, row by row, 1 dark.
 struct QrSymbol {
