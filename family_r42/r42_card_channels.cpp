@@ -28,8 +28,6 @@ constexpr uint8_t kRawFrameHead[2] = {0x0A, 0x01};
 // Reader statuses that the presence queries turn into results.
 constexpr uint32_t kNoCardStatus = 0x0307;
 
-int32_t card_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
-
 void put_be32(uint32_t value, uint8_t* out) {
   for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (24 - 8 * i));
 }
@@ -98,7 +96,7 @@ int16_t R42Device::block_apdu(const uint8_t* apdu, int32_t slen, bool case4_cut,
   const size_t sent = case4_cut ? case4_send_length(apdu, size_t(slen)) : size_t(slen);
   R42Request request(r42_cmd::kBlockApdu);
   request.be16(uint16_t(sent)).bytes(apdu, sent);
-  return be16_counted_reply(request, card_timeout_ms(timeout), out, rlen);
+  return be16_counted_reply(request, r42_card_timeout(timeout), out, rlen);
 }
 
 int16_t R42Device::card_flow_frame(const uint8_t* frame, size_t length, uint8_t* reply,
@@ -153,7 +151,7 @@ int16_t R42Device::raw_frame(const uint8_t* frame, int32_t slen, const uint8_t* 
   request.bytes(kRawFrameHead, sizeof kRawFrameHead).be16(uint16_t(slen)).bytes(frame,
                                                                                  size_t(slen));
   if (trailer != nullptr) request.u8(*trailer);
-  return be16_counted_reply(request, card_timeout_ms(timeout), out, rlen);
+  return be16_counted_reply(request, r42_card_timeout(timeout), out, rlen);
 }
 
 int16_t R42Device::pro_commandsourceCRC(int32_t, uint8_t slen, const unsigned char* sendbuffer,

@@ -371,19 +371,10 @@ inline constexpr size_t kClockReply = kReplyHead + 7;           // year BE16, fi
 inline constexpr size_t kMultiFlashSizeReply = kReplyHead + 8;  // two BE32 halves
 inline constexpr size_t kCardAnswerReply = kReplyHead + 2;      // ATQA, low byte first
 inline constexpr size_t kAnticollisionReply = kReplyHead + 5;   // one byte, UID
-inline constexpr size_t kSelectReply = kReplyHead + 1;          // SAK
-inline constexpr size_t kBlockReply = kReplyHead + 16;
 inline constexpr size_t kValueReply = kReplyHead + 4;  // value BE32
 inline constexpr size_t kIdLengthReply = kReplyHead + 2;  // data length BE16, then the data
 inline constexpr size_t kIdUidReply = kReplyHead + 8;
 inline constexpr size_t kAnswerToResetReply = kReplyHead + 1;  // one byte, the ATR
-inline constexpr size_t kRfRegisterReply = kReplyHead + 1;
-inline constexpr size_t kCardLengthReply = kReplyHead + 2;  // length BE16, the card's bytes
 inline constexpr size_t kCardPresenceReply = kReplyHead + 2;
-inline constexpr size_t kContactApduReply = kReplyHead;
-// A chunk read needs every byte it asked for.
-constexpr size_t chunk_reply(uint32_t count) { return kReplyHead + count; }
-// A memory card's PIN state: the error counter, then (when asked for) the PSC.
-inline constexpr size_t kPinCountReply = kReplyHead + 1;
 
 }  // namespace r42_cmd

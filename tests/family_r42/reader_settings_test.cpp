@@ -1,13 +1,13 @@
 // Reader settings that do more than one exchange or none (the PPS read-back,
 // the contact voltage) and the serial-line loop-back, which opens a port of
 // the host: here a second pseudo-terminal that plays the reader's line.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "family_r42/r42_rig.h"
+#include "sim/process_probe.h"
 #include "sim/r42_sim_services.h"
 #include "sim/wire_table.h"
 
@@ -53,15 +53,6 @@ TEST(ReaderSettingsVoltage, KeptForTheNextContactReset) {
   EXPECT_EQ(wire.calls[0].request, (RecordingProtocol::Bytes{0x03, 0x01, 0x00, 0x00, 0x00, 0x03}));
 }
 
-size_t open_descriptors() {
-  size_t n = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++n;
-    closedir(dir);
-  }
-  return n;
-}
-
 struct LoopRig : R42Rig {
   LoopRig() { services.attach(model); }
   ~LoopRig() {
@@ -76,9 +67,9 @@ class ReaderSettingsLoopBack : public ::testing::Test {
     ASSERT_RIG(rig);
     ASSERT_TRUE(line.ok());
     name = line.slavePath() + ":9600";
-    before = open_descriptors();
+    before = settled_fd_count();
   }
-  void TearDown() override { EXPECT_EQ(open_descriptors(), before) << "the host port stays open"; }
+  void TearDown() override { EXPECT_EQ(fd_count_settling_to(before), before) << "the host port stays open"; }
 
   int16_t test_com(const char* port_name, Bytes& data, int32_t* length) {
     return rig.device->TestCom(kIcdev, 2, port_name, data.data(), length);
@@ -87,7 +78,7 @@ class ReaderSettingsLoopBack : public ::testing::Test {
   LoopRig rig;
   PtyPair& line = rig.services.serialLine();
   std::string name;
-  size_t before = 0;
+  int before = 0;
 };
 
 TEST_F(ReaderSettingsLoopBack, BytesComeBackOverTheReadersLine) {
