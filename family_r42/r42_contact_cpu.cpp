@@ -4,9 +4,9 @@
 // through the extended contact channel (cpuapdusourceEXT).
 #include <cstring>
 
-#include "family_r42/apdu_follow_up.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
+#include "platform/apdu_follow_up.h"
 
 namespace {
 
