@@ -19,10 +19,6 @@ inline constexpr size_t kAtqbSize = 32;
 // The frame size FG of the linked exchanges when the caller names none.
 inline constexpr uint8_t kLinkFg = 64;
 
-// The time-out byte of every frame of a card session flow (DESFire, MIFARE
-// Plus, Ultralight C): (7 + 20) x 250 = 6750 ms.
-inline constexpr uint8_t kCardFlowTimeout = 7;
-
 // How many bytes of an APDU the contact and contactless channels send: Le
 // of a case-4 APDU (6 bytes or more, Lc + 6 long) stays behind.
 inline size_t case4_send_length(const uint8_t* apdu, size_t length) {

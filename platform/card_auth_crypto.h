@@ -48,6 +48,9 @@ bool desfire_check_card(const uint8_t* key, size_t key_length, const uint8_t rnd
 
 // The longest card answer one frame of a flow brings back.
 inline constexpr size_t kCardFlowAnswerMax = 255;
+// The time-out byte of every frame of a flow (DESFire, MIFARE Plus,
+// Ultralight C): (7 + 20) x 250 = 6750 ms.
+inline constexpr uint8_t kCardFlowTimeout = 7;
 
 // One frame of a flow through the reader: `frame` out, the card's answer
 // (at most kCardFlowAnswerMax bytes) back in `reply` and its length in
