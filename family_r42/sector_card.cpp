@@ -15,27 +15,12 @@ constexpr uint8_t kCascadeLevel1 = 0x93;
 constexpr uint8_t kCascadeLevel2 = 0x95;
 constexpr uint8_t kSakUidIncomplete = 0x04;
 
-// Answer-to-request of a MIFARE Light card: its values use the Light layout.
-constexpr uint16_t kLightTagType = 16;
-constexpr uint8_t kLightValueBlock = 4;
 constexpr uint8_t kFm11rf005SerialBlock = 1;
 
 constexpr int kBlockSize = kMifareBlockSize;
 constexpr int kKeySize = kMifareKeySize;
 
 uint8_t request_mode_byte(uint8_t mode) { return mode == 0 ? 0x26 : 0x52; }
-
-// A 4-byte UID as the caller's u32: the first byte received is the lowest.
-uint32_t uid_value(const uint8_t* b) {
-  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-void uid_bytes(uint32_t value, uint8_t* b) {
-  for (int i = 0; i < 4; ++i) b[i] = uint8_t(value >> (8 * i));
-}
-
-bool light_copy_ok(const uint8_t* copy) {
-  return copy[2] == uint8_t(~copy[0]) && copy[3] == uint8_t(~copy[1]);
-}
 
 }  // namespace
 
@@ -369,11 +354,7 @@ int16_t R42Device::readval(int32_t icdev, uint8_t adr, uint32_t* value) {
 
 int16_t R42Device::initval_ml(int32_t icdev, uint16_t value) {
   uint8_t block[kBlockSize];
-  std::memset(block, 0xFF, sizeof block);
-  block[0] = uint8_t(value);
-  block[1] = uint8_t(value >> 8);
-  block[2] = uint8_t(~block[0]);
-  block[3] = uint8_t(~block[1]);
+  build_light_value_block(value, block);
   return write(icdev, kLightValueBlock, block);
 }
 
