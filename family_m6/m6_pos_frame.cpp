@@ -1,5 +1,6 @@
 #include "family_m6/m6_pos_frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/byte_helpers.h"
@@ -71,5 +72,15 @@ bool read_pos_clock(ByteCursor data, uint8_t values[kPosClockFields]) {
   for (size_t i = 0; i < kPosClockFields; ++i)
     if (!from_bcd(bcd[i], decoded[i])) return false;
   std::memcpy(values, decoded, kPosClockFields);
+  return true;
+}
+
+bool decode_stripe_track(char* track, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t byte = uint8_t(track[i]);
+    if (__builtin_popcount(byte & 0x1F) % 2 == 0) return false;
+    track[i] = char('0' + (byte & 0x0F));
+  }
+  if (length > 0 && track[0] == '?') std::reverse(track, track + length);
   return true;
 }

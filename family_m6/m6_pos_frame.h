@@ -59,3 +59,10 @@ bool from_bcd(uint8_t bcd, uint8_t& value);
 // nothing written, for another lead byte, a short answer or a nibble above
 // 9.
 bool read_pos_clock(ByteCursor data, uint8_t values[kPosClockFields]);
+
+// One stripe track of the terminal's answer, converted in place: each byte
+// must have odd parity over bits 0-4 and becomes '0' + its low 4 bits; a
+// track that then starts with '?' was swiped backwards and is reversed.
+// False at the first byte with bad parity; the bytes before it stay
+// converted.
+bool decode_stripe_track(char* track, size_t length);

@@ -103,4 +103,24 @@ TEST(M6PosFrame, ClockIsWrittenOnlyWhenEveryFieldDecodes) {
   }
 }
 
+TEST(M6PosFrame, StripeTrackParityAndDirection) {
+  struct Case {
+    const char* raw;
+    bool ok;
+    const char* text;
+  } const cases[] = {
+      {"0B 01 02 1F", true, ";12?"},
+      {"1F 02 01 0B", true, ";12?"},  // swiped backwards
+      {"", true, ""},
+      {"0B 11 02", false, ";\x11\x02"},  // parity of the second byte; the first stays
+      {"0B 01 E2", true, ";12"},  // bits above 4 are no part of the parity
+  };
+  for (const Case& c : cases) {
+    const Bytes raw = WireBytes(c.raw).bytes;
+    std::string track(raw.begin(), raw.end());
+    EXPECT_EQ(decode_stripe_track(track.data(), track.size()), c.ok) << c.raw;
+    EXPECT_EQ(track, std::string(c.text)) << c.raw;
+  }
+}
+
 }  // namespace
