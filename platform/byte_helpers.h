@@ -25,6 +25,9 @@ uint8_t xor_checksum(const uint8_t* data, int n);
 uint8_t sum_checksum(const uint8_t* data, int n);
 // CRC-16/IBM-3740 (poly 0x1021, init 0xFFFF); 0xFFFF when n < 1.
 uint16_t crc16_ccitt(const uint8_t* data, int n);
+// CRC-16/UMTS (also called BUYPASS: poly 0x8005, init 0, not reflected, no
+// final XOR), the scanner module's data-block check; 0 when n < 1.
+uint16_t crc16_umts(const uint8_t* data, int n);
 
 // Standard base64 with padding into a malloc'd, NUL-terminated buffer stored
 // in *out_text (the caller frees it). Returns the text length, or -1 with
