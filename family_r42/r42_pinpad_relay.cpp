@@ -3,9 +3,10 @@
 // interface, so a class overriding SD_InstallKey sees every frame.
 #include <cstring>
 
-#include "family_r42/pinpad_frames.h"
+#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "platform/os.h"
+#include "platform/pinpad_frames.h"
 #include "platform/text_helpers.h"
 
 namespace {
@@ -54,12 +55,16 @@ int16_t pad_command(ReaderDevice& self, int32_t icdev, const PinpadFrame& frame,
   return result != 0 ? result : pinpad_done(answer);
 }
 
+// PIN entry that the reader refused with a status gives 162.
+int16_t entry_failure(int16_t relay) { return relay == -2 ? kPinEntryRefused : relay; }
+
 int16_t plain_pin(ReaderDevice& self, int32_t icdev, char* out, uint8_t flag, uint8_t ctime) {
   if (out == nullptr) return -1;
   PinpadAnswer answer;
   const int16_t relay =
       pad_call(self, icdev, kPauseMs, pinpad_plain_pin_frame(flag), ctime, &answer);
-  return pinpad_plain_pin(relay, answer, out);
+  if (relay != 0) return entry_failure(relay);
+  return pinpad_plain_pin(answer, out);
 }
 
 int16_t enciphered_pin(ReaderDevice& self, int32_t icdev, char* out, const PinpadFrame& frame,
@@ -67,7 +72,8 @@ int16_t enciphered_pin(ReaderDevice& self, int32_t icdev, char* out, const Pinpa
   if (out == nullptr) return -1;
   PinpadAnswer answer;
   const int16_t relay = pad_call(self, icdev, kPauseMs, frame, ctime, &answer);
-  return pinpad_enciphered_pin(relay, answer, extended, out);
+  if (relay != 0) return entry_failure(relay);
+  return pinpad_enciphered_pin(answer, extended, out);
 }
 
 // A calculation in the pad: no pause, the first `count` answer bytes as hex

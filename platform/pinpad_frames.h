@@ -8,10 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "family_r42/r42_card_io.h"
-
-// The relay's count is one byte; so is the answer's (kNarrowReplyMax).
+// The relay's counts are one byte each way: frames and answers alike.
 inline constexpr size_t kPinpadFrameMax = 255;
+
+// Results of PIN entry besides 0, -1 and -2: the pad's 'U' (cancelled)
+// and 'f' (its entry failed).
+inline constexpr int16_t kPinEntryCancelled = 161;
+inline constexpr int16_t kPinEntryPadFailed = 163;
 
 // The pad's one-byte answers.
 inline constexpr uint8_t kPinpadDone = 0xAA;
@@ -43,8 +46,12 @@ class PinpadFrame {
 // What the pad answered: `length` bytes.
 struct PinpadAnswer {
   uint8_t length = 0;
-  uint8_t bytes[kNarrowReplyMax];
+  uint8_t bytes[kPinpadFrameMax];
 };
+
+// '0' + high nibble, '0' + low nibble for each byte (10-15 give ':' to '?'),
+// no terminator. Returns 2n; -1 for a negative n or null pointers with n > 0.
+int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out);
 
 // --- frames ---
 PinpadFrame pinpad_version_frame();
@@ -74,16 +81,15 @@ PinpadFrame pinpad_barcode_frame(uint8_t step);
 void pinpad_answer_text(const PinpadAnswer& answer, char* out);
 // 0 when the pad answered 0xAA first, else -1.
 int16_t pinpad_done(const PinpadAnswer& answer);
-// A plain PIN after the relay gave `relay`: -2 becomes 162, other
-// failures stay; a lone 0x08 is 161 (cancelled); else the answer as text
-// and 0 (an empty answer gives "").
-int16_t pinpad_plain_pin(int16_t relay, const PinpadAnswer& answer, char* out);
-// An enciphered PIN: -2 becomes 162, other failures stay; a lone 'U' is
-// 161; with `extended` a lone 'f' is 163 and a lone 'w' stands for eight
-// zero bytes; eight bytes or more: the first eight as 16 hex digits and 0;
-// anything else -1.
-int16_t pinpad_enciphered_pin(int16_t relay, const PinpadAnswer& answer, bool extended,
-                              char* out);
+// The decoders of PIN entry read the answer of a relay that succeeded; a
+// failed relay is the family's to report.
+// A plain PIN: a lone 0x08 is 161 (cancelled); else the answer as text and
+// 0 (an empty answer gives "").
+int16_t pinpad_plain_pin(const PinpadAnswer& answer, char* out);
+// An enciphered PIN: a lone 'U' is 161; with `extended` a lone 'f' is 163
+// and a lone 'w' stands for eight zero bytes; eight bytes or more: the
+// first eight as 16 hex digits and 0; anything else -1.
+int16_t pinpad_enciphered_pin(const PinpadAnswer& answer, bool extended, char* out);
 // The first `count` answer bytes as upper-case hex and a NUL; a shorter
 // answer: -1.
 int16_t pinpad_hex_answer(const PinpadAnswer& answer, size_t count, char* out);

@@ -1,8 +1,8 @@
-#include "family_r42/pinpad_frames.h"
+#include "platform/pinpad_frames.h"
 
+#include <cstdint>
 #include <cstring>
 
-#include "family_r42/r42_device.h"
 #include "platform/text_helpers.h"
 
 namespace {
@@ -19,6 +19,17 @@ constexpr size_t kKeySize = 16;
 uint8_t flag_or_zero(uint8_t flag) { return (flag >> 4) == 0x3 ? flag : '0'; }
 
 }  // namespace
+
+int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
+  if (n < 0) return -1;
+  if (n == 0) return 0;
+  if (data == nullptr || out == nullptr || n > INT32_MAX / 2) return -1;
+  for (int32_t i = 0; i < n; ++i) {
+    out[2 * i] = char('0' + (data[i] >> 4));
+    out[2 * i + 1] = char('0' + (data[i] & 0x0F));
+  }
+  return 2 * n;
+}
 
 PinpadFrame& PinpadFrame::bytes(const uint8_t* data, size_t count) {
   if (overflowed_ || count > kPinpadFrameMax - size_) {
@@ -114,18 +125,13 @@ int16_t pinpad_done(const PinpadAnswer& answer) {
   return answer.length > 0 && answer.bytes[0] == kPinpadDone ? 0 : -1;
 }
 
-int16_t pinpad_plain_pin(int16_t relay, const PinpadAnswer& answer, char* out) {
-  if (relay == -2) return kPinEntryRefused;
-  if (relay != 0) return relay;
+int16_t pinpad_plain_pin(const PinpadAnswer& answer, char* out) {
   if (answer.length == 1 && answer.bytes[0] == kCancelByte) return kPinEntryCancelled;
   pinpad_answer_text(answer, out);
   return 0;
 }
 
-int16_t pinpad_enciphered_pin(int16_t relay, const PinpadAnswer& answer, bool extended,
-                              char* out) {
-  if (relay == -2) return kPinEntryRefused;
-  if (relay != 0) return relay;
+int16_t pinpad_enciphered_pin(const PinpadAnswer& answer, bool extended, char* out) {
   if (answer.length == 1) {
     const uint8_t letter = answer.bytes[0];
     if (letter == kCancelLetter) return kPinEntryCancelled;
