@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // The relay's counts are one byte each way: frames and answers alike.
 inline constexpr size_t kPinpadFrameMax = 255;
@@ -19,6 +20,30 @@ inline constexpr int16_t kPinEntryPadFailed = 163;
 // The pad's one-byte answers.
 inline constexpr uint8_t kPinpadDone = 0xAA;
 inline constexpr uint8_t kPinpadBusy = 0xBB;
+
+// The pad needs a moment between commands; the 2D scanner a longer one.
+inline constexpr uint32_t kPinpadPauseMs = 50;
+inline constexpr uint32_t kPinpadBarcodePauseMs = 200;
+
+// The prompt of plain PIN entry when the caller gives none of its own.
+inline constexpr uint8_t kPinpadDefaultPrompt = 0x82;
+// Modes and lines go as '0' + value, in one byte.
+inline constexpr uint8_t kPinpadModeMax = 0xFF - '0';
+inline constexpr size_t kPinpadDisplayColumns = 15;
+inline constexpr size_t kPinpadCardNumberSize = 12;
+// An enciphered PIN and a DES result are one block; a MAC is half of one.
+inline constexpr size_t kPinpadBlockSize = 8;
+inline constexpr size_t kPinpadMacSize = 4;
+
+// The 2D scanner: the steps of its command, the pieces it answers in and
+// the most a code may take; exit is asked at most this many times while
+// the scanner is busy.
+inline constexpr uint8_t kPinpadBarcodeStart = 0x00;
+inline constexpr uint8_t kPinpadBarcodeData = 0x01;
+inline constexpr uint8_t kPinpadBarcodeExit = 0x02;
+inline constexpr size_t kPinpadBarcodePiece = 127;
+inline constexpr size_t kPinpadBarcodeMax = 4096;
+inline constexpr int kPinpadBarcodeExitTries = 10;
 
 // A frame under construction; appending past kPinpadFrameMax marks it as
 // overflowed, and an overflowed frame is never sent.
@@ -62,7 +87,10 @@ PinpadFrame pinpad_main_key_frame(uint8_t keyset, const uint8_t old_key[16],
 PinpadFrame pinpad_work_key_frame(uint8_t main_set, uint8_t work_set, const uint8_t key[16]);
 PinpadFrame pinpad_activate_frame(uint8_t main_set, uint8_t work_set);
 PinpadFrame pinpad_key_length_frame(uint8_t length);
-// 0xA1 and the flag when its high nibble is 8, else 0x82.
+// The prompt of plain PIN entry: the flag when its high nibble is 8, else
+// kPinpadDefaultPrompt.
+uint8_t pinpad_pin_prompt(uint8_t flag);
+// 0xA1 and the prompt.
 PinpadFrame pinpad_plain_pin_frame(uint8_t flag);
 // ESC `letter` y m [data] CR LF: y and m are the flags when their high
 // nibble is 3, else '0'.
@@ -73,6 +101,10 @@ PinpadFrame pinpad_select_des_frame(uint8_t des_mode);
 PinpadFrame pinpad_display_frame(uint8_t line, const char* text, size_t length);
 // ESC `letter` [data] CR LF.
 PinpadFrame pinpad_data_frame(uint8_t letter, const uint8_t* data, size_t count);
+// ESC 'H' ('0' + mode) [the bytes of `hex`] CR LF: false, with `frame`
+// left as it was, for a null text, one that is not whole blocks of 16 hex
+// digits or longer than a frame holds, or a mode above kPinpadModeMax.
+bool pinpad_des_frame(uint8_t mode, const char* hex, PinpadFrame& frame);
 // ESC 0xDA step CR LF: 0 start, 1 get data, 2 exit.
 PinpadFrame pinpad_barcode_frame(uint8_t step);
 
@@ -93,3 +125,29 @@ int16_t pinpad_enciphered_pin(const PinpadAnswer& answer, bool extended, char* o
 // The first `count` answer bytes as upper-case hex and a NUL; a shorter
 // answer: -1.
 int16_t pinpad_hex_answer(const PinpadAnswer& answer, size_t count, char* out);
+
+// Collects a 2D code: `fetch`(answer) asks the scanner once and gives the
+// relay's result; a failure is returned at once. The scanner goes on while
+// it answers whole pieces of kPinpadBarcodePiece bytes. 0 with the code in
+// `rdata` and its length in *rlen; -1 for null outputs (before any fetch),
+// a code longer than kPinpadBarcodeMax or none at all, with nothing
+// written.
+template <typename Fetch>
+int16_t pinpad_collect_barcode(Fetch fetch, int32_t* rlen, uint8_t* rdata) {
+  if (rlen == nullptr || rdata == nullptr) return -1;
+  uint8_t code[kPinpadBarcodeMax];
+  size_t total = 0;
+  for (;;) {
+    PinpadAnswer answer;
+    const int16_t result = fetch(answer);
+    if (result != 0) return result;
+    if (answer.length > kPinpadBarcodeMax - total) return -1;
+    std::memcpy(code + total, answer.bytes, answer.length);
+    total += answer.length;
+    if (answer.length != kPinpadBarcodePiece) break;
+  }
+  if (total == 0) return -1;
+  std::memcpy(rdata, code, total);
+  *rlen = int32_t(total);
+  return 0;
+}
