@@ -84,3 +84,24 @@ bool decode_stripe_track(char* track, size_t length) {
   if (length > 0 && track[0] == '?') std::reverse(track, track + length);
   return true;
 }
+
+bool parse_stripe_lengths_first(ByteCursor answer, StripeTracks& tracks) {
+  StripeTracks found;
+  for (size_t i = 0; i < kStripeTracks; ++i)
+    if (!answer.u8(found.length[i])) return false;
+  for (size_t i = 0; i < kStripeTracks; ++i) {
+    found.data[i] = answer.here();
+    if (!answer.skip(found.length[i])) return false;
+  }
+  tracks = found;
+  return true;
+}
+
+bool read_pos_stripe(ByteCursor data, StripeTracks& tracks) {
+  uint8_t lead = 0;
+  if (!data.u8(lead) || lead != kPosStripe) return false;
+  StripeTracks found;
+  if (!parse_stripe_tracks(data, found, 1)) return false;
+  tracks = found;
+  return true;
+}

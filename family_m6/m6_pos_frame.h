@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/byte_cursor.h"
+#include "platform/stripe_tracks.h"
 
 // Start byte, command and length before the data; the check byte after it.
 inline constexpr size_t kPosFrameHead = 4;
@@ -66,3 +67,12 @@ bool read_pos_clock(ByteCursor data, uint8_t values[kPosClockFields]);
 // False at the first byte with bad parity; the bytes before it stay
 // converted.
 bool decode_stripe_track(char* track, size_t length);
+
+// The stripe reader's reply after its status: [l1][l2][l3], then the
+// three tracks in turn. False when they do not all lie within it.
+bool parse_stripe_lengths_first(ByteCursor answer, StripeTracks& tracks);
+
+// The terminal's stripe answer 0xB0 [l2][track 2][l3][track 3]: tracks 2
+// and 3, track 1 empty. False for another lead byte or when either track
+// does not lie within the answer.
+bool read_pos_stripe(ByteCursor data, StripeTracks& tracks);

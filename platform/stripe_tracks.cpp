@@ -9,15 +9,17 @@ bool StripeOutputs::complete() const {
 }
 
 void StripeOutputs::write(const StripeTracks& tracks) const {
-  for (size_t i = 0; i < kStripeTracks; ++i) {
-    if (tracks.length[i]) std::memcpy(data[i], tracks.data[i], tracks.length[i]);
-    data[i][tracks.length[i]] = '\0';
-    *length[i] = tracks.length[i];
-  }
+  for (size_t i = 0; i < kStripeTracks; ++i) write_track(i, tracks);
 }
 
-bool parse_stripe_tracks(ByteCursor reply, StripeTracks& tracks) {
-  for (size_t i = 0; i < kStripeTracks; ++i) {
+void StripeOutputs::write_track(size_t i, const StripeTracks& tracks) const {
+  if (tracks.length[i]) std::memcpy(data[i], tracks.data[i], tracks.length[i]);
+  data[i][tracks.length[i]] = '\0';
+  *length[i] = tracks.length[i];
+}
+
+bool parse_stripe_tracks(ByteCursor reply, StripeTracks& tracks, size_t first) {
+  for (size_t i = first; i < kStripeTracks; ++i) {
     uint8_t length = 0;
     if (!reply.u8(length)) return false;
     tracks.data[i] = reply.here();

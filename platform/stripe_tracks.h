@@ -22,9 +22,12 @@ struct StripeOutputs {
   int32_t* length[kStripeTracks];
 
   bool complete() const;
+  // Each track's bytes and a NUL, and its length.
   void write(const StripeTracks& tracks) const;
+  void write_track(size_t track, const StripeTracks& tracks) const;
 };
 
-// Reads the three tracks from `reply`, each a length byte and that many
-// bytes in turn; false when one runs past its end.
-bool parse_stripe_tracks(ByteCursor reply, StripeTracks& tracks);
+// Reads tracks `first` to 2 from `reply`, each a length byte and that many
+// bytes in turn (the tracks before `first` stay empty); false when one runs
+// past its end.
+bool parse_stripe_tracks(ByteCursor reply, StripeTracks& tracks, size_t first = 0);

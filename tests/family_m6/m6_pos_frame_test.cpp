@@ -123,4 +123,31 @@ TEST(M6PosFrame, StripeTrackParityAndDirection) {
   }
 }
 
+// The tracks as "t1|t2|t3", or "refused".
+template <typename Parse>
+std::string tracks_of(const char* hex, Parse parse) {
+  const Bytes bytes = WireBytes(hex).bytes;
+  StripeTracks tracks;
+  if (!parse(ByteCursor(bytes.data(), bytes.size()), tracks)) return "refused";
+  std::string out;
+  for (size_t i = 0; i < kStripeTracks; ++i)
+    out += (i ? "|" : "") + spaced_hex(tracks.data[i], tracks.length[i]);
+  return out;
+}
+
+TEST(M6PosFrame, StripeTracksMustLieWithinTheAnswer) {
+  const auto all = parse_stripe_lengths_first;
+  EXPECT_EQ(tracks_of("00 04 00 3B 31 32 3F", all), "|3B 31 32 3F|");
+  EXPECT_EQ(tracks_of("01 01 01 0A 0B 0C 0D", all), "0A|0B|0C");  // a byte after them
+  EXPECT_EQ(tracks_of("01 01 02 0A 0B 0C", all), "refused");
+  EXPECT_EQ(tracks_of("FF 00 00 01 02", all), "refused");
+  EXPECT_EQ(tracks_of("00 00", all), "refused");
+  const auto terminal = read_pos_stripe;
+  EXPECT_EQ(tracks_of("B0 04 0B 01 02 1F 00", terminal), "|0B 01 02 1F|");
+  EXPECT_EQ(tracks_of("B0 01 0B 02 01 02", terminal), "|0B|01 02");
+  EXPECT_EQ(tracks_of("B0 01 0B 02 01", terminal), "refused");
+  EXPECT_EQ(tracks_of("B0 01 0B", terminal), "refused");  // no length of track 3
+  EXPECT_EQ(tracks_of("B1 00 00", terminal), "refused");
+}
+
 }  // namespace

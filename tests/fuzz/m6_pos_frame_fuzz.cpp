@@ -38,11 +38,24 @@ void track(ByteCursor data) {
     for (char c : text) check(c >= '0' && c <= '?');
 }
 
+// Every track a parser accepts lies within the bytes it was given.
+template <typename Parse>
+void tracks(ByteCursor data, Parse parse) {
+  StripeTracks found;
+  if (!parse(data, found)) return;
+  const uint8_t* end = data.here() + data.remaining();
+  for (size_t i = 0; i < kStripeTracks; ++i)
+    if (found.length[i] > 0)
+      check(found.data[i] >= data.here() && found.data[i] + found.length[i] <= end);
+}
+
 void every_decoder(ByteCursor data) {
   pos_done(data);
   keys(data);
   clock(data);
   track(data);
+  tracks(data, parse_stripe_lengths_first);
+  tracks(data, read_pos_stripe);
 }
 
 }  // namespace
