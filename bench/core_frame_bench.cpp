@@ -39,7 +39,7 @@ std::vector<uint8_t> long_answer() {
 struct Bench {
   ContactSlots slots;
   std::shared_ptr<Iso7816Card> card;
-  MemoryReader reader;
+  MemoryTransportReader reader;
   PortProvider provider;
   std::string trace_dir;
   bool open = false;

@@ -10,37 +10,13 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/thread_helpers.h"
+
 namespace {
 
 constexpr size_t kPumpChunk = 2048;
 // A socket that takes no byte for this long is given up by the pump.
 constexpr int kSendStallMs = 5000;
-
-void signal_event(int fd) {
-  if (fd < 0) return;
-  const uint64_t one = 1;
-  ssize_t r;
-  do {
-    r = ::write(fd, &one, sizeof one);
-  } while (r < 0 && errno == EINTR);
-}
-
-void drain_event(int fd) {
-  uint64_t count;
-  while (::read(fd, &count, sizeof count) > 0) {
-  }
-}
-
-// Starts `thread` on `function`; false when the system refuses a thread.
-template <typename Function>
-bool start_thread(std::thread& thread, Function function) {
-  try {
-    thread = std::thread(function);
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  }
-}
 
 }  // namespace
 

@@ -83,6 +83,49 @@ bool transfer(int fd, int32_t length, int32_t timeout_ms, short events, Io io) {
 
 }  // namespace
 
+int open_raw_tty(const std::string& path, int32_t baud) {
+  if (path.empty() || baud <= 0) return -1;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CLOCAL | CREAD;
+  tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+  // VMIN 1: with O_NONBLOCK an empty queue gives EAGAIN, so a read of 0
+  // means a hang-up and never an empty queue.
+  tio.c_cc[VMIN] = 1;
+  tio.c_cc[VTIME] = 0;
+  const speed_t constant = speed_constant(baud);
+  const int lines = TIOCM_DTR | TIOCM_RTS;
+  const bool set =
+      (constant == B0 || (cfsetispeed(&tio, constant) == 0 && cfsetospeed(&tio, constant) == 0)) &&
+      tcsetattr(fd, TCSANOW, &tio) == 0 &&
+      (constant != B0 || com_port_set_custom_speed(fd, uint32_t(baud))) &&
+      (ioctl(fd, TIOCMBIC, &lines) == 0 || errno == ENOTTY || errno == EINVAL);
+  if (!set) {
+    close_raw_tty(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void close_raw_tty(int fd) {
+  if (fd < 0) return;
+  // Without this a tty held open elsewhere stays exclusive and cannot be
+  // opened again.
+  ioctl(fd, TIOCNXCL);
+  ::close(fd);  // also drops the flock
+}
+
 std::string ComPort::devicePath(const std::string& name) {
   if (name.size() > 3 && name.size() <= 6 && name.compare(0, 3, "COM") == 0 && name[3] != '0') {
     int n = 0;
@@ -138,58 +181,15 @@ bool ComPort::openDevice() {
   std::string path = devicePath(name_);
   if (path.empty()) return false;
 
-  fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  fd_ = open_raw_tty(path, baud_);
   if (fd_ < 0) return false;
-  termios tio{};
-  if (tcgetattr(fd_, &tio) != 0 || flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    closeFd();
-    return false;
-  }
-  if (ioctl(fd_, TIOCEXCL) != 0) {
-    closeFd();
-    return false;
-  }
-  exclusive_ = true;
-
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~tcflag_t(CSIZE | PARENB | CSTOPB | CRTSCTS);
-  tio.c_cflag |= CS8 | CLOCAL | CREAD;
-  tio.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
-  // VMIN 1: with O_NONBLOCK an empty queue gives EAGAIN, so a read of 0
-  // means a hang-up and never an empty queue.
-  tio.c_cc[VMIN] = 1;
-  tio.c_cc[VTIME] = 0;
-  speed_t constant = speed_constant(baud_);
-  if (constant != B0 && (cfsetispeed(&tio, constant) != 0 || cfsetospeed(&tio, constant) != 0)) {
-    closeFd();
-    return false;
-  }
-  if (tcsetattr(fd_, TCSANOW, &tio) != 0 ||
-      (constant == B0 && !com_port_set_custom_speed(fd_, uint32_t(baud_)))) {
-    closeFd();
-    return false;
-  }
-  int lines = TIOCM_DTR | TIOCM_RTS;
-  if (ioctl(fd_, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
-    closeFd();
-    return false;
-  }
   open_ = true;
   return true;
 }
 
-void ComPort::closeFd() {
-  if (fd_ < 0) return;
-  // Without this a tty held open elsewhere stays exclusive and cannot be
-  // opened again.
-  if (exclusive_) ioctl(fd_, TIOCNXCL);
-  exclusive_ = false;
-  ::close(fd_);  // also drops the flock
-  fd_ = -1;
-}
-
 void ComPort::closeDevice() {
-  closeFd();
+  close_raw_tty(fd_);
+  fd_ = -1;
   open_ = false;
 }
 

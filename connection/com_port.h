@@ -34,7 +34,6 @@ class ComPort : public PortBase {
   bool mayTransfer(Direction) override { return open_; }
   bool readBytes(uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
   bool writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_ms) override;
-  void closeFd();
 
   std::string mode_;
   std::string name_;
@@ -42,8 +41,14 @@ class ComPort : public PortBase {
   int32_t baud_ = 0;
   bool open_ = false;
   int fd_ = -1;
-  bool exclusive_ = false;
 };
+
+// Opens the tty at `path` as the ports of this library do: read-write,
+// non-blocking, exclusive (TIOCEXCL and a flock), raw 8N1 at `baud` with no
+// flow control, DTR and RTS off. The descriptor, or -1 with nothing left
+// open. close_raw_tty releases it (and the exclusive hold).
+int open_raw_tty(const std::string& path, int32_t baud);
+void close_raw_tty(int fd);
 
 // Sets a rate that has no B-constant (the kernel's BOTHER path). Lives apart
 // because the kernel's termios header clashes with the C library's.

@@ -8,6 +8,14 @@ bool host_is_little_endian();
 // Low 16 bits with their bytes exchanged.
 uint16_t swap16(uint32_t value);
 uint32_t swap32(uint32_t value);
+// Writes a value's bytes most significant first.
+inline void store_be16(uint16_t value, uint8_t* out) {
+  out[0] = uint8_t(value >> 8);
+  out[1] = uint8_t(value);
+}
+inline void store_be32(uint32_t value, uint8_t* out) {
+  for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (24 - 8 * i));
+}
 
 // Converts up to text_length hex characters (either case) to bytes, two a
 // byte, stopping at the first non-hex character (a NUL included) without
@@ -25,6 +33,9 @@ uint8_t xor_checksum(const uint8_t* data, int n);
 uint8_t sum_checksum(const uint8_t* data, int n);
 // CRC-16/IBM-3740 (poly 0x1021, init 0xFFFF); 0xFFFF when n < 1.
 uint16_t crc16_ccitt(const uint8_t* data, int n);
+// CRC-16/UMTS (also called BUYPASS: poly 0x8005, init 0, not reflected, no
+// final XOR), the scanner module's data-block check; 0 when n < 1.
+uint16_t crc16_umts(const uint8_t* data, int n);
 
 // Standard base64 with padding into a malloc'd, NUL-terminated buffer stored
 // in *out_text (the caller frees it). Returns the text length, or -1 with

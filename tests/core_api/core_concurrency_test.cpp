@@ -47,7 +47,7 @@ TEST(CoreConcurrency, ThreadsShareTheLockAndKeepTheirLines) {
   sim->start();
   kx_config_port_name(0, sim->slavePath().c_str());
   kx_config_port_name(1, "/nonexistent/core-concurrency-tty");
-  MemoryReader memory;
+  MemoryTransportReader memory;
   PortProvider provider = memory.provider();
   CoreConfigure(KX_CFG_CALLBACKS, &provider);
   ASSERT_EQ(kx_init(0, 115200), 80);
@@ -107,7 +107,7 @@ TEST(CoreConcurrency, ThreadsShareTheLockAndKeepTheirLines) {
 }
 
 TEST(CoreConcurrency, TransportHookMayCallBackIn) {
-  MemoryReader memory;
+  MemoryTransportReader memory;
   std::atomic<int> inner{0};
   memory.on_write = [&] {
     const uint8_t bytes[2] = {0xAB, 0xCD};

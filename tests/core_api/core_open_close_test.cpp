@@ -233,7 +233,7 @@ TEST(CoreOpenClose, LevelThreeAddsThePortTrace) {
 }
 
 TEST(CoreOpenClose, InMemoryTransportReader) {
-  MemoryReader reader;
+  MemoryTransportReader reader;
   PortProvider provider = reader.provider();
   CoreConfigure(KX_CFG_CALLBACKS, &provider);
   ASSERT_EQ(kx_init(499, 115200), 579);

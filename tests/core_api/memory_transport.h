@@ -4,7 +4,7 @@
 // transport at a time, as a real one is; a partial frame is dropped after
 // 50 ms without a new byte, as the serial simulator does.
 //
-//   MemoryReader reader;
+//   MemoryTransportReader reader;
 //   PortProvider provider = reader.provider();
 //   CoreConfigure(KX_CFG_CALLBACKS, &provider);
 //   kx_init(480, 115200);  // 560
@@ -21,7 +21,7 @@
 #include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"
 
-class MemoryReader {
+class MemoryTransportReader {
  public:
   R42ReaderModel model;
   // Runs inside every write, on the caller's thread (a re-entrant call).
@@ -30,8 +30,8 @@ class MemoryReader {
   // Hooks and parameter for CoreConfigure: the parameter is this reader.
   PortProvider provider() {
     PortProvider p{};
-    p.create = &MemoryReader::create;
-    p.destroy = &MemoryReader::destroy;
+    p.create = &MemoryTransportReader::create;
+    p.destroy = &MemoryTransportReader::destroy;
     p.parameter = this;
     return p;
   }
@@ -47,7 +47,7 @@ class MemoryReader {
 
  private:
   struct Transport : ExternalTransport {
-    MemoryReader* reader = nullptr;
+    MemoryTransportReader* reader = nullptr;
     std::vector<uint8_t> request;
     std::chrono::steady_clock::time_point last_byte;
     std::deque<uint8_t> reply;
@@ -67,7 +67,7 @@ class MemoryReader {
     return 0;
   }
   static int32_t open(ExternalTransport* t, const char*, void* parameter) {
-    auto* reader = static_cast<MemoryReader*>(parameter);
+    auto* reader = static_cast<MemoryTransportReader*>(parameter);
     std::lock_guard<std::mutex> hold(reader->mu_);
     if (reader->held_) return 0;
     reader->held_ = true;
@@ -77,7 +77,7 @@ class MemoryReader {
     return 1;
   }
   static int32_t close(ExternalTransport* t) {
-    MemoryReader* reader = self(t)->reader;
+    MemoryTransportReader* reader = self(t)->reader;
     if (!reader) return 0;
     std::lock_guard<std::mutex> hold(reader->mu_);
     reader->held_ = false;
@@ -141,9 +141,9 @@ class MemoryReader {
   }
 
   static inline const ExternalTransportOps kOps = {
-      &MemoryReader::reserved, &MemoryReader::open,  &MemoryReader::close,
-      &MemoryReader::read,     &MemoryReader::write, &MemoryReader::purge,
-      &MemoryReader::available,
+      &MemoryTransportReader::reserved, &MemoryTransportReader::open,  &MemoryTransportReader::close,
+      &MemoryTransportReader::read,     &MemoryTransportReader::write, &MemoryTransportReader::purge,
+      &MemoryTransportReader::available,
   };
 
   std::mutex mu_;

@@ -92,6 +92,13 @@ TEST(HexText, ChecksumsAndByteOrder) {
   const auto* check = reinterpret_cast<const uint8_t*>("123456789");
   EXPECT_EQ(0x29B1, crc16_ccitt(check, 9));
   EXPECT_EQ(0xFFFF, crc16_ccitt(check, 0));
+  // Not reflected: the reflected variant of the same polynomial gives 0xBB3D.
+  EXPECT_EQ(0xFEE8, crc16_umts(check, 9));
+  const uint8_t one = 0x01, zeros[5] = {};
+  EXPECT_EQ(0x8005, crc16_umts(&one, 1));
+  EXPECT_EQ(0, crc16_umts(zeros, 5));
+  const uint8_t checked[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0xFE, 0xE8};
+  EXPECT_EQ(0, crc16_umts(checked, 11));
   EXPECT_EQ(0x3412, swap16(0xAB1234));
   EXPECT_EQ(0x78563412u, swap32(0x12345678));
   EXPECT_TRUE(host_is_little_endian());
