@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/byte_helpers.h"
+
 class ByteWriter {
  public:
   ByteWriter(uint8_t* data, size_t capacity) : data_(data), capacity_(data ? capacity : 0) {}
@@ -17,12 +19,13 @@ class ByteWriter {
 
   ByteWriter& u8(uint8_t value) { return bytes(&value, 1); }
   ByteWriter& be16(uint16_t value) {
-    const uint8_t b[2] = {uint8_t(value >> 8), uint8_t(value)};
+    uint8_t b[2];
+    store_be16(value, b);
     return bytes(b, 2);
   }
   ByteWriter& be32(uint32_t value) {
-    const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                          uint8_t(value)};
+    uint8_t b[4];
+    store_be32(value, b);
     return bytes(b, 4);
   }
   ByteWriter& le16(uint16_t value) {
@@ -44,26 +47,44 @@ class ByteWriter {
     size_ += count;
     return *this;
   }
-  // A caller's number in a one-byte field; a value that does not fit
-  // refuses the request as an overflow does.
-  ByteWriter& checked_u8(int64_t value) {
-    if (value < 0 || value > 0xFF) {
-      overflowed_ = true;
-      return *this;
-    }
-    return u8(uint8_t(value));
+
+  // Whether a caller's number fits a one-byte or a two-byte field.
+  static constexpr bool fits_u8(int64_t value) { return value >= 0 && value <= 0xFF; }
+  static constexpr bool fits_u16(int64_t value) { return value >= 0 && value <= 0xFFFF; }
+  // A caller's number in a one-byte or a BE16 field. A value that does not
+  // fit refuses the request as an overflow does.
+  ByteWriter& checked_u8(int64_t value) { return fits_u8(value) ? u8(uint8_t(value)) : refuse(); }
+  ByteWriter& checked_be16(int64_t value) {
+    return fits_u16(value) ? be16(uint16_t(value)) : refuse();
+  }
+  // `length` bytes of the caller's after their count, in one byte or BE16.
+  // A count its field cannot hold, or null data with a positive count,
+  // refuses the request the same way.
+  ByteWriter& u8_counted(const void* data, int64_t length) {
+    if (!fits_u8(length) || (data == nullptr && length > 0)) return refuse();
+    return u8(uint8_t(length)).bytes(data, size_t(length));
+  }
+  ByteWriter& be16_counted(const void* data, int64_t length) {
+    if (!fits_u16(length) || (data == nullptr && length > 0)) return refuse();
+    return be16(uint16_t(length)).bytes(data, size_t(length));
+  }
+  // A text's characters without its terminator, counted in one byte; a
+  // null text or one over 255 characters refuses the request.
+  ByteWriter& u8_counted_text(const char* text) {
+    if (text == nullptr) return refuse();
+    return u8_counted(text, int64_t(strnlen(text, 0xFF + 1)));
   }
   // The characters of a text without its terminator, as far as the buffer
   // can take them: one more than it has room for overflows it. Null refuses.
   ByteWriter& text(const char* text) {
-    if (text == nullptr) {
-      overflowed_ = true;
-      return *this;
-    }
+    if (text == nullptr) return refuse();
     return bytes(text, strnlen(text, capacity_ - size_ + 1));
   }
   // Marks the request as refused (an argument the caller got wrong).
-  void refuse() { overflowed_ = true; }
+  ByteWriter& refuse() {
+    overflowed_ = true;
+    return *this;
+  }
 
   bool overflowed() const { return overflowed_; }
   size_t size() const { return size_; }
