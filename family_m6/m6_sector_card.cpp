@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "connection/sector_card_flows.h"
 #include "family_m6/m6_device.h"
 #include "platform/mifare_layout.h"
 #include "platform/text_helpers.h"
@@ -35,10 +36,7 @@ constexpr uint8_t kAuthenticateWithKey = 0x90;
 
 // The request carries only the "all cards" bit and the reader's high bit.
 constexpr uint8_t kRequestModeMask = 0x81;
-// Size byte of a level-1 select whose UID goes on at level 2.
-constexpr uint8_t kSakUidIncomplete = 0x04;
 constexpr size_t kUidLevelSize = 4;
-constexpr size_t kLongUidSize = 7;
 
 constexpr int kBlockSize = kMifareBlockSize;
 constexpr int kKeySize = kMifareKeySize;
@@ -127,26 +125,11 @@ int16_t M6Device::halt(int32_t) {
 }
 
 int16_t M6Device::card(int32_t icdev, uint8_t mode, uint32_t* snr) {
-  if (snr == nullptr) return -1;
-  uint16_t tag_type = 0;
-  int16_t result = request(icdev, mode, &tag_type);
-  if (result != 0) return result;
-  *snr = 0;
-  result = anticoll(icdev, 0, snr);
-  if (result != 0) return result;
-  uint8_t size = 0;
-  return select(icdev, *snr, &size);
+  return sector_flow::card(*this, icdev, mode, snr);
 }
 
 int16_t M6Device::card_hex(int32_t icdev, uint8_t mode, char* snrstr) {
-  if (snrstr == nullptr) return -1;
-  uint32_t snr = 0;
-  const int16_t result = card(icdev, mode, &snr);
-  if (result != 0) return result;
-  const uint8_t bytes[4] = {uint8_t(snr >> 24), uint8_t(snr >> 16), uint8_t(snr >> 8),
-                            uint8_t(snr)};
-  hex_twin_output(bytes, sizeof bytes, snrstr);
-  return 0;
+  return sector_flow::card_hex(*this, icdev, mode, snrstr);
 }
 
 int16_t M6Device::cardstr(int32_t icdev, uint8_t mode, char* strsnr) {
@@ -158,52 +141,13 @@ int16_t M6Device::cardstr(int32_t icdev, uint8_t mode, char* strsnr) {
   return 0;
 }
 
-int16_t M6Device::card_double_uid(int32_t icdev, uint8_t mode, uint8_t* uid, size_t* length) {
-  uint16_t tag_type = 0;
-  int16_t result = request(icdev, mode, &tag_type);
-  if (result != 0) return result;
-  uint32_t serial = 0;
-  result = anticoll(icdev, 0, &serial);
-  if (result != 0) return result;
-  uint8_t size = 0;
-  result = select(icdev, serial, &size);
-  if (result != 0) return result;
-  uint8_t level[kUidLevelSize];
-  uid_bytes(serial, level);
-  if (!(size & kSakUidIncomplete)) {
-    std::memcpy(uid, level, kUidLevelSize);
-    *length = kUidLevelSize;
-    return 0;
-  }
-  // Byte 0 of level 1 is the cascade tag; the UID goes on at level 2. A
-  // third level is not asked for: such a UID gives its first 7 bytes.
-  std::memcpy(uid, level + 1, 3);
-  serial = 0;
-  result = anticoll2(icdev, 0, &serial);
-  if (result != 0) return result;
-  result = select2(icdev, serial, &size);
-  if (result != 0) return result;
-  uid_bytes(serial, uid + 3);
-  *length = kLongUidSize;
-  return 0;
-}
 
 int16_t M6Device::card_double(int32_t icdev, uint8_t mode, unsigned char* snr) {
-  if (snr == nullptr) return -1;
-  uint8_t uid[kLongUidSize];
-  size_t length = 0;
-  const int16_t result = card_double_uid(icdev, mode, uid, &length);
-  if (result == 0) std::memcpy(snr, uid, length);
-  return result;
+  return sector_flow::card_double(*this, icdev, mode, snr);
 }
 
 int16_t M6Device::card_double_hex(int32_t icdev, uint8_t mode, char* snr) {
-  if (snr == nullptr) return -1;
-  uint8_t uid[kLongUidSize];
-  size_t length = 0;
-  const int16_t result = card_double_uid(icdev, mode, uid, &length);
-  if (result == 0) hex_twin_output(uid, length, snr);
-  return result;
+  return sector_flow::card_double_hex(*this, icdev, mode, snr);
 }
 
 // --- keys and authentication ---
@@ -219,9 +163,7 @@ int16_t M6Device::load_key(int32_t, uint8_t mode, uint8_t sec_nr, const unsigned
 }
 
 int16_t M6Device::load_key_hex(int32_t icdev, uint8_t mode, uint8_t sec_nr, const char* key) {
-  uint8_t bytes[kKeySize];
-  if (hex_twin_input(key, kKeySize, bytes) != 0) return -1;
-  return load_key(icdev, mode, sec_nr, bytes);
+  return sector_flow::load_key_hex(*this, icdev, mode, sec_nr, key);
 }
 
 int16_t M6Device::authentication(int32_t, uint8_t mode, uint8_t sec_nr) {
@@ -239,24 +181,17 @@ int16_t M6Device::authentication_passaddr(int32_t, uint8_t mode, uint8_t addr,
 
 int16_t M6Device::authentication_passaddr_hex(int32_t icdev, uint8_t mode, uint8_t addr,
                                               const char* passbuff) {
-  uint8_t key[kKeySize];
-  if (hex_twin_input(passbuff, kKeySize, key) != 0) return -1;
-  return authentication_passaddr(icdev, mode, addr, key);
+  return sector_flow::authentication_passaddr_hex(*this, icdev, mode, addr, passbuff);
 }
 
 int16_t M6Device::authentication_pass(int32_t icdev, uint8_t mode, uint8_t addr,
                                       const unsigned char* passbuff) {
-  // A trailer past sector 39 would wrap onto another sector's block.
-  const int trailer = sector_trailer_block(addr);
-  if (passbuff == nullptr || trailer < 0) return -1;
-  return authentication_passaddr(icdev, mode, uint8_t(trailer), passbuff);
+  return sector_flow::authentication_pass(*this, icdev, mode, addr, passbuff);
 }
 
 int16_t M6Device::authentication_pass_hex(int32_t icdev, uint8_t mode, uint8_t addr,
                                           const char* passbuff) {
-  uint8_t key[kKeySize];
-  if (hex_twin_input(passbuff, kKeySize, key) != 0) return -1;
-  return authentication_pass(icdev, mode, addr, key);
+  return sector_flow::authentication_pass_hex(*this, icdev, mode, addr, passbuff);
 }
 
 // --- blocks ---
@@ -268,11 +203,7 @@ int16_t M6Device::read(int32_t, uint8_t adr, unsigned char* data) {
 }
 
 int16_t M6Device::read_hex(int32_t icdev, uint8_t adr, char* data) {
-  if (data == nullptr) return -1;
-  uint8_t block[kBlockSize];
-  const int16_t result = read(icdev, adr, block);
-  if (result == 0) hex_twin_output(block, sizeof block, data);
-  return result;
+  return sector_flow::read_hex(*this, icdev, adr, data);
 }
 
 int16_t M6Device::write(int32_t, uint8_t adr, const unsigned char* data) {
@@ -280,9 +211,7 @@ int16_t M6Device::write(int32_t, uint8_t adr, const unsigned char* data) {
 }
 
 int16_t M6Device::write_hex(int32_t icdev, uint8_t adr, const char* data) {
-  uint8_t block[kBlockSize];
-  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
-  return write(icdev, adr, block);
+  return sector_flow::write_hex(*this, icdev, adr, data);
 }
 
 int16_t M6Device::write_TS(int32_t) {
@@ -294,22 +223,13 @@ int16_t M6Device::write_TS(int32_t) {
 int16_t M6Device::changeb3(int32_t icdev, uint8_t sec_nr, const unsigned char* key_a,
                            uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t bk,
                            const unsigned char* key_b) {
-  // A trailer past sector 39 would wrap onto another sector's block.
-  const int trailer_block = sector_trailer_block(sec_nr);
-  if (key_a == nullptr || key_b == nullptr || trailer_block < 0) return -1;
-  const uint8_t conditions[4] = {b0, b1, b2, b3};
-  uint8_t trailer[kBlockSize];
-  if (!build_sector_trailer(key_a, conditions, bk, key_b, trailer)) return -1;
-  return write(icdev, uint8_t(trailer_block), trailer);
+  return sector_flow::changeb3(*this, icdev, sec_nr, key_a, b0, b1, b2, b3, bk, key_b);
 }
 
 int16_t M6Device::changeb3_hex(int32_t icdev, uint8_t sec_nr, const char* key_a, uint8_t b0,
                                uint8_t b1, uint8_t b2, uint8_t b3, uint8_t bk,
                                const char* key_b) {
-  uint8_t a[kKeySize], b[kKeySize];
-  if (hex_twin_input(key_a, kKeySize, a) != 0 || hex_twin_input(key_b, kKeySize, b) != 0)
-    return -1;
-  return changeb3(icdev, sec_nr, a, b0, b1, b2, b3, bk, b);
+  return sector_flow::changeb3_hex(*this, icdev, sec_nr, key_a, b0, b1, b2, b3, bk, key_b);
 }
 
 // --- value blocks ---
@@ -371,15 +291,7 @@ int16_t M6Device::initval_ml(int32_t icdev, uint16_t value) {
 }
 
 int16_t M6Device::readval_ml(int32_t icdev, uint16_t* value) {
-  if (value == nullptr) return -1;
-  uint8_t block[kBlockSize];
-  const int16_t result = read(icdev, kLightValueBlock, block);
-  if (result != 0) return result;
-  const uint8_t* copy = light_copy_ok(block) ? block : light_copy_ok(block + 4) ? block + 4
-                                                                                : nullptr;
-  if (copy == nullptr) return -1;
-  *value = uint16_t(copy[0] | copy[1] << 8);
-  return 0;
+  return sector_flow::readval_ml(*this, icdev, value);
 }
 
 int16_t M6Device::decrement_ml(int32_t icdev, uint16_t value) {
@@ -387,14 +299,9 @@ int16_t M6Device::decrement_ml(int32_t icdev, uint16_t value) {
   const int16_t result = read(icdev, kLightValueBlock, block);
   if (result != 0) return result;
   // The reader takes 4 for the first copy and 5 for the second.
-  uint8_t copy = 0;
-  if (light_copy_ok(block))
-    copy = kLightValueBlock;
-  else if (light_copy_ok(block + 4))
-    copy = kLightValueBlock + 1;
-  else
-    return -1;
-  return value_step(kDecrement, copy, value);
+  const int copy = light_value_copy(block);
+  if (copy < 0) return -1;
+  return value_step(kDecrement, uint8_t(kLightValueBlock + copy), value);
 }
 
 // --- one-call forms that carry the serial number ---
@@ -409,9 +316,7 @@ int16_t M6Device::HL_write(int32_t, uint8_t mode, uint8_t adr, uint32_t* snr,
 
 int16_t M6Device::HL_writehex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
                               const char* data) {
-  uint8_t block[kBlockSize];
-  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
-  return HL_write(icdev, mode, adr, snr, block);
+  return sector_flow::HL_writehex(*this, icdev, mode, adr, snr, data);
 }
 
 int16_t M6Device::HL_write_hex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
@@ -434,11 +339,7 @@ int16_t M6Device::HL_read(int32_t, uint8_t mode, uint8_t adr, uint32_t snr,
 
 int16_t M6Device::HL_readhex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t snr, char* data,
                              uint32_t* nsnr) {
-  if (data == nullptr) return -1;
-  uint8_t block[kBlockSize];
-  const int16_t result = HL_read(icdev, mode, adr, snr, block, nsnr);
-  if (result == 0) hex_twin_output(block, sizeof block, data);
-  return result;
+  return sector_flow::HL_readhex(*this, icdev, mode, adr, snr, data, nsnr);
 }
 
 int16_t M6Device::HL_read_hex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t snr,
@@ -455,25 +356,12 @@ int16_t M6Device::HL_authentication(int32_t, uint8_t reqmode, uint32_t snr, uint
 
 int16_t M6Device::check_write(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
                               const unsigned char* data) {
-  if (data == nullptr) return -1;
-  uint32_t serial = 0;
-  int16_t result = card(icdev, 0, &serial);
-  if (result != 0) return result;
-  if (serial != snr) return -1;
-  result = authentication(icdev, authmode, uint8_t(block_sector(adr)));
-  if (result != 0) return result;
-  uint8_t block[kBlockSize];
-  result = read(icdev, adr, block);
-  if (result != 0) return result;
-  // A block that reads back otherwise counts as a reader refusal.
-  return std::memcmp(block, data, kBlockSize) == 0 ? 0 : -2;
+  return sector_flow::check_write(*this, icdev, snr, authmode, adr, data);
 }
 
 int16_t M6Device::check_writehex(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
                                  const char* data) {
-  uint8_t block[kBlockSize];
-  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
-  return check_write(icdev, snr, authmode, adr, block);
+  return sector_flow::check_writehex(*this, icdev, snr, authmode, adr, data);
 }
 
 int16_t M6Device::check_write_hex(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,

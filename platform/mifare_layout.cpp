@@ -77,6 +77,10 @@ bool light_copy_ok(const uint8_t copy[4]) {
   return copy[2] == uint8_t(~copy[0]) && copy[3] == uint8_t(~copy[1]);
 }
 
+int light_value_copy(const uint8_t block[16]) {
+  return light_copy_ok(block) ? 0 : light_copy_ok(block + 4) ? 1 : -1;
+}
+
 void build_light_value_block(uint16_t value, uint8_t block[16]) {
   std::memset(block, 0xFF, kMifareBlockSize);
   block[0] = uint8_t(value);

@@ -47,5 +47,8 @@ inline constexpr uint16_t kLightTagType = 0x0010;
 inline constexpr uint8_t kLightValueBlock = 4;
 // Whether one 4-byte copy holds a value and its complement.
 bool light_copy_ok(const uint8_t copy[4]);
+// Which copy of a Light value block to take: 0 the first, 1 the second
+// when only it is valid, -1 when neither is.
+int light_value_copy(const uint8_t block[16]);
 // The block that sets a Light value: one copy, then twelve bytes 0xFF.
 void build_light_value_block(uint16_t value, uint8_t block[16]);
