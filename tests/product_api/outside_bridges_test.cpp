@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "core_api/outside_library_abi.h"
 #include "platform/settings.h"
@@ -197,6 +198,30 @@ TEST(CameraBridge, LoadedOnceUntilUnloadedForEveryReader) {
                                "capture 7 2 shot.bmp", "close 7"};
   EXPECT_EQ(log_lines(log), std::vector<std::string>(std::begin(lines), std::end(lines)));
   EXPECT_FALSE(mapped("libkxrf32cv.so"));
+}
+
+// Composite reads on one reader while another runs bank and camera calls:
+// each step takes the library's lock, the callbacks and the camera library
+// are shared state (run under ThreadSanitizer).
+TEST(ProductConcurrency, CompositesBesideBridgesOnAnotherReader) {
+  TraceDir dir;
+  InstalledDevice first(0), second(1);
+  install_fake("pboc", "libkx_pboc.so");
+  install_fake("cv", "libkxrf32cv.so");
+  setenv("QM_FAKE_PBOC", "number=1234", 1);
+  std::thread composites([] {
+    char out[7][64];
+    for (int i = 0; i < 100; ++i)
+      qm_ReadMFEF05(80, out[0], out[1], out[2], out[3], out[4], out[5], out[6]);
+  });
+  for (int i = 0; i < 100; ++i) {
+    char number[64];
+    EXPECT_EQ(qm_GetBankAccountNumber(81, 1, number), 0);
+    EXPECT_EQ(kx_CvLibLoad(81), 0);
+    EXPECT_EQ(kx_CvOpen(81, 3), 3);
+    EXPECT_EQ(kx_CvLibUnload(81), 0);
+  }
+  composites.join();
 }
 
 }  // namespace
