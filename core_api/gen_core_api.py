@@ -192,7 +192,8 @@ QM_API int16_t qm_exit(int32_t icdev);
  * product trace. */
 QM_API int16_t qm_write_hex(int32_t icdev, uint8_t address, const char *data);
 /* "QM500-001" followed by the reader's version text from its fourth
- * character on, NUL-terminated. */
+ * character on, NUL-terminated. Writes at most: version 262 bytes (the
+ * reader's text goes in 6 bytes on). */
 QM_API int16_t qm_getver(int32_t icdev, char *version);
 /* The bank card's account number through the outside bank-card library
  * (kx_GetBankAccountNumber): type 0 contactless, 1 contact; -2 without the
