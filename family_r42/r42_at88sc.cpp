@@ -47,8 +47,6 @@ const PasswordZone* find_zone(std::span<const PasswordZone> zones, int16_t zone)
 }
 
 constexpr ChunkedMemory k1604Memory = {r42_cmd::kRead1604, r42_cmd::kWrite1604, 2048, 192};
-constexpr uint8_t k102Largest = 255;
-
 // The attempts left in a zone: the set bits of its counter, read with
 // `read`(address, size, bytes). A zone without a counter gives -1.
 template <typename Read>
@@ -190,6 +188,7 @@ int16_t R42Device::read_102(int32_t, uint8_t offset, uint8_t length, unsigned ch
 }
 
 int16_t R42Device::read_102_hex(int32_t icdev, uint8_t offset, uint8_t length, char* readdata) {
+  // Offset and length are single bytes: every range is one the card takes.
   return memory_read_hex(*this, &ReaderDevice::read_102, icdev, offset, length, true, readdata);
 }
 
