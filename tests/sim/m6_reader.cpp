@@ -130,11 +130,13 @@ std::chrono::steady_clock::time_point M6Reader::replyTime(
 
 bool M6Reader::waitUntil(std::chrono::steady_clock::time_point when) {
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
         when - std::chrono::steady_clock::now());
     if (left.count() <= 0) return true;
+    // To the nanosecond, so a paced line keeps its pace.
+    const timespec wait = {time_t(left.count() / 1000000000), long(left.count() % 1000000000)};
     pollfd p = {stop_fd_, POLLIN, 0};
-    if (poll(&p, 1, int(left.count())) > 0) return false;
+    if (ppoll(&p, 1, &wait, nullptr) > 0) return false;
   }
 }
 
