@@ -168,3 +168,33 @@ std::optional<PerRun> time_runs(benchmark::State& state, PtyReader& reader, Step
   state.counters["cpu_ms"] = per.cpu_ms;
   return per;
 }
+
+// kx_card(0), then per sector 0-15 kx_authentication (key mode 0) and
+// kx_read of its 4 blocks: a whole 1K card.
+inline bool read_whole_1k_card(int32_t h) {
+  uint32_t snr = 0;
+  if (kx_card(h, 0, &snr) != 0) return false;
+  uint8_t block[16];
+  for (uint8_t s = 0; s < 16; ++s) {
+    if (kx_authentication(h, 0, s) != 0) return false;
+    for (uint8_t b = 0; b < 4; ++b)
+      if (kx_read(h, uint8_t(4 * s + b), block) != 0) return false;
+  }
+  return true;
+}
+
+// Times whole-card reads on an open reader and sets `wire_limit_ms` and,
+// paced at `baud`, the `ratio` of wall time to that limit, or, unpaced,
+// `host_us_per_exchange`.
+inline void time_whole_1k_card(benchmark::State& state, PtyReader& reader, bool paced,
+                               double baud) {
+  const int32_t h = reader.handle;
+  const auto per = time_runs(state, reader, [h] { return read_whole_1k_card(h); });
+  if (!per) return;
+  const double limit_s = wire_seconds(per->wire_bytes, baud);
+  state.counters["wire_limit_ms"] = limit_s * 1e3;
+  if (paced)
+    state.counters["ratio"] = per->wall_s / limit_s;
+  else
+    state.counters["host_us_per_exchange"] = per->wall_s / per->exchanges * 1e6;
+}
