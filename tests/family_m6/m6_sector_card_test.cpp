@@ -81,9 +81,6 @@ std::vector<Row> rows() {
           [](Call& c) { return c.d.authentication_pass_hex(kIcdev, 4, 35, "A0A1A2A3A4A5"); })
           .sends("90 04 00 BF A0 A1 A2 A3 A4 A5").answer("00")
           .gives(0),
-      Row("key_text_one_character_short",
-          [](Call& c) { return c.d.load_key_hex(kIcdev, 0, 1, "FFFFFFFFFFF"); })
-          .gives(-1),
       Row("value_minus_two", read_value(5))
           .sends("46 05").answer({"00", kValueMinus2})
           .gives(0).text("FFFFFFFE"),
