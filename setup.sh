@@ -15,6 +15,7 @@ PACKAGES=(
   libbluetooth-dev libsystemd-dev dbus
   util-linux
   libqrcodegencpp-dev libqrencode-dev zbar-tools
+  libsoil-dev
 )
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"
