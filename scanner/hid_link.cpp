@@ -33,7 +33,7 @@ std::vector<std::vector<uint8_t>> hid_output_reports(const uint8_t* data, size_t
   return reports;
 }
 
-int32_t HidMessageReader::read(HidDevice& device, std::mutex& device_mutex, uint8_t* out,
+int32_t HidMessageReader::read(HidDevice& device, HidTurns& turns, uint8_t* out,
                                size_t capacity, int32_t idle_ms, const std::atomic<bool>* stop) {
   uint8_t message[kHidMessageCapacity];
   size_t length = 0;
@@ -45,12 +45,10 @@ int32_t HidMessageReader::read(HidDevice& device, std::mutex& device_mutex, uint
       has_pending_ = false;
     } else {
       if ((stop && stop->load()) || idle.expired()) break;
-      int r;
-      {
-        std::lock_guard<std::mutex> lock(device_mutex);
-        r = device.readInput(report.data(), report.size(),
-                             std::min(kReadSliceMs, std::max(idle.msLeft(), int32_t(1))));
-      }
+      const int r = turns.read([&] {
+        return device.readInput(report.data(), report.size(),
+                                std::min(kReadSliceMs, std::max(idle.msLeft(), int32_t(1))));
+      });
       if (r < 0) return -2;
       if (r == 0) continue;
       if (size_t(r) != kHidInputReport || report[1] > kHidInputPayload) return -3;
@@ -99,9 +97,10 @@ int32_t HidLink::write(const uint8_t* data, int32_t length) {
   if (!data || length <= 0 || row_ < 0) return 0;
   const size_t size = kScannerHidTable[row_].report_size;
   for (const std::vector<uint8_t>& report : hid_output_reports(data, size_t(length), size)) {
-    std::lock_guard<std::mutex> lock(device_mutex_);
-    if (!device_ || device_->writeOutput(report.data(), report.size()) != int(report.size()))
-      return 0;
+    const bool sent = turns_.write([&] {
+      return device_ && device_->writeOutput(report.data(), report.size()) == int(report.size());
+    });
+    if (!sent) return 0;
   }
   return length;
 }
@@ -115,12 +114,13 @@ void HidLink::close() {
     stop_cv_.notify_all();
     reader_.join();
   }
-  std::lock_guard<std::mutex> lock(device_mutex_);
-  if (device_) {
+  turns_.write([this] {
+    if (!device_) return false;
     device_->close();
     device_.reset();
     scanner_ring().reset();
-  }
+    return true;
+  });
   row_ = -1;
 }
 
@@ -129,7 +129,7 @@ void HidLink::readLoop() {
   uint8_t message[kHidMessageCapacity];
   while (!stop_) {
     const int32_t n =
-        reader.read(*device_, device_mutex_, message, sizeof message, kHidIdleBeforeMs, &stop_);
+        reader.read(*device_, turns_, message, sizeof message, kHidIdleBeforeMs, &stop_);
     if (n > 0) scanner_ring().push(message, size_t(n));
     if (n != -2) continue;
     // The device is gone: say so once, then only wait to be stopped.

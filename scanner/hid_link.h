@@ -40,16 +40,44 @@ inline constexpr int32_t kHidIdleAfterMs = 100;
 std::vector<std::vector<uint8_t>> hid_output_reports(const uint8_t* data, size_t length,
                                                      size_t report_size);
 
+// One call at a time on a HID device, and a write that waits goes before
+// the reader's next slice: the reader takes its turn again and again and
+// would otherwise keep a writer out for several slices.
+class HidTurns {
+ public:
+  template <typename Call>
+  auto read(Call call) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    writer_gone_.wait(lock, [this] { return writers_ == 0; });
+    return call();
+  }
+  template <typename Call>
+  auto write(Call call) {
+    ++writers_;
+    std::unique_lock<std::mutex> lock(mutex_);
+    --writers_;
+    auto result = call();
+    lock.unlock();
+    writer_gone_.notify_all();
+    return result;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable writer_gone_;
+  std::atomic<int> writers_{0};
+};
+
 // Gathers input reports into messages. A report that no longer fits the
 // message buffer ends the message and starts the next one.
 class HidMessageReader {
  public:
-  // Reads one message from `device` (each call under `device_mutex`, in
-  // slices of at most 10 ms) into `out`: up to `capacity` bytes, with a NUL
+  // Reads one message from `device` (each call a read turn, in slices of
+  // at most 10 ms) into `out`: up to `capacity` bytes, with a NUL
   // after them when they are fewer. The message length (0 when none came
   // within `idle_ms`, or `stop` was set), -2 when the device failed, -3 for
   // a report of another size or a length above 56 (the message is dropped).
-  int32_t read(HidDevice& device, std::mutex& device_mutex, uint8_t* out, size_t capacity,
+  int32_t read(HidDevice& device, HidTurns& turns, uint8_t* out, size_t capacity,
                int32_t idle_ms, const std::atomic<bool>* stop = nullptr);
 
  private:
@@ -74,7 +102,7 @@ class HidLink {
  private:
   void readLoop();
 
-  std::mutex device_mutex_;  // one call at a time on the device
+  HidTurns turns_;  // one call at a time on the device
   std::unique_ptr<HidDevice> device_;
   int row_ = -1;
   std::thread reader_;

@@ -320,8 +320,10 @@ bool ScannerExchange::write(const uint8_t* data, size_t length) {
 }
 
 size_t ScannerExchange::read(uint8_t* buffer, size_t capacity, int32_t first_byte_ms,
-                             int32_t silence_ms) {
-  return open() ? read_reply(scanner_ring(), buffer, capacity, first_byte_ms, silence_ms) : 0;
+                             int32_t silence_factor) {
+  if (!open()) return 0;
+  return read_reply(scanner_ring(), buffer, capacity, first_byte_ms,
+                    silence_factor * scanner_environment().reply_silence_ms);
 }
 
 int32_t scanner_exchange(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity,
@@ -329,7 +331,7 @@ int32_t scanner_exchange(const uint8_t* request, size_t length, uint8_t* reply, 
   ScannerExchange exchange;
   if (!exchange.write(request, length)) return KOVRA_TRANSPORT;
   if (capacity == 0) return KOVRA_OK;
-  const size_t n = exchange.read(reply, capacity, kExchangeFirstByteMs, kReplySilenceMs);
+  const size_t n = exchange.read(reply, capacity, kExchangeFirstByteMs);
   if (n == 0) return KOVRA_NO_REPLY;
   if (reply_length) *reply_length = n;
   return KOVRA_OK;

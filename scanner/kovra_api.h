@@ -106,9 +106,10 @@ class ScannerExchange {
   bool open() const;
   // True when every byte went out.
   bool write(const uint8_t* data, size_t length);
-  // A reply: its first byte within first_byte_ms, ended by silence_ms of
-  // silence or a full buffer. Its length; 0 when nothing came.
-  size_t read(uint8_t* buffer, size_t capacity, int32_t first_byte_ms, int32_t silence_ms);
+  // A reply: its first byte within first_byte_ms, ended by a full buffer or
+  // by silence (the environment's reply silence, times `silence_factor`).
+  // Its length; 0 when nothing came.
+  size_t read(uint8_t* buffer, size_t capacity, int32_t first_byte_ms, int32_t silence_factor = 1);
 };
 
 // Writes `request` and, with a capacity, reads the reply: 1 (with the

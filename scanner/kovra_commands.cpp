@@ -43,7 +43,7 @@ constexpr size_t kSetReplyMax = 5;
 constexpr size_t kImageReplyMax = 10;
 constexpr size_t kParamReplyMax = 100;
 constexpr int32_t kBulkFirstByteMs = 3000;
-constexpr int32_t kBulkSilenceMs = 210;
+constexpr int32_t kBulkSilenceFactor = 10;
 constexpr int32_t kImageResultMs = 3000;
 constexpr int32_t kFileResultMs = 7000;
 constexpr uint32_t kFileSettleMs = 300;
@@ -219,12 +219,12 @@ int32_t download(uint8_t kind, const uint8_t* header, size_t header_size, const 
     os_sleep(kDownloadPauseMs);
   }
   if (kind == kFileDownload) {
-    n = exchange.read(reply, 1, kFileResultMs, kReplySilenceMs);
+    n = exchange.read(reply, 1, kFileResultMs);
     if (n == 0) return KOVRA_NO_REPLY;
     return reply[0] == kFileAccepted ? KOVRA_OK : KOVRA_FAILED;
   }
   const uint8_t done[] = {kScannerControlClass + 1, kDownload, kind, kind, 0x00};
-  n = exchange.read(reply, sizeof reply, kImageResultMs, kReplySilenceMs);
+  n = exchange.read(reply, sizeof reply, kImageResultMs);
   if (n == 0) return KOVRA_NO_REPLY;
   return n == sizeof done && std::memcmp(reply, done, n) == 0 ? KOVRA_OK : KOVRA_BAD_REPLY;
 }
@@ -443,8 +443,8 @@ int32_t KOVRA_ReadBulkData(uint8_t* buffer, int32_t* capacity, int32_t* first, i
   if (!reply) return KOVRA_FAILED;
   ScannerExchange exchange;
   if (!exchange.write(bytes, sizeof bytes)) return KOVRA_TRANSPORT;
-  const size_t n = exchange.read(reply.get(), kScannerBulkCapacity, kBulkFirstByteMs,
-                                 kBulkSilenceMs);
+  const size_t n =
+      exchange.read(reply.get(), kScannerBulkCapacity, kBulkFirstByteMs, kBulkSilenceFactor);
   if (n == 0) return KOVRA_NO_REPLY;
   ByteCursor cursor(reply.get(), n);
   uint8_t reply_class = 0;

@@ -8,7 +8,7 @@
 
 #include "scanner/receive_ring.h"
 
-// Silence that ends a reply.
+// Silence that ends a reply (the environment may lower it for exchanges).
 inline constexpr int32_t kReplySilenceMs = 21;
 // First-byte budgets: an exchange, the serial probe, a pass of the receive
 // thread.

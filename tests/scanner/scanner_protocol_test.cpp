@@ -71,6 +71,17 @@ const Row kRows[] = {
         .gives(-11).text("-99"),
     Row("set_reads_at_most_4096", [](Call& c) { return command21(c, {0x01, 0x02}, 5000); })
         .sends("21 01 02").answer(big_set_reply()).gives(1).text("4095"),
+    Row("control_reply_cut_to_capacity",
+        [](Call& c) {
+          int32_t n = 0;
+          const uint8_t payload[] = {0x77, 0x01};
+          return KOVRA_Command32(payload, 2, c.bytes(), 2, &n) == 1 ? n : -99;
+        })
+        .sends("32 77 01").answer("33 77 01 AA BB CC").gives(2).out("77 01"),
+    Row("image_capacity", [](Call&) { return KOVRA_GetImageCapacity(); })
+        .sends("43 02 C3").answer("44 02 C3 00 00 00 40 00 20").gives(2048),
+    Row("image_capacity_past_int32", [](Call&) { return KOVRA_GetImageCapacity(); })
+        .sends("43 02 C3").answer("44 02 C3 00 00 FF FF FF FF").gives(-1),
     Row("write_failure", [](Call&) { return KOVRA_SetMode(0); }).sends("21 61 41 00 00").fails()
         .gives(-1),
     Row("closed_no_io", [](Call&) { return KOVRA_Close() + KOVRA_SetMode(0); }).gives(0),
