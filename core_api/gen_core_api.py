@@ -18,12 +18,16 @@ trace. The open/close/configure/crypto entries are written by hand; their
 declarations are part of HEADER_TOP below.
 
 Trace lines come from the table's forms and counts. A custom tag either
-names something those already express (GENERIC_TAGS), writes those lines of
-some arguments only while another argument holds a value (WHEN), or hands
-the lines of some arguments to a trace written by hand in
-core_api/custom_traces.cpp (HOOKS): the member calls trace_<tag>(t, phase,
-first, arguments...) where the first of those arguments stands, before and
-after the device call.
+writes those lines of some arguments only while another argument holds a
+value (WHEN), hands the lines of some arguments to a trace written by hand
+in core_api/custom_traces.cpp (HOOKS): the member calls trace_<tag>(t,
+phase, first, arguments...) where the first of those arguments stands,
+before and after the device call, or gives the return line of a result
+that is not a 16-bit code (RESULT_FORMS). A tag that would change nothing
+where it stands is refused, so a tag and the form cannot disagree unseen.
+
+The header gives, before each declaration with output buffers, the most
+bytes the device writes into each (the table's most= or the count).
 """
 
 import argparse
@@ -118,22 +122,22 @@ HEADER_BOTTOM = '''
 # The hand-written entries of HEADER_TOP, for the version script.
 FIXED_NAMES = re.findall(r'^QM_API [^(]*?(\w+)\(', HEADER_TOP, re.MULTILINE)
 
+SIZES_NOTE = '''/* Output buffers. "Writes at most" before a declaration gives the most
+ * bytes any reader writes into each output buffer, a text's terminating NUL
+ * included: a number, or a rule over the call's own arguments ("2 x length
+ * + 1 bytes"; "*BmpLength bytes (as passed in)": the capacity the caller
+ * gives). A buffer of that size always suffices. */
+'''
+
 # Notes written into the header before a slot's declaration.
 HEADER_NOTES = {
+    653: '/* LCD text: charsets 0-4 take 8-bit text ending in a NUL; charsets 5 and 6\n'
+         ' * UTF-16 text, little-endian code units ending in a zero unit. */',
     428: '/* Identity card. kx_start_i_d and kx_start_i_d_2 return the handle to pass\n'
          ' * as idhandle (the device handle itself), or -1. The texts and bytes that\n'
          ' * the queries return stay owned by the device: read them after the call,\n'
          ' * until the next kx_start_i_d or kx_start_i_d_2 on that device or kx_exit.\n'
          ' * A bad handle gives a null pointer or a length of 0. */',
-}
-
-# Custom tags whose lines the table's forms, counts and directions already
-# describe: the generic branches below write them.
-GENERIC_TAGS = {
-    'hex16', 'track3_untraced', 'char_type', 'data_in_and_out', 'cardnum_x12',
-    'numblock_x16', 'ctime_untraced', 'fixed_1287', 'bmp_length', 'reserved_untraced',
-    'count_is_result', 'at_most_2048', 'inout_length', 'image_data', 'mask_hex32_inout',
-    'result_hex32', 'result_text', 'result_bytes_1024', 'result_length', 'no_return_line',
 }
 
 # Custom tags traced by hand (core_api/custom_traces.cpp): which arguments'
@@ -158,12 +162,13 @@ WHEN = {
     'ex_data_by_flag': (lambda a: a.label in ('ex_data', 'ex_len'), 'flag', 2, 1),
 }
 
-# Return line of the members whose result is not a 16-bit code, by tag.
+# Return line of the members whose result is not a 16-bit code, by tag,
+# and the result kind each stands for.
 RESULT_FORMS = {
-    'result_hex32': 't.result_hex32(static_cast<uint32_t>(r));',
-    'result_text': 't.result_text(r);',
-    'result_bytes_1024': 't.result_bytes(r, 1024);',
-    'result_length': 't.result(r);',
+    'result_hex32': ('i32', 't.result_hex32(static_cast<uint32_t>(r));'),
+    'result_text': ('text_ptr', 't.result_text(r);'),
+    'result_bytes_1024': ('bytes_ptr', 't.result_bytes(r, 1024);'),
+    'result_length': ('length', 't.result(r);'),
 }
 
 # Pointer to one value: the CallTrace method per form.
@@ -200,29 +205,76 @@ def c_param(ctype):
     return ctype[:-1].rstrip() + ' *' if ctype.endswith('*') else ctype + ' '
 
 
-def header_declaration(slot):
-    # Labels such as _Adr are reserved names in C; the header spells them
-    # without the leading underscores.
-    parts, seen = [], set()
-    for ctype, label in [('int32_t', slot.first)] + [(a.ctype, a.label) for a in slot.args]:
+def header_names(slot):
+    """The header's parameter names: labels such as _Adr are reserved names
+    in C, so the header spells them without the leading underscores."""
+    names, seen = [], set()
+    for label in [slot.first] + [a.label for a in slot.args]:
         name = label.lstrip('_')
         if not gen_device_ops.usable_identifier(name) or name in seen:
-            name = 'arg%d' % (len(parts) + 1)
+            name = 'arg%d' % (len(names) + 1)
         seen.add(name)
-        parts.append(c_param(ctype) + name)
+        names.append(name)
+    return names
+
+
+def header_declaration(slot):
+    ctypes = ['int32_t'] + [a.ctype for a in slot.args]
+    parts = [c_param(ctype) + name for ctype, name in zip(ctypes, header_names(slot))]
     return 'QM_API %s%s(%s);' % (c_param(slot.result_ctype), core_name(slot), ', '.join(parts))
+
+
+def size_text(rule, names_by_label):
+    """A most= rule as the header says it."""
+    if rule.kind == 'const':
+        return '%d bytes' % rule.value if rule.value else 'nothing (no reader writes it)'
+    if rule.kind == 'result':
+        return 'as many bytes as the result'
+    name = names_by_label[rule.label]
+    if rule.kind == 'deref':
+        return '*%s bytes (as passed in)' % name
+    text = name if rule.factor == 1 else '%d x %s' % (rule.factor, name)
+    return text + (' + %d' % rule.offset if rule.offset else '') + ' bytes'
+
+
+def header_sizes(slot):
+    """The comment on the output buffers' sizes, or None."""
+    names = header_names(slot)
+    by_label = {a.label: n for a, n in zip(slot.args, names[1:])}
+    sizes = ['%s %s' % (n, size_text(a.largest, by_label))
+             for a, n in zip(slot.args, names[1:]) if a.is_output and a.is_buffer]
+    if not sizes:
+        return None
+    return '/* Writes at most: %s. */' % '; '.join(sizes)
 
 
 def label_text(label, direction):
     return '"  parameter:[%s[%s]]"' % (label, direction)
 
 
+def tag_is_effective(slot, tag):
+    """Whether `tag` changes the slot's generated trace."""
+    if slot.core not in ('traced', 'bare'):
+        return False
+    if tag in HOOKS:
+        return any(HOOKS[tag](a) for a in slot.args)
+    if tag in WHEN:
+        governs, by, _, _ = WHEN[tag]
+        return any(governs(a) for a in slot.args) and any(a.label == by for a in slot.args)
+    if tag in RESULT_FORMS:
+        return slot.result == RESULT_FORMS[tag][0] and not slot.args
+    return False
+
+
 def hook_of(slot):
-    """The slot's tag of HOOKS or WHEN, or None; unknown tags are refused."""
-    hooks = [t for t in slot.custom if t in HOOKS or t in WHEN]
+    """The slot's tag of HOOKS or WHEN, or None; unknown or ineffective tags
+    are refused."""
     for t in slot.custom:
-        if t not in HOOKS and t not in WHEN and t not in GENERIC_TAGS:
+        if t not in HOOKS and t not in WHEN and t not in RESULT_FORMS:
             raise GenError('slot %d: custom tag %s has no trace' % (slot.number, t))
+        if not tag_is_effective(slot, t):
+            raise GenError('slot %d: custom tag %s changes nothing here' % (slot.number, t))
+    hooks = [t for t in slot.custom if t in HOOKS or t in WHEN]
     if len(hooks) > 1:
         raise GenError('slot %d: more than one trace of its own' % slot.number)
     return hooks[0] if hooks else None
@@ -243,6 +295,8 @@ def count_expr(slot, arg, names):
         raise GenError('slot %d: count rule %s not handled' % (slot.number, rule.text))
     if rule.factor != 1:
         expr = '%s * %d' % (expr, rule.factor)
+    if rule.offset:
+        expr = '%s + %d' % (expr, rule.offset)
     if arg.max is not None:
         expr = 'std::min<int64_t>(%s, %d)' % (expr, arg.max)
     return expr
@@ -334,7 +388,7 @@ def emit_member(slot):
     elif slot.result != 'i16':
         if slot.args:
             raise GenError('slot %d: a %s result with arguments' % (slot.number, slot.result))
-        forms = [RESULT_FORMS[t] for t in slot.custom if t in RESULT_FORMS]
+        forms = [RESULT_FORMS[t][1] for t in slot.custom if t in RESULT_FORMS]
         if len(forms) != 1:
             raise GenError('slot %d: %s result without its return form' % (
                 slot.number, slot.result))
@@ -466,14 +520,21 @@ def emit_calls(table):
     return '\n'.join(out)
 
 
+def declaration_lines(slot):
+    sizes = header_sizes(slot)
+    return ([sizes] if sizes else []) + [header_declaration(slot)]
+
+
 def emit_header(table):
-    lines = [HEADER_TOP, '/* Untraced entries: lock, handle check, device, nothing traced. */']
-    lines += [header_declaration(s) for s in untraced_slots(table)]
+    lines = [HEADER_TOP, SIZES_NOTE,
+             '/* Untraced entries: lock, handle check, device, nothing traced. */']
+    for s in untraced_slots(table):
+        lines += declaration_lines(s)
     lines += ['', '/* Reader operations, traced when the trace level is 1 or more. */']
     for s in traced_members(table):
         if s.number in HEADER_NOTES:
             lines += ['', HEADER_NOTES[s.number]]
-        lines.append(header_declaration(s))
+        lines += declaration_lines(s)
     return '\n'.join(lines) + '\n' + HEADER_BOTTOM
 
 
@@ -499,6 +560,8 @@ def main(argv):
     opts = p.parse_args(argv)
     try:
         table = gen_device_ops.load_table(opts.table)
+        for slot in table:
+            hook_of(slot)  # refuses unknown and ineffective tags, whatever is written
         members = traced_members(table)
         if len(members) != MEMBER_COUNT:
             raise GenError('%d traced members in slots %d-%d, expected %d' % (

@@ -75,7 +75,10 @@ bool write_temporary(const std::string& directory, const uint8_t* photo, size_t 
   return true;
 }
 
-// Opens the BMP and finds its size.
+// Opens the BMP and finds its size. The photo is read here rather than
+// through read_file (platform/file_helpers.h) on purpose: the size the
+// caller's buffer must hold (the bytes, or their base64 text) is checked
+// against the file's size before any byte is read.
 File open_sized(const std::string& path, long* size) {
   File file(std::fopen(path.c_str(), "rbe"));
   if (!file) return nullptr;

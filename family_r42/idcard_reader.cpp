@@ -153,8 +153,8 @@ int16_t R42Device::i_d_query_department_2(int32_t, char* department) {
 }
 
 char* R42Device::i_d_query_expire_day(int32_t) {
-  copy_fixed_text(id_extra_text_, (std::string(id_text_.start_date) + id_text_.end_date).c_str());
-  return id_extra_text_;
+  copy_fixed_text(id_validity_text_, (std::string(id_text_.start_date) + id_text_.end_date).c_str());
+  return id_validity_text_;
 }
 
 int16_t R42Device::i_d_query_expire_day_2(int32_t, char* expire_day) {

@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr size_t kPinpadFrameMax = 255;   // the relay's count is one byte
-inline constexpr size_t kPinpadAnswerMax = 255;  // so is the answer's
+#include "family_r42/r42_card_io.h"
+
+// The relay's count is one byte; so is the answer's (kNarrowReplyMax).
+inline constexpr size_t kPinpadFrameMax = 255;
 
 // The pad's one-byte answers.
 inline constexpr uint8_t kPinpadDone = 0xAA;
@@ -41,7 +43,7 @@ class PinpadFrame {
 // What the pad answered: `length` bytes.
 struct PinpadAnswer {
   uint8_t length = 0;
-  uint8_t bytes[kPinpadAnswerMax];
+  uint8_t bytes[kNarrowReplyMax];
 };
 
 // --- frames ---

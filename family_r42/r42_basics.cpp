@@ -90,7 +90,7 @@ int16_t R42Device::posbeep(int32_t icdev, uint8_t beeptime) {
 }
 
 int16_t R42Device::light(int32_t, uint16_t on_off) {
-  if (on_off > 0xFF) return -1;
+  if (!R42Request::fits_u8(on_off)) return -1;
   return status_command(r42_cmd::kLed, {0, uint8_t(on_off)});
 }
 

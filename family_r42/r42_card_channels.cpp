@@ -19,18 +19,12 @@ constexpr uint8_t kTypeB = 'B';
 // What cardAB reports as the length of a type B answer.
 constexpr uint8_t kTypeBAnswerLength = 12;
 constexpr int16_t kRequestBNoCard = 125;
-constexpr size_t kAtqbSize = 32;
-constexpr uint8_t kLinkFg = 64;
 constexpr uint8_t kSakUidIncomplete = 0x04;
 // Bytes 0A 01 of the raw frame command: the reader's own.
 constexpr uint8_t kRawFrameHead[2] = {0x0A, 0x01};
 
 // Reader statuses that the presence queries turn into results.
 constexpr uint32_t kNoCardStatus = 0x0307;
-
-void put_be32(uint32_t value, uint8_t* out) {
-  for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (24 - 8 * i));
-}
 
 }  // namespace
 
@@ -296,7 +290,7 @@ int16_t R42Device::card_n(int32_t icdev, uint8_t mode, int32_t* snr_len, unsigne
   result = self.select(icdev, serial, &sak);
   if (result != 0) return result;
   if (!(sak & kSakUidIncomplete)) {
-    put_be32(serial, snr);
+    store_be32(serial, snr);
     *snr_len = 4;
     return 0;
   }
@@ -308,7 +302,7 @@ int16_t R42Device::card_n(int32_t icdev, uint8_t mode, int32_t* snr_len, unsigne
   if (result != 0) return result;
   result = self.select2(icdev, serial, &sak);
   if (result != 0) return result;
-  put_be32(serial, uid + 3);
+  store_be32(serial, uid + 3);
   std::memcpy(snr, uid, sizeof uid);
   *snr_len = int32_t(sizeof uid);
   return 0;

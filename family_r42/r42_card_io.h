@@ -13,6 +13,12 @@
 // The most a reply may hand to an 8-bit length.
 inline constexpr int32_t kNarrowReplyMax = 255;
 
+// A type B card's answer as request_b gives it: the ATQB, or the older
+// command's answer and a NUL, within this many bytes.
+inline constexpr size_t kAtqbSize = 32;
+// The frame size FG of the linked exchanges when the caller names none.
+inline constexpr uint8_t kLinkFg = 64;
+
 // The time-out byte of every frame of a card session flow (DESFire, MIFARE
 // Plus, Ultralight C): (7 + 20) x 250 = 6750 ms.
 inline constexpr uint8_t kCardFlowTimeout = 7;

@@ -357,6 +357,15 @@ inline constexpr uint16_t kCpyKey = 0xD010;              // 00 (read) or 10 and 
 inline constexpr uint16_t kCpyContactApdu = 0xD011;      // slot, APDU
 inline constexpr uint16_t kCpyContactlessApdu = 0xD012;  // length BE16, APDU
 
+// Status words that some commands answer with in place of success.
+// PIN entry (kReaderPinEntry, kPinEntry, kGetEnPass): the entry was
+// refused, or the cardholder cancelled it.
+inline constexpr uint16_t kStatusPinRefused = 0x0601;
+inline constexpr uint16_t kStatusPinCancelled = 0x0602;
+// Key-value entry (kKeyValueEntry): nothing was entered. The same word as
+// kStatusPinRefused, which it means only after a PIN entry.
+inline constexpr uint16_t kStatusNoKeyValue = 0x0601;
+
 // Shortest reply each command accepts, in bytes from the status word on.
 // Shorter replies with status 0 fail with -1; a non-zero status decides
 // first, so even a 2-byte reply can carry it.

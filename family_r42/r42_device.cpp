@@ -57,12 +57,32 @@ R42Request& R42Request::bytes(const void* data, size_t count) {
   return *this;
 }
 
+R42Request& R42Request::refuse() {
+  overflowed_ = true;
+  return *this;
+}
+
 R42Request& R42Request::checked_u8(int64_t value) {
-  if (value < 0 || value > 0xFF) {
-    overflowed_ = true;
-    return *this;
-  }
-  return u8(uint8_t(value));
+  return fits_u8(value) ? u8(uint8_t(value)) : refuse();
+}
+
+R42Request& R42Request::checked_be16(int64_t value) {
+  return fits_u16(value) ? be16(uint16_t(value)) : refuse();
+}
+
+R42Request& R42Request::u8_counted(const void* data, int64_t length) {
+  if (!fits_u8(length) || (data == nullptr && length > 0)) return refuse();
+  return u8(uint8_t(length)).bytes(data, size_t(length));
+}
+
+R42Request& R42Request::be16_counted(const void* data, int64_t length) {
+  if (!fits_u16(length) || (data == nullptr && length > 0)) return refuse();
+  return be16(uint16_t(length)).bytes(data, size_t(length));
+}
+
+R42Request& R42Request::u8_counted_text(const char* text) {
+  if (text == nullptr) return refuse();
+  return u8_counted(text, int64_t(strnlen(text, 0xFF + 1)));
 }
 
 R42Request& R42Request::text(const char* text) {
@@ -260,11 +280,15 @@ int16_t R42Device::length_first_exchange(R42Request& request, int32_t timeout_ms
 }
 
 int16_t R42Device::pin_entry_result(int16_t result) const {
-  return map_status(result, {{0x0601, kPinEntryRefused}, {0x0602, kPinEntryCancelled}});
+  return map_status(result, kPinEntryStatuses);
 }
 
-int16_t R42Device::status_word_result(int16_t result) const {
+int16_t R42Device::status_word_itself(int16_t result) const {
   return result == -2 ? int16_t(uint16_t(last_status_)) : result;
+}
+
+int16_t R42Device::status_word_negated(int16_t result) const {
+  return result == -2 ? int16_t(uint16_t(0x10000u - last_status_)) : result;
 }
 
 int32_t R42Device::init(int32_t, int32_t) { return -1; }

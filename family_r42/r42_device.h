@@ -17,6 +17,7 @@
 #include "family_r42/idcard_text.h"
 #include "family_r42/r42_commands.h"
 #include "platform/byte_cursor.h"
+#include "platform/byte_helpers.h"
 #include "platform/card_auth_crypto.h"
 #include "platform/text_helpers.h"
 
@@ -25,6 +26,9 @@
 // with long replies (identity-card records, the module tunnel) make their
 // request with a larger size.
 inline constexpr size_t kR42BufferSize = 2048;
+// The buffer of the commands with long requests or replies: the module
+// tunnels, the fingerprint module and the SMS sender.
+inline constexpr size_t kR42LongBufferSize = 8192;
 // The largest buffer a request may ask for.
 inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
@@ -59,18 +63,32 @@ class R42Request {
 
   R42Request& u8(uint8_t value) { return bytes(&value, 1); }
   R42Request& be16(uint16_t value) {
-    const uint8_t b[2] = {uint8_t(value >> 8), uint8_t(value)};
+    uint8_t b[2];
+    store_be16(value, b);
     return bytes(b, 2);
   }
   R42Request& be32(uint32_t value) {
-    const uint8_t b[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                          uint8_t(value)};
+    uint8_t b[4];
+    store_be32(value, b);
     return bytes(b, 4);
   }
   R42Request& bytes(const void* data, size_t count);
-  // A caller's number in a one-byte field. A value that does not fit is
-  // refused as an overflow is: the exchange gives -1 before any I/O.
+
+  // Whether a caller's number fits a one-byte or a two-byte field.
+  static constexpr bool fits_u8(int64_t value) { return value >= 0 && value <= 0xFF; }
+  static constexpr bool fits_u16(int64_t value) { return value >= 0 && value <= 0xFFFF; }
+  // A caller's number in a one-byte or a BE16 field. A value that does not
+  // fit is refused as an overflow is: the exchange gives -1 before any I/O.
   R42Request& checked_u8(int64_t value);
+  R42Request& checked_be16(int64_t value);
+  // `length` bytes of the caller's after their count, in one byte or BE16.
+  // A count its field cannot hold, or null data with a positive count, is
+  // refused the same way.
+  R42Request& u8_counted(const void* data, int64_t length);
+  R42Request& be16_counted(const void* data, int64_t length);
+  // A text's characters without its terminator, counted in one byte; a null
+  // text or one over 255 characters is refused the same way.
+  R42Request& u8_counted_text(const char* text);
   // The characters of a text (not null) without its terminator, as far as
   // the request can take them: one more than it has room for overflows it.
   R42Request& text(const char* text);
@@ -84,6 +102,8 @@ class R42Request {
   uint8_t* buffer() { return data_; }
 
  private:
+  R42Request& refuse();
+
   uint8_t inline_[kR42BufferSize];
   std::unique_ptr<uint8_t[]> heap_;
   uint8_t* data_ = inline_;
@@ -184,8 +204,14 @@ class R42Device : public ReaderDevice {
                                 std::initializer_list<StatusResult> map, ByteCursor* payload);
   // The status word itself, as a signed 16-bit value: 0xFFFF reads as -1
   // and 0xFFFE as -2, which last_status() tells apart from our own.
-  int16_t status_word_result(int16_t result) const;
-  // PIN entry on the reader: 0x0601 gives 162, 0x0602 (cancelled) 161.
+  int16_t status_word_itself(int16_t result) const;
+  // The status word negated, as 16 bits: 0x0001 reads -1, 0x0601 -1537.
+  int16_t status_word_negated(int16_t result) const;
+  // PIN entry on the reader: refused (0x0601) gives 162, cancelled (0x0602)
+  // 161.
+  static constexpr std::initializer_list<StatusResult> kPinEntryStatuses = {
+      {r42_cmd::kStatusPinRefused, kPinEntryRefused},
+      {r42_cmd::kStatusPinCancelled, kPinEntryCancelled}};
   int16_t pin_entry_result(int16_t result) const;
   // 1: the command reports only whether it succeeded.
   static int16_t status_flag_result(int16_t result) { return result == -2 ? 1 : result; }
@@ -336,6 +362,6 @@ class R42Device : public ReaderDevice {
   uint32_t id_photo_length_ = 0;
   uint8_t id_finger_[4096] = {};
   uint32_t id_finger_length_ = 0;
-  char id_extra_text_[2048] = {};
+  char id_validity_text_[2048] = {};
   uint32_t last_status_ = 0;
 };

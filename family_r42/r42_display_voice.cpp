@@ -14,9 +14,7 @@ constexpr size_t kImageReply = 4;
 // What precedes the image bytes after the header.
 constexpr uint32_t kImageMarker = 0xFFFFFFFF;
 
-// The 2D code and the file download travel in larger buffers.
-constexpr size_t kCodeBuffer = 8192;
-constexpr size_t kDownloadBuffer = 8192;
+// The 2D code and the file download travel in the long buffer.
 
 constexpr uint8_t kConfigGet = 0x01;
 constexpr uint8_t kConfigSet = 0x00;
@@ -32,8 +30,6 @@ constexpr uint32_t kBarcodeFetchPauseMs = 200;
 // Charsets of LcdDisplayText: 0-4 are 8-bit texts, 5 and 6 UTF-16.
 constexpr uint8_t kLastByteCharset = 4;
 constexpr uint8_t kWideCharsets[] = {5, 6};
-
-bool fits_u8(int32_t value) { return value >= 0 && value <= 0xFF; }
 
 // Screen coordinates and sizes: their low 16 bits.
 R42Request& put_rect(R42Request& request, int32_t x, int32_t y, int32_t w, int32_t h) {
@@ -102,11 +98,10 @@ int16_t R42Device::LcdDisplayTextFromData(int32_t icdev, uint8_t line, uint8_t o
 
 int16_t R42Device::display_2dbarcode(int32_t, int32_t point_x, int32_t point_y,
                                      const char* info) {
-  if (!fits_u8(point_x) || !fits_u8(point_y) || info == nullptr) return -1;
-  const size_t length = strnlen(info, kCodeBuffer);
-  if (length > 0xFFFF) return -1;
-  R42Request request(r42_cmd::kShow2dCode, kCodeBuffer);
-  request.u8(uint8_t(point_x)).u8(uint8_t(point_y)).be16(uint16_t(length)).bytes(info, length);
+  if (info == nullptr) return -1;
+  R42Request request(r42_cmd::kShow2dCode, kR42LongBufferSize);
+  const size_t length = strnlen(info, kR42LongBufferSize);
+  request.checked_u8(point_x).checked_u8(point_y).be16_counted(info, int64_t(length));
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -129,16 +124,15 @@ int16_t R42Device::ScreenClearDisplay(int32_t, int32_t x, int32_t y, int32_t w, 
 }
 
 int16_t R42Device::ScreenLoadBgImage(int32_t, int32_t number, const unsigned char* image_data) {
-  if (!fits_u8(number)) return -1;
+  if (!R42Request::fits_u8(number)) return -1;
   return send_image(*this, r42_cmd::kScreenLoadBg, 1, image_data,
                     [&](R42Request& request) { request.u8(uint8_t(number)); });
 }
 
 int16_t R42Device::ScreenDisplayBgImage(int32_t, int32_t number, int32_t x, int32_t y, int32_t w,
                                         int32_t h) {
-  if (!fits_u8(number)) return -1;
   R42Request request(r42_cmd::kScreenShowBg);
-  put_rect(request.u8(uint8_t(number)), x, y, w, h);
+  put_rect(request.checked_u8(number), x, y, w, h);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -245,7 +239,7 @@ int16_t R42Device::BuzzerBeep(int32_t, uint16_t beep_time_ms, uint16_t interval_
 int16_t R42Device::DownloadFileData(int32_t, int32_t file_type, int32_t file_size, int32_t flag,
                                     const unsigned char* data, int32_t* data_size) {
   if (data_size == nullptr) return -1;
-  R42Request request(r42_cmd::kDownloadFile, kDownloadBuffer);
+  R42Request request(r42_cmd::kDownloadFile, kR42LongBufferSize);
   request.be32(uint32_t(file_type)).be32(uint32_t(file_size)).be32(uint32_t(flag));
   if (flag != 0) {
     const int32_t count = *data_size;

@@ -15,8 +15,6 @@ constexpr uint8_t kTypeBMode = 2;
 constexpr uint8_t kTypeAKind = 10;
 constexpr uint8_t kTypeBKind = 11;
 constexpr size_t kAtsCapacity = 255;
-constexpr size_t kAtqbSize = 32;
-constexpr uint8_t kLinkFg = 64;
 constexpr uint16_t kHaltParameter = 100;
 
 // DESFire legacy authentication frames and answers.

@@ -4,17 +4,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 
 namespace {
 
-// The tunnel's buffer, and what a request or response may carry in it.
-constexpr size_t kTunnelSize = 8192;
-constexpr size_t kTunnelRoom = kTunnelSize - r42_cmd::kReplyHead;
+// What a request or response may carry in the tunnel's buffer.
+constexpr size_t kTunnelRoom = kR42LongBufferSize - r42_cmd::kReplyHead;
 // The inner operations hand on at most this much of a response.
 constexpr size_t kInnerResponseMax = 2048;
-constexpr size_t kPinAnswerMax = 255;
-constexpr int32_t kTimeFieldMax = 0xFFFF;
 
 // Inner commands of the encrypting keypad.
 constexpr uint8_t kInnerImportKey = 0x01;
@@ -56,20 +54,10 @@ constexpr uint16_t kPressedMore = 0xFF00;
 constexpr uint16_t kPressCancelled = 0xFF01;
 constexpr uint16_t kPressNone = 0xD009;
 
-bool is_byte(int32_t value) { return value >= 0 && value <= 0xFF; }
-
-// Appends each value as one byte; false (the request unusable) when one
-// does not fit.
-bool put_bytes(R42Request& request, std::initializer_list<int32_t> values) {
+// Appends each value as one byte; one that does not fit refuses the
+// request.
+void put_bytes(R42Request& request, std::initializer_list<int32_t> values) {
   for (int32_t value : values) request.checked_u8(value);
-  return !request.overflowed();
-}
-
-// A length that travels as 16 bits before its data.
-bool put_counted(R42Request& request, const uint8_t* data, int32_t length) {
-  if (length < 0 || length > 0xFFFF || (data == nullptr && length > 0)) return false;
-  request.be16(uint16_t(length)).bytes(data, size_t(length));
-  return true;
 }
 
 // An inner command of the encrypting keypad through the tunnel (slot 464,
@@ -82,7 +70,7 @@ int16_t tunnel(ReaderDevice& self, int32_t icdev, std::initializer_list<uint8_t>
     return -1;
   std::vector<uint8_t> command(head);
   if (length > 0) command.insert(command.end(), data, data + length);
-  response.assign(kTunnelSize, 0);
+  response.assign(kR42LongBufferSize, 0);
   int32_t response_len = 0;
   const int16_t result = self.keypad_io_control(icdev, 0, command.data(), int32_t(command.size()),
                                                 response.data(), &response_len);
@@ -96,7 +84,7 @@ int16_t tunnel(ReaderDevice& self, int32_t icdev, std::initializer_list<uint8_t>
 int16_t tunnel_data(ReaderDevice& self, int32_t icdev, uint8_t code, uint8_t mode,
                     int32_t key_index, const uint8_t* in, int32_t in_len, uint8_t* out,
                     int32_t* out_len) {
-  if (!is_byte(key_index) || out == nullptr || out_len == nullptr) return -1;
+  if (!R42Request::fits_u8(key_index) || out == nullptr || out_len == nullptr) return -1;
   std::vector<uint8_t> response;
   const int16_t result =
       tunnel(self, icdev, {code, mode, uint8_t(key_index)}, in, in_len, response);
@@ -117,7 +105,7 @@ int16_t R42Device::pass_key_value2(int32_t, uint8_t ctime, uint8_t* rlen, char* 
   int32_t count = 0;
   const int16_t result = pin_entry_result(text_reply(command, r42_wait_timeout(ctime),
                                                      reinterpret_cast<uint8_t*>(cpass),
-                                                     kPinAnswerMax, &count));
+                                                     kNarrowReplyMax, &count));
   if (result == kPinEntryCancelled) cpass[0] = 0;
   if (result == 0 || result == kPinEntryCancelled) *rlen = uint8_t(count);
   return result;
@@ -126,10 +114,9 @@ int16_t R42Device::pass_key_value2(int32_t, uint8_t ctime, uint8_t* rlen, char* 
 int16_t R42Device::PinpadCommunication(int32_t, int32_t time_100ms, int32_t slen,
                                        const unsigned char* sdata, int32_t* rlen,
                                        unsigned char* rdata) {
-  if (time_100ms < 0 || time_100ms > kTimeFieldMax) return -1;
+  if (!R42Request::fits_u16(time_100ms)) return -1;
   R42Request command(r42_cmd::kPinpadCommunication);
-  command.be16(uint16_t(time_100ms));
-  if (!put_counted(command, sdata, slen)) return -1;
+  command.be16(uint16_t(time_100ms)).be16_counted(sdata, slen);
   return counted_reply(command, time_100ms * 100 + kR42DefaultTimeoutMs, rdata, kR42ReplyDataMax,
                        rlen);
 }
@@ -152,7 +139,7 @@ int16_t R42Device::keypad_io_control(int32_t, uint8_t ctime, const unsigned char
   if (request_len < 0 || size_t(request_len) > kTunnelRoom ||
       (request == nullptr && request_len > 0))
     return -1;
-  R42Request command(r42_cmd::kKeypadTunnel, kTunnelSize);
+  R42Request command(r42_cmd::kKeypadTunnel, kR42LongBufferSize);
   command.bytes(request, size_t(request_len));
   return counted_reply(command, r42_wait_timeout(ctime), response, kTunnelRoom, response_len);
 }
@@ -160,7 +147,7 @@ int16_t R42Device::keypad_io_control(int32_t, uint8_t ctime, const unsigned char
 int16_t R42Device::keypad_ImportKey(int32_t icdev, unsigned char* check_value, uint8_t check_mode,
                                     int32_t key_index, int32_t use_key_index, uint8_t enable,
                                     const unsigned char* key, int32_t key_len) {
-  if (check_value == nullptr || !is_byte(key_index) || !is_byte(use_key_index)) return -1;
+  if (check_value == nullptr || !R42Request::fits_u8(key_index) || !R42Request::fits_u8(use_key_index)) return -1;
   std::vector<uint8_t> response;
   const int16_t result =
       tunnel(*this, icdev,
@@ -173,7 +160,7 @@ int16_t R42Device::keypad_ImportKey(int32_t icdev, unsigned char* check_value, u
 }
 
 int16_t R42Device::keypad_DeleteKey(int32_t icdev, int32_t key_index) {
-  if (key_index != -1 && !is_byte(key_index)) return -1;
+  if (key_index != -1 && !R42Request::fits_u8(key_index)) return -1;
   std::vector<uint8_t> response;
   return key_index == -1
              ? tunnel(*this, icdev, {kInnerDeleteAllKeys, kAllKeys}, nullptr, 0, response)
@@ -190,7 +177,7 @@ int16_t R42Device::keypad_SetButtonMark(int32_t icdev, int32_t mark_value, uint8
 
 int16_t R42Device::keypad_Start(int32_t icdev, uint8_t mode, int32_t max_len, uint8_t auto_end,
                                 uint8_t enable_sound) {
-  if (!is_byte(max_len)) return -1;
+  if (!R42Request::fits_u8(max_len)) return -1;
   std::vector<uint8_t> response;
   return tunnel(*this, icdev,
                 {mode != 0 ? kInnerStartMode : kInnerStart, uint8_t(max_len), auto_end,
@@ -204,8 +191,8 @@ int16_t R42Device::keypad_End(int32_t icdev) {
 }
 
 int16_t R42Device::keypad_GetPressed(int32_t, int32_t time_ms, uint8_t* value) {
-  if (value == nullptr || time_ms < 0 || time_ms > kTimeFieldMax) return -1;
-  R42Request command(r42_cmd::kKeypadTunnel, kTunnelSize);
+  if (value == nullptr || !R42Request::fits_u16(time_ms)) return -1;
+  R42Request command(r42_cmd::kKeypadTunnel, kR42LongBufferSize);
   command.u8(kInnerGetPressed).be16(uint16_t(time_ms));
   int32_t received = 0;
   const int16_t result = exchange(command, time_ms + kR42DefaultTimeoutMs, r42_cmd::kStatusOnly,
@@ -239,7 +226,7 @@ int16_t R42Device::keypad_GetPinBlock(int32_t icdev, uint8_t mode, int32_t key_i
 }
 
 int16_t R42Device::keypad_GetRandomValue(int32_t icdev, int32_t length, unsigned char* value) {
-  if (!is_byte(length) || value == nullptr) return -1;
+  if (!R42Request::fits_u8(length) || value == nullptr) return -1;
   std::vector<uint8_t> response;
   const int16_t result =
       tunnel(*this, icdev, {kInnerRandom, uint8_t(length)}, nullptr, 0, response);
@@ -289,7 +276,8 @@ int16_t R42Device::keypad_GetMACDataOfCBC(int32_t icdev, uint8_t mode, int32_t k
 int16_t R42Device::KeypadOpen(int32_t, int32_t number, char* version) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleOpen);
-  if (version == nullptr || !put_bytes(command, {number})) return -1;
+  if (version == nullptr) return -1;
+  put_bytes(command, {number});
   ByteCursor data(nullptr, 0);
   const int16_t result = module_reply(command, r42_cmd::kModuleReplyHead, &data);
   if (result != 0) return result;
@@ -302,7 +290,7 @@ int16_t R42Device::KeypadOpen(int32_t, int32_t number, char* version) {
 int16_t R42Device::KeypadClose(int32_t, int32_t number) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleClose);
-  if (!put_bytes(command, {number})) return -1;
+  put_bytes(command, {number});
   return module_reply(command, r42_cmd::kModuleReplyHead, nullptr);
 }
 
@@ -313,10 +301,10 @@ int16_t R42Device::KeypadLoadKey(int32_t, int32_t number, int32_t set_index, int
   if (ex_len == nullptr) return -1;
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleLoadKey);
-  if (!put_bytes(command, {number, set_index, sub_index, type, mode}) ||
-      !put_counted(command, key_data, key_len) || !put_bytes(command, {flag}) ||
-      !put_counted(command, ex_data, *ex_len))
-    return -1;
+  put_bytes(command, {number, set_index, sub_index, type, mode});
+  command.be16_counted(key_data, key_len);
+  put_bytes(command, {flag});
+  command.be16_counted(ex_data, *ex_len);
   return module_counted_reply(command, ex_data, ex_len);
 }
 
@@ -324,7 +312,7 @@ int16_t R42Device::KeypadClearKey(int32_t, int32_t number, int32_t set_index,
                                   int32_t sub_index) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleClearKey);
-  if (!put_bytes(command, {number, set_index, sub_index})) return -1;
+  put_bytes(command, {number, set_index, sub_index});
   return module_reply(command, r42_cmd::kModuleReplyHead, nullptr);
 }
 
@@ -332,7 +320,8 @@ int16_t R42Device::KeypadGetKeyType(int32_t, int32_t number, int32_t set_index,
                                     int32_t sub_index, int32_t* type) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleKeyType);
-  if (type == nullptr || !put_bytes(command, {number, set_index, sub_index})) return -1;
+  if (type == nullptr) return -1;
+  put_bytes(command, {number, set_index, sub_index});
   ByteCursor data(nullptr, 0);
   const int16_t result = module_reply(command, kModuleByteReply, &data);
   if (result != 0) return result;
@@ -347,9 +336,8 @@ int16_t R42Device::KeypadAlgorithm(int32_t, int32_t number, int32_t set_index, i
                                    int32_t in_len, unsigned char* out_data, int32_t* out_len) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleAlgorithm);
-  if (!put_bytes(command, {number, set_index, sub_index, flag, mode}) ||
-      !put_counted(command, in_data, in_len))
-    return -1;
+  put_bytes(command, {number, set_index, sub_index, flag, mode});
+  command.be16_counted(in_data, in_len);
   return module_counted_reply(command, out_data, out_len);
 }
 
@@ -360,17 +348,17 @@ int16_t R42Device::KeypadStartInput(int32_t, int32_t number, int32_t mode, int32
                                     unsigned char* out_data, int32_t* out_len) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleStartInput);
-  if (!put_bytes(command, {number, mode, set_index, sub_index}) ||
-      !put_counted(command, in_data, in_len) ||
-      !put_bytes(command, {min_len, max_len, auto_end, enable_beep, time_s}))
-    return -1;
+  put_bytes(command, {number, mode, set_index, sub_index});
+  command.be16_counted(in_data, in_len);
+  put_bytes(command, {min_len, max_len, auto_end, enable_beep, time_s});
   return module_counted_reply(command, out_data, out_len);
 }
 
 int16_t R42Device::KeypadGetKeyValue(int32_t, int32_t number, uint8_t* value) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleKeyValue);
-  if (value == nullptr || !put_bytes(command, {number})) return -1;
+  if (value == nullptr) return -1;
+  put_bytes(command, {number});
   ByteCursor data(nullptr, 0);
   const int16_t result = module_reply(command, kModuleByteReply, &data);
   if (result != 0) return result;
@@ -382,13 +370,13 @@ int16_t R42Device::KeypadExitAndGetInput(int32_t, int32_t number, int32_t mode,
                                          unsigned char* out_data, int32_t* out_len) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleExitInput);
-  if (!put_bytes(command, {number, mode})) return -1;
+  put_bytes(command, {number, mode});
   return module_counted_reply(command, out_data, out_len);
 }
 
 int16_t R42Device::KeypadSetKeyValue(int32_t, int32_t number, uint8_t value) {
   R42Request command(r42_cmd::kKeypadModule);
   command.be16(kModuleSetKeyValue);
-  if (!put_bytes(command, {number, value})) return -1;
+  put_bytes(command, {number, value});
   return module_reply(command, r42_cmd::kModuleReplyHead, nullptr);
 }

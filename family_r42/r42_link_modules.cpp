@@ -14,19 +14,15 @@ namespace {
 
 constexpr int32_t kTcpOpenTimeoutMs = 180000;
 constexpr int32_t kCardPartsTimeoutMs = 20000;
-// Requests and replies of the fingerprint module and the SMS sender.
-constexpr size_t kLongCapacity = 8192;
 // Seconds byte and length BE16 before the fingerprint module's request.
-constexpr size_t kFingerprintRequestMax = kLongCapacity - r42_cmd::kReplyHead - 3;
+constexpr size_t kFingerprintRequestMax = kR42LongBufferSize - r42_cmd::kReplyHead - 3;
 // The SMS length field counts the two tags and the two BE32 lengths too.
 constexpr size_t kSmsFieldOverhead = 16;
-constexpr size_t kSmsMax = kLongCapacity - 5;
+constexpr size_t kSmsMax = kR42LongBufferSize - 5;
 constexpr uint32_t kSmsPhoneTag = 1;
 constexpr uint32_t kSmsTextTag = 2;
 constexpr size_t kCardPartsCapacity = 4096;
 constexpr size_t kCardParts = 4;
-// A byte-counted text: its length travels in one byte.
-constexpr size_t kByteCountedMax = 0xFF;
 constexpr uint8_t kRead = 0x00;
 constexpr uint8_t kWrite = 0x01;
 constexpr uint8_t kRest = 0x00;
@@ -45,20 +41,6 @@ constexpr size_t kModuleSerialText = 45;
 // Reply bytes: status word and spare byte, then these.
 constexpr size_t kSignalReply = r42_cmd::kReplyHead + 3;      // state, value BE16
 constexpr size_t kAddressReply = r42_cmd::kReplyHead + 1;     // length, bytes
-
-// [length byte][bytes]: at most 255 bytes, present when not empty.
-bool put_byte_counted(R42Request& request, const uint8_t* data, int64_t length) {
-  if (length < 0 || size_t(length) > kByteCountedMax || (data == nullptr && length > 0))
-    return false;
-  request.u8(uint8_t(length)).bytes(data, size_t(length));
-  return true;
-}
-
-bool put_byte_counted_text(R42Request& request, const char* text) {
-  if (text == nullptr) return false;
-  return put_byte_counted(request, reinterpret_cast<const uint8_t*>(text),
-                          int64_t(strnlen(text, kByteCountedMax + 1)));
-}
 
 }  // namespace
 
@@ -101,8 +83,7 @@ int16_t R42Device::BtAddressControl(int32_t, uint8_t flag, uint8_t* length,
   if (length == nullptr || value == nullptr) return -1;
   R42Request request(r42_cmd::kBtAddress);
   if (flag != kRead) {
-    request.u8(flag);
-    put_byte_counted(request, value, *length);
+    request.u8(flag).u8_counted(value, *length);
     return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
   }
   request.u8(kRead);
@@ -139,7 +120,7 @@ int16_t R42Device::BtReset(int32_t) { return status_command(r42_cmd::kBtReset); 
 
 int16_t R42Device::BtCommunicationTest(int32_t, int32_t length, const unsigned char* value) {
   R42Request request(r42_cmd::kBtLoopTest);
-  if (!put_byte_counted(request, value, length)) return -1;
+  request.u8_counted(value, length);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -164,8 +145,7 @@ int16_t R42Device::ReadModuleMacAddress(int32_t, int32_t type, char* value) {
 
 int16_t R42Device::WriteModuleMacAddress(int32_t, int32_t type, const char* value) {
   R42Request request(r42_cmd::kModuleMacAddress);
-  request.u8(kWrite).checked_u8(type);
-  if (!put_byte_counted_text(request, value)) return -1;
+  request.u8(kWrite).checked_u8(type).u8_counted_text(value);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -212,10 +192,7 @@ int16_t R42Device::WirelessPowerControl(int32_t, uint8_t value) {
 int16_t R42Device::WirelessTcpOpen(int32_t, uint8_t type, const char* network_address,
                                    const char* network_port) {
   R42Request request(r42_cmd::kTcpOpen);
-  request.u8(type);
-  if (!put_byte_counted_text(request, network_address) ||
-      !put_byte_counted_text(request, network_port))
-    return -1;
+  request.u8(type).u8_counted_text(network_address).u8_counted_text(network_port);
   return exchange(request, kTcpOpenTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -243,9 +220,7 @@ int16_t R42Device::WirelessRecv(int32_t, uint8_t type, uint8_t mode, uint8_t tim
 int16_t R42Device::WirelessWifiConfig(int32_t, uint8_t type, const char* ssid,
                                       const char* password) {
   R42Request request(r42_cmd::kWifiConfig);
-  request.u8(type);
-  if (!put_byte_counted_text(request, ssid) || !put_byte_counted_text(request, password))
-    return -1;
+  request.u8(type).u8_counted_text(ssid).u8_counted_text(password);
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
 }
 
@@ -258,7 +233,7 @@ int16_t R42Device::TcpGetInfo(int32_t, uint8_t type, unsigned char* data_buffer,
 
 int16_t R42Device::GpsGetInfo(int32_t, int32_t time_ms, unsigned char* data_buffer,
                               int32_t* data_len) {
-  if (time_ms < 0 || time_ms > 0xFFFF) return -1;
+  if (!R42Request::fits_u16(time_ms)) return -1;
   R42Request request(r42_cmd::kGpsInfo);
   request.be16(uint16_t(time_ms));
   return counted_reply(request, time_ms + kR42DefaultTimeoutMs, data_buffer, kR42ReplyDataMax,
@@ -273,7 +248,7 @@ int16_t R42Device::fingerprint_io_control(int32_t, uint8_t ctime, const unsigned
   if (request_len < 0 || size_t(request_len) > kFingerprintRequestMax ||
       (request == nullptr && request_len > 0))
     return -1;
-  R42Request command(r42_cmd::kFingerprintModule, kLongCapacity);
+  R42Request command(r42_cmd::kFingerprintModule, kR42LongBufferSize);
   command.u8(ctime).be16(uint16_t(request_len)).bytes(request, size_t(request_len));
   return be16_counted_reply(command, r42_wait_timeout(ctime), response, response_len);
 }
@@ -284,7 +259,7 @@ int16_t R42Device::send_sms(int32_t, const char* phone_no, const char* sms_conte
   const size_t text = strnlen(sms_content, kSmsMax + 1);
   const size_t field = phone + text + kSmsFieldOverhead;
   if (field > kSmsMax) return -1;
-  R42Request request(r42_cmd::kSendSms, kLongCapacity);
+  R42Request request(r42_cmd::kSendSms, kR42LongBufferSize);
   request.be16(uint16_t(field))
       .be32(kSmsPhoneTag)
       .be32(uint32_t(phone))
@@ -323,7 +298,7 @@ int16_t R42Device::getfingerdata(int32_t, int32_t* length, char* data) {
   // Search, select, then read text, photo and fingerprint; the answer
   // frames are taken as they come.
   for (uint16_t command : {kFindCard, kSelectCard, kReadTextPhotoFinger}) {
-    R42Request request(r42_cmd::kIdModuleTunnel, kTunnelCapacity);
+    R42Request request(r42_cmd::kIdModuleTunnel, kR42LongBufferSize);
     build_request(request, command, nullptr, 0);
     ByteCursor payload(nullptr, 0);
     const int16_t result =
@@ -344,7 +319,7 @@ int16_t R42Device::getfingerdata(int32_t, int32_t* length, char* data) {
 int16_t R42Device::SamAReadSerialNumber(int32_t icdev, char* number) {
   if (number == nullptr) return -1;
   ReaderDevice& self = *this;
-  uint8_t answer[security_module::kTunnelCapacity];
+  uint8_t answer[kR42LongBufferSize];
   int32_t rlen = 0;
   if (self.SamAControl(icdev, security_module::kSerialNumber, 0, nullptr, &rlen, answer) != 0 ||
       rlen < int32_t(kModuleSerialSize) || size_t(rlen) > sizeof answer)

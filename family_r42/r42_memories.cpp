@@ -58,9 +58,8 @@ int16_t R42Device::WriteOutEeprom(int32_t, int32_t offset, int32_t length,
 }
 
 int16_t R42Device::FlashErase(int32_t, int32_t sector) {
-  if (sector < 0 || sector > 0xFFFF) return -1;
   R42Request request(r42_cmd::kEraseFlashSector);
-  request.be16(uint16_t(sector));
+  request.checked_be16(sector);
   return exchange(request, kEraseTimeoutMs, r42_cmd::kStatusOnly);
 }
 

@@ -45,8 +45,6 @@ int16_t card_status_result(uint8_t status) {
   return status == 0 ? -1 : int16_t(-int(status));
 }
 
-bool fits_u16(int64_t value) { return value >= 0 && value <= 0xFFFF; }
-
 bool blocks_ok(uint8_t numblock) { return numblock >= 1 && numblock <= kMfpMaxBlocks; }
 
 // A key or perso block given as 32 hexadecimal characters.
@@ -76,7 +74,7 @@ int16_t R42Device::card_flow(int32_t icdev, bool plain_frame, const uint8_t* fra
 // --- level 0 ---
 
 int16_t R42Device::MFPL0_writeperso(int32_t icdev, int32_t bnr, const unsigned char* dataperso) {
-  if (!fits_u16(bnr) || dataperso == nullptr) return -1;
+  if (!R42Request::fits_u16(bnr) || dataperso == nullptr) return -1;
   uint8_t frame[3 + kBlock] = {kWritePerso, uint8_t(bnr), uint8_t(bnr >> 8)};
   std::memcpy(frame + 3, dataperso, kBlock);
   uint8_t reply[kNarrowReplyMax];
@@ -104,7 +102,7 @@ int16_t R42Device::MFPL0_commitperso(int32_t icdev) {
 
 int16_t R42Device::mfp_authenticate(int32_t icdev, bool level1, uint32_t key_number,
                                     const uint8_t* key) {
-  if (key == nullptr || key_number > 0xFFFF) return -1;
+  if (key == nullptr || !R42Request::fits_u16(key_number)) return -1;
   uint8_t rnd_a[16];
   if (draw_challenge(rnd_a, sizeof rnd_a) != 0) return -1;
   if (!level1) {
@@ -161,7 +159,7 @@ int16_t R42Device::MFPL2_switchtol3(int32_t icdev, const unsigned char* authkey)
 }
 
 int16_t R42Device::MFPL3_authl3key(int32_t icdev, int32_t key_bnr, const unsigned char* authkey) {
-  if (!fits_u16(key_bnr)) return -1;
+  if (!R42Request::fits_u16(key_bnr)) return -1;
   return mfp_authenticate(icdev, false, uint32_t(key_bnr), authkey);
 }
 
@@ -175,7 +173,7 @@ int16_t R42Device::MFPL3_authl3key_hex(int32_t icdev, int32_t key_bnr, const cha
 int16_t R42Device::MFPL3_authl3sectorkey(int32_t icdev, uint8_t mode, int32_t sector_bnr,
                                          const unsigned char* authkey) {
   const int64_t key_number = kSectorKeyA + 2 * int64_t(sector_bnr) + (mode == 0 ? 0 : 1);
-  if (sector_bnr < 0 || !fits_u16(key_number)) return -1;
+  if (sector_bnr < 0 || !R42Request::fits_u16(key_number)) return -1;
   return mfp_authenticate(icdev, false, uint32_t(key_number), authkey);
 }
 
@@ -191,7 +189,7 @@ int16_t R42Device::MFPL3_authl3sectorkey_hex(int32_t icdev, uint8_t mode, int32_
 
 int16_t R42Device::mfp_read(int32_t icdev, uint8_t code, int32_t bnr, uint8_t numblock,
                             uint8_t* out, bool decipher) {
-  if (!fits_u16(bnr) || !blocks_ok(numblock) || out == nullptr) return -1;
+  if (!R42Request::fits_u16(bnr) || !blocks_ok(numblock) || out == nullptr) return -1;
   const size_t size = kBlock * numblock;
   // BNr and n, then (for the response MAC) the data.
   uint8_t tail[3 + kMaxData] = {uint8_t(bnr), uint8_t(bnr >> 8), numblock};
@@ -220,7 +218,7 @@ int16_t R42Device::mfp_read(int32_t icdev, uint8_t code, int32_t bnr, uint8_t nu
 
 int16_t R42Device::mfp_write(int32_t icdev, uint8_t code, int32_t bnr, uint8_t numblock,
                              const uint8_t* data, bool encipher) {
-  if (!fits_u16(bnr) || !blocks_ok(numblock) || data == nullptr) return -1;
+  if (!R42Request::fits_u16(bnr) || !blocks_ok(numblock) || data == nullptr) return -1;
   const size_t size = kBlock * numblock;
   // [code][BNr][D][MAC]; the caller's data is copied, never changed.
   uint8_t frame[3 + kMaxData + kMac] = {code, uint8_t(bnr), uint8_t(bnr >> 8)};

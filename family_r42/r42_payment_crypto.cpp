@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "platform/text_helpers.h"
 
@@ -12,18 +13,10 @@ namespace {
 
 constexpr size_t kDesBlock = 8;
 constexpr size_t kSm4Block = 16;
-constexpr size_t kMacSize = 8;
-constexpr size_t kPinAnswerMax = 255;
+// The check value of the reader's MAC service.
+constexpr size_t kReaderMacSize = 8;
 constexpr uint8_t kEncipher = 0x00;
 constexpr uint8_t kPadByte = 0x80;
-
-// Code and zero byte.
-constexpr size_t kRequestHead = 3;
-
-// A length of caller data that travels after `head` bytes of request.
-bool fits(int64_t length, size_t head) {
-  return length >= 0 && uint64_t(length) <= kR42BufferSize - head;
-}
 
 // One block through the reader's single-block service of its size.
 int16_t cipher_block(ReaderDevice& self, int32_t icdev, size_t block, uint8_t keytype,
@@ -164,15 +157,15 @@ int16_t R42Device::GetEnPass(int32_t, uint8_t ctime, uint8_t panlen, const unsig
   request.u8(ctime).u8(panlen).bytes(pandata, panlen);
   int32_t count = 0;
   const int16_t result = pin_entry_result(
-      counted_reply(request, r42_wait_timeout(ctime), cpass, kPinAnswerMax, &count));
+      counted_reply(request, r42_wait_timeout(ctime), cpass, kNarrowReplyMax, &count));
   if (result == 0 || result == kPinEntryCancelled) *rlen = uint8_t(count);
   return result;
 }
 
 int16_t R42Device::get55data(int32_t, int32_t slen, const unsigned char* sdata,
                              uint8_t* PacketType, int32_t* rlen, unsigned char* rdata) {
-  if (!fits(slen, kRequestHead) || (sdata == nullptr && slen > 0) ||
-      PacketType == nullptr || rlen == nullptr || rdata == nullptr)
+  if (!channel_input_ok(slen, sdata) || PacketType == nullptr || rlen == nullptr ||
+      rdata == nullptr)
     return -1;
   R42Request request(r42_cmd::kGet55Data);
   request.bytes(sdata, size_t(slen));
@@ -188,14 +181,14 @@ int16_t R42Device::get55data(int32_t, int32_t slen, const unsigned char* sdata,
 
 int16_t R42Device::CardIssuingScript(int32_t, int32_t slen, const unsigned char* sdata,
                                      uint8_t* TransactionIsInterrupted, uint8_t* TradingResult) {
-  if (!fits(slen, kRequestHead) || (sdata == nullptr && slen > 0)) return -1;
+  if (!channel_input_ok(slen, sdata)) return -1;
   R42Request request(r42_cmd::kIssuerScript);
   request.bytes(sdata, size_t(slen));
   return byte_reply(request, {TransactionIsInterrupted, TradingResult});
 }
 
 int16_t R42Device::SetEMVPara(int32_t, int32_t slen, const unsigned char* sdata) {
-  if (!fits(slen, kRequestHead + 2) || (sdata == nullptr && slen > 0)) return -1;
+  if (!channel_input_ok(slen, sdata)) return -1;
   R42Request request(r42_cmd::kSetEmvParameters);
   request.be16(uint16_t(slen)).bytes(sdata, size_t(slen));
   return exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly);
@@ -203,10 +196,10 @@ int16_t R42Device::SetEMVPara(int32_t, int32_t slen, const unsigned char* sdata)
 
 int16_t R42Device::CalculateMACCheck(int32_t, uint8_t keyindex, uint8_t macmode, int32_t datalen,
                                      const unsigned char* srcdata, unsigned char* macdata) {
-  if (!fits(datalen, kRequestHead + 6) || (srcdata == nullptr && datalen > 0)) return -1;
+  if (!channel_input_ok(datalen, srcdata)) return -1;
   R42Request request(r42_cmd::kMacCheck);
   request.u8(keyindex).u8(macmode).be32(uint32_t(datalen)).bytes(srcdata, size_t(datalen));
-  return fixed_reply(request, macdata, kMacSize);
+  return fixed_reply(request, macdata, kReaderMacSize);
 }
 
 int16_t R42Device::CalculateDes(int32_t, uint8_t keyindex, uint8_t enmode, uint16_t datalen,

@@ -3,13 +3,11 @@
 // text display.
 #include <cstring>
 
+#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "family_r42/stripe_tracks.h"
 
 namespace {
-
-// The most a one-byte length hands over.
-constexpr size_t kShortTextMax = 255;
 
 constexpr uint8_t kPinPadWithCardNumber = 0;
 constexpr uint8_t kPinPadWithoutCardNumber = 1;
@@ -21,21 +19,12 @@ constexpr const char* kMenuGreeting = "Welcome to use";
 constexpr const char* kMenuPrompt =
     "\xC7\xEB\xCB\xA2\xBF\xA8\xBB\xF2\xB2\xE5\xBF\xA8";
 
-// The PIN pad's commands give the reader's status word negated, as 16 bits:
-// 0x0001 reads -1, 0x0601 -1537.
-int16_t negated_status(R42Device& device, int16_t result) {
-  if (result != -2) return result;
-  return int16_t(uint16_t(0x10000u - device.last_status()));
-}
-
 // PIN data from reply byte 3 to an 8-bit length and a text.
 int16_t hand_pin(ByteCursor& reply, uint8_t* rlen, char* cpass) {
-  const size_t length = reply.remaining();
-  if (length > kShortTextMax) return -1;
-  reply.take(reinterpret_cast<uint8_t*>(cpass), length);
-  cpass[length] = '\0';
-  *rlen = uint8_t(length);
-  return 0;
+  const int16_t result = narrow_reply(0, int32_t(reply.remaining()), reply.here(), rlen,
+                                      reinterpret_cast<uint8_t*>(cpass));
+  if (result == 0) cpass[*rlen] = '\0';
+  return result;
 }
 
 }  // namespace
@@ -46,8 +35,7 @@ int16_t R42Device::getinputpass(int32_t, uint8_t ctime, uint8_t* rlen, char* cpa
   request.u8(ctime);
   ByteCursor reply(nullptr, 0);
   const int16_t result = length_first_exchange(
-      request, r42_wait_timeout(ctime), r42_cmd::kDataReply,
-      {{0x0601, kPinEntryRefused}, {0x0602, kPinEntryCancelled}}, &reply);
+      request, r42_wait_timeout(ctime), r42_cmd::kDataReply, kPinEntryStatuses, &reply);
   if (result == kPinEntryRefused || result == kPinEntryCancelled) {
     *rlen = 0;
     cpass[0] = '\0';
@@ -75,7 +63,7 @@ int16_t R42Device::readmagcardall(int32_t, uint8_t ctime, char* pTrack1Data,
 
 int16_t R42Device::readmagcard(int32_t icdev, uint8_t ctime, char* pTrack2Data,
                                int32_t* pTrack2Len, char* pTrack3Data, int32_t* pTrack3Len) {
-  char track1[kShortTextMax + 1];
+  char track1[kNarrowReplyMax + 1];
   int32_t track1_length = 0;
   ReaderDevice& self = *this;
   return self.readmagcardall(icdev, ctime, track1, &track1_length, pTrack2Data, pTrack2Len,
@@ -94,8 +82,7 @@ int16_t R42Device::writemagcard(int32_t, uint8_t ctime, const unsigned char* pTr
     if (data[i] == nullptr && lengths[i] != 0) return -1;
     request.u8(lengths[i]).bytes(data[i], lengths[i]);
   }
-  return negated_status(*this,
-                        exchange(request, r42_wait_timeout(ctime), r42_cmd::kStatusOnly));
+  return status_word_negated(exchange(request, r42_wait_timeout(ctime), r42_cmd::kStatusOnly));
 }
 
 int16_t R42Device::lcdclrscrn(int32_t, uint8_t cLine) {
@@ -149,15 +136,11 @@ int16_t R42Device::passin2(int32_t, uint8_t ctime, uint8_t ucmode, const char* c
   R42Request request(r42_cmd::kPinPadStart);
   request.u8(ctime).u8(ucmode);
   if (ucmode == kPinPadWithCardNumber) {
-    if (cardno == nullptr) return -1;
-    // Its length travels in one byte.
-    const size_t length = strnlen(cardno, kShortTextMax + 1);
-    if (length > kShortTextMax) return -1;
-    request.u8(uint8_t(length)).bytes(cardno, length);
+    request.u8_counted_text(cardno);
   } else if (ucmode != kPinPadWithoutCardNumber) {
     return -1;
   }
-  return negated_status(*this, exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly));
+  return status_word_negated(exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly));
 }
 
 int16_t R42Device::PassIn2(int32_t icdev, uint8_t ctime, uint8_t ucmode, const char* cardno) {
@@ -169,8 +152,8 @@ int16_t R42Device::passget(int32_t, uint8_t* rlen, char* cpass) {
   if (rlen == nullptr || cpass == nullptr) return -1;
   R42Request request(r42_cmd::kPinPadFetch);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = negated_status(
-      *this, exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply));
+  const int16_t result =
+      status_word_negated(exchange(request, kR42DefaultTimeoutMs, r42_cmd::kDataReply, &reply));
   if (result != 0) return result;
   return hand_pin(reply, rlen, cpass);
 }
@@ -181,7 +164,7 @@ int16_t R42Device::PassGet(int32_t icdev, uint8_t* rlen, char* cpass) {
 }
 
 int16_t R42Device::passcancel(int32_t) {
-  return negated_status(*this, status_command(r42_cmd::kPinPadCancel));
+  return status_word_negated(status_command(r42_cmd::kPinPadCancel));
 }
 
 int16_t R42Device::PassCancel(int32_t icdev) {

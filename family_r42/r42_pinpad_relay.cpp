@@ -35,7 +35,8 @@ constexpr size_t kBarcodeMax = 4096;
 constexpr int kBarcodeExitTries = 10;
 
 constexpr size_t kCardNumberSize = 12;
-constexpr size_t kMacSize = 4;
+// The pad's MAC: the first bytes of its answer.
+constexpr size_t kPadMacSize = 4;
 constexpr size_t kDesBlockSize = 8;
 
 int16_t pad_call(ReaderDevice& self, int32_t icdev, uint32_t pause_ms, const PinpadFrame& frame,
@@ -90,7 +91,7 @@ int16_t R42Device::SD_InstallKey(int32_t, uint8_t ctime, uint8_t senlen,
   request.u8(ctime).u8(senlen).bytes(source, senlen);
   int32_t count = 0;
   const int16_t result =
-      counted_reply(request, r42_wait_timeout(ctime), rdata, kPinpadAnswerMax, &count);
+      counted_reply(request, r42_wait_timeout(ctime), rdata, kNarrowReplyMax, &count);
   if (result == 0) *reclen = uint8_t(count);
   return result;
 }
@@ -197,7 +198,7 @@ int16_t R42Device::SD_IFD_DesCaculate(int32_t icdev, uint8_t srclen,
 int16_t R42Device::SD_IFD_CreateMac(int32_t icdev, uint8_t srclen, const unsigned char* srcdata,
                                     char* macdata) {
   if (srclen > kDataFrameRoom || (srcdata == nullptr && srclen > 0)) return -1;
-  return pad_calculation(*this, icdev, pinpad_data_frame('G', srcdata, srclen), kMacSize,
+  return pad_calculation(*this, icdev, pinpad_data_frame('G', srcdata, srclen), kPadMacSize,
                          macdata);
 }
 

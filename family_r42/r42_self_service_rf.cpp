@@ -276,7 +276,7 @@ int16_t R42Device::SelectAntenna(int32_t, uint8_t number) {
 }
 
 int16_t R42Device::ReadIdCardInfo(int32_t, int32_t time_ms, int32_t* rlen, unsigned char* rdata) {
-  if (time_ms < 0 || time_ms > 0xFFFF) return -1;
+  if (!R42Request::fits_u16(time_ms)) return -1;
   R42Request request(r42_cmd::kIdReadRaw);
   request.be16(uint16_t(time_ms));
   return counted_reply(request, time_ms + kR42DefaultTimeoutMs, rdata, kR42ReplyDataMax, rlen);

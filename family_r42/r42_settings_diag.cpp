@@ -70,7 +70,7 @@ int16_t R42Device::ClearDeviceConfig(int32_t) {
 }
 
 int16_t R42Device::MagFormatConfig(int32_t, int32_t mode) {
-  if (mode < 0 || mode > 0xFF) return -1;
+  if (!R42Request::fits_u8(mode)) return -1;
   return status_command(r42_cmd::kSetMagFormat, {uint8_t(mode)});
 }
 

@@ -13,9 +13,6 @@
 
 namespace {
 
-// The keypad's status when the cardholder entered nothing.
-constexpr uint16_t kNoKeyValue = 0x0601;
-
 // Stripe reader statuses of a poll: no card swiped yet, a swipe that could
 // not be read.
 constexpr uint16_t kNoSwipe = 0x0705;
@@ -48,8 +45,6 @@ constexpr size_t kRadio24Reply = r42_cmd::kReplyHead + 2 + kRadio24FrameOverhead
 constexpr ChunkedMemory kSdMemory = {r42_cmd::kReadSd, r42_cmd::kWriteSd, ChunkedMemory::kNoBound,
                                      192};
 
-bool fits_u16(int32_t value) { return value >= 0 && value <= 0xFFFF; }
-
 }  // namespace
 
 int16_t R42Device::dispinfo_V7(int32_t icdev, uint8_t line, uint8_t offset, const char* data) {
@@ -80,7 +75,7 @@ int16_t R42Device::pass_key_value(int32_t, uint8_t timeout, char* value) {
   ByteCursor reply(nullptr, 0);
   const int16_t result = length_first_exchange(request, r42_wait_timeout(timeout),
                                                r42_cmd::kDataReply,
-                                               {{kNoKeyValue, kNothingEntered}}, &reply);
+                                               {{r42_cmd::kStatusNoKeyValue, kNothingEntered}}, &reply);
   if (result == kNothingEntered) {
     value[0] = '\0';
     return 0;
@@ -102,9 +97,8 @@ int16_t R42Device::playvoice(int32_t icdev, uint8_t mode) {
 }
 
 int16_t R42Device::load_voice(int32_t, int32_t flag, int32_t slen, const unsigned char* sdata) {
-  if (!fits_u16(flag) || !fits_u16(slen) || !channel_input_ok(slen, sdata)) return -1;
   R42Request request(r42_cmd::kLoadVoice);
-  request.be16(uint16_t(flag)).be16(uint16_t(slen)).bytes(sdata, size_t(slen));
+  request.checked_be16(flag).be16_counted(sdata, slen);
   ByteCursor reply(nullptr, 0);
   const int16_t result =
       exchange(request, kR42DefaultTimeoutMs, r42_cmd::kReplyHead + 2, &reply);

@@ -41,7 +41,7 @@ bool parse_amount(const char* text, uint32_t* value) {
 }
 
 int16_t word_command(R42Device& device, R42Request& request) {
-  return device.status_word_result(
+  return device.status_word_itself(
       device.exchange(request, kR42DefaultTimeoutMs, r42_cmd::kStatusOnly));
 }
 
@@ -55,7 +55,7 @@ int16_t set_field(R42Device& device, uint16_t code, uint8_t length, const uint8_
 int16_t get_field(R42Device& device, uint16_t code, uint8_t length, uint8_t* out) {
   R42Request request(code);
   request.u8(kGet).u8(length);
-  return device.status_word_result(device.fixed_text_reply(request, out, length));
+  return device.status_word_itself(device.fixed_text_reply(request, out, length));
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ int16_t R42Device::read_walletbalance(int32_t, char* walletvalue) {
   R42Request request(r42_cmd::kWalletBalance);
   uint8_t raw[4];
   const int16_t result = fixed_reply(request, raw, sizeof raw);
-  if (result != 0) return status_word_result(result);
+  if (result != 0) return status_word_itself(result);
   uint32_t balance = 0;
   ByteCursor(raw, sizeof raw).be32(balance);
   if (balance > kBalanceMax) return -1;
@@ -141,7 +141,7 @@ int16_t R42Device::set_transactiontype(int32_t, uint8_t typecode) {
 int16_t R42Device::get_transactiontype(int32_t, uint8_t* typecode) {
   R42Request request(r42_cmd::kTransactionType);
   request.u8(kGet);
-  return status_word_result(byte_reply(request, {typecode}));
+  return status_word_itself(byte_reply(request, {typecode}));
 }
 
 int16_t R42Device::set_tradesecretkey(int32_t, const unsigned char* secretkey) {
@@ -154,7 +154,7 @@ int16_t R42Device::set_tradesecretkey(int32_t, const unsigned char* secretkey) {
 int16_t R42Device::get_tradesecretkey(int32_t, unsigned char* secretkey) {
   R42Request request(r42_cmd::kTradeSecretKey);
   request.u8(kGet);
-  return status_word_result(fixed_text_reply(request, secretkey, kTradeKeySize));
+  return status_word_itself(fixed_text_reply(request, secretkey, kTradeKeySize));
 }
 
 int16_t R42Device::reset_factory(int32_t) {
@@ -165,7 +165,7 @@ int16_t R42Device::reset_factory(int32_t) {
 int16_t R42Device::get_signmessageparameters(int32_t, uint8_t length, unsigned char* parameters) {
   R42Request request(r42_cmd::kSignParameters);
   request.u8(length);
-  return status_word_result(fixed_text_reply(request, parameters, length));
+  return status_word_itself(fixed_text_reply(request, parameters, length));
 }
 
 int16_t R42Device::get_record(int32_t, uint8_t tablenumber, uint8_t recordnumber,
@@ -179,7 +179,7 @@ int16_t R42Device::get_record(int32_t, uint8_t tablenumber, uint8_t recordnumber
   ByteCursor reply(nullptr, 0);
   const int16_t result =
       exchange(request, kR42DefaultTimeoutMs, r42_cmd::kReplyHead + 1 + record_size, &reply);
-  if (result != 0) return status_word_result(result);
+  if (result != 0) return status_word_itself(result);
   reply.u8(*recordquantity);
   if (record_size > 0) {
     reply.take(recorddata, record_size);

@@ -147,8 +147,8 @@ int16_t R42Device::card_hex(int32_t icdev, uint8_t mode, char* snrstr) {
   uint32_t snr = 0;
   const int16_t result = card(icdev, mode, &snr);
   if (result != 0) return result;
-  const uint8_t bytes[4] = {uint8_t(snr >> 24), uint8_t(snr >> 16), uint8_t(snr >> 8),
-                            uint8_t(snr)};
+  uint8_t bytes[4];
+  store_be32(snr, bytes);
   hex_twin_output(bytes, sizeof bytes, snrstr);
   return 0;
 }
@@ -340,13 +340,13 @@ int16_t R42Device::increment(int32_t, uint8_t adr, uint32_t value) {
 
 int16_t R42Device::decrement(int32_t icdev, uint8_t adr, uint32_t value) {
   if (tag_type_ != kLightTagType) return value_command(r42_cmd::kDecrement, adr, value);
-  if (value > 0xFFFF) return -1;
+  if (!R42Request::fits_u16(value)) return -1;
   return decrement_ml(icdev, uint16_t(value));
 }
 
 int16_t R42Device::initval(int32_t icdev, uint8_t adr, uint32_t value) {
   if (tag_type_ != kLightTagType) return value_command(r42_cmd::kInitValue, adr, value);
-  if (value > 0xFFFF) return -1;
+  if (!R42Request::fits_u16(value)) return -1;
   return initval_ml(icdev, uint16_t(value));
 }
 

@@ -54,7 +54,7 @@ using namespace security_module;
 
 // The work area of the raw card read: the largest answer a tunnel reply
 // can hold.
-constexpr size_t kWorkArea = kTunnelCapacity;
+constexpr size_t kWorkArea = kR42LongBufferSize;
 // Answers longer than this are not taken apart.
 constexpr size_t kMaxPartAnswer = 4096;
 // A text longer than a card text would not fit the callers' text buffers.
@@ -105,11 +105,11 @@ bool take_parts(const uint8_t* work, int32_t rlen, const PartOut* parts, size_t 
 
 int16_t R42Device::SamAControl(int32_t, int32_t code, int32_t slen, const unsigned char* sdata,
                                int32_t* rlen, unsigned char* rdata) {
-  if (code < 0 || code > 0xFFFF || slen < 0 || size_t(slen) > kMaxHostData ||
+  if (!R42Request::fits_u16(code) || slen < 0 || size_t(slen) > kMaxHostData ||
       (sdata == nullptr && slen > 0) || rlen == nullptr || rdata == nullptr) {
     return -1;
   }
-  R42Request request(r42_cmd::kIdModuleTunnel, kTunnelCapacity);
+  R42Request request(r42_cmd::kIdModuleTunnel, kR42LongBufferSize);
   build_request(request, uint16_t(code), sdata, size_t(slen));
   ByteCursor payload(nullptr, 0);
   const int16_t result = exchange(request, kR42DefaultTimeoutMs, kTunnelReplyHead, &payload);

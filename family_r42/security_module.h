@@ -26,15 +26,14 @@ inline constexpr uint16_t kReadTextPhoto = 0x3001;
 inline constexpr uint16_t kReadExtraText = 0x3003;
 inline constexpr uint16_t kSerialNumber = 0x12FF;
 
-// A tunnel exchange asks for this much reply; the request fits it too.
-inline constexpr size_t kTunnelCapacity = 8192;
+// A tunnel exchange takes a request and reply of kR42LongBufferSize.
 // Preamble, length, command word and check byte around the host's data.
 inline constexpr size_t kHostFrameOverhead = 10;
 // The most data one host frame carries behind the reader's 3-byte head.
-inline constexpr size_t kMaxHostData = kTunnelCapacity - 3 - kHostFrameOverhead;
+inline constexpr size_t kMaxHostData = kR42LongBufferSize - 3 - kHostFrameOverhead;
 
 // Appends the host frame for `command` with `size` data bytes to a tunnel
-// request (R42Request(r42_cmd::kIdModuleTunnel, kTunnelCapacity)). Null
+// request (R42Request(r42_cmd::kIdModuleTunnel, kR42LongBufferSize)). Null
 // data only with size 0; data past the request's room marks it overflowed.
 void build_request(R42Request& request, uint16_t command, const uint8_t* data, size_t size);
 

@@ -8,6 +8,14 @@ bool host_is_little_endian();
 // Low 16 bits with their bytes exchanged.
 uint16_t swap16(uint32_t value);
 uint32_t swap32(uint32_t value);
+// Writes a value's bytes most significant first.
+inline void store_be16(uint16_t value, uint8_t* out) {
+  out[0] = uint8_t(value >> 8);
+  out[1] = uint8_t(value);
+}
+inline void store_be32(uint32_t value, uint8_t* out) {
+  for (int i = 0; i < 4; ++i) out[i] = uint8_t(value >> (24 - 8 * i));
+}
 
 // Converts up to text_length hex characters (either case) to bytes, two a
 // byte, stopping at the first non-hex character (a NUL included) without
