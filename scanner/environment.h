@@ -36,8 +36,8 @@ struct ScannerEnvironment {
   ScannerTransport* transport = nullptr;
   // Null: SOIL, loaded at the first image. False when the file does not load.
   std::function<bool(const char* path, GreyImage* image)> load_image;
-  // The silence that ends an exchange's reply; the bulk read waits ten
-  // times as long. Lowered only where replies arrive whole (fuzzing).
+  // The silence that ends a reply or a scan; the bulk read waits ten times
+  // as long. Lowered only where replies arrive whole (fuzzing).
   int32_t reply_silence_ms = kReplySilenceMs;
 };
 

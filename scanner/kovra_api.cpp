@@ -262,7 +262,7 @@ class ScannerModule {
         continue;
       }
       const size_t n = read_reply(ring, chunk.get(), kScannerBufferSize, kReceiveFirstByteMs,
-                                  kReplySilenceMs, &worker->stop);
+                                  scanner_environment().reply_silence_ms, &worker->stop);
       exchange_mutex_.unlock();
       if (n) deliver(*worker, chunk.get(), n);
     }

@@ -39,7 +39,8 @@ ReplyTransport* open_module() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+  // An empty reply only waits out the first-byte budget.
+  if (size < 3) return 0;
   ReplyTransport* transport = open_module();
   transport->reply = data + 2;
   transport->size = size - 2;
@@ -69,5 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       KOVRA_GetParam(data[0] & 0x40 ? 0x3041 : 0x3081, &value);
   }
   scanner_ring().reset();
+  transport->reply = nullptr;
+  transport->size = 0;
   return 0;
 }
