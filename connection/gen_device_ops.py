@@ -467,16 +467,21 @@ def emit_slot_info(table):
 
 
 def emit_slot_calls(table):
-    """A test helper that calls every operation once through a probe.
+    """Test helpers that call operations through a probe.
 
-    Probe provides handle(), value<T>() for scalars, pointer<T>() for every
-    pointer argument (T carries the const), result(slot, value) for each
-    result and no_result(slot) after the void operation.
+    call_device_slot(device, slot, probe) calls the operation of one slot
+    and returns false, calling nothing, for the destructor, the reserved
+    slot and numbers outside the table; call_every_device_slot calls every
+    operation once, in slot order. Probe provides handle(), value<T>() for
+    scalars, pointer<T>() for every pointer argument (T carries the const),
+    result(slot, value) for each result and no_result(slot) after the void
+    operation.
     """
     lines = [BANNER, '#pragma once', '', '#include <cstdint>', '',
              '#include "connection/reader_device.h"', '',
              'template <class Probe>',
-             'void call_every_device_slot(ReaderDevice& device, Probe& probe) {']
+             'bool call_device_slot(ReaderDevice& device, int slot, Probe& probe) {',
+             '  switch (slot) {']
     for s in table:
         if s.result in ('dtor', 'reserved'):
             continue
@@ -490,12 +495,19 @@ def emit_slot_calls(table):
             else:
                 values.append('probe.template value<%s>()' % ct)
         call = 'device.%s(%s)' % (s.member, ', '.join(values))
+        lines.append('    case %d:' % s.number)
         if s.result == 'void':
-            lines.append('  %s;' % call)
-            lines.append('  probe.no_result(%d);' % s.number)
+            lines.append('      %s;' % call)
+            lines.append('      probe.no_result(%d);' % s.number)
         else:
-            lines.append('  probe.result(%d, %s);' % (s.number, call))
-    lines += ['}', '']
+            lines.append('      probe.result(%d, %s);' % (s.number, call))
+        lines.append('      return true;')
+    lines += ['    default:', '      return false;', '  }', '}', '',
+              'template <class Probe>',
+              'void call_every_device_slot(ReaderDevice& device, Probe& probe) {',
+              '  for (int slot = 0; slot < %d; ++slot) call_device_slot(device, slot, probe);'
+              % len(table),
+              '}', '']
     return '\n'.join(lines)
 
 
