@@ -28,6 +28,10 @@ first argument (icdev or idhandle) is implied by `first=` and not listed.
     first=<label> icdev (default), idhandle, or none
     custom=<tag>[,<tag>...]  the trace departs from the plain frame; the
                   tag names how (see CUSTOM_TAGS below)
+    product=<kind>  forward: the product API exports "qm_<name>", which
+                  calls the core operation with the same arguments;
+                  hidden: the same forwarder is built but not exported;
+                  omitted: no product forwarder
 
   <label> <dir> <type> <form> [key=value ...]
     label   trace label, verbatim (may be a reserved C++ name such as _Mode;
@@ -68,7 +72,7 @@ first argument (icdev or idhandle) is implied by `first=` and not listed.
 Python API (for other generators; import this file as a module)
 ---------------------------------------------------------------
   table = load_table(path)            -> list[Slot], validated, slot order
-  slot.number, .name, .member, .core, .result, .first, .custom, .args
+  slot.number, .name, .member, .core, .result, .first, .custom, .product, .args
   slot.traced_name                    "kx_read", "swr_alleeprom" or None
   slot.arg_count                      arguments including the first
   slot.result_ctype / .default_expr   C result type and default value text
@@ -101,6 +105,7 @@ POINTERS = {k + '*': v + '*' for k, v in SCALARS.items()}
 FORMS = {'byte', 'short', 'word', 'int', 'hex32', 'hex16', 'text', 'bytes',
          'char', 'image', 'none'}
 CORE_KINDS = {'traced', 'bare', 'untraced', 'manager', 'none'}
+PRODUCT_KINDS = {'forward', 'hidden'}
 RESULTS = {
     # kind: (C type, default expression)
     'i16': ('int16_t', '-1'),
@@ -262,6 +267,7 @@ class Slot:
         self.first = options.pop('first', 'icdev')
         tags = options.pop('custom', '')
         self.custom = [t for t in tags.split(',') if t]
+        self.product = options.pop('product', None)
         if options:
             raise TableError('slot %d: unknown keys %s' % (number, sorted(options)))
         self.args = []
@@ -318,6 +324,10 @@ class Slot:
         for t in self.custom:
             if t not in CUSTOM_TAGS:
                 raise TableError(where + ': custom tag ' + t)
+        if self.product is not None and self.product not in PRODUCT_KINDS:
+            raise TableError(where + ': product ' + self.product)
+        if self.product is not None and self.core not in ('traced', 'bare'):
+            raise TableError(where + ': a product forwarder needs a traced core operation')
         if self.result not in ('dtor', 'reserved') and not usable_identifier(self.member):
             raise TableError(where + ': member ' + self.member)
         by_label = {}

@@ -58,6 +58,30 @@ QM_API int16_t soft_mac_hex(int16_t key_length, const char *key, uint16_t length
                             const char *data, const char *iv, uint8_t pad_flag, uint8_t pad_byte,
                             char *mac);
 
+/* Outside libraries, each loaded from the library directory or else through
+ * the loader's search: libkx_pboc.so, libkxrf32idcardimagebuild.so and
+ * libkxrf32cv.so. Besides 0 and -1: -2 when the library or one of its
+ * entries is missing, -4 when its entry reported failure. */
+/* Bank card; type 0 contactless, 1 contact. An account number has at least
+ * 4 characters. */
+QM_API int16_t kx_GetBankAccountNumber(int32_t icdev, int32_t type, char *number);
+QM_API int16_t kx_GetBankMagInfo(int32_t icdev, int32_t type, char *track1, char *track2,
+                                 char *track3);
+/* Images of an identity card from its text record and photo, written to
+ * the two files. */
+QM_API int16_t kx_IdCardImageBuild(int32_t icdev, int32_t type, int32_t text_len,
+                                   const unsigned char *text, int32_t photo_len,
+                                   const unsigned char *photo, const char *front_file,
+                                   const char *back_file);
+/* The camera library stays loaded from kx_CvLibLoad to kx_CvLibUnload, for
+ * every reader; the other three give its entries' results, -1 while it is
+ * not loaded. */
+QM_API int16_t kx_CvLibLoad(int32_t icdev);
+QM_API int16_t kx_CvLibUnload(int32_t icdev);
+QM_API int16_t kx_CvOpen(int32_t icdev, int32_t number);
+QM_API int16_t kx_CvClose(int32_t icdev, int32_t number);
+QM_API int16_t kx_CvCapture(int32_t icdev, int32_t number, int32_t mode, const char *file_name);
+
 /* Entries that reach no device: -1. */
 QM_API int16_t kx_not_supported_1(int32_t value);
 QM_API int16_t kx_not_supported_2(int32_t value);
