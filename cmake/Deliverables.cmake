@@ -28,7 +28,10 @@ foreach(sub IN LISTS QM_PRESENT_SUBSYSTEMS)
   list(APPEND QM_READER_OBJECTS $<TARGET_OBJECTS:${sub}>)
 endforeach()
 qm_shared_library(QM_Reader ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
-target_link_libraries(QM_Reader PRIVATE core_api)
+target_link_libraries(QM_Reader PRIVATE product_api)
+# The product forwarders call the core's exports inside the library, never
+# an application's own function of the same name.
+target_link_options(QM_Reader PRIVATE -Wl,-Bsymbolic-functions)
 
 # The utility library, and the digest library it loads by name at run time
 # from its own folder.
@@ -73,9 +76,10 @@ install(FILES ${QM_GEN_DIR}/QM_ReaderConfig.cmake ${QM_GEN_DIR}/QM_ReaderConfigV
   DESTINATION ${QM_CMAKE_PACKAGE_DIR})
 
 # The udev rule that gives the logged-in user the hidraw nodes of the USB
-# readers, made from the profile table by a small host program. udev reads
-# rules only from /usr/lib, /lib and /etc: with another prefix the installed
-# file is copied to /etc/udev/rules.d.
+# readers, made from the profile table by a small host program. It goes to
+# lib/udev/rules.d under the prefix, where udev finds it for the prefixes
+# /usr/local and /usr; with any other prefix the user copies it to
+# /etc/udev/rules.d (README): nothing here copies it.
 add_executable(qm_gen_udev_rules ${PROJECT_SOURCE_DIR}/cmake/gen_udev_rules.cpp)
 target_link_libraries(qm_gen_udev_rules PRIVATE connection qm_warnings)
 set(QM_UDEV_RULES ${QM_GEN_DIR}/70-qm-reader.rules)

@@ -3,6 +3,10 @@
 # a peer on its own level:
 #   platform < connection < family_r42 = family_m6 = scanner < core_api
 #            < product_api < demo = tool
+# and when the demo includes any header of ours but its own and the
+# reader library's public qm_reader.h (the driver stand-in in
+# demo/ss_card_driver may also include qm_export.h): the program reaches
+# the library through its public API only.
 #
 #   check_layering.sh ROOT...    checks the layer folders below each root
 #                                (the source tree, and the build tree for
@@ -36,15 +40,40 @@ check_roots() {
                  "$root/$folder")
     done
   done
+  check_demo "$@" || bad=1
+  return $bad
+}
+
+check_demo() {
+  local bad=0 root file number text target
+  for root in "$@"; do
+    [[ -d $root/demo ]] || continue
+    while IFS=: read -r file number text; do
+      [[ $text =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*([\"\<])([^\">]+) ]] || continue
+      target=${BASH_REMATCH[2]}
+      if [[ ${BASH_REMATCH[1]} == '<' ]]; then
+        [[ $target == */* && -n ${level[${target%%/*}]+x} ]] || continue
+      else
+        [[ $target == demo/* || $target == qm_reader.h ]] && continue
+        [[ $file == */demo/ss_card_driver/* && ( $target == qm_export.h || $target == ss_card_driver.h ) ]] &&
+          continue
+      fi
+      echo "${file#"$root"/}:$number: the demo includes $target, not only qm_reader.h"
+      bad=1
+    done < <(grep -rnH --exclude-dir=CMakeFiles --include='*.h' --include='*.cpp' \
+               --include='*.c' -E '^[[:space:]]*#[[:space:]]*include' "$root/demo")
+  done
   return $bad
 }
 
 self_test() {
   local tree out status=0
   tree=$(mktemp -d) || return 1
-  mkdir -p "$tree"/{platform,connection,family_r42,family_m6,core_api}
+  mkdir -p "$tree"/{platform,connection,family_r42,family_m6,core_api,demo/ss_card_driver}
   printf '#include "platform/a.h"\n#include <vector>\n' > "$tree/connection/fine.cpp"
   printf '#include "connection/b.h"\n#include "platform/a.h"\n' > "$tree/core_api/fine.h"
+  printf '#include "qm_reader.h"\n#include "demo/x.h"\n#include <gtk/gtk.h>\n' > "$tree/demo/fine.cpp"
+  printf '#include "qm_export.h"\n' > "$tree/demo/ss_card_driver/fine.c"
   if ! out=$(check_roots "$tree"); then
     echo "self-test: includes of lower layers were refused: $out"
     status=1
@@ -52,9 +81,11 @@ self_test() {
   printf '// x\n  #  include <core_api/c.h>\n' > "$tree/connection/up.h"
   printf '#include "family_r42/d.h"\n' > "$tree/family_m6/peer.inc"
   printf '#include "connection/b.h"\n' > "$tree/platform/up.c"
+  printf '#include "qm_reader.h"\n#include "kx_core.h"\n#include <platform/a.h>\n' > "$tree/demo/api.cpp"
   out=$(check_roots "$tree")
   local want
-  for want in "connection/up.h:2:" "family_m6/peer.inc:1:" "platform/up.c:1:"; do
+  for want in "connection/up.h:2:" "family_m6/peer.inc:1:" "platform/up.c:1:" "demo/api.cpp:2:" \
+      "demo/api.cpp:3:"; do
     if [[ $out != *"$want"* ]]; then
       echo "self-test: the planted include at $want was not found"
       status=1
