@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "connection/card_io.h"
+
 namespace {
 
 // PCBs the host sends; bit 0 is the block number, CID 0 follows each.
@@ -40,7 +42,7 @@ int16_t BlockChainer::run(const uint8_t* command, size_t length, const Settings&
   failures_ = 0;
   wait_requests_ = 0;
   if (length > 0 && command == nullptr) return -1;
-  if (settings.cut_case4 && length >= 6 && length == size_t(command[4]) + 6) --length;
+  if (settings.cut_case4) length = case4_send_length(command, length);
   if (settings.frame_size < kMinFrameSize) return -2;
   const size_t room = settings.frame_size - kFrameOverhead;
   size_t chained = length / room;
