@@ -17,7 +17,6 @@ constexpr uint8_t kTypeBKind = 11;
 constexpr size_t kAtsCapacity = 255;
 constexpr uint16_t kHaltParameter = 100;
 
-constexpr size_t kDesfireBlock = 8;
 
 // The identity-card read carries its time in milliseconds, 16 bits.
 constexpr uint8_t kMaxIdCardSeconds = 65;
@@ -224,15 +223,7 @@ int16_t R42Device::mfdes_auth(int32_t, uint8_t keyno, uint8_t keylen, const unsi
 
 int16_t R42Device::mfdes_auth_hex(int32_t icdev, uint8_t keyno, uint8_t keylen,
                                   const char* authkey, const char* rand_a, char* rand_b) {
-  if ((keylen != 8 && keylen != 16) || rand_b == nullptr) return -1;
-  uint8_t key[16], a[kDesfireBlock], b[kDesfireBlock];
-  if (hex_twin_input(authkey, keylen, key) != 0 || hex_twin_input(rand_a, sizeof a, a) != 0)
-    return -1;
-  ReaderDevice& self = *this;
-  const int16_t result = self.mfdes_auth(icdev, keyno, keylen, key, a, b);
-  if (result != 0) return result;
-  hex_twin_output(b, sizeof b, rand_b);
-  return 0;
+  return desfire_auth_hex_twin(*this, icdev, keyno, keylen, authkey, rand_a, rand_b);
 }
 
 // --- identity-card serial ---
