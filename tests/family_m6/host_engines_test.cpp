@@ -18,6 +18,8 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Dir = BlockFaults::Direction;
+using Fault = BlockFaults::Fault;
 
 // A command of n bytes that the card echoes: its data bytes and 90 00.
 Bytes echo(size_t n) {
@@ -69,8 +71,7 @@ std::string scenario_name(const ::testing::TestParamInfo<Scenario<Rig>>& info) {
 // --- ISO/IEC 14443-4 ---
 
 struct PiccRig : Card {
-  using Dir = Iso14443_4Picc::Direction;
-  std::shared_ptr<Iso7816Card> card = std::make_shared<Iso7816Card>();
+    std::shared_ptr<Iso7816Card> card = std::make_shared<Iso7816Card>();
   Iso14443_4Picc picc;
   uint8_t state = 0x0B;
   BlockChainer chainer{state,
@@ -97,24 +98,24 @@ const PiccScenario kPiccScenarios[] = {
     {"wait_mid_chain_and_before_the_answer",
      [](PiccRig& r) { r.picc.waitRequests(1, 2), r.picc.waitRequests(1, 3); }, 0,
      "1A 1B FA 0A FA AB AA"},
-    {"chained_block_lost", [](PiccRig& r) { r.picc.lose(PiccRig::Dir::kToCard, 1); }, 0,
+    {"chained_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kToCard, 1, Fault::kLose); }, 0,
      "1A BA 1A 1B 0A AB AA"},
-    {"card_ack_lost", [](PiccRig& r) { r.picc.lose(PiccRig::Dir::kFromCard, 1); }, 0,
+    {"card_ack_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kFromCard, 1, Fault::kLose); }, 0,
      "1A BA 1B 0A AB AA"},
-    {"last_block_lost", [](PiccRig& r) { r.picc.lose(PiccRig::Dir::kToCard, 3); }, 0,
+    {"last_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kToCard, 3, Fault::kLose); }, 0,
      "1A 1B 0A BA 0A AB AA"},
-    {"first_answer_block_lost", [](PiccRig& r) { r.picc.lose(PiccRig::Dir::kFromCard, 3); }, 0,
+    {"first_answer_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kFromCard, 3, Fault::kLose); }, 0,
      "1A 1B 0A BA AB AA"},
-    {"host_ack_lost", [](PiccRig& r) { r.picc.lose(PiccRig::Dir::kToCard, 4); }, 0,
+    {"host_ack_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kToCard, 4, Fault::kLose); }, 0,
      "1A 1B 0A AB AB AA"},
-    {"chained_answer_block_lost", [](PiccRig& r) { r.picc.lose(PiccRig::Dir::kFromCard, 4); },
+    {"chained_answer_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kFromCard, 4, Fault::kLose); },
      0, "1A 1B 0A AB AB AA"},
     {"nak_after_a_wait_answer_keeps_the_number",
-     [](PiccRig& r) { r.picc.waitRequests(1, 3), r.picc.lose(PiccRig::Dir::kFromCard, 4); }, 0,
+     [](PiccRig& r) { r.picc.waitRequests(1, 3), r.picc.faults.plan(Dir::kFromCard, 4, Fault::kLose); }, 0,
      "1A 1B 0A FA BA AB AA"},
     {"four_failures",
      [](PiccRig& r) {
-       for (int i = 1; i <= 4; ++i) r.picc.lose(PiccRig::Dir::kToCard, i);
+       for (int i = 1; i <= 4; ++i) r.picc.faults.plan(Dir::kToCard, i, Fault::kLose);
      },
      -1, "1A BA BA BA"},
     {"wait_requests_end_at_1024",
@@ -171,8 +172,8 @@ TEST(M6BlockChainRuns, CutsCommandsIntoFrames) {
 TEST(M6BlockChainRuns, LostCountIsTakenUpFromTheCard) {
   PiccRig rig;
   // Every I-block to the card is lost: -1 after four failures.
-  rig.picc.lose(PiccRig::Dir::kToCard, 1);
-  rig.picc.lose(PiccRig::Dir::kToCard, 3);
+  rig.picc.faults.plan(Dir::kToCard, 1, Fault::kLose);
+  rig.picc.faults.plan(Dir::kToCard, 3, Fault::kLose);
   EXPECT_EQ(rig.run(echo(5)), -1);
   EXPECT_EQ(rig.pcbs, "0A BA 0A BA");
   // The card never saw block 0, so it answers the next with the number the
@@ -197,7 +198,6 @@ TEST(M6BlockChainRuns, AnswerCap) {
 // --- T=1 ---
 
 struct T1Rig : Card {
-  using Dir = T1Card::Direction;
   T1Card card;
   uint8_t ns = 0;
   std::vector<Bytes> sent;
@@ -220,20 +220,20 @@ const T1Scenario kT1Scenarios[] = {
     {"five_block_chain", {}, 0, "00 90 80 90 80"},
     {"wait_and_ifs_requests", [](T1Rig& r) { r.card.waitRequest(5), r.card.ifsRequest(0xFE); },
      0, "00 E3 E1 90 80 90 80"},
-    {"corrupt_host_block_sent_again", [](T1Rig& r) { r.card.corrupt(T1Rig::Dir::kToCard); }, 0,
+    {"corrupt_host_block_sent_again", [](T1Rig& r) { r.card.faults.plan(Dir::kToCard, 1, Fault::kCorrupt); }, 0,
      "00 00 90 80 90 80"},
     {"corrupt_host_r_block_no_duplicate",
-     [](T1Rig& r) { r.card.corrupt(T1Rig::Dir::kToCard, 2); }, 0, "00 90 90 80 90 80"},
+     [](T1Rig& r) { r.card.faults.plan(Dir::kToCard, 2, Fault::kCorrupt); }, 0, "00 90 90 80 90 80"},
     {"repeated_card_block_skipped", [](T1Rig& r) { r.card.repeatNextChained(); }, 0,
      "00 90 90 80 90 80"},
-    {"bad_card_lrc", [](T1Rig& r) { r.card.corrupt(T1Rig::Dir::kFromCard, 2); }, -1, "00 90"},
-    {"lost_block_keeps_the_reader_failure", [](T1Rig& r) { r.card.lose(T1Rig::Dir::kToCard); },
+    {"bad_card_lrc", [](T1Rig& r) { r.card.faults.plan(Dir::kFromCard, 2, Fault::kCorrupt); }, -1, "00 90"},
+    {"lost_block_keeps_the_reader_failure", [](T1Rig& r) { r.card.faults.plan(Dir::kToCard, 1, Fault::kLose); },
      -2, "00"},
     {"unchecked_wait_request",
-     [](T1Rig& r) { r.card.waitRequest(), r.card.corrupt(T1Rig::Dir::kFromCard); }, -1, "00"},
+     [](T1Rig& r) { r.card.waitRequest(), r.card.faults.plan(Dir::kFromCard, 1, Fault::kCorrupt); }, -1, "00"},
     {"persistent_errors_resynchronise",
      [](T1Rig& r) {
-       for (int i = 1; i <= 4; ++i) r.card.corrupt(T1Rig::Dir::kToCard, i);
+       for (int i = 1; i <= 4; ++i) r.card.faults.plan(Dir::kToCard, i, Fault::kCorrupt);
      },
      -1, "00 00 00 00 C0"},
     {"short_block", [](T1Rig& r) { r.script = {hx("00 00 00")}; }, -1, "00"},
