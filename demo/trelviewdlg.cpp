@@ -222,7 +222,8 @@ class TrelviewDlg::PortOwner : public SerialPortOwner {
   TrelviewDlg* dialog_;
 };
 
-TrelviewDlg::TrelviewDlg(const CardTests::Settings& settings) : owner_(new PortOwner(this)) {
+TrelviewDlg::TrelviewDlg(const CardTests::Settings& settings, serialport::PathResolver resolver)
+    : owner_(new PortOwner(this)), port_(std::move(resolver)) {
   build();
   sink_ = std::make_unique<PaneSink>(GTK_TEXT_VIEW(controls_.at(1001)),
                                      GTK_IMAGE(controls_.at(1022)));

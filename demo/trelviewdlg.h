@@ -16,7 +16,10 @@
 
 class TrelviewDlg {
  public:
-  explicit TrelviewDlg(const CardTests::Settings& settings);
+  // `resolver` names the device of a serial port number (tests: a
+  // pseudo-terminal).
+  explicit TrelviewDlg(const CardTests::Settings& settings,
+                       serialport::PathResolver resolver = serialport::ttyPath);
   ~TrelviewDlg();
   TrelviewDlg(const TrelviewDlg&) = delete;
   TrelviewDlg& operator=(const TrelviewDlg&) = delete;
