@@ -28,7 +28,10 @@ foreach(sub IN LISTS QM_PRESENT_SUBSYSTEMS)
   list(APPEND QM_READER_OBJECTS $<TARGET_OBJECTS:${sub}>)
 endforeach()
 qm_shared_library(QM_Reader ${QM_GEN_DIR}/empty_unit.cpp ${QM_READER_OBJECTS})
-target_link_libraries(QM_Reader PRIVATE core_api)
+target_link_libraries(QM_Reader PRIVATE product_api)
+# The product forwarders call the core's exports inside the library, never
+# an application's own function of the same name.
+target_link_options(QM_Reader PRIVATE -Wl,-Bsymbolic-functions)
 
 # The utility library, and the digest library it loads by name at run time
 # from its own folder.

@@ -28,6 +28,10 @@ first argument (icdev or idhandle) is implied by `first=` and not listed.
     first=<label> icdev (default), idhandle, or none
     custom=<tag>[,<tag>...]  the trace departs from the plain frame; the
                   tag names how (see CUSTOM_TAGS below)
+    product=<kind>  forward: the product API exports "qm_<name>", which
+                  calls the core operation with the same arguments;
+                  hidden: the same forwarder is built but not exported;
+                  omitted: no product forwarder
 
   <label> <dir> <type> <form> [key=value ...]
     label   trace label, verbatim (may be a reserved C++ name such as _Mode;
@@ -45,26 +49,41 @@ first argument (icdev or idhandle) is implied by `first=` and not listed.
                   *<label>       the value a pointer argument holds when the
                                  line is written (after the call for outputs)
                   <label>*<n>, *<label>*<n>   the same times a constant
+                  ...+<c>        and a constant added
                   result         the call's result
                   custom         decided by the slot's custom tag
                   device         unknown to the caller (sized by the device)
     size=device   the caller's buffer size is not passed; the device bounds it
     max=<n>       trace at most n bytes
     ctype=<type>  C type overriding the one derived from dir and type
+    most=<rule>   the most bytes the device writes into an output buffer, a
+                  text's NUL included (the public header gives it):
+                  <n>            a constant (0: no reader writes it)
+                  <label>[*<k>][+<c>]   an input argument's value times k,
+                                 plus c
+                                 (2 x length hex digits and a NUL:
+                                 length*2+1)
+                  *<label>       the value a pointer argument holds when the
+                                 call is made (a capacity the caller gives)
+                  Every output text or byte buffer has a most= rule, except
+                  one whose count already says how many bytes it gets (a
+                  constant, an input argument, the result).
 
 Python API (for other generators; import this file as a module)
 ---------------------------------------------------------------
   table = load_table(path)            -> list[Slot], validated, slot order
-  slot.number, .name, .member, .core, .result, .first, .custom, .args
+  slot.number, .name, .member, .core, .result, .first, .custom, .product, .args
   slot.traced_name                    "kx_read", "swr_alleeprom" or None
   slot.arg_count                      arguments including the first
   slot.result_ctype / .default_expr   C result type and default value text
   slot.params(named=True)             [(ctype, name or None), ...] incl. first
   slot.declaration(prefix, named)     "int16_t <prefix><member>(int32_t icdev, ...)"
   arg.label, .dir, .type, .form, .count (CountRule or None), .size_by_device,
-  arg.max, .ctype, .is_input, .is_output, .cpp_name (None when unusable)
+  arg.max, .most (CountRule or None), .largest (CountRule or None: most=,
+  or what the count says), .ctype, .is_input, .is_output, .cpp_name (None
+  when unusable)
   CountRule: .kind in const|arg|deref|result|custom|device, .label,
-             .factor, .value
+             .factor, .offset, .value
   EMITTERS: output file name -> function(table) -> text; add an entry (or
             call the functions directly) to generate more files.
 
@@ -86,6 +105,7 @@ POINTERS = {k + '*': v + '*' for k, v in SCALARS.items()}
 FORMS = {'byte', 'short', 'word', 'int', 'hex32', 'hex16', 'text', 'bytes',
          'char', 'image', 'none'}
 CORE_KINDS = {'traced', 'bare', 'untraced', 'manager', 'none'}
+PRODUCT_KINDS = {'forward', 'hidden'}
 RESULTS = {
     # kind: (C type, default expression)
     'i16': ('int16_t', '-1'),
@@ -98,19 +118,14 @@ RESULTS = {
     'reserved': (None, None),
 }
 FIRST = {'icdev', 'idhandle', 'none'}
+# Only what the forms, counts, directions and result kinds cannot say has a
+# tag; core_api/gen_core_api.py refuses a tag that changes nothing where it
+# stands.
 CUSTOM_TAGS = {
-    'hex16': '_Value traced as 0x%08X of its low 16 bits',
-    'track3_untraced': 'pTrack3Data and pTrack3Len passed, not traced',
-    'char_type': "type traced as '%c'",
-    'data_in_and_out': '_Data traced before the call and after a success',
-    'cardnum_x12': 'mulATQB traced as cardnum x 12 bytes after cardnum',
-    'numblock_x16': 'block data traced as Numblock x 16 bytes',
     'password_by_zone': 'password traced as 2 bytes, then 2/6/4 bytes for '
                         'zone 0/11/12, no second line for other zones',
     'record_by_table': 'recorddata: 64 bytes for table 0, 4 for table 1, '
                        'no line otherwise',
-    'ctime_untraced': 'ctime passed, not traced',
-    'fixed_1287': 'rdata traced as 1287 bytes',
     'photo_by_length': 'photo traced as min(1024, the photo length query) '
                        'bytes',
     'finger_by_length': 'finger traced as min(1024, the fingerprint length '
@@ -119,21 +134,12 @@ CUSTOM_TAGS = {
     'result_text': 'return line is the returned text (null: empty)',
     'result_bytes_1024': 'return line is 1024 bytes at the returned pointer',
     'result_length': 'return line %d of the 32-bit length',
-    'no_return_line': 'no result, no return line',
-    'bmp_length': 'BmpLength in before; BmpBuffer (*BmpLength bytes) and '
-                  'BmpLength out after a success',
     'value_by_flag': 'value traced in for flag 1, out for flag 0 on success',
-    'reserved_untraced': 'reserved outputs never traced',
     'photo_by_type': 'photo: text in for type 0; photo_len in/out and bytes '
                      'out for type 1, text out for type 2',
-    'count_is_result': 'output traced after any result >= 0, result bytes',
-    'at_most_2048': 'data_buffer traced with at most 2048 bytes',
     'ex_data_by_flag': 'ex_data/ex_len in for flag 2, out for flag 1',
-    'inout_length': 'buffer counted by the in-out length when written',
-    'image_data': 'image traced as the text <<image_data>>',
     'length_prefixed': 'config_data traced as 1 + its first byte',
     'text_by_charset': 'text traced as hex, length by charset',
-    'mask_hex32_inout': 'mask traced as 0x%08X before and after',
     'secret_up_to_6': 'secret traced up to its first NUL, at most 6 bytes',
     'data_by_flag': 'data traced as *data_size bytes when flag is not 0, '
                     'as 0 bytes for flag 0',
@@ -172,12 +178,15 @@ def usable_identifier(text):
 
 
 class CountRule:
-    PATTERN = re.compile(r'^(\*?)([A-Za-z_][A-Za-z0-9_]*)(?:\*(\d+))?$')
+    """A count= or most= rule: a constant, result, custom, device, or an
+    argument's value (*label: the value a pointer holds) times k plus c."""
+    PATTERN = re.compile(r'^(\*?)([A-Za-z_][A-Za-z0-9_]*)(?:\*(\d+))?(?:\+(\d+))?$')
 
     def __init__(self, text):
         self.text = text
         self.label = None
         self.factor = 1
+        self.offset = 0
         self.value = None
         if text.isdigit():
             self.kind, self.value = 'const', int(text)
@@ -186,10 +195,11 @@ class CountRule:
         else:
             m = self.PATTERN.match(text)
             if not m:
-                raise TableError('bad count rule ' + text)
+                raise TableError('bad rule ' + text)
             self.kind = 'deref' if m.group(1) else 'arg'
             self.label = m.group(2)
             self.factor = int(m.group(3) or 1)
+            self.offset = int(m.group(4) or 0)
 
     def __repr__(self):
         return 'CountRule(%r)' % self.text
@@ -205,9 +215,27 @@ class Arg:
         self.size_by_device = options.pop('size', None) == 'device'
         self.max = int(options.pop('max')) if 'max' in options else None
         self.ctype_override = options.pop('ctype', None)
+        self.most = CountRule(options.pop('most')) if 'most' in options else None
+        if self.most and (self.most.kind in ('result', 'custom', 'device') or (
+                self.most.kind == 'deref' and (self.most.factor != 1 or self.most.offset))):
+            raise TableError('bad most rule ' + self.most.text)
         if options:
             raise TableError('unknown argument keys %s' % sorted(options))
         self.cpp_name = None  # set by the slot once names are checked
+
+    @property
+    def is_buffer(self):
+        return self.type in ('text', 'bytes')
+
+    @property
+    def largest(self):
+        """The most bytes the device writes here: most=, or the count when
+        it is a constant, an input's value or the result."""
+        if self.most:
+            return self.most
+        if self.count and self.count.kind in ('const', 'arg', 'result'):
+            return self.count
+        return None
 
     @property
     def is_input(self):
@@ -239,6 +267,7 @@ class Slot:
         self.first = options.pop('first', 'icdev')
         tags = options.pop('custom', '')
         self.custom = [t for t in tags.split(',') if t]
+        self.product = options.pop('product', None)
         if options:
             raise TableError('slot %d: unknown keys %s' % (number, sorted(options)))
         self.args = []
@@ -295,6 +324,10 @@ class Slot:
         for t in self.custom:
             if t not in CUSTOM_TAGS:
                 raise TableError(where + ': custom tag ' + t)
+        if self.product is not None and self.product not in PRODUCT_KINDS:
+            raise TableError(where + ': product ' + self.product)
+        if self.product is not None and self.core not in ('traced', 'bare'):
+            raise TableError(where + ': a product forwarder needs a traced core operation')
         if self.result not in ('dtor', 'reserved') and not usable_identifier(self.member):
             raise TableError(where + ': member ' + self.member)
         by_label = {}
@@ -311,16 +344,22 @@ class Slot:
                 raise TableError(where + ': bytes without count: ' + a.label)
             by_label.setdefault(a.label, a)
         for a in self.args:
-            rule = a.count
-            if rule is None or rule.label is None:
-                continue
-            ref = by_label.get(rule.label)
-            if ref is None:
-                raise TableError(where + ': count refers to unknown ' + rule.label)
-            if rule.kind == 'arg' and ref.type not in SCALARS:
-                raise TableError(where + ': count %s is not a value' % rule.text)
-            if rule.kind == 'deref' and ref.type not in POINTERS:
-                raise TableError(where + ': count %s is not a pointer' % rule.text)
+            if a.most is not None and not (a.is_output and a.is_buffer):
+                raise TableError(where + ': most= on %s, not an output buffer' % a.label)
+            if a.is_output and a.is_buffer and a.largest is None:
+                raise TableError(where + ': output %s without most=' % a.label)
+            for rule, what in ((a.count, 'count'), (a.most, 'most')):
+                if rule is None or rule.label is None:
+                    continue
+                ref = by_label.get(rule.label)
+                if ref is None:
+                    raise TableError(where + ': %s refers to unknown %s' % (what, rule.label))
+                if rule.kind == 'arg' and ref.type not in SCALARS:
+                    raise TableError(where + ': %s %s is not a value' % (what, rule.text))
+                if rule.kind == 'deref' and ref.type not in POINTERS:
+                    raise TableError(where + ': %s %s is not a pointer' % (what, rule.text))
+                if what == 'most' and rule.kind == 'deref' and not ref.is_input:
+                    raise TableError(where + ': most %s is not given by the caller' % rule.text)
         # Parameter names: the label where C++ allows it, unnamed otherwise.
         seen = {self.first}
         for a in self.args:
@@ -438,16 +477,21 @@ def emit_slot_info(table):
 
 
 def emit_slot_calls(table):
-    """A test helper that calls every operation once through a probe.
+    """Test helpers that call operations through a probe.
 
-    Probe provides handle(), value<T>() for scalars, pointer<T>() for every
-    pointer argument (T carries the const), result(slot, value) for each
-    result and no_result(slot) after the void operation.
+    call_device_slot(device, slot, probe) calls the operation of one slot
+    and returns false, calling nothing, for the destructor, the reserved
+    slot and numbers outside the table; call_every_device_slot calls every
+    operation once, in slot order. Probe provides handle(), value<T>() for
+    scalars, pointer<T>() for every pointer argument (T carries the const),
+    result(slot, value) for each result and no_result(slot) after the void
+    operation.
     """
     lines = [BANNER, '#pragma once', '', '#include <cstdint>', '',
              '#include "connection/reader_device.h"', '',
              'template <class Probe>',
-             'void call_every_device_slot(ReaderDevice& device, Probe& probe) {']
+             'bool call_device_slot(ReaderDevice& device, int slot, Probe& probe) {',
+             '  switch (slot) {']
     for s in table:
         if s.result in ('dtor', 'reserved'):
             continue
@@ -461,12 +505,19 @@ def emit_slot_calls(table):
             else:
                 values.append('probe.template value<%s>()' % ct)
         call = 'device.%s(%s)' % (s.member, ', '.join(values))
+        lines.append('    case %d:' % s.number)
         if s.result == 'void':
-            lines.append('  %s;' % call)
-            lines.append('  probe.no_result(%d);' % s.number)
+            lines.append('      %s;' % call)
+            lines.append('      probe.no_result(%d);' % s.number)
         else:
-            lines.append('  probe.result(%d, %s);' % (s.number, call))
-    lines += ['}', '']
+            lines.append('      probe.result(%d, %s);' % (s.number, call))
+        lines.append('      return true;')
+    lines += ['    default:', '      return false;', '  }', '}', '',
+              'template <class Probe>',
+              'void call_every_device_slot(ReaderDevice& device, Probe& probe) {',
+              '  for (int slot = 0; slot < %d; ++slot) call_device_slot(device, slot, probe);'
+              % len(table),
+              '}', '']
     return '\n'.join(lines)
 
 

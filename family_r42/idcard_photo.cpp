@@ -8,7 +8,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <optional>
 
 #include "family_r42/r42_device.h"
 #include "platform/byte_helpers.h"
@@ -30,20 +29,12 @@ struct HeapFree {
   void operator()(void* p) const { std::free(p); }
 };
 
-// The first decoder that loads, in this order: by the Windows-style names
-// of the decoder (the loader maps "x.dll" and "x" to "libx.so"), each in
+// The first decoder that loads, "wltrs_getbmp" before "WltRS", each from
 // the library directory and then through the loader's search.
-bool load_decoder(std::optional<DynamicLibrary>& decoder) {
+std::unique_ptr<DynamicLibrary> load_decoder() {
   const std::string folder = library_directory();
-  const std::string names[] = {folder + "wltrs_getbmp.dll", "wltrs_getbmp", folder + "WltRS.dll",
-                               "WltRS"};
-  for (const std::string& name : names) {
-    bool loaded = false;
-    decoder.emplace(name.c_str(), &loaded);
-    if (loaded) return true;
-    decoder.reset();
-  }
-  return false;
+  std::unique_ptr<DynamicLibrary> decoder = load_outside_library(folder, "wltrs_getbmp");
+  return decoder ? std::move(decoder) : load_outside_library(folder, "WltRS");
 }
 
 // Writes the photo to a new "<directory><time>XXXXXX.wlt", made exclusively
@@ -151,8 +142,8 @@ std::string photo_directory(const char* path) {
 
 int16_t decodePhotoToBmp(const uint8_t* photo, size_t length, const std::string& directory,
                          const PhotoDelivery& delivery) {
-  std::optional<DynamicLibrary> decoder;
-  if (!load_decoder(decoder)) return -2;
+  const std::unique_ptr<DynamicLibrary> decoder = load_decoder();
+  if (!decoder) return -2;
   const auto get_bmp = reinterpret_cast<GetBmpFunction>(decoder->symbol("GetBmp"));
   if (get_bmp == nullptr) return -2;
   std::string wlt;

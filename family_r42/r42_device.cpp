@@ -89,17 +89,6 @@ R42Request& R42Request::text(const char* text) {
   return bytes(text, strnlen(text, capacity_ - size_ + 1));
 }
 
-int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
-  if (n < 0) return -1;
-  if (n == 0) return 0;
-  if (data == nullptr || out == nullptr || n > INT32_MAX / 2) return -1;
-  for (int32_t i = 0; i < n; ++i) {
-    out[2 * i] = char('0' + (data[i] >> 4));
-    out[2 * i + 1] = char('0' + (data[i] & 0x0F));
-  }
-  return 2 * n;
-}
-
 R42Device::R42Device(const char* profile_name, Port* port, TransportProtocol* protocol)
     : port_(port), protocol_(protocol) {
   std::memset(profile_name_, 0, sizeof(profile_name_));

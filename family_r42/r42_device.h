@@ -19,6 +19,7 @@
 #include "platform/byte_cursor.h"
 #include "platform/byte_helpers.h"
 #include "platform/card_auth_crypto.h"
+#include "platform/pinpad_frames.h"
 #include "platform/text_helpers.h"
 
 // Request and reply share one buffer. Most commands use the default size,
@@ -39,10 +40,9 @@ constexpr int32_t r42_wait_timeout(uint8_t seconds) { return (int32_t(seconds) +
 // The time-out of a card command whose request carries a time-out byte
 // for the card: that byte and 20 more, in 250 ms units.
 constexpr int32_t r42_card_timeout(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
-// Results of PIN entry besides 0, -1 and -2.
-inline constexpr int16_t kPinEntryCancelled = 161;
+// PIN entry's result when the reader refused it with a status (besides the
+// pad's own 161 and 163, platform/pinpad_frames.h).
 inline constexpr int16_t kPinEntryRefused = 162;
-inline constexpr int16_t kPinEntryPadFailed = 163;
 // The most data a reply of the default size carries after its head.
 inline constexpr size_t kR42ReplyDataMax = kR42BufferSize - r42_cmd::kReplyHead;
 
@@ -112,10 +112,6 @@ class R42Request {
   size_t size_ = 0;
   bool overflowed_ = false;
 };
-
-// '0' + high nibble, '0' + low nibble for each byte (10-15 give ':' to '?'),
-// no terminator. Returns 2n; -1 for a negative n or null pointers with n > 0.
-int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out);
 
 class R42Device : public ReaderDevice {
  public:

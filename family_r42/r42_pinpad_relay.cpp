@@ -3,16 +3,12 @@
 // interface, so a class overriding SD_InstallKey sees every frame.
 #include <cstring>
 
-#include "family_r42/pinpad_frames.h"
+#include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "platform/os.h"
-#include "platform/text_helpers.h"
+#include "platform/pinpad_frames.h"
 
 namespace {
-
-// The pad needs a moment between commands; the 2D scanner a longer one.
-constexpr uint32_t kPauseMs = 50;
-constexpr uint32_t kBarcodePauseMs = 200;
 
 // The pad's own waiting time, in seconds, that each operation hands on.
 constexpr uint8_t kShortWait = 5;
@@ -22,22 +18,6 @@ constexpr uint8_t kBarcodeWait = 2;
 
 // Frame room for data: ESC, a letter and CR LF around it.
 constexpr size_t kDataFrameRoom = kPinpadFrameMax - 4;
-// DES text: ESC 'H' mode ... CR LF leaves 250 bytes, whole blocks of 8.
-constexpr size_t kDesTextMax = 2 * (kPinpadFrameMax - 5) / 16 * 16;
-constexpr uint8_t kDesModeMax = 0xFF - '0';
-constexpr size_t kDisplayColumns = 15;
-
-constexpr uint8_t kBarcodeStart = 0x00;
-constexpr uint8_t kBarcodeData = 0x01;
-constexpr uint8_t kBarcodeExit = 0x02;
-constexpr size_t kBarcodePiece = 127;
-constexpr size_t kBarcodeMax = 4096;
-constexpr int kBarcodeExitTries = 10;
-
-constexpr size_t kCardNumberSize = 12;
-// The pad's MAC: the first bytes of its answer.
-constexpr size_t kPadMacSize = 4;
-constexpr size_t kDesBlockSize = 8;
 
 int16_t pad_call(ReaderDevice& self, int32_t icdev, uint32_t pause_ms, const PinpadFrame& frame,
                  uint8_t ctime, PinpadAnswer* answer) {
@@ -50,24 +30,29 @@ int16_t pad_call(ReaderDevice& self, int32_t icdev, uint32_t pause_ms, const Pin
 // A command the pad acknowledges with 0xAA.
 int16_t pad_command(ReaderDevice& self, int32_t icdev, const PinpadFrame& frame, uint8_t ctime) {
   PinpadAnswer answer;
-  const int16_t result = pad_call(self, icdev, kPauseMs, frame, ctime, &answer);
+  const int16_t result = pad_call(self, icdev, kPinpadPauseMs, frame, ctime, &answer);
   return result != 0 ? result : pinpad_done(answer);
 }
+
+// PIN entry that the reader refused with a status gives 162.
+int16_t entry_failure(int16_t relay) { return relay == -2 ? kPinEntryRefused : relay; }
 
 int16_t plain_pin(ReaderDevice& self, int32_t icdev, char* out, uint8_t flag, uint8_t ctime) {
   if (out == nullptr) return -1;
   PinpadAnswer answer;
   const int16_t relay =
-      pad_call(self, icdev, kPauseMs, pinpad_plain_pin_frame(flag), ctime, &answer);
-  return pinpad_plain_pin(relay, answer, out);
+      pad_call(self, icdev, kPinpadPauseMs, pinpad_plain_pin_frame(flag), ctime, &answer);
+  if (relay != 0) return entry_failure(relay);
+  return pinpad_plain_pin(answer, out);
 }
 
 int16_t enciphered_pin(ReaderDevice& self, int32_t icdev, char* out, const PinpadFrame& frame,
                        uint8_t ctime, bool extended) {
   if (out == nullptr) return -1;
   PinpadAnswer answer;
-  const int16_t relay = pad_call(self, icdev, kPauseMs, frame, ctime, &answer);
-  return pinpad_enciphered_pin(relay, answer, extended, out);
+  const int16_t relay = pad_call(self, icdev, kPinpadPauseMs, frame, ctime, &answer);
+  if (relay != 0) return entry_failure(relay);
+  return pinpad_enciphered_pin(answer, extended, out);
 }
 
 // A calculation in the pad: no pause, the first `count` answer bytes as hex
@@ -100,7 +85,7 @@ int16_t R42Device::SD_IFD_GetVersion(int32_t icdev, char* version) {
   if (version == nullptr) return -1;
   PinpadAnswer answer;
   const int16_t result =
-      pad_call(*this, icdev, kPauseMs, pinpad_version_frame(), kShortWait, &answer);
+      pad_call(*this, icdev, kPinpadPauseMs, pinpad_version_frame(), kShortWait, &answer);
   if (result != 0) return result;
   pinpad_answer_text(answer, version);
   return 0;
@@ -136,7 +121,7 @@ int16_t R42Device::SD_IFD_SetKeyLength(int32_t icdev, uint8_t keylength) {
 }
 
 int16_t R42Device::SD_IFD_GetPIN(int32_t icdev, char* szPasswd) {
-  return plain_pin(*this, icdev, szPasswd, 0x82, kEntryWait);
+  return plain_pin(*this, icdev, szPasswd, kPinpadDefaultPrompt, kEntryWait);
 }
 
 int16_t R42Device::SD_IFD_GetPINPro(int32_t icdev, char* szPasswd, uint8_t yyflag,
@@ -161,7 +146,8 @@ int16_t R42Device::SD_IFD_GetEnPINBlock(int32_t icdev, char* szPasswd, uint8_t y
   if (cardno == nullptr) return -1;
   return enciphered_pin(
       *this, icdev, szPasswd,
-      pinpad_enciphered_pin_frame('I', yyflag, modeflag, cardno, kCardNumberSize), timeout, true);
+      pinpad_enciphered_pin_frame('I', yyflag, modeflag, cardno, kPinpadCardNumberSize), timeout,
+      true);
 }
 
 int16_t R42Device::SD_IFD_SelecetDes(int32_t icdev, uint8_t desmode) {
@@ -171,20 +157,15 @@ int16_t R42Device::SD_IFD_SelecetDes(int32_t icdev, uint8_t desmode) {
 int16_t R42Device::SD_IFD_LEDDisplay(int32_t icdev, uint8_t line, uint8_t row,
                                      const char* leddata, uint8_t timeout) {
   if (leddata == nullptr) return -1;
-  const size_t length = strnlen(leddata, kDisplayColumns + 1);
-  if (row + length > kDisplayColumns) return -1;
+  const size_t length = strnlen(leddata, kPinpadDisplayColumns + 1);
+  if (row + length > kPinpadDisplayColumns) return -1;
   return pad_command(*this, icdev, pinpad_display_frame(line, leddata, length), timeout);
 }
 
 int16_t R42Device::SD_IFD_DES(int32_t icdev, uint8_t mode, const char* srcdata, char* desdata) {
-  if (srcdata == nullptr || mode > kDesModeMax) return -1;
-  const size_t length = strnlen(srcdata, kDesTextMax + 1);
-  if (length > kDesTextMax || length % 16 != 0) return -1;
-  uint8_t data[kDesTextMax / 2];
-  if (hex_twin_input(srcdata, int64_t(length / 2), data) != 0) return -1;
   PinpadFrame frame;
-  frame.escape('H').u8(uint8_t('0' + mode)).bytes(data, length / 2).end();
-  return pad_calculation(*this, icdev, frame, kDesBlockSize, desdata);
+  if (!pinpad_des_frame(mode, srcdata, frame)) return -1;
+  return pad_calculation(*this, icdev, frame, kPinpadBlockSize, desdata);
 }
 
 int16_t R42Device::SD_IFD_DesCaculate(int32_t icdev, uint8_t srclen,
@@ -198,42 +179,33 @@ int16_t R42Device::SD_IFD_DesCaculate(int32_t icdev, uint8_t srclen,
 int16_t R42Device::SD_IFD_CreateMac(int32_t icdev, uint8_t srclen, const unsigned char* srcdata,
                                     char* macdata) {
   if (srclen > kDataFrameRoom || (srcdata == nullptr && srclen > 0)) return -1;
-  return pad_calculation(*this, icdev, pinpad_data_frame('G', srcdata, srclen), kPadMacSize,
+  return pad_calculation(*this, icdev, pinpad_data_frame('G', srcdata, srclen), kPinpadMacSize,
                          macdata);
 }
 
 int16_t R42Device::SD_IFD_Scan2DBarcodeStart(int32_t icdev, uint8_t) {
-  return pad_command(*this, icdev, pinpad_barcode_frame(kBarcodeStart), kBarcodeWait);
+  return pad_command(*this, icdev, pinpad_barcode_frame(kPinpadBarcodeStart), kBarcodeWait);
 }
 
 int16_t R42Device::SD_IFD_Scan2DBarcodeGetData(int32_t icdev, int32_t* rlen,
                                                unsigned char* rdata) {
-  if (rlen == nullptr || rdata == nullptr) return -1;
-  const PinpadFrame frame = pinpad_barcode_frame(kBarcodeData);
-  uint8_t code[kBarcodeMax];
-  size_t total = 0;
-  uint32_t pause_ms = kBarcodePauseMs;
-  for (;;) {
-    PinpadAnswer answer;
-    const int16_t result = pad_call(*this, icdev, pause_ms, frame, kBarcodeWait, &answer);
-    if (result != 0) return result;
-    if (answer.length > kBarcodeMax - total) return -1;
-    std::memcpy(code + total, answer.bytes, answer.length);
-    total += answer.length;
-    if (answer.length != kBarcodePiece) break;
-    pause_ms = 0;
-  }
-  if (total == 0) return -1;
-  std::memcpy(rdata, code, total);
-  *rlen = int32_t(total);
-  return 0;
+  const PinpadFrame frame = pinpad_barcode_frame(kPinpadBarcodeData);
+  // Only the first fetch waits.
+  uint32_t pause_ms = kPinpadBarcodePauseMs;
+  return pinpad_collect_barcode(
+      [&](PinpadAnswer& answer) {
+        const int16_t result = pad_call(*this, icdev, pause_ms, frame, kBarcodeWait, &answer);
+        pause_ms = 0;
+        return result;
+      },
+      rlen, rdata);
 }
 
 int16_t R42Device::SD_IFD_Scan2DBarcodeExit(int32_t icdev) {
-  const PinpadFrame frame = pinpad_barcode_frame(kBarcodeExit);
-  for (int attempt = 0; attempt < kBarcodeExitTries; ++attempt) {
+  const PinpadFrame frame = pinpad_barcode_frame(kPinpadBarcodeExit);
+  for (int attempt = 0; attempt < kPinpadBarcodeExitTries; ++attempt) {
     PinpadAnswer answer;
-    const int16_t result = pad_call(*this, icdev, kPauseMs, frame, kBarcodeWait, &answer);
+    const int16_t result = pad_call(*this, icdev, kPinpadPauseMs, frame, kBarcodeWait, &answer);
     if (result != 0) return result;
     if (answer.length == 0 || answer.bytes[0] != kPinpadBusy) return pinpad_done(answer);
   }

@@ -58,20 +58,53 @@ QM_API int16_t soft_mac_hex(int16_t key_length, const char *key, uint16_t length
                             const char *data, const char *iv, uint8_t pad_flag, uint8_t pad_byte,
                             char *mac);
 
+/* Outside libraries, each loaded from the library directory or else through
+ * the loader's search: libkx_pboc.so, libkxrf32idcardimagebuild.so and
+ * libkxrf32cv.so. Besides 0 and -1: -2 when the library or one of its
+ * entries is missing, -4 when its entry reported failure. */
+/* Bank card; type 0 contactless, 1 contact. An account number has at least
+ * 4 characters. */
+QM_API int16_t kx_GetBankAccountNumber(int32_t icdev, int32_t type, char *number);
+QM_API int16_t kx_GetBankMagInfo(int32_t icdev, int32_t type, char *track1, char *track2,
+                                 char *track3);
+/* Images of an identity card from its text record and photo, written to
+ * the two files. */
+QM_API int16_t kx_IdCardImageBuild(int32_t icdev, int32_t type, int32_t text_len,
+                                   const unsigned char *text, int32_t photo_len,
+                                   const unsigned char *photo, const char *front_file,
+                                   const char *back_file);
+/* The camera library stays loaded from kx_CvLibLoad to kx_CvLibUnload, for
+ * every reader; the other three give its entries' results, -1 while it is
+ * not loaded. */
+QM_API int16_t kx_CvLibLoad(int32_t icdev);
+QM_API int16_t kx_CvLibUnload(int32_t icdev);
+QM_API int16_t kx_CvOpen(int32_t icdev, int32_t number);
+QM_API int16_t kx_CvClose(int32_t icdev, int32_t number);
+QM_API int16_t kx_CvCapture(int32_t icdev, int32_t number, int32_t mode, const char *file_name);
+
 /* Entries that reach no device: -1. */
 QM_API int16_t kx_not_supported_1(int32_t value);
 QM_API int16_t kx_not_supported_2(int32_t value);
+
+/* Output buffers. "Writes at most" before a declaration gives the most
+ * bytes any reader writes into each output buffer, a text's terminating NUL
+ * included: a number, or a rule over the call's own arguments ("2 x length
+ * + 1 bytes"; "*BmpLength bytes (as passed in)": the capacity the caller
+ * gives). A buffer of that size always suffices. */
 
 /* Untraced entries: lock, handle check, device, nothing traced. */
 QM_API int16_t kx_SetDeviceUid(int32_t icdev, const char *uid);
 QM_API int16_t kx_SetDeviceTradeNumber(int32_t icdev, const char *number);
 QM_API int16_t kx_SetDeviceTerminalNumber(int32_t icdev, const char *number);
+/* Writes at most: buffer length bytes. */
 QM_API int16_t kx_ReadEepromRaw(int32_t icdev, int16_t offset, int16_t length, unsigned char *buffer);
 QM_API int16_t kx_WriteEepromRaw(int32_t icdev, int16_t offset, int16_t length, const unsigned char *buffer);
 QM_API int16_t kx_DeviceCommand0F01(int32_t icdev);
+/* Writes at most: buffer 2046 bytes. */
 QM_API int16_t kx_DeviceQuery0F13(int32_t icdev, unsigned char *buffer);
 
 /* Reader operations, traced when the trace level is 1 or more. */
+/* Writes at most: name 64 bytes. */
 QM_API int16_t kx_getname(int32_t icdev, char *name);
 QM_API int16_t kx_config(int32_t icdev, uint8_t Mode, uint8_t Baud);
 QM_API int16_t kx_request(int32_t icdev, uint8_t Mode, uint16_t *TagType);
@@ -79,7 +112,9 @@ QM_API int16_t kx_anticoll(int32_t icdev, uint8_t Bcnt, uint32_t *Snr);
 QM_API int16_t kx_select(int32_t icdev, uint32_t Snr, uint8_t *Size);
 QM_API int16_t kx_authentication(int32_t icdev, uint8_t Mode, uint8_t SecNr);
 QM_API int16_t kx_halt(int32_t icdev);
+/* Writes at most: Data 16 bytes. */
 QM_API int16_t kx_read(int32_t icdev, uint8_t Adr, unsigned char *Data);
+/* Writes at most: Data 33 bytes. */
 QM_API int16_t kx_read_hex(int32_t icdev, uint8_t Adr, char *Data);
 QM_API int16_t kx_write(int32_t icdev, uint8_t Adr, const unsigned char *Data);
 QM_API int16_t kx_write_hex(int32_t icdev, uint8_t Adr, const char *Data);
@@ -87,6 +122,7 @@ QM_API int16_t kx_write_TS(int32_t icdev);
 QM_API int16_t kx_load_key(int32_t icdev, uint8_t Mode, uint8_t SecNr, const unsigned char *NKey);
 QM_API int16_t kx_load_key_hex(int32_t icdev, uint8_t Mode, uint8_t SecNr, const char *NKey);
 QM_API int16_t kx_card(int32_t icdev, uint8_t Mode, uint32_t *Snr);
+/* Writes at most: snrstr 9 bytes. */
 QM_API int16_t kx_card_hex(int32_t icdev, uint8_t Mode, char *snrstr);
 QM_API int16_t kx_changeb3(int32_t icdev, uint8_t SecNr, const unsigned char *KeyA, uint8_t B0, uint8_t B1, uint8_t B2, uint8_t B3, uint8_t Bk, const unsigned char *KeyB);
 QM_API int16_t kx_changeb3_hex(int32_t icdev, uint8_t SecNr, const char *KeyA, uint8_t B0, uint8_t B1, uint8_t B2, uint8_t B3, uint8_t Bk, const char *KeyB);
@@ -104,11 +140,14 @@ QM_API int16_t kx_anticoll2(int32_t icdev, uint8_t Bcnt, uint32_t *Snr);
 QM_API int16_t kx_select2(int32_t icdev, uint32_t Snr, uint8_t *Size);
 QM_API int16_t kx_HL_write(int32_t icdev, uint8_t Mode, uint8_t Adr, uint32_t *Snr, const unsigned char *Data);
 QM_API int16_t kx_HL_writehex(int32_t icdev, uint8_t Mode, uint8_t Adr, uint32_t *Snr, const char *Data);
+/* Writes at most: Data 16 bytes. */
 QM_API int16_t kx_HL_read(int32_t icdev, uint8_t Mode, uint8_t Adr, uint32_t Snr, unsigned char *Data, uint32_t *NSnr);
+/* Writes at most: Data 33 bytes. */
 QM_API int16_t kx_HL_readhex(int32_t icdev, uint8_t Mode, uint8_t Adr, uint32_t Snr, char *Data, uint32_t *NSnr);
 QM_API int16_t kx_HL_authentication(int32_t icdev, uint8_t reqmode, uint32_t snr, uint8_t authmode, uint8_t secnr);
 QM_API int16_t kx_check_write(int32_t icdev, uint32_t Snr, uint8_t authmode, uint8_t Adr, const unsigned char *data);
 QM_API int16_t kx_check_writehex(int32_t icdev, uint32_t Snr, uint8_t authmode, uint8_t Adr, const char *data);
+/* Writes at most: sver 256 bytes. */
 QM_API int16_t kx_getver(int32_t icdev, char *sver);
 QM_API int16_t kx_update(int32_t icdev);
 QM_API int16_t kx_clr_control_bit(int32_t icdev, uint8_t b);
@@ -116,13 +155,18 @@ QM_API int16_t kx_set_control_bit(int32_t icdev, uint8_t b);
 QM_API int16_t kx_reset(int32_t icdev, uint16_t Msec);
 QM_API int16_t kx_beep(int32_t icdev, uint16_t Msec);
 QM_API int16_t kx_disp_str(int32_t icdev, const char *dispstr);
+/* Writes at most: rec_buffer length bytes. */
 QM_API int16_t kx_srd_eeprom(int32_t icdev, int16_t offset, int16_t length, unsigned char *rec_buffer);
 QM_API int16_t kx_swr_eeprom(int32_t icdev, int16_t offset, int16_t length, const unsigned char *send_buffer);
 QM_API int16_t swr_alleeprom(int32_t icdev, int16_t offset, int16_t length, const unsigned char *snd_buffer);
+/* Writes at most: receive_buffer length bytes. */
 QM_API int16_t srd_alleeprom(int32_t icdev, int16_t offset, int16_t length, unsigned char *receive_buffer);
+/* Writes at most: rec_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_srd_eepromhex(int32_t icdev, int16_t offset, int16_t length, char *rec_buffer);
 QM_API int16_t kx_swr_eepromhex(int32_t icdev, int16_t offset, int16_t length, const char *send_buffer);
+/* Writes at most: time 7 bytes. */
 QM_API int16_t kx_gettime(int32_t icdev, unsigned char *time);
+/* Writes at most: time 15 bytes. */
 QM_API int16_t kx_gettimehex(int32_t icdev, char *time);
 QM_API int16_t kx_settime(int32_t icdev, const unsigned char *time);
 QM_API int16_t kx_settimehex(int32_t icdev, const char *time);
@@ -132,77 +176,120 @@ QM_API int16_t kx_disp_mode(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_light(int32_t icdev, uint16_t OnOff);
 QM_API int16_t kx_high_disp(int32_t icdev, uint8_t offset, uint8_t displen, const unsigned char *dispstr);
 QM_API int16_t kx_setcpu(int32_t icdev, uint8_t Byte);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpureset(int32_t icdev, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpuapdusource(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpuapdu(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpureset_hex(int32_t icdev, uint8_t *rlen, char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpuapdusource_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpuapdu_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpuapdurespon(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpuapdurespon_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer);
 QM_API int16_t kx_cpudown(int32_t icdev);
 QM_API int16_t kx_changebaud_485(int32_t icdev, int32_t baud);
 QM_API int16_t kx_change_addr(int32_t icdev, uint8_t saddr);
+/* Writes at most: receive_data 255 bytes. */
 QM_API int16_t kx_pro_reset(int32_t icdev, uint8_t *rlen, unsigned char *receive_data);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_pro_command(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: receive_data 511 bytes. */
 QM_API int16_t kx_pro_resethex(int32_t icdev, uint8_t *rlen, char *receive_data);
+/* Writes at most: receive_data 255 bytes. */
 QM_API int16_t kx_pro_resetInt(int32_t icdev, uint8_t *rlen, unsigned char *receive_data);
+/* Writes at most: receive_data 511 bytes. */
 QM_API int16_t kx_pro_resetInt_hex(int32_t icdev, uint8_t *rlen, char *receive_data);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_pro_commandhex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_pro_commandsource(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_pro_commandsourcehex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 2043 bytes. */
 QM_API int16_t kx_pro_commandsource_int(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
 QM_API int16_t kx_pro_halt(int32_t icdev);
 QM_API int16_t kx_request_shc1102(int32_t icdev, uint8_t Mode, uint16_t *TagType);
 QM_API int16_t kx_auth_shc1102(int32_t icdev, const unsigned char *Data);
+/* Writes at most: Data 4 bytes. */
 QM_API int16_t kx_read_shc1102(int32_t icdev, uint8_t Adr, unsigned char *Data);
 QM_API int16_t kx_write_shc1102(int32_t icdev, uint8_t Adr, const unsigned char *Data);
 QM_API int16_t kx_halt_shc1102(int32_t icdev);
 QM_API int16_t kx_config_card(int32_t icdev, uint8_t cardtype);
+/* Writes at most: ATQB 32 bytes. */
 QM_API int16_t kx_request_b(int32_t icdev, uint8_t Mode, uint8_t AFI, uint8_t N, unsigned char *ATQB);
+/* Writes at most: ATQB 32 bytes. */
 QM_API int16_t kx_slotmarker(int32_t icdev, uint8_t N, unsigned char *ATQB);
 QM_API int16_t kx_attrib(int32_t icdev, const unsigned char *PUPI, uint8_t CID);
 QM_API int16_t kx_open_door(int32_t icdev, uint8_t cflag);
 QM_API int16_t kx_open_timedoor(int32_t icdev, uint16_t utime);
+/* Writes at most: data 8 bytes. */
 QM_API int16_t kx_read_random(int32_t icdev, unsigned char *data);
 QM_API int16_t kx_write_random(int32_t icdev, int16_t length, const unsigned char *data);
+/* Writes at most: data 17 bytes. */
 QM_API int16_t kx_read_random_hex(int32_t icdev, char *data);
 QM_API int16_t kx_write_random_hex(int32_t icdev, int16_t length, const char *data);
 QM_API int16_t kx_erase_random(int32_t icdev, int16_t length);
+/* Writes at most: randBdata 8 bytes. */
 QM_API int16_t kx_mfdes_auth(int32_t icdev, uint8_t keyno, uint8_t keylen, const unsigned char *authkey, const unsigned char *randAdata, unsigned char *randBdata);
 QM_API int16_t kx_authentication_pass(int32_t icdev, uint8_t Mode, uint8_t Addr, const unsigned char *passbuff);
 QM_API int16_t kx_disp_neg(int32_t icdev, const char *dispstr);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_pro_commandlink(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout, uint8_t FG);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_pro_commandlink_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout, uint8_t FG);
+/* Writes at most: Snr 8 bytes. */
 QM_API int16_t kx_card_double(int32_t icdev, uint8_t Mode, unsigned char *Snr);
+/* Writes at most: Snr 15 bytes. */
 QM_API int16_t kx_card_double_hex(int32_t icdev, uint8_t Mode, char *Snr);
+/* Writes at most: Data 5 bytes. */
 QM_API int16_t kx_read_idcard(int32_t icdev, uint8_t times, unsigned char *Data);
+/* Writes at most: Data 11 bytes. */
 QM_API int16_t kx_read_idcard_hex(int32_t icdev, uint8_t times, char *Data);
 QM_API int16_t kx_authentication_pass_hex(int32_t icdev, uint8_t Mode, uint8_t Addr, const char *passbuff);
 QM_API int16_t kx_setcpupara(int32_t icdev, uint8_t cputype, uint8_t cpupro, uint8_t cpuetu);
+/* Writes at most: databuffer 2048 bytes. */
 QM_API int16_t kx_command(int32_t icdev, uint8_t cmd, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_command_hex(int32_t icdev, uint8_t cmd, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer);
+/* Writes at most: MacData 4 bytes. */
 QM_API int16_t kx_creat_mac2(int32_t icdev, uint16_t DataLen, const unsigned char *Data, unsigned char *MacData, uint8_t flag);
+/* Writes at most: MacData 9 bytes. */
 QM_API int16_t kx_creat_mac2_hex(int32_t icdev, uint16_t DataLen, const char *Data, char *MacData, uint8_t flag);
 QM_API int16_t kx_HL_write_hex(int32_t icdev, uint8_t Mode, uint8_t Adr, uint32_t *Snr, const char *Data);
+/* Writes at most: Data 33 bytes. */
 QM_API int16_t kx_HL_read_hex(int32_t icdev, uint8_t Mode, uint8_t Adr, uint32_t Snr, char *Data, uint32_t *NSnr);
 QM_API int16_t kx_check_write_hex(int32_t icdev, uint32_t Snr, uint8_t authmode, uint8_t Adr, const char *data);
+/* Writes at most: rec_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_srd_eeprom_hex(int32_t icdev, int16_t offset, int16_t length, char *rec_buffer);
 QM_API int16_t kx_swr_eeprom_hex(int32_t icdev, int16_t offset, int16_t length, const char *send_buffer);
+/* Writes at most: time 15 bytes. */
 QM_API int16_t kx_gettime_hex(int32_t icdev, char *time);
 QM_API int16_t kx_settime_hex(int32_t icdev, const char *time);
+/* Writes at most: receive_data 511 bytes. */
 QM_API int16_t kx_pro_reset_hex(int32_t icdev, uint8_t *rlen, char *receive_data);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_pro_command_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_pro_commandsource_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout);
 QM_API int16_t kx_switch_unix(int32_t icdev, int32_t baud);
 QM_API int16_t kx_authentication_passaddr(int32_t icdev, uint8_t Mode, uint8_t Addr, const unsigned char *passbuff);
 QM_API int16_t kx_authentication_passaddr_hex(int32_t icdev, uint8_t Mode, uint8_t Addr, const char *passbuff);
 QM_API int16_t kx_card_fm11rf005(int32_t icdev, uint8_t Mode, uint32_t *Snr);
 QM_API int16_t kx_mfdes_baud(int32_t icdev, uint8_t Mode, uint8_t para);
+/* Writes at most: randBdata 17 bytes. */
 QM_API int16_t kx_mfdes_auth_hex(int32_t icdev, uint8_t keyno, uint8_t keylen, const char *authkey, const char *randAdata, char *randBdata);
 QM_API int16_t kx_pro_sendcommandsource(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t timeout);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_pro_receivecommandsource(int32_t icdev, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: rbuffer 255 bytes. */
 QM_API int16_t kx_inventory(int32_t icdev, uint8_t flags, uint8_t AFI, uint8_t masklen, uint8_t *rlen, unsigned char *rbuffer);
+/* Writes at most: rbuffer 511 bytes. */
 QM_API int16_t kx_inventory_hex(int32_t icdev, uint8_t flags, uint8_t AFI, uint8_t masklen, uint8_t *rlen, char *rbuffer);
 QM_API int16_t kx_stay_quiet(int32_t icdev, uint8_t flags, const unsigned char *UID);
 QM_API int16_t kx_stay_quiet_hex(int32_t icdev, uint8_t flags, const char *UID);
@@ -210,7 +297,9 @@ QM_API int16_t kx_select_uid(int32_t icdev, uint8_t flags, const unsigned char *
 QM_API int16_t kx_select_uid_hex(int32_t icdev, uint8_t flags, const char *UID);
 QM_API int16_t kx_reset_to_ready(int32_t icdev, uint8_t flags, const unsigned char *UID);
 QM_API int16_t kx_reset_to_ready_hex(int32_t icdev, uint8_t flags, const char *UID);
+/* Writes at most: rbuffer 255 bytes. */
 QM_API int16_t kx_readblock(int32_t icdev, uint8_t flags, uint8_t startblock, uint8_t blocknum, const unsigned char *UID, uint8_t *rlen, unsigned char *rbuffer);
+/* Writes at most: rbuffer 511 bytes. */
 QM_API int16_t kx_readblock_hex(int32_t icdev, uint8_t flags, uint8_t startblock, uint8_t blocknum, const char *UID, uint8_t *rlen, char *rbuffer);
 QM_API int16_t kx_writeblock(int32_t icdev, uint8_t flags, uint8_t startblock, uint8_t blocknum, const unsigned char *UID, uint8_t wlen, const unsigned char *wbuffer);
 QM_API int16_t kx_writeblock_hex(int32_t icdev, uint8_t flags, uint8_t startblock, uint8_t blocknum, const char *UID, uint8_t wlen, const char *wbuffer);
@@ -224,21 +313,33 @@ QM_API int16_t kx_write_dsfid(int32_t icdev, uint8_t flags, uint8_t DSFID, const
 QM_API int16_t kx_write_dsfid_hex(int32_t icdev, uint8_t flags, uint8_t DSFID, const char *UID);
 QM_API int16_t kx_lock_dsfid(int32_t icdev, uint8_t flags, uint8_t DSFID, const unsigned char *UID);
 QM_API int16_t kx_lock_dsfid_hex(int32_t icdev, uint8_t flags, uint8_t DSFID, const char *UID);
+/* Writes at most: rbuffer 255 bytes. */
 QM_API int16_t kx_get_systeminfo(int32_t icdev, uint8_t flags, const unsigned char *UID, uint8_t *rlen, unsigned char *rbuffer);
+/* Writes at most: rbuffer 511 bytes. */
 QM_API int16_t kx_get_systeminfo_hex(int32_t icdev, uint8_t flags, const char *UID, uint8_t *rlen, char *rbuffer);
+/* Writes at most: rbuffer 255 bytes. */
 QM_API int16_t kx_get_securityinfo(int32_t icdev, uint8_t flags, uint8_t startblock, uint8_t blocknum, const unsigned char *UID, uint8_t *rlen, unsigned char *rbuffer);
+/* Writes at most: rbuffer 511 bytes. */
 QM_API int16_t kx_get_securityinfo_hex(int32_t icdev, uint8_t flags, uint8_t startblock, uint8_t blocknum, const char *UID, uint8_t *rlen, char *rbuffer);
 QM_API int16_t kx_getsnr_fm11rf005(int32_t icdev, uint32_t *Snr);
+/* Writes at most: snrstr 9 bytes. */
 QM_API int16_t kx_getsnr_fm11rf005_hex(int32_t icdev, char *snrstr);
 QM_API int16_t kx_write_fm11rf005(int32_t icdev, uint8_t Adr, const unsigned char *Data);
+/* Writes at most: Data 4 bytes. */
 QM_API int16_t kx_read_fm11rf005(int32_t icdev, uint8_t Adr, unsigned char *Data);
+/* Writes at most: Data 9 bytes. */
 QM_API int16_t kx_read_fm11rf005_hex(int32_t icdev, uint8_t Adr, char *Data);
 QM_API int16_t kx_write_fm11rf005_hex(int32_t icdev, uint8_t Adr, const char *Data);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t KXDEV_CommandMcu(int32_t icdev, uint8_t ctimeout, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t KXDEV_CommandMcu_Hex(int32_t icdev, uint8_t ctimeout, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer);
 QM_API int16_t kx_displcd(int32_t icdev, uint8_t flag);
+/* Writes at most: cpass 256 bytes. */
 QM_API int16_t kx_getinputpass(int32_t icdev, uint8_t ctime, uint8_t *rlen, char *cpass);
+/* Writes at most: cpass 256 bytes. */
 QM_API int16_t kx_GetInputPass(int32_t icdev, uint8_t ctime, uint8_t *rlen, char *cpass);
+/* Writes at most: pTrack2Data 256 bytes; pTrack3Data 256 bytes. */
 QM_API int16_t kx_readmagcard(int32_t icdev, uint8_t ctime, char *pTrack2Data, int32_t *pTrack2Len, char *pTrack3Data, int32_t *pTrack3Len);
 QM_API int16_t kx_writemagcard(int32_t icdev, uint8_t ctime, const unsigned char *pTrack1Data, uint8_t pTrack1Len, const unsigned char *pTrack2Data, uint8_t pTrack2Len, const unsigned char *pTrack3Data, uint8_t pTrack3Len);
 QM_API int16_t kx_testdevicecomm(int32_t icdev);
@@ -255,31 +356,45 @@ QM_API int16_t kx_passin(int32_t icdev, uint8_t ctime);
 QM_API int16_t kx_PassIn(int32_t icdev, uint8_t ctime);
 QM_API int16_t kx_passin2(int32_t icdev, uint8_t ctime, uint8_t ucmode, const char *cardno);
 QM_API int16_t kx_PassIn2(int32_t icdev, uint8_t ctime, uint8_t ucmode, const char *cardno);
+/* Writes at most: cpass 256 bytes. */
 QM_API int16_t kx_passget(int32_t icdev, uint8_t *rlen, char *cpass);
+/* Writes at most: cpass 256 bytes. */
 QM_API int16_t kx_PassGet(int32_t icdev, uint8_t *rlen, char *cpass);
 QM_API int16_t kx_passcancel(int32_t icdev);
 QM_API int16_t kx_PassCancel(int32_t icdev);
+/* Writes at most: ckeydata 256 bytes. */
 QM_API int16_t kx_getinputkey(int32_t icdev, uint8_t disptype, uint8_t line, uint8_t ctime, uint8_t *rlen, char *ckeydata);
 QM_API int16_t kx_displcd_ext(int32_t icdev, uint8_t flag, uint8_t row, uint8_t offset);
+/* Writes at most: pTrack1Data 256 bytes; pTrack2Data 256 bytes; pTrack3Data 256 bytes. */
 QM_API int16_t kx_readmagcardall(int32_t icdev, uint8_t ctime, char *pTrack1Data, int32_t *pTrack1Len, char *pTrack2Data, int32_t *pTrack2Len, char *pTrack3Data, int32_t *pTrack3Len);
+/* Writes at most: snr 33 bytes. */
 QM_API int16_t kx_readdevsnr(int32_t icdev, char *snr);
+/* Writes at most: snr 17 bytes. */
 QM_API int16_t kx_readreadersnr(int32_t icdev, char *snr);
 QM_API int16_t kx_resetdevice(int32_t icdev);
 QM_API int16_t kx_setdevicebaud(int32_t icdev, uint8_t baud);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_read_4442(int32_t icdev, int16_t offset, int16_t length, unsigned char *data_buffer);
+/* Writes at most: data_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_read_4442_hex(int32_t icdev, int16_t offset, int16_t length, char *data_buffer);
 QM_API int16_t kx_write_4442(int32_t icdev, int16_t offset, int16_t length, const unsigned char *data_buffer);
 QM_API int16_t kx_write_4442_hex(int32_t icdev, int16_t offset, int16_t length, const char *data_buffer);
 QM_API int16_t kx_verifypin_4442(int32_t icdev, const unsigned char *passwd);
 QM_API int16_t kx_verifypin_4442_hex(int32_t icdev, const char *passwd);
+/* Writes at most: passwd 3 bytes. */
 QM_API int16_t kx_readpin_4442(int32_t icdev, unsigned char *passwd);
+/* Writes at most: passwd 7 bytes. */
 QM_API int16_t kx_readpin_4442_hex(int32_t icdev, char *passwd);
 QM_API int16_t kx_readpincount_4442(int32_t icdev);
 QM_API int16_t kx_changepin_4442(int32_t icdev, const unsigned char *passwd);
 QM_API int16_t kx_changepin_4442_hex(int32_t icdev, const char *passwd);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_readwrotect_4442(int32_t icdev, int16_t offset, int16_t length, unsigned char *data_buffer);
+/* Writes at most: data_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_readwrotect_4442_hex(int32_t icdev, int16_t offset, int16_t length, char *data_buffer);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_readprotect_4442(int32_t icdev, int16_t offset, int16_t length, unsigned char *data_buffer);
+/* Writes at most: data_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_readprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length, char *data_buffer);
 QM_API int16_t kx_writeprotect_4442(int32_t icdev, int16_t offset, int16_t length, const unsigned char *data_buffer);
 QM_API int16_t kx_writeprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length, const char *data_buffer);
@@ -287,22 +402,32 @@ QM_API int16_t kx_write_24c(int32_t icdev, int16_t offset, int16_t length, const
 QM_API int16_t kx_write_24c_hex(int32_t icdev, int16_t offset, int16_t length, const char *snd_buffer);
 QM_API int16_t kx_write_24c64(int32_t icdev, int16_t offset, int16_t length, const unsigned char *snd_buffer);
 QM_API int16_t kx_write_24c64_hex(int32_t icdev, int16_t offset, int16_t length, const char *snd_buffer);
+/* Writes at most: receive_buffer length bytes. */
 QM_API int16_t kx_read_24c(int32_t icdev, int16_t offset, int16_t length, unsigned char *receive_buffer);
+/* Writes at most: receive_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_read_24c_hex(int32_t icdev, int16_t offset, int16_t length, char *receive_buffer);
+/* Writes at most: receive_buffer length bytes. */
 QM_API int16_t kx_read_24c64(int32_t icdev, int16_t offset, int16_t length, unsigned char *receive_buffer);
+/* Writes at most: receive_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_read_24c64_hex(int32_t icdev, int16_t offset, int16_t length, char *receive_buffer);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_read_4428(int32_t icdev, int16_t offset, int16_t length, unsigned char *data_buffer);
+/* Writes at most: data_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_read_4428_hex(int32_t icdev, int16_t offset, int16_t length, char *data_buffer);
 QM_API int16_t kx_write_4428(int32_t icdev, int16_t offset, int16_t length, const unsigned char *data_buffer);
 QM_API int16_t kx_write_4428_hex(int32_t icdev, int16_t offset, int16_t length, const char *data_buffer);
 QM_API int16_t kx_verifypin_4428(int32_t icdev, const unsigned char *passwd);
 QM_API int16_t kx_verifypin_4428_hex(int32_t icdev, const char *passwd);
+/* Writes at most: passwd 2 bytes. */
 QM_API int16_t kx_readpin_4428(int32_t icdev, unsigned char *passwd);
+/* Writes at most: passwd 5 bytes. */
 QM_API int16_t kx_readpin_4428_hex(int32_t icdev, char *passwd);
 QM_API int16_t kx_readpincount_4428(int32_t icdev);
 QM_API int16_t kx_changepin_4428(int32_t icdev, const unsigned char *passwd);
 QM_API int16_t kx_changepin_4428_hex(int32_t icdev, const char *passwd);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_readprotect_4428(int32_t icdev, int16_t offset, int16_t length, unsigned char *data_buffer);
+/* Writes at most: data_buffer 2 x length + 1 bytes. */
 QM_API int16_t kx_readprotect_4428_hex(int32_t icdev, int16_t offset, int16_t length, char *data_buffer);
 QM_API int16_t kx_writeprotect_4428(int32_t icdev, int16_t offset, int16_t length, const unsigned char *data_buffer);
 QM_API int16_t kx_writeprotect_4428_hex(int32_t icdev, int16_t offset, int16_t length, const char *data_buffer);
@@ -316,12 +441,19 @@ QM_API int16_t kx_Check_24C16(int32_t icdev);
 QM_API int16_t kx_Check_24C64(int32_t icdev);
 QM_API int16_t kx_Check_CPU(int32_t icdev);
 QM_API int16_t kx_CheckCard(int32_t icdev);
+/* Writes at most: info 9 bytes. */
 QM_API int16_t kx_getrcinfo(int32_t icdev, unsigned char *info);
+/* Writes at most: info 19 bytes. */
 QM_API int16_t kx_getrcinfo_hex(int32_t icdev, char *info);
+/* Writes at most: sver 256 bytes. */
 QM_API int16_t kx_getlongver(int32_t icdev, char *sver);
+/* Writes at most: Strsnr 11 bytes. */
 QM_API int16_t kx_cardstr(int32_t icdev, uint8_t Mode, char *Strsnr);
+/* Writes at most: rbuf 255 bytes. */
 QM_API int16_t kx_cardAB(int32_t icdev, uint8_t *rlen, unsigned char *rbuf, uint8_t *type);
+/* Writes at most: rbuf 32 bytes. */
 QM_API int16_t kx_card_b(int32_t icdev, unsigned char *rbuf);
+/* Writes at most: rbuf 25 bytes. */
 QM_API int16_t kx_card_b_hex(int32_t icdev, char *rbuf);
 QM_API int16_t kx_dispinfo_V7(int32_t icdev, uint8_t line, uint8_t offset, const char *data);
 QM_API int16_t kx_dispinfo_pro_V7(int32_t icdev, uint8_t offset, const char *data);
@@ -329,12 +461,17 @@ QM_API int16_t kx_clearlcd_V7(int32_t icdev, uint8_t line);
 QM_API int16_t kx_led_V7(int32_t icdev, uint8_t cled, uint8_t cflag);
 QM_API int16_t kx_dispmap_V7(int32_t icdev, const unsigned char *mapdata);
 QM_API int16_t kx_displow_V7(int32_t icdev, uint8_t rs, uint8_t cdata);
+/* Writes at most: Data 1 bytes. */
 QM_API int16_t kx_rw_rfreg(int32_t icdev, uint8_t flag, uint8_t Adr, unsigned char *Data);
+/* Writes at most: Data 3 bytes. */
 QM_API int16_t kx_rw_rfreg_hex(int32_t icdev, uint8_t flag, uint8_t Adr, char *Data);
+/* Writes at most: mulATQB 3060 bytes. */
 QM_API int16_t kx_mulrequest_b(int32_t icdev, uint8_t Mode, uint8_t AFI, uint8_t *cardnum, unsigned char *mulATQB);
 QM_API int16_t kx_hltb(int32_t icdev, const unsigned char *PUPI);
 QM_API int16_t kx_set_poweroff(int32_t icdev, int32_t MsTimes, uint8_t TimerClock, uint8_t TimerReload);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_pro_commandsourceCRC(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout, uint8_t CRCSTU);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_pro_commandsourceCRChex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout, uint8_t CRCSTU);
 QM_API int16_t kx_MFPL0_writeperso(int32_t icdev, int32_t BNr, const unsigned char *dataperso);
 QM_API int16_t kx_MFPL0_writeperso_hex(int32_t icdev, int32_t BNr, const char *dataperso);
@@ -348,9 +485,13 @@ QM_API int16_t kx_MFPL3_authl3key(int32_t icdev, int32_t keyBNr, const unsigned 
 QM_API int16_t kx_MFPL3_authl3key_hex(int32_t icdev, int32_t keyBNr, const char *authkey);
 QM_API int16_t kx_MFPL3_authl3sectorkey(int32_t icdev, uint8_t mode, int32_t sectorBNr, const unsigned char *authkey);
 QM_API int16_t kx_MFPL3_authl3sectorkey_hex(int32_t icdev, uint8_t mode, int32_t sectorBNr, const char *authkey);
+/* Writes at most: readdata 16 x Numblock bytes. */
 QM_API int16_t kx_MFPL3_readinplain(int32_t icdev, int32_t BNr, uint8_t Numblock, unsigned char *readdata);
+/* Writes at most: readdata 32 x Numblock + 1 bytes. */
 QM_API int16_t kx_MFPL3_readinplain_hex(int32_t icdev, int32_t BNr, uint8_t Numblock, char *readdata);
+/* Writes at most: readdata 16 x Numblock bytes. */
 QM_API int16_t kx_MFPL3_readencrypted(int32_t icdev, int32_t BNr, uint8_t Numblock, unsigned char *readdata, uint8_t flag);
+/* Writes at most: readdata 32 x Numblock + 1 bytes. */
 QM_API int16_t kx_MFPL3_readencrypted_hex(int32_t icdev, int32_t BNr, uint8_t Numblock, char *readdata, uint8_t flag);
 QM_API int16_t kx_MFPL3_writeinplain(int32_t icdev, int32_t BNr, uint8_t Numblock, const unsigned char *writedata);
 QM_API int16_t kx_MFPL3_writeinplain_hex(int32_t icdev, int32_t BNr, uint8_t Numblock, const char *writedata);
@@ -361,31 +502,51 @@ QM_API int16_t kx_auth_ulc_hex(int32_t icdev, const char *key);
 QM_API int16_t kx_changekey_ulc(int32_t icdev, const unsigned char *newkey);
 QM_API int16_t kx_changekey_ulc_hex(int32_t icdev, const char *newkey);
 QM_API int16_t kx_getcpupara(int32_t icdev, uint8_t cputype, uint8_t *cpupro, uint8_t *cpuetu);
+/* Writes at most: databuffer 2045 bytes. */
 QM_API int16_t kx_cpuapdusourceEXT(int32_t icdev, int16_t slen, const unsigned char *sendbuffer, int16_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpuapdusourceEXT_hex(int32_t icdev, int16_t slen, const char *sendbuffer, int16_t *rlen, char *databuffer);
+/* Writes at most: databuffer 2045 bytes. */
 QM_API int16_t kx_cpuapduEXT(int32_t icdev, int16_t slen, const unsigned char *sendbuffer, int16_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpuapduEXT_hex(int32_t icdev, int16_t slen, const char *sendbuffer, int16_t *rlen, char *databuffer);
+/* Writes at most: databuffer 2045 bytes. */
 QM_API int16_t kx_cpuapduInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpuapduInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer);
+/* Writes at most: databuffer 2043 bytes. */
 QM_API int16_t kx_pro_commandlinkEXT(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout, uint8_t FG);
+/* Writes at most: databuffer 4087 bytes. */
 QM_API int16_t kx_pro_commandlinkEXT_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout, uint8_t FG);
+/* Writes at most: databuffer 2043 bytes. */
 QM_API int16_t kx_pro_commandlinkInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 4087 bytes. */
 QM_API int16_t kx_pro_commandlinkInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_exchangeblock(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_exchangeblock_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout);
 QM_API int16_t kx_write1024(int32_t icdev, int32_t offset, int32_t length, const unsigned char *writebuffer);
 QM_API int16_t kx_write1024_hex(int32_t icdev, int32_t offset, int32_t length, const char *writebuffer);
+/* Writes at most: databuffer length bytes. */
 QM_API int16_t kx_read1024(int32_t icdev, int32_t offset, int32_t length, unsigned char *databuffer);
+/* Writes at most: databuffer 2 x length + 1 bytes. */
 QM_API int16_t kx_read1024_hex(int32_t icdev, int32_t offset, int32_t length, char *databuffer);
 QM_API int16_t kx_switch_linux(int32_t icdev);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpuhotreset(int32_t icdev, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpuhotreset_hex(int32_t icdev, uint8_t *rlen, char *databuffer);
 QM_API int16_t kx_card_exist(int32_t icdev, uint16_t *flag);
 QM_API int16_t kx_card_status(int32_t icdev);
 QM_API int16_t kx_typeab_card_status(int32_t icdev);
+/* Writes at most: Snr 7 bytes. */
 QM_API int16_t kx_card_n(int32_t icdev, uint8_t Mode, int32_t *SnrLen, unsigned char *Snr);
+/* Writes at most: Snr 15 bytes. */
 QM_API int16_t kx_card_n_hex(int32_t icdev, uint8_t Mode, int32_t *SnrLen, char *Snr);
+/* Writes at most: Snr nothing (no reader writes it). */
 QM_API int16_t kx_card_n_number(int32_t icdev, uint8_t Mode, char *Snr);
+/* Writes at most: value 2046 bytes. */
 QM_API int16_t kx_pass_key_value(int32_t icdev, uint8_t timeout, char *value);
 QM_API int16_t kx_play_voice(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_playvoice(int32_t icdev, uint8_t mode);
@@ -400,13 +561,19 @@ QM_API int16_t kx_printenter(int32_t icdev, uint8_t RowPitch);
 QM_API int16_t kx_printstatus(int32_t icdev, uint8_t *paperstatus, uint8_t *tempturestatus, uint8_t *zkstatus);
 QM_API int16_t kx_set2dot4Gbaund(int32_t icdev, uint8_t baund);
 QM_API int16_t kx_check2dot4Gbaund(int32_t icdev, uint8_t *baund);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_2dot4_reset(int32_t icdev, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_2dot4_resethex(int32_t icdev, uint8_t *rlen, char *databuffer);
+/* Writes at most: recvbuffer 2039 bytes. */
 QM_API int16_t kx_2dot4_command(int32_t icdev, int32_t slen, const unsigned char *senddata, int32_t *rlen, unsigned char *recvbuffer, uint8_t timeout);
+/* Writes at most: recvbuffer 4079 bytes. */
 QM_API int16_t kx_2dot4_command_hex(int32_t icdev, int32_t slen, const char *senddata, int32_t *rlen, char *recvbuffer, uint8_t timeout);
 QM_API int16_t kx_check_102(int32_t icdev);
 QM_API int16_t kx_down_102(int32_t icdev);
+/* Writes at most: readdata length bytes. */
 QM_API int16_t kx_read_102(int32_t icdev, uint8_t offset, uint8_t length, unsigned char *readdata);
+/* Writes at most: readdata 2 x length + 1 bytes. */
 QM_API int16_t kx_read_102_hex(int32_t icdev, uint8_t offset, uint8_t length, char *readdata);
 QM_API int16_t kx_write_102(int32_t icdev, uint8_t offset, uint8_t length, const unsigned char *writedata);
 QM_API int16_t kx_write_102_hex(int32_t icdev, uint8_t offset, uint8_t length, const char *writedata);
@@ -418,7 +585,9 @@ QM_API int16_t kx_readcount_102(int32_t icdev, int16_t zone);
 QM_API int16_t kx_fuse_102(int32_t icdev);
 QM_API int16_t kx_check_1604(int32_t icdev);
 QM_API int16_t kx_down_1604(int32_t icdev);
+/* Writes at most: readdata length bytes. */
 QM_API int16_t kx_read_1604(int32_t icdev, int32_t offset, int32_t length, unsigned char *readdata);
+/* Writes at most: readdata 2 x length + 1 bytes. */
 QM_API int16_t kx_read_1604_hex(int32_t icdev, int32_t offset, int32_t length, char *readdata);
 QM_API int16_t kx_write_1604(int32_t icdev, int32_t offset, int32_t length, const unsigned char *writedata);
 QM_API int16_t kx_write_1604_hex(int32_t icdev, int32_t offset, int32_t length, const char *writedata);
@@ -431,45 +600,67 @@ QM_API int16_t kx_fuse_1604(int32_t icdev);
 QM_API int16_t kx_down_4428(int32_t icdev);
 QM_API int16_t kx_down_4442(int32_t icdev);
 QM_API int16_t kx_flash_card(int32_t icdev);
+/* Writes at most: walletvalue 9 bytes. */
 QM_API int16_t kx_read_walletbalance(int32_t icdev, char *walletvalue);
 QM_API int16_t kx_consume_wallet(int32_t icdev, const char *walletvalue, const unsigned char *secret);
 QM_API int16_t kx_transfer_wallet(int32_t icdev, const char *walletvalue);
 QM_API int16_t kx_authentication_key(int32_t icdev, const unsigned char *data, const unsigned char *desdata);
 QM_API int16_t kx_set_terminalnumber(int32_t icdev, uint8_t length, const unsigned char *serieldata);
+/* Writes at most: serieldata length bytes. */
 QM_API int16_t kx_get_terminalnumber(int32_t icdev, uint8_t length, unsigned char *serieldata);
 QM_API int16_t kx_set_trademerchantcode(int32_t icdev, uint8_t length, const unsigned char *merchantcode);
+/* Writes at most: merchantcode length bytes. */
 QM_API int16_t kx_get_trademerchantcode(int32_t icdev, uint8_t length, unsigned char *merchantcode);
 QM_API int16_t kx_set_transactiontype(int32_t icdev, uint8_t typecode);
 QM_API int16_t kx_get_transactiontype(int32_t icdev, uint8_t *typecode);
 QM_API int16_t kx_set_tradesecretkey(int32_t icdev, const unsigned char *secretkey);
+/* Writes at most: secretkey 8 bytes. */
 QM_API int16_t kx_get_tradesecretkey(int32_t icdev, unsigned char *secretkey);
 QM_API int16_t kx_set_hardwareserialnumber(int32_t icdev, uint8_t length, const unsigned char *hardwareserial);
+/* Writes at most: hardwareserial length bytes. */
 QM_API int16_t kx_get_hardwareserialnumber(int32_t icdev, uint8_t length, unsigned char *hardwareserial);
 QM_API int16_t kx_reset_factory(int32_t icdev);
+/* Writes at most: parameters length bytes. */
 QM_API int16_t kx_get_signmessageparameters(int32_t icdev, uint8_t length, unsigned char *parameters);
+/* Writes at most: recorddata 64 bytes. */
 QM_API int16_t kx_get_record(int32_t icdev, uint8_t tablenumber, uint8_t recordnumber, uint8_t *recordquantity, unsigned char *recorddata);
 QM_API int16_t kx_startreadmag(int32_t icdev);
 QM_API int16_t kx_stopreadmag(int32_t icdev);
+/* Writes at most: pTrack1Data 256 bytes; pTrack2Data 256 bytes; pTrack3Data 256 bytes. */
 QM_API int16_t kx_readmag(int32_t icdev, char *pTrack1Data, int32_t *pTrack1Len, char *pTrack2Data, int32_t *pTrack2Len, char *pTrack3Data, int32_t *pTrack3Len);
+/* Writes at most: pTrack1Data 256 bytes; pTrack2Data 256 bytes; pTrack3Data 256 bytes. */
 QM_API int16_t kx_readmagcardallA(int32_t icdev, uint8_t ctime, char *pTrack1Data, int32_t *pTrack1Len, char *pTrack2Data, int32_t *pTrack2Len, char *pTrack3Data, int32_t *pTrack3Len);
 QM_API int16_t kx_InstallKbKey(int32_t icdev, uint8_t flag, uint8_t keylen, const unsigned char *keydata, uint8_t mode);
 QM_API int16_t kx_SetKbKeyID(int32_t icdev, uint8_t keyID);
+/* Writes at most: cpass 255 bytes. */
 QM_API int16_t kx_GetEnPass(int32_t icdev, uint8_t ctime, uint8_t panlen, const unsigned char *pandata, uint8_t *rlen, unsigned char *cpass);
+/* Writes at most: rdata 2044 bytes. */
 QM_API int16_t kx_get55data(int32_t icdev, int32_t slen, const unsigned char *sdata, uint8_t *PacketType, int32_t *rlen, unsigned char *rdata);
 QM_API int16_t kx_CardIssuingScript(int32_t icdev, int32_t slen, const unsigned char *sdata, uint8_t *TransactionIsInterrupted, uint8_t *TradingResult);
 QM_API int16_t kx_SetEMVPara(int32_t icdev, int32_t slen, const unsigned char *sdata);
+/* Writes at most: macdata 8 bytes. */
 QM_API int16_t kx_CalculateMACCheck(int32_t icdev, uint8_t keyindex, uint8_t macmode, int32_t datalen, const unsigned char *srcdata, unsigned char *macdata);
+/* Writes at most: desdata 8 bytes. */
 QM_API int16_t kx_CalculateDes(int32_t icdev, uint8_t keyindex, uint8_t enmode, uint16_t datalen, const unsigned char *srcdata, unsigned char *desdata);
+/* Writes at most: sm4data 16 bytes. */
 QM_API int16_t kx_CalculateSm4(int32_t icdev, uint8_t keyindex, uint8_t enmode, uint16_t datalen, const unsigned char *srcdata, unsigned char *sm4data);
+/* Writes at most: retdata 8 bytes. */
 QM_API int16_t kx_CreatDesData(int32_t icdev, uint8_t keytype, uint8_t enmode, const unsigned char *sourcedata, unsigned char *retdata);
+/* Writes at most: retdata 16 bytes. */
 QM_API int16_t kx_CreatSm4Data(int32_t icdev, uint8_t keytype, uint8_t enmode, const unsigned char *sourcedata, unsigned char *retdata);
+/* Writes at most: retdata slen + 8 bytes. */
 QM_API int16_t kx_CreatDesDataECB(int32_t icdev, uint8_t keytype, uint8_t enmode, int32_t slen, const unsigned char *sourcedata, int32_t *rlen, unsigned char *retdata);
+/* Writes at most: retdata slen + 16 bytes. */
 QM_API int16_t kx_CreatSm4DataECB(int32_t icdev, uint8_t keytype, uint8_t enmode, int32_t slen, const unsigned char *sourcedata, int32_t *rlen, unsigned char *retdata);
+/* Writes at most: retdata 33 bytes. */
 QM_API int16_t kx_CreatMacDataECB(int32_t icdev, uint8_t keytype, uint8_t enmode, int32_t slen, const unsigned char *sourcedata, int32_t *rlen, unsigned char *retdata);
 QM_API int16_t kx_writeSD(int32_t icdev, int32_t offset, int32_t length, const unsigned char *writebuffer);
+/* Writes at most: readbuffer length bytes. */
 QM_API int16_t kx_readSD(int32_t icdev, int32_t offset, int32_t length, unsigned char *readbuffer);
 QM_API int16_t kx_SetUsbMode(int32_t icdev, uint8_t ucmode);
+/* Writes at most: rdata 255 bytes. */
 QM_API int16_t SD_InstallKey(int32_t icdev, uint8_t ctime, uint8_t senlen, const unsigned char *source, uint8_t *reclen, unsigned char *rdata);
+/* Writes at most: version 256 bytes. */
 QM_API int16_t SD_IFD_GetVersion(int32_t icdev, char *version);
 QM_API int16_t SD_IFD_PlayVoice(int32_t icdev, uint8_t playmode);
 QM_API int16_t SD_IFD_Init(int32_t icdev);
@@ -477,22 +668,32 @@ QM_API int16_t SD_IFD_SetMainKey(int32_t icdev, uint8_t keyset, const unsigned c
 QM_API int16_t SD_IFD_SetWorkKey(int32_t icdev, uint8_t keysetmain, uint8_t keysetwork, const unsigned char *enkeywork);
 QM_API int16_t SD_IFD_ActWorkKey(int32_t icdev, uint8_t keysetmain, uint8_t keysetwork);
 QM_API int16_t SD_IFD_SetKeyLength(int32_t icdev, uint8_t keylength);
+/* Writes at most: szPasswd 256 bytes. */
 QM_API int16_t SD_IFD_GetPIN(int32_t icdev, char *szPasswd);
+/* Writes at most: szPasswd 17 bytes. */
 QM_API int16_t SD_IFD_GetEnPIN(int32_t icdev, char *szPasswd);
+/* Writes at most: szPasswd 256 bytes. */
 QM_API int16_t SD_IFD_GetPINPro(int32_t icdev, char *szPasswd, uint8_t yyflag, uint8_t timeout);
+/* Writes at most: szPasswd 17 bytes. */
 QM_API int16_t SD_IFD_GetEnPINPro(int32_t icdev, char *szPasswd, uint8_t yyflag, uint8_t modeflag, uint8_t timeout);
+/* Writes at most: szPasswd 17 bytes. */
 QM_API int16_t SD_IFD_GetEnPINBlock(int32_t icdev, char *szPasswd, uint8_t yyflag, uint8_t modeflag, const unsigned char *cardno, uint8_t timeout);
 QM_API int16_t SD_IFD_SelecetDes(int32_t icdev, uint8_t desmode);
 QM_API int16_t SD_IFD_LEDDisplay(int32_t icdev, uint8_t line, uint8_t row, const char *leddata, uint8_t timeout);
+/* Writes at most: desdata 17 bytes. */
 QM_API int16_t SD_IFD_DES(int32_t icdev, uint8_t mode, const char *srcdata, char *desdata);
+/* Writes at most: desdata 511 bytes. */
 QM_API int16_t SD_IFD_DesCaculate(int32_t icdev, uint8_t srclen, const unsigned char *srcdata, char *desdata, uint8_t flag);
+/* Writes at most: macdata 9 bytes. */
 QM_API int16_t SD_IFD_CreateMac(int32_t icdev, uint8_t srclen, const unsigned char *srcdata, char *macdata);
 QM_API int16_t SD_IFD_Scan2DBarcodeStart(int32_t icdev, uint8_t mode);
+/* Writes at most: rdata 4096 bytes. */
 QM_API int16_t SD_IFD_Scan2DBarcodeGetData(int32_t icdev, int32_t *rlen, unsigned char *rdata);
 QM_API int16_t SD_IFD_Scan2DBarcodeExit(int32_t icdev);
 QM_API int16_t kx_find_i_d(int32_t icdev);
 QM_API int16_t kx_find_i_d_2(int32_t icdev);
 QM_API int16_t kx_find_i_d_speed(int32_t icdev);
+/* Writes at most: rdata 1287 bytes. */
 QM_API int16_t kx_get_i_d_raw_buffer(int32_t icdev, unsigned char *rdata);
 
 /* Identity card. kx_start_i_d and kx_start_i_d_2 return the handle to pass
@@ -503,60 +704,89 @@ QM_API int16_t kx_get_i_d_raw_buffer(int32_t icdev, unsigned char *rdata);
 QM_API int32_t kx_start_i_d(int32_t icdev);
 QM_API int32_t kx_start_i_d_2(int32_t icdev);
 QM_API char *kx_i_d_query_name(int32_t idhandle);
+/* Writes at most: name 31 bytes. */
 QM_API int16_t kx_i_d_query_name_2(int32_t idhandle, char *name);
 QM_API char *kx_i_d_query_sex(int32_t idhandle);
+/* Writes at most: sex 3 bytes. */
 QM_API int16_t kx_i_d_query_sex_2(int32_t idhandle, char *sex);
 QM_API char *kx_i_d_query_nation(int32_t idhandle);
+/* Writes at most: nation 19 bytes. */
 QM_API int16_t kx_i_d_query_nation_2(int32_t idhandle, char *nation);
 QM_API char *kx_i_d_query_birth(int32_t idhandle);
+/* Writes at most: birth 17 bytes. */
 QM_API int16_t kx_i_d_query_birth_2(int32_t idhandle, char *birth);
 QM_API char *kx_i_d_query_address(int32_t idhandle);
+/* Writes at most: address 71 bytes. */
 QM_API int16_t kx_i_d_query_address_2(int32_t idhandle, char *address);
 QM_API char *kx_i_d_query_id_number(int32_t idhandle);
+/* Writes at most: id_number 37 bytes. */
 QM_API int16_t kx_i_d_query_id_number_2(int32_t idhandle, char *id_number);
 QM_API char *kx_i_d_query_department(int32_t idhandle);
+/* Writes at most: department 31 bytes. */
 QM_API int16_t kx_i_d_query_department_2(int32_t idhandle, char *department);
 QM_API char *kx_i_d_query_expire_day(int32_t idhandle);
+/* Writes at most: expire_day 33 bytes. */
 QM_API int16_t kx_i_d_query_expire_day_2(int32_t idhandle, char *expire_day);
 QM_API unsigned char *kx_i_d_query_photo(int32_t idhandle);
+/* Writes at most: photo 4096 bytes. */
 QM_API int16_t kx_i_d_query_photo_2(int32_t idhandle, unsigned char *photo);
 QM_API int32_t kx_i_d_query_photo_len(int32_t idhandle);
 QM_API int16_t kx_i_d_query_photo_file(int32_t idhandle, const char *FileName);
+/* Writes at most: BmpBuffer *BmpLength bytes (as passed in). */
 QM_API int16_t kx_i_d_query_photo_bmp_buffer(int32_t idhandle, unsigned char *BmpBuffer, int32_t *BmpLength);
 QM_API unsigned char *kx_i_d_query_finger(int32_t idhandle);
+/* Writes at most: finger 4096 bytes. */
 QM_API int16_t kx_i_d_query_finger_2(int32_t idhandle, unsigned char *finger);
 QM_API int32_t kx_i_d_query_finger_len(int32_t idhandle);
 QM_API int16_t kx_i_d_query_finger_file(int32_t idhandle, const char *FileName);
+/* Writes at most: BmpBuffer *BmpLength bytes (as passed in). */
 QM_API int16_t kx_i_d_query_finger_bmp_buffer(int32_t idhandle, unsigned char *BmpBuffer, int32_t *BmpLength);
 QM_API void kx_end_i_d(int32_t idhandle);
+/* Writes at most: uid 8 bytes. */
 QM_API int16_t kx_getuid_i_d(int32_t icdev, unsigned char *uid);
 QM_API int16_t kx_display_2dbarcode(int32_t icdev, int32_t point_x, int32_t point_y, const char *info);
+/* Writes at most: data 16343 bytes. */
 QM_API int16_t kx_getfingerdata(int32_t icdev, int32_t *length, char *data);
 QM_API int16_t kx_card_status2(int32_t icdev, uint8_t *pos);
 QM_API int16_t kx_card_make_and_lock(int32_t icdev, uint8_t flag);
 QM_API int16_t kx_send_sms(int32_t icdev, const char *phone_no, const char *sms_content);
+/* Writes at most: response 8187 bytes. */
 QM_API int16_t kx_fingerprint_io_control(int32_t icdev, uint8_t ctime, const unsigned char *request, int32_t request_len, unsigned char *response, int32_t *response_len);
+/* Writes at most: response 8189 bytes. */
 QM_API int16_t kx_keypad_io_control(int32_t icdev, uint8_t ctime, const unsigned char *request, int32_t request_len, unsigned char *response, int32_t *response_len);
+/* Writes at most: check_value 8 bytes. */
 QM_API int16_t kx_keypad_ImportKey(int32_t icdev, unsigned char *check_value, uint8_t check_mode, int32_t key_index, int32_t use_key_index, uint8_t enable, const unsigned char *key, int32_t key_len);
 QM_API int16_t kx_keypad_DeleteKey(int32_t icdev, int32_t key_index);
 QM_API int16_t kx_keypad_SetButtonMark(int32_t icdev, int32_t mark_value, uint8_t use);
 QM_API int16_t kx_keypad_Start(int32_t icdev, uint8_t mode, int32_t max_len, uint8_t auto_end, uint8_t enable_sound);
 QM_API int16_t kx_keypad_End(int32_t icdev);
 QM_API int16_t kx_keypad_GetPressed(int32_t icdev, int32_t time_ms, uint8_t *value);
+/* Writes at most: out_data 2048 bytes. */
 QM_API int16_t kx_keypad_GetPinBlock(int32_t icdev, uint8_t mode, int32_t key_index, const unsigned char *customer_data, int32_t customer_data_len, unsigned char *out_data, int32_t *out_data_len);
+/* Writes at most: value length bytes. */
 QM_API int16_t kx_keypad_GetRandomValue(int32_t icdev, int32_t length, unsigned char *value);
+/* Writes at most: out_data 2048 bytes. */
 QM_API int16_t kx_keypad_GetEncryptDataOfCBC(int32_t icdev, uint8_t mode, int32_t key_index, const unsigned char *in_data, int32_t in_data_len, unsigned char *out_data, int32_t *out_data_len);
+/* Writes at most: out_data 2048 bytes. */
 QM_API int16_t kx_keypad_GetDecryptDataOfCBC(int32_t icdev, uint8_t mode, int32_t key_index, const unsigned char *in_data, int32_t in_data_len, unsigned char *out_data, int32_t *out_data_len);
+/* Writes at most: out_data 2048 bytes. */
 QM_API int16_t kx_keypad_GetEncryptDataOfECB(int32_t icdev, uint8_t mode, int32_t key_index, const unsigned char *in_data, int32_t in_data_len, unsigned char *out_data, int32_t *out_data_len);
+/* Writes at most: out_data 2048 bytes. */
 QM_API int16_t kx_keypad_GetDecryptDataOfECB(int32_t icdev, uint8_t mode, int32_t key_index, const unsigned char *in_data, int32_t in_data_len, unsigned char *out_data, int32_t *out_data_len);
+/* Writes at most: out_data 2048 bytes. */
 QM_API int16_t kx_keypad_GetMACDataOfCBC(int32_t icdev, uint8_t mode, int32_t key_index, const unsigned char *in_data, int32_t in_data_len, unsigned char *out_data, int32_t *out_data_len);
 QM_API int16_t kx_RfGetCardType(int32_t icdev);
 QM_API int16_t kx_RfWaveControl(int32_t icdev, uint8_t mode);
+/* Writes at most: register_data 11 bytes. */
 QM_API int16_t kx_RfReadChipRegister(int32_t icdev, unsigned char *register_data);
 QM_API int16_t kx_RfSetChipRegister(int32_t icdev, uint8_t register_type, uint8_t register_value);
+/* Writes at most: Data 8 bytes. */
 QM_API int16_t kx_get_idsnr(int32_t icdev, unsigned char *Data);
+/* Writes at most: Data 17 bytes. */
 QM_API int16_t kx_get_idsnr_hex(int32_t icdev, char *Data);
+/* Writes at most: rdata 2045 bytes. */
 QM_API int16_t kx_PinpadCommunication(int32_t icdev, int32_t time_100ms, int32_t slen, const unsigned char *sdata, int32_t *rlen, unsigned char *rdata);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_ReadFlash(int32_t icdev, int32_t offset, int32_t length, unsigned char *data_buffer);
 QM_API int16_t kx_WriteFlash(int32_t icdev, int32_t offset, int32_t length, const unsigned char *data_buffer);
 QM_API int16_t kx_SelfServiceDeviceCardStatus(int32_t icdev, uint8_t *pos);
@@ -571,59 +801,93 @@ QM_API int16_t kx_SelfServiceDeviceConfigPlace(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_SelfServiceDeviceCheckCardType(int32_t icdev);
 QM_API int16_t kx_SelfServiceDeviceReset(int32_t icdev);
 QM_API int16_t kx_MulticardStatus(int32_t icdev, uint8_t *type);
+/* Writes at most: cpass 256 bytes. */
 QM_API int16_t kx_pass_key_value2(int32_t icdev, uint8_t ctime, uint8_t *rlen, char *cpass);
+/* Writes at most: data_buffer length bytes. */
 QM_API int16_t kx_ReadOutEeprom(int32_t icdev, int32_t offset, int32_t length, unsigned char *data_buffer);
 QM_API int16_t kx_WriteOutEeprom(int32_t icdev, int32_t offset, int32_t length, const unsigned char *data_buffer);
+/* Writes at most: rdata 2045 bytes. */
 QM_API int16_t kx_ReadIdCardInfo(int32_t icdev, int32_t time_ms, int32_t *rlen, unsigned char *rdata);
+/* Writes at most: respkey 2045 bytes. */
 QM_API int16_t kx_cpy_getkey(int32_t icdev, unsigned char *respkey, int32_t *resplen);
 QM_API int16_t kx_cpy_setkey(int32_t icdev, const unsigned char *genkey, int32_t keylen);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpy_cpuapdu(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpy_cpuapdu_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer);
+/* Writes at most: databuffer 2045 bytes. */
 QM_API int16_t kx_cpy_cpuapduInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpy_cpuapduInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer);
+/* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_cpy_procommand(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_cpy_procommand_hex(int32_t icdev, uint8_t slen, const char *sendbuffer, uint8_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 2043 bytes. */
 QM_API int16_t kx_cpy_procommandInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 4087 bytes. */
 QM_API int16_t kx_cpy_procommandInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 2043 bytes. */
 QM_API int16_t kx_procommandInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 4087 bytes. */
 QM_API int16_t kx_procommandInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
 QM_API int16_t kx_ReadRfCfgReg(int32_t icdev, int32_t type, int32_t number, int32_t *value);
 QM_API int16_t kx_WriteRfCfgReg(int32_t icdev, int32_t type, int32_t number, int32_t value);
 QM_API int16_t kx_NfcInit(int32_t icdev);
+/* Writes at most: atr 2045 bytes. */
 QM_API int16_t kx_NfcActivate(int32_t icdev, unsigned char *atr, int32_t *atr_len);
 QM_API int16_t kx_NfcDeactivate(int32_t icdev);
 QM_API int16_t kx_NfcPush(int32_t icdev, const unsigned char *request, int32_t request_len);
 QM_API int16_t kx_NfcService(int32_t icdev, int32_t flag);
+/* Writes at most: response 2045 bytes. */
 QM_API int16_t kx_NfcFetch(int32_t icdev, unsigned char *response, int32_t *response_len, int32_t time_ms);
+/* Writes at most: response 2044 bytes. */
 QM_API int16_t kx_NfcDataReceiver(int32_t icdev, int32_t time_ms, uint8_t *flag, unsigned char *response, int32_t *response_len);
 QM_API int16_t kx_NfcSimulateCardConfig(int32_t icdev, int32_t mode);
 QM_API int16_t kx_MagFormatConfig(int32_t icdev, int32_t mode);
+/* Writes at most: value 2046 bytes. */
 QM_API int16_t kx_ReadModuleMacAddress(int32_t icdev, int32_t type, char *value);
 QM_API int16_t kx_WriteModuleMacAddress(int32_t icdev, int32_t type, const char *value);
+/* Writes at most: ats 2045 bytes. */
 QM_API int16_t kx_ReadRfTypeABATS(int32_t icdev, int32_t *ats_len, unsigned char *ats);
+/* Writes at most: ats 4091 bytes. */
 QM_API int16_t kx_ReadRfTypeABATS_hex(int32_t icdev, int32_t *ats_len, char *ats);
 QM_API int16_t kx_RfFormatConfig(int32_t icdev, int32_t mode, int32_t block_number, int32_t offset, int32_t length);
 QM_API int16_t kx_FlashErase(int32_t icdev, int32_t sector);
 QM_API int16_t kx_BuzzerBeep(int32_t icdev, uint16_t beep_time_ms, uint16_t interval_time_ms, uint16_t count);
 QM_API int16_t kx_BtModeControl(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_BtBaudrateControl(int32_t icdev, uint8_t flag, uint8_t *value);
+/* Writes at most: value 2046 bytes. */
 QM_API int16_t kx_BtPasswordControl(int32_t icdev, uint8_t flag, char *value);
+/* Writes at most: value 255 bytes. */
 QM_API int16_t kx_BtAddressControl(int32_t icdev, uint8_t flag, uint8_t *length, unsigned char *value);
+/* Writes at most: value 2046 bytes. */
 QM_API int16_t kx_BtNameControl(int32_t icdev, uint8_t flag, char *value);
+/* Writes at most: value length bytes. */
 QM_API int16_t kx_BtUserControl(int32_t icdev, uint8_t flag, int32_t offset, int32_t length, unsigned char *value);
 QM_API int16_t kx_BtReset(int32_t icdev);
 QM_API int16_t kx_BtCommunicationTest(int32_t icdev, int32_t length, const unsigned char *value);
 QM_API int16_t kx_BtWithReaderBaudrateControl(int32_t icdev, uint8_t flag, uint8_t *value);
+/* Writes at most: rdata 2043 bytes. */
 QM_API int16_t kx_BtCommand(int32_t icdev, int32_t slen, const unsigned char *sdata, int32_t *rlen, unsigned char *rdata);
 QM_API int16_t kx_BtSignalStrength(int32_t icdev, uint8_t *state, int16_t *value);
+/* Writes at most: value 2045 bytes. */
 QM_API int16_t kx_BtDataResponse(int32_t icdev, int32_t *length, unsigned char *value);
+/* Writes at most: rdata 2045 bytes. */
 QM_API int16_t kx_BtDataTransmit(int32_t icdev, int32_t slen, const unsigned char *sdata, int32_t *rlen, unsigned char *rdata);
+/* Writes at most: rdata 8176 bytes. */
 QM_API int16_t kx_SamAControl(int32_t icdev, int32_t code, int32_t slen, const unsigned char *sdata, int32_t *rlen, unsigned char *rdata);
+/* Writes at most: text 4092 bytes; photo 4092 bytes; fingerprint 4092 bytes; extra 4092 bytes. */
 QM_API int16_t kx_SamAReadCardInfo(int32_t icdev, int32_t type, int32_t *text_len, unsigned char *text, int32_t *photo_len, unsigned char *photo, int32_t *fingerprint_len, unsigned char *fingerprint, int32_t *extra_len, unsigned char *extra);
+/* Writes at most: name 32 bytes; sex 4 bytes; nation 6 bytes; birth_day 18 bytes; address 72 bytes; id_number 38 bytes; department 32 bytes; expire_start_day 18 bytes; expire_end_day 18 bytes; reserved 38 bytes. */
 QM_API int16_t kx_ParseTextInfo(int32_t icdev, int32_t charset, int32_t info_len, const unsigned char *info, char *name, char *sex, char *nation, char *birth_day, char *address, char *id_number, char *department, char *expire_start_day, char *expire_end_day, char *reserved);
+/* Writes at most: english_name 122 bytes; sex 4 bytes; id_number 32 bytes; citizenship 8 bytes; chinese_name 32 bytes; expire_start_day 18 bytes; expire_end_day 18 bytes; birth_day 18 bytes; version_number 6 bytes; department_code 10 bytes; type_sign 4 bytes; reserved 8 bytes. */
 QM_API int16_t kx_ParseTextInfoForForeigner(int32_t icdev, int32_t charset, int32_t info_len, const unsigned char *info, char *english_name, char *sex, char *id_number, char *citizenship, char *chinese_name, char *expire_start_day, char *expire_end_day, char *birth_day, char *version_number, char *department_code, char *type_sign, char *reserved);
+/* Writes at most: name 32 bytes; sex 4 bytes; reserved1 6 bytes; birth_day 18 bytes; address 72 bytes; id_number 38 bytes; department 32 bytes; expire_start_day 18 bytes; expire_end_day 18 bytes; pass_number 20 bytes; sign_count 6 bytes; reserved2 8 bytes; type_sign 4 bytes; reserved3 8 bytes. */
 QM_API int16_t kx_ParseTextInfoForHkMoTw(int32_t icdev, int32_t charset, int32_t info_len, const unsigned char *info, char *name, char *sex, char *reserved1, char *birth_day, char *address, char *id_number, char *department, char *expire_start_day, char *expire_end_day, char *pass_number, char *sign_count, char *reserved2, char *type_sign, char *reserved3);
+/* Writes at most: photo *photo_len bytes (as passed in). */
 QM_API int16_t kx_ParsePhotoInfo(int32_t icdev, int32_t type, int32_t info_len, const unsigned char *info, int32_t *photo_len, char *photo);
+/* Writes at most: out_info 33 bytes. */
 QM_API int16_t kx_ParseOtherInfo(int32_t icdev, int32_t flag, const char *in_info, char *out_info);
 QM_API int16_t kx_CpuCardStatus(int32_t icdev);
 QM_API int16_t kx_WakeDevice(int32_t icdev);
@@ -632,14 +896,18 @@ QM_API int16_t kx_GetBatteryValue(int32_t icdev, uint8_t *value);
 QM_API int16_t kx_anticoll_mode(int32_t icdev, uint8_t mode, uint8_t Bcnt, int32_t *Snr);
 QM_API int16_t kx_select_mode(int32_t icdev, uint8_t mode, int32_t Snr, uint8_t *Size);
 QM_API int16_t kx_attribInt(int32_t icdev, const unsigned char *PUPI, uint8_t CID);
+/* Writes at most: response as many bytes as the result. */
 QM_API int16_t kx_rf_poweron(int32_t icdev, uint8_t icc_slot_no, unsigned char *response);
 QM_API int16_t kx_rf_poweroff(int32_t icdev, uint8_t icc_slot_no);
 QM_API int16_t kx_rf_getstatus(int32_t icdev, uint8_t icc_slot_no);
+/* Writes at most: response_apdu as many bytes as the result. */
 QM_API int16_t kx_rf_application(int32_t icdev, uint8_t icc_slot_no, int32_t length_of_command_apdu, const unsigned char *command_apdu, unsigned char *response_apdu);
+/* Writes at most: uid_data 256 bytes. */
 QM_API int16_t kx_RequestMultiCard(int32_t icdev, unsigned char *uid_data);
 QM_API int16_t kx_ActivateCard(int32_t icdev, uint8_t uid_len, const unsigned char *uid);
 QM_API int16_t kx_GetLastResponseCode(int32_t icdev, int32_t *code);
 QM_API int16_t kx_MultiFlashErase(int32_t icdev, uint8_t type, int32_t sector);
+/* Writes at most: data_buffer length_l bytes. */
 QM_API int16_t kx_MultiFlashRead(int32_t icdev, uint8_t type, int32_t offset_h, int32_t offset_l, int32_t length_h, int32_t length_l, unsigned char *data_buffer);
 QM_API int16_t kx_MultiFlashWrite(int32_t icdev, uint8_t type, int32_t offset_h, int32_t offset_l, int32_t length_h, int32_t length_l, const unsigned char *data_buffer);
 QM_API int16_t kx_MultiFlashGetSize(int32_t icdev, uint8_t type, int32_t *length_h, int32_t *length_l);
@@ -647,22 +915,33 @@ QM_API int16_t kx_RfMultiRequest(int32_t icdev);
 QM_API int16_t kx_TtsVoicePlay(int32_t icdev, uint8_t type, const unsigned char *content, int32_t content_len);
 QM_API int16_t kx_TtsVoiceConfig(int32_t icdev, uint8_t type, uint8_t value);
 QM_API int16_t kx_Config2DBarcode(int32_t icdev, const unsigned char *content, int32_t content_len);
+/* Writes at most: message_data 2046 bytes. */
 QM_API int16_t kx_Scan2DBarcode(int32_t icdev, uint16_t time_ms, char *message_data);
+/* Writes at most: version 2044 bytes. */
 QM_API int16_t kx_KeypadOpen(int32_t icdev, int32_t number, char *version);
 QM_API int16_t kx_KeypadClose(int32_t icdev, int32_t number);
+/* Writes at most: ex_data 2041 bytes. */
 QM_API int16_t kx_KeypadLoadKey(int32_t icdev, int32_t number, int32_t set_index, int32_t sub_index, int32_t type, int32_t mode, const unsigned char *key_data, int32_t key_len, int32_t flag, unsigned char *ex_data, int32_t *ex_len);
 QM_API int16_t kx_KeypadClearKey(int32_t icdev, int32_t number, int32_t set_index, int32_t sub_index);
 QM_API int16_t kx_KeypadGetKeyType(int32_t icdev, int32_t number, int32_t set_index, int32_t sub_index, int32_t *type);
+/* Writes at most: out_data 2041 bytes. */
 QM_API int16_t kx_KeypadAlgorithm(int32_t icdev, int32_t number, int32_t set_index, int32_t sub_index, int32_t flag, int32_t mode, const unsigned char *in_data, int32_t in_len, unsigned char *out_data, int32_t *out_len);
+/* Writes at most: out_data 2041 bytes. */
 QM_API int16_t kx_KeypadStartInput(int32_t icdev, int32_t number, int32_t mode, int32_t set_index, int32_t sub_index, const unsigned char *in_data, int32_t in_len, int32_t min_len, int32_t max_len, int32_t auto_end, int32_t enable_beep, int32_t time_s, unsigned char *out_data, int32_t *out_len);
 QM_API int16_t kx_KeypadGetKeyValue(int32_t icdev, int32_t number, uint8_t *value);
+/* Writes at most: out_data 2041 bytes. */
 QM_API int16_t kx_KeypadExitAndGetInput(int32_t icdev, int32_t number, int32_t mode, unsigned char *out_data, int32_t *out_len);
 QM_API int16_t kx_KeypadSetKeyValue(int32_t icdev, int32_t number, uint8_t value);
+/* Writes at most: uid 33 bytes. */
 QM_API int16_t kx_GetDeviceUid(int32_t icdev, char *uid);
+/* Writes at most: number 33 bytes. */
 QM_API int16_t kx_GetDeviceTradeNumber(int32_t icdev, char *number);
+/* Writes at most: number 33 bytes. */
 QM_API int16_t kx_GetDeviceTerminalNumber(int32_t icdev, char *number);
+/* Writes at most: info 8 bytes. */
 QM_API int16_t kx_ReadDeviceCustomInfo(int32_t icdev, unsigned char *info);
 QM_API int16_t kx_WriteDeviceCustomInfo(int32_t icdev, const unsigned char *info);
+/* Writes at most: name 33 bytes. */
 QM_API int16_t kx_ReadDeviceTypeName(int32_t icdev, char *name);
 QM_API int16_t kx_WriteDeviceTypeName(int32_t icdev, const char *name);
 QM_API int16_t kx_WirelessPowerControl(int32_t icdev, uint8_t value);
@@ -670,31 +949,40 @@ QM_API int16_t kx_WirelessTcpOpen(int32_t icdev, uint8_t type, const char *netwo
 QM_API int16_t kx_WirelessTcpClose(int32_t icdev);
 QM_API int16_t kx_WirelessGetStatus(int32_t icdev, uint8_t *value);
 QM_API int16_t kx_WirelessSend(int32_t icdev, uint8_t type, const unsigned char *data_buffer, int32_t data_len);
+/* Writes at most: data_buffer 2045 bytes. */
 QM_API int16_t kx_WirelessRecv(int32_t icdev, uint8_t type, uint8_t mode, uint8_t time_100ms, unsigned char *data_buffer, int32_t *data_len);
 QM_API int16_t kx_WirelessWifiConfig(int32_t icdev, uint8_t type, const char *ssid, const char *password);
+/* Writes at most: data_buffer 2045 bytes. */
 QM_API int16_t kx_GpsGetInfo(int32_t icdev, int32_t time_ms, unsigned char *data_buffer, int32_t *data_len);
 QM_API int16_t kx_SetCpuCard616C(int32_t icdev, uint8_t value);
 QM_API int16_t kx_GetCpuCard616C(int32_t icdev, uint8_t *value);
+/* Writes at most: number 4091 bytes. */
 QM_API int16_t kx_GetChipIdNumber(int32_t icdev, char *number);
 QM_API int16_t kx_LedDisplay(int32_t icdev, uint8_t number, uint8_t mode, uint8_t value);
 QM_API int16_t kx_LedControl(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_RfCrcModeConfig(int32_t icdev, uint8_t tx_crc, uint8_t rx_crc);
+/* Writes at most: data_buffer 2045 bytes. */
 QM_API int16_t kx_TcpGetInfo(int32_t icdev, uint8_t type, unsigned char *data_buffer, int32_t *data_len);
 QM_API int16_t kx_RfMarch(int32_t icdev);
 QM_API int16_t kx_SelectAntenna(int32_t icdev, uint8_t number);
+/* Writes at most: data_buffer 2045 bytes. */
 QM_API int16_t kx_ReadNicMacAddress(int32_t icdev, unsigned char *data_buffer, int32_t *data_len);
 QM_API int16_t kx_WriteNicMacAddress(int32_t icdev, const unsigned char *data_buffer, int32_t data_len);
 QM_API int16_t kx_TestNic(int32_t icdev, const unsigned char *data_buffer, int32_t data_len);
 QM_API int16_t kx_TestUsb(int32_t icdev, const unsigned char *data_buffer, int32_t data_len);
+/* Writes at most: data_buffer 255 bytes. */
 QM_API int16_t kx_TestCom(int32_t icdev, uint8_t number, const char *name, unsigned char *data_buffer, int32_t *data_len);
 QM_API int16_t kx_ConfigTempIpAddress(int32_t icdev, const unsigned char *data_buffer, int32_t data_len);
 QM_API int16_t kx_GetMagFormat(int32_t icdev, int32_t *mode);
 QM_API int16_t kx_GetMag(int32_t icdev, uint8_t *mode, uint8_t *track1, uint8_t *track2, uint8_t *track3);
 QM_API int16_t kx_GetDeviceBaud(int32_t icdev, uint8_t *baud);
 QM_API int16_t kx_GetUsbMode(int32_t icdev, uint8_t *ucmode);
+/* Writes at most: databuffer 2045 bytes. */
 QM_API int16_t kx_cpuapduresponInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpuapduresponInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer);
 QM_API int16_t kx_Scan2DBarcodeStart(int32_t icdev, uint8_t mode);
+/* Writes at most: rdata 2045 bytes. */
 QM_API int16_t kx_Scan2DBarcodeGetData(int32_t icdev, int32_t *rlen, unsigned char *rdata);
 QM_API int16_t kx_Scan2DBarcodeExit(int32_t icdev);
 QM_API int16_t kx_SelfServiceDeviceWriteMagConfig(int32_t icdev, uint8_t mode);
@@ -707,27 +995,39 @@ QM_API int16_t kx_SetCpuCardPps(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_GetCpuCardPps(int32_t icdev, uint8_t *mode);
 QM_API int16_t kx_checkcopy_m1(int32_t icdev, uint8_t mode);
 QM_API int16_t kx_RefreshAndDisplayMainUI(int32_t icdev);
+/* Writes at most: databuffer 2043 bytes. */
 QM_API int16_t kx_GlyProCommand(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
+/* Writes at most: databuffer 4087 bytes. */
 QM_API int16_t kx_GlyProCommand_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
+/* Writes at most: number 45 bytes. */
 QM_API int16_t kx_SamAReadSerialNumber(int32_t icdev, char *number);
+/* Writes at most: databuffer 2039 bytes. */
 QM_API int16_t kx_2dot4Apdu(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer);
+/* Writes at most: databuffer 4079 bytes. */
 QM_API int16_t kx_2dot4Apdu_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer);
 QM_API int16_t kx_ScreenDisplayImage(int32_t icdev, int32_t x, int32_t y, int32_t w, int32_t h, int32_t time_s, const unsigned char *image_data);
 QM_API int16_t kx_ScreenClearDisplay(int32_t icdev, int32_t x, int32_t y, int32_t w, int32_t h, int32_t time_s);
 QM_API int16_t kx_ScreenLoadBgImage(int32_t icdev, int32_t number, const unsigned char *image_data);
 QM_API int16_t kx_ScreenDisplayBgImage(int32_t icdev, int32_t number, int32_t x, int32_t y, int32_t w, int32_t h);
+/* Writes at most: config_data 256 bytes. */
 QM_API int16_t kx_ScreenDisplayGetConfig(int32_t icdev, uint8_t tag, unsigned char *config_data);
 QM_API int16_t kx_ScreenDisplaySetConfig(int32_t icdev, uint8_t tag, const unsigned char *config_data);
 QM_API int16_t kx_ScreenDisplayText(int32_t icdev, uint8_t font_size, const unsigned char *fg_rgb, const unsigned char *bg_rgb, int32_t x, int32_t y, int32_t time_s, uint8_t line_flag, uint8_t voice_flag, const char *text);
 QM_API int16_t kx_ScreenDisplayBgImageByColor(int32_t icdev, const unsigned char *rgb, int32_t x, int32_t y, int32_t w, int32_t h);
+/* Writes at most: rdata 2047 bytes. */
 QM_API int16_t kx_NtagCommand(int32_t icdev, uint8_t type, uint8_t mode, int32_t slen, const unsigned char *sdata, int32_t *rlen, unsigned char *rdata);
 QM_API int16_t kx_SetCpuVoltage(int32_t icdev, uint8_t voltage);
+
+/* LCD text: charsets 0-4 take 8-bit text ending in a NUL; charsets 5 and 6
+ * UTF-16 text, little-endian code units ending in a zero unit. */
 QM_API int16_t kx_LcdDisplayText(int32_t icdev, uint8_t line, uint8_t offset, uint8_t mode, uint8_t charset, const unsigned char *text);
 QM_API int16_t kx_LcdDisplayTextFromData(int32_t icdev, uint8_t line, uint8_t offset, uint8_t mode, uint8_t charset, const unsigned char *text, const unsigned char *data, int32_t data_len);
 QM_API int16_t kx_DownloadFileData(int32_t icdev, int32_t file_type, int32_t file_size, int32_t flag, const unsigned char *data, int32_t *data_size);
 QM_API int16_t kx_check_1608(int32_t icdev);
 QM_API int16_t kx_down_1608(int32_t icdev);
+/* Writes at most: readdata length bytes. */
 QM_API int16_t kx_read_1608(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, unsigned char *readdata);
+/* Writes at most: readdata 2 x length + 1 bytes. */
 QM_API int16_t kx_read_1608_hex(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, char *readdata);
 QM_API int16_t kx_write_1608(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, const unsigned char *writedata);
 QM_API int16_t kx_write_1608_hex(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, const char *writedata);
@@ -741,7 +1041,9 @@ QM_API int16_t kx_write_fuse_1608(int32_t icdev, uint8_t value);
 QM_API int16_t kx_read_fuse_1608(int32_t icdev, uint8_t *value);
 QM_API int16_t kx_check_153(int32_t icdev);
 QM_API int16_t kx_down_153(int32_t icdev);
+/* Writes at most: readdata length bytes. */
 QM_API int16_t kx_read_153(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, unsigned char *readdata);
+/* Writes at most: readdata 2 x length + 1 bytes. */
 QM_API int16_t kx_read_153_hex(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, char *readdata);
 QM_API int16_t kx_write_153(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, const unsigned char *writedata);
 QM_API int16_t kx_write_153_hex(int32_t icdev, uint8_t zone, int32_t offset, int32_t length, const char *writedata);
@@ -754,11 +1056,14 @@ QM_API int16_t kx_check_auth_153_hex(int32_t icdev, const char *databuffer);
 QM_API int16_t kx_write_fuse_153(int32_t icdev, uint8_t value);
 QM_API int16_t kx_read_fuse_153(int32_t icdev, uint8_t *value);
 QM_API int16_t kx_MultiAntennaStartOrStop(int32_t icdev, uint8_t flag, uint32_t *mask);
+/* Writes at most: rdata 2045 bytes. */
 QM_API int16_t kx_MultiAntennaGetCardStatus(int32_t icdev, int32_t *rlen, unsigned char *rdata);
 QM_API int16_t kx_SetPinpadWithReaderBaudrate(int32_t icdev, uint8_t value);
 QM_API int16_t kx_CheckPinpadWithReaderBaudrate(int32_t icdev, uint8_t *value);
+/* Writes at most: text 4085 bytes; photo 4085 bytes; fingerprint 4085 bytes; extra 4085 bytes. */
 QM_API int16_t kx_IdCardReadCardInfo(int32_t icdev, uint8_t mode, uint8_t type, int32_t *text_len, unsigned char *text, int32_t *photo_len, unsigned char *photo, int32_t *fingerprint_len, unsigned char *fingerprint, int32_t *extra_len, unsigned char *extra);
 QM_API int16_t kx_LcdDisplay(int32_t icdev, uint8_t line, uint8_t offset, uint8_t mode, const char *data);
+/* Writes at most: data 2046 bytes. */
 QM_API int16_t kx_ReadDeviceCustomSerialNumber(int32_t icdev, uint8_t number, char *data);
 QM_API int16_t kx_WriteDeviceCustomSerialNumber(int32_t icdev, uint8_t number, const char *data);
 QM_API int16_t kx_SelfServiceDeviceRecoverError(int32_t icdev, uint8_t type);

@@ -40,3 +40,14 @@ DynamicLibrary::DynamicLibrary(const char* path, bool* loaded)
 DynamicLibrary::~DynamicLibrary() { delete impl_; }
 
 void* DynamicLibrary::symbol(const char* name) const { return impl_->symbol(name); }
+
+std::unique_ptr<DynamicLibrary> load_outside_library(const std::string& directory,
+                                                     const char* name) {
+  const std::string file = std::string(name) + ".dll";
+  for (const std::string& path : {directory + file, file}) {
+    bool loaded = false;
+    auto library = std::make_unique<DynamicLibrary>(path.c_str(), &loaded);
+    if (loaded) return library;
+  }
+  return nullptr;
+}

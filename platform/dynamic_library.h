@@ -7,6 +7,7 @@
 // "/opt/x/libWltRS.so"). A bare name goes through dlopen's own search.
 #pragma once
 
+#include <memory>
 #include <string>
 
 class PosixDynamicLibrary;
@@ -29,3 +30,11 @@ class DynamicLibrary {
  private:
   PosixDynamicLibrary* impl_;
 };
+
+// An outside library by the name its callers know it by ("kx_pboc"): first
+// `directory` + name + ".dll" (the directory used as given, no separator
+// added), then the bare name, which the loader's own search finds; both
+// through the rule above, so "libkx_pboc.so". The path is built whole,
+// never cut. Null when neither loads.
+std::unique_ptr<DynamicLibrary> load_outside_library(const std::string& directory,
+                                                     const char* name);

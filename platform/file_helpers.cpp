@@ -66,32 +66,50 @@ bool write_all(int fd, const void* data, size_t size) {
   return true;
 }
 
+RegularFile::RegularFile(const char* path) {
+  if (!path) return;
+  // Non-blocking so that a FIFO cannot hold the open; only regular files
+  // pass the check below anyway.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+    ::close(fd);
+    return;
+  }
+  fd_ = fd;
+  size_ = uint64_t(st.st_size);
+}
+
+RegularFile::~RegularFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RegularFile::read_at(uint64_t offset, uint8_t* out, size_t count) const {
+  if (fd_ < 0 || offset > size_ || count > size_ - offset) return false;
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd_, out + done, count - done, off_t(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += size_t(got);
+  }
+  return true;
+}
+
 int read_file(const char* path, uint8_t** out_buffer, int max_size) {
   if (!out_buffer) return -1;
   *out_buffer = nullptr;
-  if (!path || max_size < 0) return -1;
-  // Non-blocking so that a FIFO cannot hold the open; only regular files
-  // pass the check below anyway.
-  Descriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) return -1;
-  struct stat st {};
-  if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-      st.st_size > max_size) {
-    return -1;
-  }
-  const size_t size = size_t(st.st_size);
+  if (max_size < 0) return -1;
+  const RegularFile file(path);
+  if (!file.ok() || file.size() > uint64_t(max_size)) return -1;
+  const size_t size = size_t(file.size());
   // One byte at least, so an empty file still hands back a buffer to free.
   auto* buffer = static_cast<uint8_t*>(std::malloc(size ? size : 1));
   if (!buffer) return -1;
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::read(file.get(), buffer + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      std::free(buffer);
-      return -1;
-    }
-    done += size_t(got);
+  if (!file.read_at(0, buffer, size)) {
+    std::free(buffer);
+    return -1;
   }
   *out_buffer = buffer;
   return int(size);

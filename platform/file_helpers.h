@@ -2,7 +2,29 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
+
+// A regular file open for reading at chosen offsets. The open never blocks
+// (a FIFO cannot hold it) and anything but a regular file is refused.
+class RegularFile {
+ public:
+  explicit RegularFile(const char* path);
+  ~RegularFile();
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  // Its size when it was opened; 0 when not ok().
+  uint64_t size() const { return size_; }
+  // Exactly `count` bytes from `offset` on; false past the end, on an
+  // error or when not ok().
+  bool read_at(uint64_t offset, uint8_t* out, size_t count) const;
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
 
 // Reads a regular file of at most `max_size` bytes (INT_MAX at most) into a
 // malloc'd buffer (*out_buffer, the caller frees it; non-null also for an

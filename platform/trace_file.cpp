@@ -27,11 +27,11 @@ std::string line_head(const char* prefix, size_t count) {
 
 }  // namespace
 
-TraceFile::TraceFile(const char* path) : stream_(nullptr), fd_(-1) {
+TraceFile::TraceFile(const char* path, int open_flags) : stream_(nullptr), fd_(-1) {
   if (!path || !*path) return;
   // 0600: traces at the higher levels hold keys and PINs. An existing file
   // keeps its own mode.
-  fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  fd_ = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | open_flags, 0600);
 }
 
 TraceFile::TraceFile(FILE* stream) : stream_(stream), fd_(-1) {}

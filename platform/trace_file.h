@@ -11,9 +11,10 @@
 
 class TraceFile {
  public:
-  // Owning form: opens `path` for append (created 0600). Null, empty or
+  // Owning form: opens `path` for append (created 0600), with `open_flags`
+  // (O_NOFOLLOW, say) added to the open(2) flags. Null, empty or
   // unopenable: no file.
-  explicit TraceFile(const char* path);
+  explicit TraceFile(const char* path, int open_flags = 0);
   // Borrowing form: writes to `stream`, never closes it.
   explicit TraceFile(FILE* stream);
   virtual ~TraceFile();

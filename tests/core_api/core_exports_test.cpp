@@ -15,6 +15,7 @@
 
 #include "connection/generated/device_slot_info.h"
 #include "core_test_support.h"
+#include "export_support.h"
 #include "kx_core.h"
 #include "sim/r42_reader_model.h"
 #include "sim/r42_serial_sim.h"
@@ -73,51 +74,16 @@ std::set<std::string> header_names() {
   return names;
 }
 
-std::set<std::string> exported_names() {
-  std::set<std::string> names;
-  const std::string command = std::string("nm -D --defined-only ") + QM_READER_LIBRARY;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return names;
-  char line[512];
-  while (std::fgets(line, sizeof line, pipe)) {
-    char address[64], type[8], name[400];
-    if (std::sscanf(line, "%63s %7s %399s", address, type, name) != 3) continue;
-    if (std::string(type) == "A") continue;  // version node
-    std::string symbol = name;
-    symbol = symbol.substr(0, symbol.find('@'));
-    names.insert(symbol);
-  }
-  pclose(pipe);
-  return names;
-}
-
-class Library {
- public:
-  Library() : handle_(dlopen(QM_READER_LIBRARY, RTLD_NOW | RTLD_LOCAL)) {}
-  ~Library() {
-    if (handle_) dlclose(handle_);
-  }
-  bool loaded() const { return handle_ != nullptr; }
-  void* symbol(const std::string& name) const { return dlsym(handle_, name.c_str()); }
-  template <typename F>
-  F* function(const char* name) const {
-    return reinterpret_cast<F*>(symbol(name));
-  }
-
- private:
-  void* handle_;
-};
-
 TEST(CoreExports, ExactlyTheHeaderNames) {
   const std::set<std::string> header = header_names();
-  EXPECT_EQ(header.size(), 711u);
+  EXPECT_EQ(header.size(), 719u);
   std::set<std::string> core;
-  for (const std::string& name : exported_names()) {
+  for (const std::string& name : exported_names(QM_READER_LIBRARY)) {
     if (name.rfind("qm_", 0) != 0) core.insert(name);
   }
   EXPECT_EQ(core, header);
 
-  Library library;
+  Library library(QM_READER_LIBRARY);
   ASSERT_TRUE(library.loaded()) << dlerror();
   for (const std::string& name : header) EXPECT_NE(library.symbol(name), nullptr) << name;
 }
@@ -135,7 +101,7 @@ TEST(CoreExports, TranscribedOperationsAreDeclaredAndExported) {
   const std::map<std::string, std::string> c_results = {
       {"i16", "int16_t"}, {"i32", "int32_t"}, {"text", "char*"},
       {"bytes", "unsigned char*"}, {"length", "int32_t"}, {"void", "void"}};
-  Library library;
+  Library library(QM_READER_LIBRARY);
   ASSERT_TRUE(library.loaded()) << dlerror();
   std::set<int> slots;
   for (const TranscribedOp& op : ops) {
@@ -165,7 +131,7 @@ TEST(CoreExports, TranscribedOperationsAreDeclaredAndExported) {
 }
 
 TEST(CoreExports, ReaderThroughLoadedEntries) {
-  Library library;
+  Library library(QM_READER_LIBRARY);
   ASSERT_TRUE(library.loaded()) << dlerror();
   auto config_port_name = library.function<decltype(kx_config_port_name)>("kx_config_port_name");
   auto init = library.function<decltype(kx_init)>("kx_init");

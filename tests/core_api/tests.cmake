@@ -1,9 +1,9 @@
-# The checked-in public header and version script are what the generator
+# The checked-in public headers and version script are what the generator
 # makes from the device-operation table today.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(core_check_dir ${CMAKE_CURRENT_BINARY_DIR}/core_api_generated_check)
 add_test(NAME CoreExports.HeaderAndVersionScriptFollowTable
-  COMMAND sh -c "mkdir -p \"$3\" && \"$0\" \"$1/core_api/gen_core_api.py\" --table \"$1/connection/device_ops.txt\" --header \"$3/kx_core.h\" --map \"$3/QM_Reader.map\" && cmp \"$3/kx_core.h\" \"$1/include/kx_core.h\" && cmp \"$3/QM_Reader.map\" \"$1/cmake/QM_Reader.map\""
+  COMMAND sh -c "mkdir -p \"$3\" && \"$0\" \"$1/core_api/gen_core_api.py\" --table \"$1/connection/device_ops.txt\" --header \"$3/kx_core.h\" --map \"$3/QM_Reader.map\" --product-header \"$3/qm_reader.h\" && cmp \"$3/kx_core.h\" \"$1/include/kx_core.h\" && cmp \"$3/QM_Reader.map\" \"$1/cmake/QM_Reader.map\" && cmp \"$3/qm_reader.h\" \"$1/include/qm_reader.h\""
           $<TARGET_FILE:Python3::Interpreter> ${PROJECT_SOURCE_DIR} unused ${core_check_dir})
 set_tests_properties(CoreExports.HeaderAndVersionScriptFollowTable PROPERTIES LABELS core_api)
 
@@ -13,3 +13,37 @@ if(TARGET core_api_core_exports_test)
   target_compile_definitions(core_api_core_exports_test PRIVATE
     QM_READER_LIBRARY="$<TARGET_FILE:QM_Reader>")
 endif()
+
+# A custom tag that changes nothing where it stands is refused: a trace of
+# its own on a slot without the argument it governs, and a return form on a
+# 16-bit result.
+add_test(NAME CoreExports.GeneratorRefusesIneffectiveTags
+  COMMAND sh -c "mkdir -p \"$2\" && for edit in 's/^slot 4 getname /&custom=text_by_charset /' 's/^slot 4 getname /&custom=result_text /' 's/^slot 4 getname /&custom=no_such_tag /'; do sed \"$edit\" \"$1/connection/device_ops.txt\" > \"$2/device_ops.txt\" && ! \"$0\" \"$1/core_api/gen_core_api.py\" --table \"$2/device_ops.txt\" --header \"$2/kx_core.h\" 2>/dev/null || exit 1; done"
+          $<TARGET_FILE:Python3::Interpreter> ${PROJECT_SOURCE_DIR} ${core_check_dir}/tags)
+set_tests_properties(CoreExports.GeneratorRefusesIneffectiveTags PROPERTIES LABELS core_api)
+
+# The fake outside libraries (bank card, identity-card image, camera), one
+# folder per variant under outside/, each by its library's file name. Plain
+# C so that they unload. Tests link them into a library directory of their
+# own; only the bare-name fallback's entry puts one on LD_LIBRARY_PATH.
+set(QM_OUTSIDE_FAKES
+  "qm_fake_pboc bank_library kx_pboc pboc"
+  "qm_fake_pboc_no_account bank_library kx_pboc pboc_no_account"
+  "qm_fake_image image_library kxrf32idcardimagebuild image"
+  "qm_fake_cv camera_library kxrf32cv cv"
+  "qm_fake_cv_no_capture camera_library kxrf32cv cv_no_capture")
+foreach(spec IN LISTS QM_OUTSIDE_FAKES)
+  separate_arguments(spec)
+  list(GET spec 0 target)
+  list(GET spec 1 source)
+  list(GET spec 2 output)
+  list(GET spec 3 folder)
+  add_library(${target} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/core_api/fixture/${source}.c)
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${output}
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/outside/${folder})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE qm_warnings)
+endforeach()
+target_compile_definitions(qm_fake_pboc_no_account PRIVATE QM_BANK_NO_ACCOUNT)
+target_compile_definitions(qm_fake_cv_no_capture PRIVATE QM_CV_NO_CAPTURE)

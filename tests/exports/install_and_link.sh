@@ -3,9 +3,9 @@
 # Installs into a temporary prefix, moves the installed tree (it must be
 # relocatable), and builds two C programs against it, once through
 # pkg-config and once through find_package(QM_Reader): a link check, and the
-# README's example exactly as written there. The programs are C; they are
-# linked by the C++ driver because the library is C++ inside (and a
-# sanitizer build needs the C++ parts of its runtime).
+# README's example exactly as written there, as C99 with the public headers.
+# The programs are C; they are linked by the C++ driver because the library
+# is C++ inside (and a sanitizer build needs the C++ parts of its runtime).
 set -euo pipefail
 build=$1
 source=$2
@@ -30,6 +30,7 @@ src=$work/src
 mkdir "$src"
 cat > "$src/linked.c" <<'C'
 #include <kx_core.h>
+#include <qm_reader.h>
 #include <qm_transport.h>
 #include <stdio.h>
 #include <string.h>
@@ -38,6 +39,9 @@ int main(void) {
   char version[16] = {0};
   CoreConfigure(KX_CFG_VERSION, version);
   if (strcmp(version, "10.1.3.14") != 0) return 1;
+  const uint8_t bytes[2] = {0x12, 0xAB};
+  char text[8] = "";
+  if (qm_hex_a(bytes, text, 2) != 0 || strcmp(text, "12AB") != 0) return 1;
   TimeRecord from = {0}, to = {0};
   from.year = to.year = 2020;
   from.month = 2, from.day = 28;
@@ -53,7 +57,7 @@ awk '/^<!-- use-example end -->$/ { inside = 0 }
      inside && !/^```/ { print }
      /^<!-- use-example begin -->$/ { inside = 1 }' "$source/README.md" > "$src/example.c"
 grep -q 'kx_init' "$src/example.c"
-warnings=(-Wall -Wextra -Werror)
+warnings=(-std=c99 -Wall -Wextra -Werror)
 
 # The example may find a reader or not; either way it ends by itself with
 # its own exit status, 0 or 1.
@@ -84,6 +88,8 @@ run_both "$work/pc"
 cat > "$src/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.25)
 project(use_qm_reader C CXX)
+set(CMAKE_C_STANDARD 99)
+set(CMAKE_C_EXTENSIONS OFF)
 find_package(QM_Reader 10 REQUIRED)
 foreach(prog IN ITEMS linked example)
   add_executable(${prog} ${prog}.c)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "family_r42/pinpad_frames.h"
+#include "platform/pinpad_frames.h"
 #include "sim/evp_oracle.h"
 #include "sim/r42_sim_services.h"
 #include "sim/wire_table.h"
@@ -218,14 +218,14 @@ TEST(PinpadRelayDecoders, OneByteAnswersAndLengths) {
   for (int b = 0; b < 256; ++b) {
     const PinpadAnswer one = answer_of({uint8_t(b)});
     EXPECT_EQ(pinpad_done(one), b == 0xAA ? 0 : -1) << b;
-    EXPECT_EQ(pinpad_plain_pin(0, one, text), b == 0x08 ? 161 : 0) << b;
+    EXPECT_EQ(pinpad_plain_pin(one, text), b == 0x08 ? 161 : 0) << b;
     if (b != 0x08) {
       EXPECT_EQ(std::string(text), b == 0 ? "" : std::string(1, char(b))) << b;
     }
     const int16_t basic = b == 'U' ? 161 : -1;
     const int16_t extended = b == 'U' ? 161 : b == 'f' ? 163 : b == 'w' ? 0 : -1;
-    EXPECT_EQ(pinpad_enciphered_pin(0, one, false, text), basic) << b;
-    EXPECT_EQ(pinpad_enciphered_pin(0, one, true, text), extended) << b;
+    EXPECT_EQ(pinpad_enciphered_pin(one, false, text), basic) << b;
+    EXPECT_EQ(pinpad_enciphered_pin(one, true, text), extended) << b;
     if (b == 'w') {
       EXPECT_EQ(std::string(text), std::string(16, '0'));
     }
@@ -235,22 +235,16 @@ TEST(PinpadRelayDecoders, OneByteAnswersAndLengths) {
     for (size_t i = 0; i < n; ++i) bytes[i] = uint8_t(0x31 + i);
     const PinpadAnswer answer = answer_of(bytes);
     std::fill(std::begin(text), std::end(text), '#');
-    EXPECT_EQ(pinpad_enciphered_pin(0, answer, true, text), n >= 8 ? 0 : -1) << n;
+    EXPECT_EQ(pinpad_enciphered_pin(answer, true, text), n >= 8 ? 0 : -1) << n;
     if (n >= 8) {
       EXPECT_EQ(std::string(text), "3132333435363738") << n;
     }
-    EXPECT_EQ(pinpad_plain_pin(0, answer, text), 0) << n;
+    EXPECT_EQ(pinpad_plain_pin(answer, text), 0) << n;
     EXPECT_EQ(std::string(text), std::string(bytes.begin(), bytes.end())) << n;
     EXPECT_EQ(pinpad_done(answer), -1) << n;
   }
-  const PinpadAnswer empty{};
-  for (int16_t relay : {-1, -2, 5}) {
-    const int16_t mapped = relay == -2 ? 162 : relay;
-    EXPECT_EQ(pinpad_plain_pin(relay, empty, text), mapped);
-    EXPECT_EQ(pinpad_enciphered_pin(relay, empty, true, text), mapped);
-  }
   // A plain PIN stops at its first NUL.
-  EXPECT_EQ(pinpad_plain_pin(0, answer_of(hx("31 32 00 33")), text), 0);
+  EXPECT_EQ(pinpad_plain_pin(answer_of(hx("31 32 00 33")), text), 0);
   EXPECT_EQ(std::string(text), "12");
 }
 

@@ -64,6 +64,22 @@ TEST(Files, ReadRefusesAnythingButARegularFile) {
   EXPECT_EQ(-1, read_file(dir.file("missing").c_str(), nullptr));
 }
 
+TEST(Files, ReadsAtAnOffsetOnlyWithinTheFile) {
+  TempDir dir;
+  const Bytes data = {1, 2, 3, 4, 5};
+  ASSERT_TRUE(write_file(dir.file("f").c_str(), data.data(), 5));
+  const RegularFile file(dir.file("f").c_str());
+  ASSERT_TRUE(file.ok());
+  EXPECT_EQ(file.size(), 5u);
+  uint8_t out[3] = {};
+  EXPECT_TRUE(file.read_at(2, out, 3));
+  EXPECT_EQ(Bytes(out, out + 3), (Bytes{3, 4, 5}));
+  EXPECT_FALSE(file.read_at(3, out, 3));
+  EXPECT_FALSE(file.read_at(~uint64_t(0), out, 2));  // offset + count wraps
+  EXPECT_FALSE(RegularFile(dir.path().c_str()).ok());
+  EXPECT_FALSE(RegularFile(nullptr).read_at(0, out, 0));
+}
+
 TEST(Files, WriteReportsAFullDiskAndBadArguments) {
   const uint8_t data[4] = {1, 2, 3, 4};
   EXPECT_FALSE(write_file("/dev/full", data, 4));

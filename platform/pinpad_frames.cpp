@@ -1,24 +1,35 @@
-#include "family_r42/pinpad_frames.h"
+#include "platform/pinpad_frames.h"
 
+#include <cstdint>
 #include <cstring>
 
-#include "family_r42/r42_device.h"
 #include "platform/text_helpers.h"
 
 namespace {
 
 constexpr uint8_t kPlainPin = 0xA1;
-constexpr uint8_t kPlainPinDefault = 0x82;
 constexpr uint8_t kCancelByte = 0x08;
 constexpr uint8_t kCancelLetter = 'U';
 constexpr uint8_t kFailedLetter = 'f';
 constexpr uint8_t kZeroPinLetter = 'w';
-constexpr size_t kPinBlockSize = 8;
 constexpr size_t kKeySize = 16;
+// ESC 'H' mode ... CR LF leaves 250 bytes of data, whole blocks of 8.
+constexpr size_t kDesTextMax = 2 * (kPinpadFrameMax - 5) / 16 * 16;
 
 uint8_t flag_or_zero(uint8_t flag) { return (flag >> 4) == 0x3 ? flag : '0'; }
 
 }  // namespace
+
+int32_t nibbles_to_digits(const uint8_t* data, int32_t n, char* out) {
+  if (n < 0) return -1;
+  if (n == 0) return 0;
+  if (data == nullptr || out == nullptr || n > INT32_MAX / 2) return -1;
+  for (int32_t i = 0; i < n; ++i) {
+    out[2 * i] = char('0' + (data[i] >> 4));
+    out[2 * i + 1] = char('0' + (data[i] & 0x0F));
+  }
+  return 2 * n;
+}
 
 PinpadFrame& PinpadFrame::bytes(const uint8_t* data, size_t count) {
   if (overflowed_ || count > kPinpadFrameMax - size_) {
@@ -70,8 +81,12 @@ PinpadFrame pinpad_key_length_frame(uint8_t length) {
   return PinpadFrame().escape('N').digits(&length, 1).end();
 }
 
+uint8_t pinpad_pin_prompt(uint8_t flag) {
+  return (flag >> 4) == 0x8 ? flag : kPinpadDefaultPrompt;
+}
+
 PinpadFrame pinpad_plain_pin_frame(uint8_t flag) {
-  return PinpadFrame().u8(kPlainPin).u8((flag >> 4) == 0x8 ? flag : kPlainPinDefault);
+  return PinpadFrame().u8(kPlainPin).u8(pinpad_pin_prompt(flag));
 }
 
 PinpadFrame pinpad_enciphered_pin_frame(uint8_t letter, uint8_t flag, uint8_t mode,
@@ -100,6 +115,16 @@ PinpadFrame pinpad_data_frame(uint8_t letter, const uint8_t* data, size_t count)
   return PinpadFrame().escape(letter).bytes(data, count).end();
 }
 
+bool pinpad_des_frame(uint8_t mode, const char* hex, PinpadFrame& frame) {
+  if (hex == nullptr || mode > kPinpadModeMax) return false;
+  const size_t length = strnlen(hex, kDesTextMax + 1);
+  if (length > kDesTextMax || length % 16 != 0) return false;
+  uint8_t data[kDesTextMax / 2];
+  if (hex_twin_input(hex, int64_t(length / 2), data) != 0) return false;
+  frame = PinpadFrame().escape('H').u8(uint8_t('0' + mode)).bytes(data, length / 2).end();
+  return true;
+}
+
 PinpadFrame pinpad_barcode_frame(uint8_t step) {
   return PinpadFrame().escape(0xDA).u8(step).end();
 }
@@ -114,30 +139,25 @@ int16_t pinpad_done(const PinpadAnswer& answer) {
   return answer.length > 0 && answer.bytes[0] == kPinpadDone ? 0 : -1;
 }
 
-int16_t pinpad_plain_pin(int16_t relay, const PinpadAnswer& answer, char* out) {
-  if (relay == -2) return kPinEntryRefused;
-  if (relay != 0) return relay;
+int16_t pinpad_plain_pin(const PinpadAnswer& answer, char* out) {
   if (answer.length == 1 && answer.bytes[0] == kCancelByte) return kPinEntryCancelled;
   pinpad_answer_text(answer, out);
   return 0;
 }
 
-int16_t pinpad_enciphered_pin(int16_t relay, const PinpadAnswer& answer, bool extended,
-                              char* out) {
-  if (relay == -2) return kPinEntryRefused;
-  if (relay != 0) return relay;
+int16_t pinpad_enciphered_pin(const PinpadAnswer& answer, bool extended, char* out) {
   if (answer.length == 1) {
     const uint8_t letter = answer.bytes[0];
     if (letter == kCancelLetter) return kPinEntryCancelled;
     if (extended && letter == kFailedLetter) return kPinEntryPadFailed;
     if (extended && letter == kZeroPinLetter) {
-      const uint8_t zeros[kPinBlockSize] = {};
-      hex_twin_output(zeros, kPinBlockSize, out);
+      const uint8_t zeros[kPinpadBlockSize] = {};
+      hex_twin_output(zeros, kPinpadBlockSize, out);
       return 0;
     }
     return -1;
   }
-  return pinpad_hex_answer(answer, kPinBlockSize, out);
+  return pinpad_hex_answer(answer, kPinpadBlockSize, out);
 }
 
 int16_t pinpad_hex_answer(const PinpadAnswer& answer, size_t count, char* out) {

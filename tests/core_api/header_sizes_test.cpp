@@ -1,0 +1,112 @@
+// The public header says how large each output buffer must be. For a few
+// declarations, the r42 device is given the longest reply its command can
+// bring, and what it writes must end exactly where the header says.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/memory_readers.h"
+#include "sim/wire_table.h"
+
+namespace {
+
+// The number the header's "Writes at most" comment gives for `buffer` of
+// `function`; -1 when the comment or the buffer is missing or not a number.
+long header_size(const std::string& function, const std::string& buffer) {
+  std::ifstream in(std::string(QM_TEST_SOURCE_DIR) + "/include/kx_core.h");
+  const std::regex comment(R"(^/\* Writes at most: (.*)\. \*/$)");
+  const std::regex declaration("^QM_API [^(]*[ *]" + function + R"(\()");
+  std::string line, sizes;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_search(line, m, comment)) {
+      sizes = m[1];
+      continue;
+    }
+    if (std::regex_search(line, declaration)) {
+      const std::regex entry("(^|; )" + buffer + R"( (\d+) bytes)");
+      return std::regex_search(sizes, m, entry) ? std::atol(m[2].str().c_str()) : -1;
+    }
+    sizes.clear();
+  }
+  return -1;
+}
+
+// Bytes written into a buffer that held kWireFill throughout.
+size_t written(const std::vector<uint8_t>& out) {
+  size_t end = out.size();
+  while (end > 0 && out[end - 1] == kWireFill) --end;
+  return end;
+}
+
+// A success reply of `size` bytes: status word and spare byte, `head`,
+// then data.
+std::vector<uint8_t> reply_of(size_t size, std::vector<uint8_t> head = {}) {
+  std::vector<uint8_t> reply = wire_pattern(size, 0x41);
+  reply[0] = reply[1] = reply[2] = 0x00;
+  for (size_t i = 0; i < head.size(); ++i) reply[3 + i] = head[i];
+  return reply;
+}
+// One that fills the default 2048-byte buffer.
+std::vector<uint8_t> full_reply(std::vector<uint8_t> head = {}) {
+  return reply_of(2048, std::move(head));
+}
+
+struct Case {
+  const char* function;
+  const char* buffer;
+  std::vector<uint8_t> reply;
+  std::function<int32_t(ReaderDevice&, uint8_t*)> call;
+};
+
+TEST(HeaderSizes, TheLongestReplyFillsWhatTheHeaderSaysAndNoMore) {
+  const std::vector<Case> cases = {
+      {"kx_getver", "sver", full_reply(),
+       [](ReaderDevice& d, uint8_t* out) { return d.getver(kIcdev, reinterpret_cast<char*>(out)); }},
+      {"kx_ReadRfTypeABATS", "ats", full_reply(),
+       [](ReaderDevice& d, uint8_t* out) {
+         int32_t length = 0;
+         return d.ReadRfTypeABATS(kIcdev, &length, out);
+       }},
+      {"kx_ReadRfTypeABATS_hex", "ats", full_reply(),
+       [](ReaderDevice& d, uint8_t* out) {
+         int32_t length = 0;
+         return d.ReadRfTypeABATS_hex(kIcdev, &length, reinterpret_cast<char*>(out));
+       }},
+      // A BE16 count, then that many bytes.
+      {"kx_pro_commandlinkInt", "databuffer", full_reply({0x07, 0xFB}),
+       [](ReaderDevice& d, uint8_t* out) {
+         const uint8_t apdu[] = {0x00, 0x84, 0x00, 0x00, 0x08};
+         int32_t length = 0;
+         return d.pro_commandlinkInt(kIcdev, sizeof apdu, apdu, &length, out, 7);
+       }},
+      // A module status, a BE16 count and that many bytes.
+      {"kx_KeypadOpen", "version", full_reply({0x00, 0x00}),
+       [](ReaderDevice& d, uint8_t* out) {
+         return d.KeypadOpen(kIcdev, 1, reinterpret_cast<char*>(out));
+       }},
+      {"kx_pass_key_value2", "cpass", reply_of(3 + 255),
+       [](ReaderDevice& d, uint8_t* out) {
+         uint8_t length = 0;
+         return d.pass_key_value2(kIcdev, 5, &length, reinterpret_cast<char*>(out));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    const long size = header_size(c.function, c.buffer);
+    ASSERT_GT(size, 0) << "no size in the header";
+    R42MemoryReader reader;
+    reader.wire.scriptReply(c.reply);
+    std::vector<uint8_t> out(kWireOutSize, kWireFill);
+    ASSERT_EQ(c.call(reader.device, out.data()), 0);
+    EXPECT_EQ(long(written(out)), size);
+  }
+}
+
+}  // namespace
