@@ -20,7 +20,6 @@ constexpr uint8_t kSamSeat = 13;
 constexpr char kSelectMasterFile[] = "00A40000023F00";
 constexpr char kEf05Error[] = "读取社保卡05错误\r\n";
 constexpr char kInsertSam[] = "请插入标准的PSAM卡再试~！";
-constexpr uint16_t kScanTimeout = 30;  // 100 ms units
 
 struct ContactCard {
   int code;
@@ -290,16 +289,6 @@ void CardTests::fm11rf005Card() {
   succeed();
 }
 
-void CardTests::scanOnce() {
-  char scan[1025] = {};
-  if (qm_GetQrcodetimeout(scan, kScanTimeout) == 0) {
-    sink_.append(scan_text_for_pane(scan, sizeof scan));
-  } else {
-    sink_.append("请确认设备正常工作且点击按钮后3秒内能扫描到二维码\n");
-  }
-  sink_.scroll();
-}
-
 void CardTests::samCard() {
   if (!open()) return;
   uint8_t length = 0;
@@ -314,18 +303,6 @@ void CardTests::samCard() {
   qm_cpuapdu_hex(handle_, 7, kSelectMasterFile, &length, reply);
   sink_.append(gbk_to_utf8(reply));
   succeed();
-}
-
-void CardTests::scannerSerialNumber() {
-  char serial[256] = {};
-  const int32_t result = qm_GetSNCode(serial);
-  if (result < 0 || serial[0] == '\0') {
-    sink_.append("获取失败，非标产品\r\n");
-  } else {
-    sink_.append(gbk_to_utf8(serial));
-  }
-  qm_exit(handle_);
-  sink_.scroll();
 }
 
 void CardTests::socialSecurityDriver() {

@@ -3,7 +3,9 @@
 // the pane it leaves and the core functions it calls, in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,6 +18,7 @@
 #include "demo/card_tests.h"
 #include "sim/card_field.h"
 #include "sim/contact_slots.h"
+#include "sim/fake_hid.h"
 #include "sim/id_card_module.h"
 #include "sim/memory_cards.h"
 #include "sim/process_probe.h"
@@ -92,6 +95,23 @@ struct Bench {
     return out;
   }
 
+  // The input lines but the handle's, as "name=value".
+  std::string ins() const {
+    std::string out;
+    for (const std::string& line : traces.lines()) {
+      const size_t at = line.find("[in]]");
+      if (at == std::string::npos) continue;
+      const std::string name = line.substr(line.find('[') + 1, at - line.find('[') - 1);
+      const std::string value = line.substr(line.find(']', at + 5) + 1);
+      if (name == "icdev") {
+        EXPECT_EQ(value, "0x00000230");
+        continue;
+      }
+      out += (out.empty() ? "" : " ") + name + "=" + value;
+    }
+    return out;
+  }
+
   TraceDir traces;
   MemoryTransportReader reader;
   PortProvider provider{};
@@ -109,6 +129,7 @@ struct Row {
   std::string pane;
   Calls calls;
   std::function<void(Bench&)> then = nullptr;
+  std::string ins = "";  // on main roads: every input traced
 };
 
 // kx_init, the steps, the beep (when given) and kx_exit.
@@ -135,6 +156,60 @@ const char kSectorPane[] =
 const Calls kSectorSteps = road({"kx_card_double_hex", "kx_load_key_hex", "kx_authentication",
                                  "kx_read_hex", "kx_write", "kx_read_hex", "kx_changeb3_hex"});
 
+// A processor card that gives `replies`, one per command, in order.
+std::shared_ptr<Iso7816Card> scripted(std::initializer_list<const char*> replies) {
+  auto card = std::make_shared<Iso7816Card>();
+  for (const char* reply : replies) card->script(hex(reply));
+  return card;
+}
+
+// A social-security card in the contact seat whose EF05 card-number record
+// answers `record7`.
+std::function<void(Bench&)> ef05_card(const char* record7) {
+  return [record7](Bench& b) {
+    b.slots.insert(0, scripted({"90 00", "90 00", "01 01 01 90 00", "02 01 02 90 00",
+                                "03 01 03 90 00", "04 01 04 90 00", "05 01 05 90 00",
+                                "06 01 06 90 00", record7}));
+  };
+}
+
+// A bank card answering the library's selection and its record with track
+// 2 data `track2` (hex).
+std::shared_ptr<Iso7816Card> bank_card(const std::string& track2) {
+  const std::string record = "70 0B 57 09 " + track2 + " 90 00";
+  return scripted({"90 00", record.c_str()});
+}
+
+const std::initializer_list<const char*> kEf05Steps = {"kx_setcpu", "kx_SetCpuVoltage", "kx_cpureset_hex",
+                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
+                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
+                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
+                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
+                               "kx_cpuapdusource_hex"};
+const Calls kEf05Calls = road(kEf05Steps), kEf05Failed = road(kEf05Steps, false);
+const Calls kBankCalls = road({"kx_SetCpuVoltage", "kx_GetBankAccountNumber",
+                               "kx_SetCpuVoltage", "kx_GetBankAccountNumber"});
+const char kIdHead[] = "-------- 读取身份证信息 --------\r\n";
+const std::string kIdPane = std::string(kIdHead) +
+                            "姓名: 张三\r\n性别: 男\r\n民族: 汉\r\n出生日期: 19800101\r\n"
+                            "住址: 测试省样例市示范路8号\r\n公民身份号码: 110101198001011232\r\n"
+                            "签发机关: 样例市公安局\r\n证件签发止日期: 2015010120350101\r\n";
+const Calls kIdCalls = road({"kx_find_i_d", "kx_start_i_d", "kx_i_d_query_name",
+                             "kx_i_d_query_sex", "kx_i_d_query_nation", "kx_i_d_query_birth",
+                             "kx_i_d_query_address", "kx_i_d_query_id_number",
+                             "kx_i_d_query_department", "kx_i_d_query_expire_day",
+                             "kx_i_d_query_photo_file", "kx_end_i_d"});
+const Calls kNoReaderCall = {};
+
+void card_a(Bench& b) {
+  b.ids.with([](IdCardModule::State& s) { s.card = IdCard::a(); });
+}
+
+// The flags the reader reports for a card present.
+std::function<void(Bench&)> presence(uint8_t f0) {
+  return [f0](Bench& b) { b.reader.model.scriptReply(0x044A, R42ReaderModel::reply(0, 0, {f0, 0})); };
+}
+
 std::vector<Row> rows() {
   const auto sector = [](std::string key) {
     return [key](CardTests& t) { t.sectorCard(key); };
@@ -150,10 +225,10 @@ std::vector<Row> rows() {
          for (const Bytes& request : want) {
            EXPECT_NE(std::find(log.begin(), log.end(), request), log.end());
          }
-         const std::vector<std::string> lines = b.traces.lines();
-         EXPECT_NE(std::find(lines.begin(), lines.end(),
-                             trace_lines::in("NKey", "A3C5E7092B4D")), lines.end());
-       }},
+       },
+       "port=480 baud=115200 _Mode=1 _Mode=0 _SecNr=1 _NKey=A3C5E7092B4D _Mode=0 _SecNr=1 "
+       "_Adr=4 _Adr=5 _Data=11223344556677889900AABBCCDDEEFF _Adr=5 _SecNr=1 "
+       "_KeyA=A3C5E7092B4D _B0=0 _B1=0 _B2=0 _B3=1 _Bk=0 _KeyB=A3C5E7092B4D _Msec=10"},
       {"sector_no_card", nullptr, sector("A3C5E7092B4D"),
        "Please put the card on the right position.\r\n", road({"kx_card_double_hex"}, false)},
       {"sector_empty_key", demo_card, sector(""), "Card sn is 11223344\r\nload key err\r\n",
@@ -176,8 +251,142 @@ std::vector<Row> rows() {
        road({"kx_card_double_hex", "kx_load_key_hex", "kx_authentication", "kx_read_hex",
              "kx_write"}, false)},
       {"sector_key_cut_at_12", demo_card, sector("A3C5E7092B4DFFFF"), kSectorPane, kSectorSteps},
+      {"identity_card", card_a, &CardTests::identityCard, kIdPane, kIdCalls,
+       [](Bench& b) {
+         ASSERT_EQ(b.sink.photos.size(), 1u);
+         EXPECT_EQ(b.sink.placeholders, 0);
+       }},
+      {"identity_photo_not_decoded",  // no decoder, and an older card's photo
+       [](Bench& b) {
+         card_a(b);
+         std::filesystem::remove(b.traces.root() + "libwltrs_getbmp.so");
+         std::ofstream(b.traces.root() + "me.bmp") << "BM older card";
+       },
+       &CardTests::identityCard, kIdPane, kIdCalls,
+       [](Bench& b) {
+         EXPECT_TRUE(b.sink.photos.empty());
+         EXPECT_EQ(b.sink.placeholders, 1);
+       }},
+      {"identity_no_card", nullptr, &CardTests::identityCard,
+       std::string(kIdHead) + "请放置好您的身份证！\r\n", road({"kx_find_i_d"}),
+       [](Bench& b) { EXPECT_EQ(b.sink.placeholders + int(b.sink.photos.size()), 0); }},
+      {"bank_contactless_only",
+       [](Bench& b) { b.field.insert(bank_card("62 22 33 44 55 66 77 88 D2")); },
+       &CardTests::bankCard, "6222334455667788为非接银行卡卡号\r\n", kBankCalls},
+      {"bank_both_cards",
+       [](Bench& b) {
+         b.field.insert(bank_card("62 22 33 44 55 66 77 88 D2"));
+         b.slots.insert(0, bank_card("62 17 00 00 11 11 22 22 D2"));
+       },
+       &CardTests::bankCard,
+       "6222334455667788为非接银行卡卡号\r\n6217000011112222为接触银行卡卡号\r\n", kBankCalls},
+      {"bank_no_library",
+       [](Bench& b) {
+         b.withoutBank();
+         b.field.insert(bank_card("62 22 33 44 55 66 77 88 D2"));
+       },
+       &CardTests::bankCard, "银行卡号获取失败\r\n", kBankCalls},
+      {"ef05_road", ef05_card("07 09 41 31 32 33 34 35 36 37 38 90 00"),
+       &CardTests::socialSecurityEf05,
+       "卡识别码:010101\r\n卡类型:020102\r\n卡规范版本:030103\r\n初始化机构编号：040104\r\n"
+       "发卡日期:050105 \r\n有效日期：060106\r\n卡号: A12345678\r\n",
+       kEf05Calls},
+      {"ef05_number_length_0", ef05_card("07 00 90 00"), &CardTests::socialSecurityEf05,
+       "读取社保卡05错误\r\n", kEf05Failed},
+      {"ef05_number_past_its_text", ef05_card("07 09 41 31 90 00"),
+       &CardTests::socialSecurityEf05, "读取社保卡05错误\r\n", kEf05Failed},
+      {"ef05_number_text_under_4", ef05_card("07 90 00"), &CardTests::socialSecurityEf05,
+       "读取社保卡05错误\r\n", kEf05Failed},
+      {"ef06_road",
+       [](Bench& b) {
+         b.slots.insert(0, scripted({"90 00", "90 00",
+                                     "08 12 31 31 30 31 30 31 31 39 38 30 30 31 30 31 30 30 31 31 90 00",
+                                     "09 04 D5 C5 C8 FD 90 00", "4E 01 00 90 00", "0A 01 31 90 00",
+                                     "0B 01 01 90 00", "0C 01 11 90 00", "0D 04 19 80 01 01 90 00"}));
+       },
+       &CardTests::socialSecurityEf06,
+       "身份证号：110101198001010011\r\n姓名：张三\r\n性别：男\r\n民族：汉族 \r\n"
+       "出生日期：19800101\r\n",
+       road({"kx_setcpu", "kx_SetCpuVoltage", "kx_cpureset_hex", "kx_cpuapdusource_hex",
+             "kx_cpuapdusource_hex", "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
+             "kx_cpuapdusource_hex", "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
+             "kx_cpuapdusource_hex", "kx_cpuapdusource_hex"})},
+      {"health_ef05_road",
+       [](Bench& b) {
+         b.field.insert(scripted({"90 00", "90 00", "02 04 56 31 2E 30 90 00",
+                                  "03 04 4F 52 47 31 90 00", "07 03 49 44 31 90 00"}));
+       },
+       &CardTests::healthCardEf05, "版本：V1.0\r\n机构：ORG1\r\nID：ID1\r\n",
+       road({"kx_pro_resethex", "kx_pro_commandhex", "kx_pro_commandhex", "kx_pro_commandhex",
+             "kx_pro_commandhex", "kx_pro_commandhex"})},
+      {"health_ef06_message", nullptr, &CardTests::healthCardEf06, "请插入标准的PSAM卡再试~！",
+       kNoReaderCall},
+      {"clear", nullptr,
+       [](CardTests& t) {
+         t.healthCardEf06();
+         t.clearPane();
+       },
+       "", kNoReaderCall},
+      {"sle4442_road",
+       [](Bench& b) {
+         b.reader.model.with([](R42ReaderModel::State& s) {
+           s.memory_card.insert(Sle4442Card()).memory.assign(256, 0xA5);
+         });
+       },
+       &CardTests::sle4442Card, "4442数据：\r\n" + trace_lines::repeat("A5", 256) + "\r\n",
+       road({"kx_read_4442_hex"})},
+      {"sle4442_no_card", nullptr, &CardTests::sle4442Card, "4442卡读取错误，请确认卡类型\r\n",
+       road({"kx_read_4442_hex"}, false)},
+      {"eeprom_road",
+       [](Bench& b) {
+         b.reader.model.with([](R42ReaderModel::State& s) { s.memory_card.insert(EepromCard::c24(2)); });
+       },
+       &CardTests::eepromCard, "24Cxx数据：\r\n" + trace_lines::repeat("FF", 256) + "\r\n",
+       road({"kx_read_24c_hex"})},
+      {"card_type_id_card", presence(0x40), &CardTests::cardType, "身份证就位\r\n",
+       road({"kx_reset", "kx_card_exist"})},
+      {"card_type_sector_card", presence(0x02), &CardTests::cardType, "M1卡就位\r\n",
+       road({"kx_reset", "kx_card_exist"})},
+      {"card_type_unknown", presence(0x10), &CardTests::cardType, "未识别到相关卡\r\n",
+       road({"kx_reset", "kx_card_exist"})},
+      {"card_type_no_card", nullptr, &CardTests::cardType, "无卡或卡类型错误\r\n",
+       road({"kx_reset", "kx_card_exist"}, false)},
+      {"fm11rf005_road",
+       [](Bench& b) {
+         MifareCard card = MifareCard::fm11rf005({0x15, 0xCD, 0x5B, 0x07});
+         std::memcpy(card.block(2).data(), "PAT1", 4);
+         std::memcpy(card.block(3).data(), "2345", 4);
+         b.field.insert(card);
+       },
+       &CardTests::fm11rf005Card, "该卡卡号是123456789\r\n该卡PatientID是 PAT12345\r\n",
+       road({"kx_card_fm11rf005", "kx_read_fm11rf005", "kx_read_fm11rf005"})},
+      {"fm11rf005_no_card", nullptr, &CardTests::fm11rf005Card, "请放正确类型的卡片\r\n",
+       road({"kx_card_fm11rf005"})},
+      {"sam_road", [](Bench& b) { b.slots.insert(2, scripted({"6F 02 84 00 90 00"})); },
+       &CardTests::samCard, "3B021450\r\n指令：\r\n6F0284009000",
+       road({"kx_setcpu", "kx_cpureset_hex", "kx_cpuapdu_hex"})},
+      {"sam_missing", nullptr, &CardTests::samCard, "请插入标准的PSAM卡再试~！\r\n",
+       road({"kx_setcpu", "kx_cpureset_hex"})},
+      {"stripe_300_seconds",
+       [](Bench& b) { b.stripe.queueSwipe(StripeKeypadSim::tracks("T1", "T2", "T3")); },
+       [](CardTests& t) { t.magneticStripe("300"); }, "T1T2T3", road({"kx_readmagcardall"}),
+       [](Bench& b) { EXPECT_EQ(b.reader.model.log()[1], hex("07 00 00 2C")); }},
+      {"stripe_255_byte_tracks",
+       [](Bench& b) {
+         const std::string t(255, 'x');
+         b.stripe.queueSwipe(StripeKeypadSim::tracks(t, t, t));
+       },
+       [](CardTests& t) { t.magneticStripe("abc"); }, std::string(765, 'x'),
+       road({"kx_readmagcardall"}),
+       [](Bench& b) { EXPECT_EQ(b.reader.model.log()[1], hex("07 00 00 00")); }},
+      {"stripe_no_swipe", nullptr, [](CardTests& t) { t.magneticStripe("1"); }, "",
+       road({"kx_readmagcardall"}, false)},
+      {"social_security_driver", nullptr, &CardTests::socialSecurityDriver,
+       "SSCardDriver: no social-security card driver in this build\r\n", kNoReaderCall},
   };
 }
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 class DemoCardTests : public ::testing::TestWithParam<Row> {};
 
@@ -194,6 +403,9 @@ TEST_P(DemoCardTests, Road) {
     row.press(tests);
     EXPECT_EQ(bench.sink.text, row.pane);
     EXPECT_EQ(bench.calls(), row.calls);
+    if (!row.ins.empty()) {
+      EXPECT_EQ(bench.ins(), row.ins);
+    }
     if (row.then) row.then(bench);
   }
   EXPECT_EQ(open_fd_count(), fds);
@@ -201,6 +413,42 @@ TEST_P(DemoCardTests, Road) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, DemoCardTests, ::testing::ValuesIn(rows()),
                          [](const auto& info) { return info.param.name; });
+
+// Port 100 with no USB reader: each test that opens one says only "init
+// error" and closes nothing; the others go on without a reader.
+TEST(DemoNoReader, EveryButton) {
+  FakeHidBackend no_devices;
+  PortStacks stacks;
+  stacks.hid = &no_devices;
+  device_manager.setPortStacksForTest(stacks);
+  TraceDir traces;
+  set_trace_level(1);
+  RecordingSink sink;
+  CardTests tests(sink, CardTests::Settings{});
+  const std::function<void()> reader_tests[] = {
+      [&] { tests.sectorCard("A3C5E7092B4D"); }, [&] { tests.identityCard(); },
+      [&] { tests.bankCard(); },                 [&] { tests.socialSecurityEf05(); },
+      [&] { tests.socialSecurityEf06(); },       [&] { tests.healthCardEf05(); },
+      [&] { tests.sle4442Card(); },              [&] { tests.eepromCard(); },
+      [&] { tests.cardType(); },                 [&] { tests.fm11rf005Card(); },
+      [&] { tests.samCard(); },                  [&] { tests.magneticStripe("1"); },
+  };
+  for (const auto& press : reader_tests) {
+    sink.text.clear();
+    press();
+    EXPECT_EQ(sink.text, "init error\r\n");
+  }
+  EXPECT_EQ(tests.handle(), -1);
+  sink.text.clear();
+  tests.socialSecurityDriver();
+  EXPECT_EQ(sink.text, "SSCardDriver: no social-security card driver in this build\r\n");
+  Calls calls;
+  for (const std::string& line : traces.lines()) {
+    if (line.rfind("function:", 0) == 0) calls.push_back(line);
+  }
+  EXPECT_EQ(calls, Calls(std::size(reader_tests), trace_lines::fn("kx_init")));
+  device_manager.setPortStacksForTest(PortStacks{});
+}
 
 TEST(DemoCardTypeLines, Decoding) {
   struct Case {

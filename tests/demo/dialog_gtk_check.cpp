@@ -28,15 +28,20 @@ bool spin_until(Done done) {
   return true;
 }
 
-// A press and release at the centre of `widget`, through the X server.
-void click(GtkWidget* widget) {
-  GtkAllocation a;
-  gtk_widget_get_allocation(widget, &a);
-  GdkWindow* window = gtk_widget_get_window(widget);
-  gdk_test_simulate_button(window, a.x + a.width / 2, a.y + a.height / 2, 1, GdkModifierType(0),
-                           GDK_BUTTON_PRESS);
-  gdk_test_simulate_button(window, a.x + a.width / 2, a.y + a.height / 2, 1, GdkModifierType(0),
-                           GDK_BUTTON_RELEASE);
+// The pointer moved onto a button (so that it takes the press), then a
+// press and release at its centre, as the X server would deliver them.
+void click(GtkWidget* button) {
+  GdkWindow* window = gtk_button_get_event_window(GTK_BUTTON(button));
+  const int x = gtk_widget_get_allocated_width(button) / 2;
+  const int y = gtk_widget_get_allocated_height(button) / 2;
+  int root_x = 0, root_y = 0;
+  gdk_window_get_root_coords(window, x, y, &root_x, &root_y);
+  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
+  gdk_device_warp(pointer, gdk_screen_get_default(), root_x, root_y);
+  ASSERT_TRUE(spin_until([&] { return gtk_widget_get_state_flags(button) & GTK_STATE_FLAG_PRELIGHT; }));
+  for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+    ASSERT_TRUE(gdk_test_simulate_button(window, x, y, 1, GdkModifierType(0), type));
+  }
 }
 
 class DemoDialogGtk : public ::testing::Test {
@@ -142,6 +147,8 @@ TEST_F(DemoDialogGtk, ScannerBytesReachThePaneFiltered) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Simulated presses are core X events, which GTK reads only in this mode.
+  setenv("GDK_CORE_DEVICE_EVENTS", "1", 1);
   gtk_init(&argc, &argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
