@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 
+#include "core_api/core_test_support.h"
 #include "core_api/memory_transport.h"
 #include "demo/trelviewdlg.h"
 #include "kx_core.h"
@@ -71,6 +72,7 @@ class DemoDialogGtk : public ::testing::Test {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
   }
 
+  TraceDir library_directory_;  // the product trace goes there
   MemoryTransportReader reader_;
   PortProvider provider_{};
   CardField field_;
