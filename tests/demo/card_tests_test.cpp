@@ -31,19 +31,6 @@ using Calls = std::vector<std::string>;
 
 constexpr int16_t kPort = 480;
 
-Bytes hex(const std::string& text) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < text.size();) {
-    if (text[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out.push_back(uint8_t(std::stoi(text.substr(i, 2), nullptr, 16)));
-    i += 2;
-  }
-  return out;
-}
-
 class RecordingSink : public TextSink {
  public:
   void append(std::string_view utf8) override { text.append(utf8); }
@@ -159,7 +146,7 @@ const Calls kSectorSteps = road({"kx_card_double_hex", "kx_load_key_hex", "kx_au
 // A processor card that gives `replies`, one per command, in order.
 std::shared_ptr<Iso7816Card> scripted(std::initializer_list<const char*> replies) {
   auto card = std::make_shared<Iso7816Card>();
-  for (const char* reply : replies) card->script(hex(reply));
+  for (const char* reply : replies) card->script(hx(reply));
   return card;
 }
 
@@ -180,13 +167,14 @@ std::shared_ptr<Iso7816Card> bank_card(const std::string& track2) {
   return scripted({"90 00", record.c_str()});
 }
 
-const std::initializer_list<const char*> kEf05Steps = {"kx_setcpu", "kx_SetCpuVoltage", "kx_cpureset_hex",
-                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
-                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
-                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
-                               "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
-                               "kx_cpuapdusource_hex"};
-const Calls kEf05Calls = road(kEf05Steps), kEf05Failed = road(kEf05Steps, false);
+// The contact card's start and `apdus` exchanges, as the social-security
+// readers make them.
+Calls contact_card_road(int apdus, bool beep = true) {
+  Calls out = road({"kx_setcpu", "kx_SetCpuVoltage", "kx_cpureset_hex"}, beep);
+  out.insert(out.end() - (beep ? 2 : 1), size_t(apdus), "kx_cpuapdusource_hex");
+  return out;
+}
+const Calls kEf05Calls = contact_card_road(9), kEf05Failed = contact_card_road(9, false);
 const Calls kBankCalls = road({"kx_SetCpuVoltage", "kx_GetBankAccountNumber",
                                "kx_SetCpuVoltage", "kx_GetBankAccountNumber"});
 const char kIdHead[] = "-------- 读取身份证信息 --------\r\n";
@@ -219,9 +207,9 @@ std::vector<Row> rows() {
        [](Bench& b) {
          const std::vector<Bytes> log = b.reader.model.log();
          const Bytes want[] = {
-             hex("05 01 00 00 00 00 0C 00 00 00 06 A3 C5 E7 09 2B 4D"),
-             hex("05 00 00 00 00 00 0C 00 00 00 06"), hex("04 04 00 60 07 A3 C5 E7 09 2B 4D"),
-             hex("04 06 00 07 A3 C5 E7 09 2B 4D FF 07 80 00 A3 C5 E7 09 2B 4D")};
+             hx("05 01 00 00 00 00 0C 00 00 00 06 A3 C5 E7 09 2B 4D"),
+             hx("05 00 00 00 00 00 0C 00 00 00 06"), hx("04 04 00 60 07 A3 C5 E7 09 2B 4D"),
+             hx("04 06 00 07 A3 C5 E7 09 2B 4D FF 07 80 00 A3 C5 E7 09 2B 4D")};
          for (const Bytes& request : want) {
            EXPECT_NE(std::find(log.begin(), log.end(), request), log.end());
          }
@@ -232,9 +220,6 @@ std::vector<Row> rows() {
       {"sector_no_card", nullptr, sector("A3C5E7092B4D"),
        "Please put the card on the right position.\r\n", road({"kx_card_double_hex"}, false)},
       {"sector_empty_key", demo_card, sector(""), "Card sn is 11223344\r\nload key err\r\n",
-       road({"kx_card_double_hex", "kx_load_key_hex"}, false),
-       [](Bench& b) { EXPECT_EQ(b.reader.model.count(0x0501), 0u); }},
-      {"sector_odd_key", demo_card, sector("A3C5E7092B4Z"), "Card sn is 11223344\r\nload key err\r\n",
        road({"kx_card_double_hex", "kx_load_key_hex"}, false),
        [](Bench& b) { EXPECT_EQ(b.reader.model.count(0x0501), 0u); }},
       {"sector_wrong_key", demo_card, sector("FFFFFFFFFFFF"),
@@ -268,8 +253,7 @@ std::vector<Row> rows() {
          EXPECT_EQ(b.sink.placeholders, 1);
        }},
       {"identity_no_card", nullptr, &CardTests::identityCard,
-       std::string(kIdHead) + "请放置好您的身份证！\r\n", road({"kx_find_i_d"}),
-       [](Bench& b) { EXPECT_EQ(b.sink.placeholders + int(b.sink.photos.size()), 0); }},
+       std::string(kIdHead) + "请放置好您的身份证！\r\n", road({"kx_find_i_d"})},
       {"bank_contactless_only",
        [](Bench& b) { b.field.insert(bank_card("62 22 33 44 55 66 77 88 D2")); },
        &CardTests::bankCard, "6222334455667788为非接银行卡卡号\r\n", kBankCalls},
@@ -307,10 +291,7 @@ std::vector<Row> rows() {
        &CardTests::socialSecurityEf06,
        "身份证号：110101198001010011\r\n姓名：张三\r\n性别：男\r\n民族：汉族 \r\n"
        "出生日期：19800101\r\n",
-       road({"kx_setcpu", "kx_SetCpuVoltage", "kx_cpureset_hex", "kx_cpuapdusource_hex",
-             "kx_cpuapdusource_hex", "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
-             "kx_cpuapdusource_hex", "kx_cpuapdusource_hex", "kx_cpuapdusource_hex",
-             "kx_cpuapdusource_hex", "kx_cpuapdusource_hex"})},
+       contact_card_road(9)},
       {"health_ef05_road",
        [](Bench& b) {
          b.field.insert(scripted({"90 00", "90 00", "02 04 56 31 2E 30 90 00",
@@ -345,10 +326,6 @@ std::vector<Row> rows() {
        road({"kx_read_24c_hex"})},
       {"card_type_id_card", presence(0x40), &CardTests::cardType, "身份证就位\r\n",
        road({"kx_reset", "kx_card_exist"})},
-      {"card_type_sector_card", presence(0x02), &CardTests::cardType, "M1卡就位\r\n",
-       road({"kx_reset", "kx_card_exist"})},
-      {"card_type_unknown", presence(0x10), &CardTests::cardType, "未识别到相关卡\r\n",
-       road({"kx_reset", "kx_card_exist"})},
       {"card_type_no_card", nullptr, &CardTests::cardType, "无卡或卡类型错误\r\n",
        road({"kx_reset", "kx_card_exist"}, false)},
       {"fm11rf005_road",
@@ -370,7 +347,7 @@ std::vector<Row> rows() {
       {"stripe_300_seconds",
        [](Bench& b) { b.stripe.queueSwipe(StripeKeypadSim::tracks("T1", "T2", "T3")); },
        [](CardTests& t) { t.magneticStripe("300"); }, "T1T2T3", road({"kx_readmagcardall"}),
-       [](Bench& b) { EXPECT_EQ(b.reader.model.log()[1], hex("07 00 00 2C")); }},
+       [](Bench& b) { EXPECT_EQ(b.reader.model.log()[1], hx("07 00 00 2C")); }},
       {"stripe_255_byte_tracks",
        [](Bench& b) {
          const std::string t(255, 'x');
@@ -378,7 +355,7 @@ std::vector<Row> rows() {
        },
        [](CardTests& t) { t.magneticStripe("abc"); }, std::string(765, 'x'),
        road({"kx_readmagcardall"}),
-       [](Bench& b) { EXPECT_EQ(b.reader.model.log()[1], hex("07 00 00 00")); }},
+       [](Bench& b) { EXPECT_EQ(b.reader.model.log()[1], hx("07 00 00 00")); }},
       {"stripe_no_swipe", nullptr, [](CardTests& t) { t.magneticStripe("1"); }, "",
        road({"kx_readmagcardall"}, false)},
       {"social_security_driver", nullptr, &CardTests::socialSecurityDriver,
@@ -438,6 +415,7 @@ TEST(DemoNoReader, EveryButton) {
     press();
     EXPECT_EQ(sink.text, "init error\r\n");
   }
+  EXPECT_EQ(sink.scrolls, int(std::size(reader_tests)));
   EXPECT_EQ(tests.handle(), -1);
   sink.text.clear();
   tests.socialSecurityDriver();
