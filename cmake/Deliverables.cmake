@@ -76,9 +76,10 @@ install(FILES ${QM_GEN_DIR}/QM_ReaderConfig.cmake ${QM_GEN_DIR}/QM_ReaderConfigV
   DESTINATION ${QM_CMAKE_PACKAGE_DIR})
 
 # The udev rule that gives the logged-in user the hidraw nodes of the USB
-# readers, made from the profile table by a small host program. udev reads
-# rules only from /usr/lib, /lib and /etc: with another prefix the installed
-# file is copied to /etc/udev/rules.d.
+# readers, made from the profile table by a small host program. It goes to
+# lib/udev/rules.d under the prefix, where udev finds it for the prefixes
+# /usr/local and /usr; with any other prefix the user copies it to
+# /etc/udev/rules.d (README): nothing here copies it.
 add_executable(qm_gen_udev_rules ${PROJECT_SOURCE_DIR}/cmake/gen_udev_rules.cpp)
 target_link_libraries(qm_gen_udev_rules PRIVATE connection qm_warnings)
 set(QM_UDEV_RULES ${QM_GEN_DIR}/70-qm-reader.rules)

@@ -4,21 +4,24 @@
 #include <cstring>
 
 #include "connection/reader_device.h"
+#include "family_r42/r42_commands.h"
 
 namespace {
 
 constexpr bool before(TracePhase phase) { return phase == TracePhase::kBefore; }
 
-// Byte length of an LCD text with its terminator. Two-byte units are read
+// Byte length of an LCD text with its terminator, looked for no further
+// than a reader looks: a text without one there is refused by the reader,
+// and its trace shows the bytes up to that bound. Two-byte units are read
 // as byte pairs: the caller's buffer need not be aligned.
 int64_t charset_text_length(uint8_t charset, const unsigned char* text) {
-  if (charset <= 4) {
-    return static_cast<int64_t>(std::strlen(reinterpret_cast<const char*>(text))) + 1;
+  const size_t unit = charset <= 4 ? 1 : charset <= 6 ? 2 : 0;
+  if (unit == 0) return 0;
+  size_t at = 0;
+  for (; at + unit <= r42_cmd::kLcdCharsetTextRoom; at += unit) {
+    if (text[at] == 0 && (unit == 1 || text[at + 1] == 0)) return int64_t(at + unit);
   }
-  if (charset > 6) return 0;
-  int64_t n = 0;
-  while (text[n] != 0 || text[n + 1] != 0) n += 2;
-  return n + 2;
+  return int64_t(at);
 }
 
 void charset_text(CallTrace& t, uint8_t charset, const unsigned char* text) {

@@ -270,7 +270,9 @@ int16_t R42Device::card_b(int32_t icdev, unsigned char* rbuf) {
 int16_t R42Device::card_b_hex(int32_t icdev, char* rbuf) {
   if (rbuf == nullptr) return -1;
   ReaderDevice& self = *this;
-  uint8_t atqb[kAtqbSize];
+  // Zeros past a shorter answer, as the older command's NUL: the text is
+  // always the same 12 bytes.
+  uint8_t atqb[kAtqbSize] = {};
   const int16_t result = self.card_b(icdev, atqb);
   if (result != 0) return result;
   hex_twin_output(atqb, kTypeBAnswerLength, rbuf);

@@ -357,6 +357,11 @@ inline constexpr uint16_t kCpyKey = 0xD010;              // 00 (read) or 10 and 
 inline constexpr uint16_t kCpyContactApdu = 0xD011;      // slot, APDU
 inline constexpr uint16_t kCpyContactlessApdu = 0xD012;  // length BE16, APDU
 
+// The most an LCD text of kLcdCharsetText takes, its terminator included:
+// what a request of 2048 bytes holds after the code, its zero byte and the
+// four parameters. A text without a terminator within it is refused.
+inline constexpr size_t kLcdCharsetTextRoom = 2041;
+
 // Status words that some commands answer with in place of success.
 // PIN entry (kReaderPinEntry, kPinEntry, kGetEnPass): the entry was
 // refused, or the cardholder cancelled it.

@@ -81,6 +81,7 @@ int16_t R42Device::LcdDisplayText(int32_t, uint8_t line, uint8_t offset, uint8_t
                                   uint8_t charset, const unsigned char* text) {
   R42Request request(r42_cmd::kLcdCharsetText);
   request.u8(line).u8(offset).u8(mode).u8(charset);
+  static_assert(r42_cmd::kLcdCharsetTextRoom == kR42BufferSize - r42_cmd::kReplyHead - 4);
   const bool wide = std::memchr(kWideCharsets, charset, sizeof kWideCharsets) != nullptr;
   if (charset <= kLastByteCharset || wide) {
     if (text == nullptr || !put_terminated(request, text, wide ? 2 : 1)) return -1;

@@ -357,7 +357,13 @@ int16_t R42Device::IdCardReadCardInfo(int32_t, uint8_t mode, uint8_t type, int32
   // The reply's length counts before its status.
   if (result == -2 && received < int32_t(r42_cmd::kReplyHead)) return -1;
   if (result != 0) return result;
-  if (type == 0) return 0;
+  if (type == 0) {
+    // Nothing is read, and the lengths say so: a caller (or the call trace)
+    // that reads a buffer by its length reads none of it.
+    for (int32_t* length : lengths)
+      if (length != nullptr) *length = 0;
+    return 0;
+  }
   uint16_t sizes[kCardParts] = {};
   size_t total = 0;
   for (uint16_t& size : sizes) {

@@ -97,6 +97,13 @@ bool RegularFile::read_at(uint64_t offset, uint8_t* out, size_t count) const {
   return true;
 }
 
+uint64_t RegularFile::data_from(uint64_t offset) const {
+  if (fd_ < 0 || offset >= size_) return size_;
+  const off_t data = lseek(fd_, off_t(offset), SEEK_DATA);
+  if (data < 0) return errno == ENXIO ? size_ : offset;
+  return uint64_t(data) < size_ ? uint64_t(data) : size_;
+}
+
 int read_file(const char* path, uint8_t** out_buffer, int max_size) {
   if (!out_buffer) return -1;
   *out_buffer = nullptr;
@@ -125,7 +132,12 @@ bool write_file(const char* path, const uint8_t* data, int length) {
 }
 
 bool replace_file(const char* path, const uint8_t* data, int length) {
-  if (!path || !*path || length < 0 || (!data && length > 0)) return false;
+  if (length < 0 || (!data && length > 0)) return false;
+  return replace_file_by(path, [&](int fd) { return write_all(fd, data, size_t(length)); });
+}
+
+bool replace_file_by(const char* path, const std::function<bool(int fd)>& fill) {
+  if (!path || !*path) return false;
   std::string target;
   struct stat old {};
   if (!replacement_target(path, &target, &old)) return false;
@@ -147,7 +159,7 @@ bool replace_file(const char* path, const uint8_t* data, int length) {
   if (fd < 0) return false;
   Descriptor file(fd);
   const bool keeps_mode = old.st_mode == 0 || fchmod(fd, old.st_mode & 07777) == 0;
-  const bool written = keeps_mode && write_all(fd, data, size_t(length)) && fsync(fd) == 0;
+  const bool written = keeps_mode && fill(fd) && fsync(fd) == 0;
   const bool closed = file.close();
   if (written && closed && rename(temp.c_str(), target.c_str()) == 0) return true;
   unlink(temp.c_str());

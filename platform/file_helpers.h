@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // A regular file open for reading at chosen offsets. The open never blocks
 // (a FIFO cannot hold it) and anything but a regular file is refused.
@@ -20,6 +21,10 @@ class RegularFile {
   // Exactly `count` bytes from `offset` on; false past the end, on an
   // error or when not ok().
   bool read_at(uint64_t offset, uint8_t* out, size_t count) const;
+  // The first offset from `offset` on that may hold anything but zeros: a
+  // hole of a sparse file is passed over. size() when nothing follows;
+  // `offset` itself where the file system cannot tell.
+  uint64_t data_from(uint64_t offset) const;
 
  private:
   int fd_ = -1;
@@ -45,3 +50,6 @@ bool write_file(const char* path, const uint8_t* data, int length);
 // for a target that is not a regular file, a negative length or null data
 // with a positive length.
 bool replace_file(const char* path, const uint8_t* data, int length);
+// The same with the content written by `fill` into the descriptor of the
+// temporary file; false from `fill` fails the replacement.
+bool replace_file_by(const char* path, const std::function<bool(int fd)>& fill);

@@ -72,13 +72,34 @@ bool read_address(const std::string& path, uint8_t address[kAddressLength]) {
   return any;
 }
 
-// The address of the Ethernet adapter (type 1) with the lowest interface
-// index under `folder`, laid out as /sys/class/net.
+// The lowest interface index seen so far among some of the adapters, and
+// that adapter's address.
+struct AdapterChoice {
+  long index = -1;
+  std::string name;
+  uint8_t address[kAddressLength] = {};
+
+  void offer(long candidate_index, const std::string& candidate_name,
+             const uint8_t candidate[kAddressLength]) {
+    if (index >= 0 && (candidate_index > index ||
+                       (candidate_index == index && candidate_name >= name)))
+      return;
+    index = candidate_index;
+    name = candidate_name;
+    std::memcpy(address, candidate, kAddressLength);
+  }
+};
+
+// The address of an Ethernet adapter (type 1) under `folder`, laid out as
+// /sys/class/net. A physical adapter with its permanent address (a device
+// behind it, addr_assign_type 0) is preferred: a virtual one (a bridge, an
+// ifb or veth pair) may get a new random address whenever it is made, and
+// the identifier would change with it. Among the preferred adapters, or
+// among all when none is, the lowest interface index wins.
 bool first_adapter(const char* folder, uint8_t address[kAddressLength]) {
   DIR* dir = opendir(folder);
   if (!dir) return false;
-  long best_index = -1;
-  std::string best_name;
+  AdapterChoice physical, any;
   while (const dirent* entry = readdir(dir)) {
     if (entry->d_name[0] == '.') continue;
     const std::string name = entry->d_name;
@@ -87,14 +108,17 @@ bool first_adapter(const char* folder, uint8_t address[kAddressLength]) {
     if (read_number(base + "type") != 1 || !read_address(base + "address", candidate)) continue;
     const long index = read_number(base + "ifindex");
     if (index < 0) continue;
-    if (best_index < 0 || index < best_index || (index == best_index && name < best_name)) {
-      best_index = index;
-      best_name = name;
-      std::memcpy(address, candidate, kAddressLength);
-    }
+    any.offer(index, name, candidate);
+    struct stat device {};
+    if (stat((base + "device").c_str(), &device) == 0 &&
+        read_number(base + "addr_assign_type") == 0)
+      physical.offer(index, name, candidate);
   }
   closedir(dir);
-  return best_index >= 0;
+  const AdapterChoice& chosen = physical.index >= 0 ? physical : any;
+  if (chosen.index < 0) return false;
+  std::memcpy(address, chosen.address, kAddressLength);
+  return true;
 }
 
 // The folder of the file that holds this code (libtool.so, or a program

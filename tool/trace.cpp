@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <optional>
+#include <vector>
 
 #include "platform/byte_helpers.h"
 #include "platform/file_helpers.h"
 #include "platform/mutex.h"
+#include "platform/posix.h"
 #include "platform/trace_file.h"
 #include "tool/file_util.h"
 #include "tool/time_ops.h"
@@ -19,6 +20,8 @@ namespace {
 constexpr size_t kMaxLine = 4095;
 constexpr size_t kMaxTag = 99;
 constexpr int kMaxHexBytes = 2047;
+// A trim reads and copies the file in pieces of this size.
+constexpr size_t kTrimChunk = 65536;
 
 struct TraceSettings {
   std::string file;  // the remembered file; empty: none
@@ -97,16 +100,35 @@ void trace_hex(const char* file, const char* title, const uint8_t* data, int len
 }
 
 int trim_trace_file(const std::string& path, int64_t threshold) {
-  struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0) return -1;
-  if (st.st_size <= threshold) return 0;
-  const std::optional<std::string> text = read_text_file(path.c_str());
-  if (!text) return -1;
-  // A last line without "\n" counts too.
-  const int64_t lines = std::count(text->begin(), text->end(), '\n') +
-                        (!text->empty() && text->back() != '\n' ? 1 : 0);
-  size_t keep = 0;
-  for (int64_t dropped = 0; dropped < lines / 5; ++dropped) keep = text->find('\n', keep) + 1;
-  const auto* kept = reinterpret_cast<const uint8_t*>(text->data()) + keep;
-  return replace_file(path.c_str(), kept, int(text->size() - keep)) ? 0 : -1;
+  if (path.empty()) return -1;
+  const RegularFile file(path.c_str());
+  if (!file.ok()) return -1;
+  const uint64_t size = file.size();
+  if (threshold >= 0 && size <= uint64_t(threshold)) return 0;
+  // The oldest fifth goes, in whole lines: the kept tail starts with the
+  // first line that begins at or after the cut. Only the bytes from the cut
+  // on are read, so the file's size does not matter.
+  std::vector<uint8_t> chunk(kTrimChunk);
+  const auto piece = [&](uint64_t at) { return size_t(std::min<uint64_t>(kTrimChunk, size - at)); };
+  uint64_t start = size / 5;
+  if (start > 0) {
+    // A hole holds no line end.
+    uint64_t at = file.data_from(start - 1);
+    start = size;
+    for (; at < size; at = file.data_from(at + piece(at))) {
+      if (!file.read_at(at, chunk.data(), piece(at))) return -1;
+      if (const void* end = std::memchr(chunk.data(), '\n', piece(at))) {
+        start = at + uint64_t(static_cast<const uint8_t*>(end) - chunk.data()) + 1;
+        break;
+      }
+    }
+  }
+  const bool replaced = replace_file_by(path.c_str(), [&](int fd) {
+    for (uint64_t at = start; at < size; at += piece(at)) {
+      if (!file.read_at(at, chunk.data(), piece(at)) || !write_all(fd, chunk.data(), piece(at)))
+        return false;
+    }
+    return true;
+  });
+  return replaced ? 0 : -1;
 }

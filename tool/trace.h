@@ -29,7 +29,8 @@ void trace_formatted(const char* file, const char* format, va_list args)
 // trace_formatted.
 void trace_hex(const char* file, const char* title, const uint8_t* data, int length);
 
-// When `path` is larger than `threshold` bytes, drops its oldest fifth of
-// lines (count / 5), replacing the file whole. 0, or -1 with the file as it
-// was.
+// When `path` is larger than `threshold` bytes, drops its oldest fifth in
+// whole lines (those that begin before size / 5), replacing the file whole.
+// Only the tail is read, so a file of any size is trimmed. 0, or -1 with
+// the file as it was.
 int trim_trace_file(const std::string& path, int64_t threshold);

@@ -2,6 +2,9 @@
 // read through pointers, computed and conditional counts, in-out
 // parameters, untraced arguments, the identity card's results, and null
 // arguments in every form.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <regex>
 #include <string>
@@ -122,6 +125,30 @@ TEST(CoreTrace, LcdTextCountedByCharset) {
       in_hex("data", "1122"), in("data_len", "2"), ret("0"),
   };
   EXPECT_EQ(t.lines(), expected);
+}
+
+// A text without its terminator that ends where the caller's memory ends:
+// the trace looks no further than a reader does and shows what it looked at.
+TEST(CoreTrace, LcdTextWithoutTerminatorIsReadNoFurtherThanTheReader) {
+  const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  void* area = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(area, MAP_FAILED);
+  uint8_t* end = static_cast<uint8_t*>(area) + page;
+  ASSERT_EQ(mprotect(end, page, PROT_NONE), 0);
+  const size_t kTextBytes = 3000 < page ? 3000 : page;
+  uint8_t* text = end - kTextBytes;
+  std::memset(text, 'A', kTextBytes);
+  Traced t;
+  ASSERT_EQ(kx_LcdDisplayText(t.h(), 1, 2, 0, 5, text), 0);
+  ASSERT_EQ(kx_LcdDisplayTextFromData(t.h(), 1, 2, 0, 0, text, nullptr, 0), 0);
+  const Lines lines = t.lines();
+  munmap(area, 2 * page);
+  std::vector<std::string> texts;
+  for (const std::string& line : lines)
+    if (line.rfind("  parameter:[text[in]]", 0) == 0) texts.push_back(line);
+  // The 1020 units and the 2041 bytes a reader looks at, none a terminator.
+  const Lines expected = {in_hex("text", repeat("41", 2040)), in_hex("text", repeat("41", 2041))};
+  EXPECT_EQ(texts, expected);
 }
 
 TEST(CoreTrace, ComputedCounts) {

@@ -338,4 +338,19 @@ TEST(CardChannelsCardB, ResultsAndTheHexTwin) {
   EXPECT_STREQ(text, "500102030405060708090A0B");
 }
 
+// Leaves a pattern where the next call's locals are likely to lie.
+__attribute__((noinline)) void paint_stack() {
+  volatile uint8_t area[4096];
+  for (size_t i = 0; i < sizeof area; ++i) area[i] = 0xAB;
+}
+
+TEST(CardChannelsCardB, ElevenByteAnswerEndsTheTextInZeros) {
+  R42MemoryReader reader;
+  char text[64];
+  reader.model.scriptReply(0x0443, hx("00 00 00 0B 04 01 02 03 04 0B 50 01 02 03 04 05 06 07 08 09 0A"));
+  paint_stack();
+  ASSERT_EQ(reader.device.card_b_hex(kIcdev, text), 0);
+  EXPECT_STREQ(text, "500102030405060708090A00");
+}
+
 }  // namespace

@@ -202,7 +202,10 @@ TEST(R42LinkModules, WholeCardRead) {
   ModuleReader m;
   CardParts out;
   EXPECT_EQ(out.read(m.d, 0), 0);
-  EXPECT_TRUE(out.untouched()) << "type 0 writes no lengths";
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(out.lengths[i], 0) << "type 0 reads no part: length " << i;
+    EXPECT_EQ(out.parts[i], Bytes(out.parts[i].size(), 0xEE)) << i;
+  }
   EXPECT_EQ(m.reader.wire.calls.back().request, hx("04 2D 00 01 00"));
   EXPECT_EQ(m.reader.wire.calls.back().capacity, 4096);
   EXPECT_EQ(m.reader.wire.calls.back().timeout_ms, 20000);

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "core_api/outside_library_abi.h"
@@ -20,7 +19,8 @@ namespace {
 using Row = WireRow<R42MemoryReader>;
 using Call = WireCall<R42MemoryReader>;
 
-// The fake `variant` as `file` in the library directory; its log, emptied.
+// The fake `variant` as `file` in the library directory (none for a null
+// variant), and the file the fakes log to.
 std::string install_fake(const char* variant, const char* file) {
   if (variant)
     std::filesystem::create_symlink(std::string(QM_OUTSIDE_DIR) + "/" + variant + "/" + file,

@@ -39,6 +39,14 @@ void add_usual_adapters(const TempDir& net) {
   add_adapter(net, "eth0", 1, "02:00:00:00:00:01", 2);
 }
 
+// What sysfs adds for an adapter: `device` when hardware stands behind it,
+// and how its address was given (0 permanent, 1 random, 3 set).
+void add_origin(const TempDir& net, const std::string& name, bool device, int assign_type) {
+  const std::string folder = net.file(name);
+  if (device) std::filesystem::create_directory(folder + "/device");
+  std::ofstream(folder + "/addr_assign_type") << assign_type << "\n";
+}
+
 bool is_loaded(const std::string& file) {
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);
   if (handle) dlclose(handle);
@@ -75,6 +83,25 @@ TEST(DeviceId, FirstEthernetAdapterGivesTheWorkedIdentifierAndItsBitmap) {
   EXPECT_EQ(first, read_text(bmp));
   const std::string lower = kFixtures + "/digest_lower_case.dll";
   ASSERT_EQ(0, MakeDeviceId(net.path().c_str(), lower.c_str(), out, bmp.c_str()));
+  EXPECT_STREQ(kIdentifier, out);
+}
+
+// A bridge or an ifb interface made at boot may come first by index and
+// take a new random address each time: the hardware adapter with its
+// permanent address is the one that names the computer.
+TEST(DeviceId, PhysicalAdapterWithItsPermanentAddressComesFirst) {
+  TempDir net;
+  TempDir out_dir;
+  const std::string bmp = out_dir.file("id.bmp");
+  add_usual_adapters(net);
+  add_origin(net, "eth0", true, 0);
+  add_adapter(net, "ifb0", 1, "5A:11:22:33:44:55", 0);
+  add_origin(net, "ifb0", false, 1);
+  // Hardware whose address was set by hand is no better than a virtual one.
+  add_adapter(net, "usb0", 1, "02:00:00:00:00:07", 1);
+  add_origin(net, "usb0", true, 3);
+  char out[32];
+  ASSERT_EQ(0, MakeDeviceId(net.path().c_str(), QM_QOLBIC_LIBRARY, out, bmp.c_str()));
   EXPECT_STREQ(kIdentifier, out);
 }
 

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,6 +182,25 @@ TEST_F(ToolTrace, NamingAFileOverTwentyMebibytesTrimsIt) {
   ASSERT_EQ(0, Tool_TraceSaveFile(path.c_str()));
   // 20481 lines lose 4096.
   EXPECT_EQ(uint64_t(kTraceTrimThreshold) + 1 - 4096 * 1024, std::filesystem::file_size(path));
+}
+
+// A file past 2 GiB, sparse but for its last lines, is trimmed like any
+// other: the oldest fifth goes in whole lines, here all but the last two.
+TEST_F(ToolTrace, FilesPastTwoGibibytesAreTrimmedToo) {
+  const std::string path = file("huge.log");
+  const off_t hole = off_t(1) << 31;
+  {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ftruncate(fd, hole));
+    const std::string tail = "tail 1\ntail 2\ntail 3\n";
+    ASSERT_EQ(ssize_t(tail.size()), pwrite(fd, tail.data(), tail.size(), hole));
+    ::close(fd);
+  }
+  ASSERT_GT(std::filesystem::file_size(path), uint64_t(INT32_MAX));
+  ASSERT_EQ(0, Tool_TraceSaveFile(path.c_str()));
+  ASSERT_EQ(14u, std::filesystem::file_size(path));
+  EXPECT_EQ("tail 2\ntail 3\n", read_text(path));
 }
 
 }  // namespace
