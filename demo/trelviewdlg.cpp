@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -96,9 +97,14 @@ void rounded_rectangle(cairo_t* cr, double x, double y, double w, double h, doub
   cairo_close_path(cr);
 }
 
-// Runs `work` on the GUI thread and waits until it ran, or until `stop` is
-// requested; a call that is still queued then does nothing when it comes.
-void run_on_gui(std::function<void()> work, std::stop_token stop) {
+// Runs `work` on the GUI thread `gui` and waits until it ran, or until
+// `stop` is requested; a call that is still queued then does nothing when
+// it comes. On the GUI thread itself it runs at once.
+void run_on_gui(std::thread::id gui, std::function<void()> work, std::stop_token stop) {
+  if (std::this_thread::get_id() == gui) {
+    work();
+    return;
+  }
   struct Call {
     std::mutex mu;
     std::condition_variable_any done_cv;
@@ -107,8 +113,12 @@ void run_on_gui(std::function<void()> work, std::stop_token stop) {
   };
   auto call = std::make_shared<Call>();
   call->work = std::move(work);
-  g_main_context_invoke_full(
-      nullptr, G_PRIORITY_DEFAULT,
+  // A source of the default context, never run here: another thread may
+  // take the context when the GUI thread is between two iterations.
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(
+      source,
       [](gpointer data) -> gboolean {
         Call& c = **static_cast<std::shared_ptr<Call>*>(data);
         std::unique_lock<std::mutex> lock(c.mu);
@@ -123,6 +133,8 @@ void run_on_gui(std::function<void()> work, std::stop_token stop) {
       },
       new std::shared_ptr<Call>(call),
       [](gpointer data) { delete static_cast<std::shared_ptr<Call>*>(data); });
+  g_source_attach(source, nullptr);
+  g_source_unref(source);
   std::unique_lock<std::mutex> lock(call->mu);
   call->done_cv.wait(lock, stop, [&] { return call->done; });
   if (!call->done) call->cancelled = true;
@@ -212,14 +224,15 @@ class TrelviewDlg::PortOwner : public SerialPortOwner {
  public:
   explicit PortOwner(TrelviewDlg* dialog) : dialog_(dialog) {}
   void portMessage(uint32_t message, uint32_t wparam, int, std::stop_token stop) override {
-    run_on_gui([this, message, wparam] { dialog_->onPortMessage(message, wparam); }, stop);
+    run_on_gui(gui_, [this, message, wparam] { dialog_->onPortMessage(message, wparam); }, stop);
   }
   void portFailure(const std::string& text, std::stop_token stop) override {
-    run_on_gui([this, text] { dialog_->showFailure(text); }, stop);
+    run_on_gui(gui_, [this, text] { dialog_->showFailure(text); }, stop);
   }
 
  private:
   TrelviewDlg* dialog_;
+  const std::thread::id gui_ = std::this_thread::get_id();  // made with the window
 };
 
 TrelviewDlg::TrelviewDlg(const CardTests::Settings& settings, serialport::PathResolver resolver)
@@ -281,6 +294,19 @@ void TrelviewDlg::build() {
         GdkPixbuf* picture = trelview_picture();
         widget = gtk_image_new_from_pixbuf(picture);
         g_object_unref(picture);
+        // A larger photo keeps the control's size: its middle is shown.
+        placed = gtk_scrolled_window_new(nullptr, nullptr);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(placed), GTK_POLICY_EXTERNAL,
+                                       GTK_POLICY_EXTERNAL);
+        gtk_container_add(GTK_CONTAINER(placed), widget);
+        for (GtkAdjustment* a : {gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(placed)),
+                                 gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(placed))}) {
+          g_signal_connect(a, "changed", G_CALLBACK(+[](GtkAdjustment* adj, gpointer) {
+                             gtk_adjustment_set_value(adj, (gtk_adjustment_get_upper(adj) -
+                                                            gtk_adjustment_get_page_size(adj)) / 2);
+                           }),
+                           nullptr);
+        }
         break;
       }
       case Kind::kButton:

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "core_api/core_test_support.h"
@@ -12,6 +13,7 @@
 #include "demo/trelviewdlg.h"
 #include "kx_core.h"
 #include "sim/card_field.h"
+#include "sim/id_card_module.h"
 #include "sim/pty_pair.h"
 
 namespace {
@@ -57,7 +59,7 @@ class DemoDialogGtk : public ::testing::Test {
     field_.insert(card);
     CardTests::Settings settings;
     settings.port = kPort;
-    settings.photo_path = "/nonexistent/me.bmp";
+    settings.photo_path = library_directory_.root() + "me.bmp";
     dialog_ = std::make_unique<TrelviewDlg>(settings, [this](int) { return pty_.slavePath(); });
     gtk_widget_show_all(dialog_->window());
     gtk_test_widget_wait_for_draw(dialog_->window());
@@ -76,6 +78,7 @@ class DemoDialogGtk : public ::testing::Test {
   MemoryTransportReader reader_;
   PortProvider provider_{};
   CardField field_;
+  IdCardModule ids_;  // card A, once attached
   PtyPair pty_;
   std::unique_ptr<TrelviewDlg> dialog_;
 };
@@ -112,6 +115,23 @@ TEST_F(DemoDialogGtk, SectorRoadShowsItsEnd) {
            gtk_adjustment_get_value(v) + gtk_adjustment_get_page_size(v) >=
                gtk_adjustment_get_upper(v) - 1;
   }));
+}
+
+TEST_F(DemoDialogGtk, IdentityCardPhotoInThePicture) {
+  ids_.attach(reader_.model);
+  const std::filesystem::path decoder(QM_DEMO_PHOTO_DECODER);
+  std::filesystem::copy_file(decoder, library_directory_.root() + decoder.filename().string());
+  GtkImage* picture = GTK_IMAGE(dialog_->control(1022));
+  const GdkPixbuf* start = gtk_image_get_pixbuf(picture);
+  click(dialog_->control(1006));
+  ASSERT_TRUE(spin_until([&] { return paneEndsWith("证件签发止日期: 2015010120350101\r\n"); }));
+  const GdkPixbuf* photo = gtk_image_get_pixbuf(picture);
+  ASSERT_NE(photo, start);
+  EXPECT_EQ(gdk_pixbuf_get_width(photo), 102);
+  EXPECT_EQ(gdk_pixbuf_get_height(photo), 126);
+  GtkAllocation a;  // the control keeps its size
+  gtk_widget_get_allocation(gtk_widget_get_parent(gtk_widget_get_parent(GTK_WIDGET(picture))), &a);
+  EXPECT_EQ(a.height, 104);
 }
 
 TEST_F(DemoDialogGtk, AboutOpensFromTheMenuAndCloses) {

@@ -26,8 +26,10 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize=thread")
   target_link_libraries(demo_dialog_gtk PRIVATE demo_core SSCardDriver qm_sim qm_internals
                                                 PkgConfig::GTK3 GTest::gtest qm_warnings)
   target_include_directories(demo_dialog_gtk PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  add_dependencies(demo_dialog_gtk qm_photo_decoder_main)
   target_compile_definitions(demo_dialog_gtk PRIVATE
-    QM_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}" QM_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+    QM_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}" QM_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    QM_DEMO_PHOTO_DECODER="$<TARGET_FILE:qm_photo_decoder_main>")
   add_test(NAME DemoDialogGtk COMMAND ${QM_XVFB_RUN} -a $<TARGET_FILE:demo_dialog_gtk>)
   add_test(NAME DemoTrelviewSmoke
     COMMAND ${QM_XVFB_RUN} -a ${CMAKE_CURRENT_SOURCE_DIR}/demo/trelview_smoke.sh
