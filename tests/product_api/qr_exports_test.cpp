@@ -6,6 +6,7 @@
 #include <string>
 
 #include "product_api/escape_key.h"
+#include "product_rows.h"
 #include "qm_reader.h"
 #include "scanner/environment.h"
 #include "sim/fake_hid.h"
@@ -45,6 +46,7 @@ class QrExports : public ::testing::Test {
     return count;
   }
 
+  TraceDir trace_;
   FakeHidBackend backend_;
   std::unique_ptr<ScannerSim> sim_;
   std::thread scanner_;
@@ -67,6 +69,10 @@ TEST_F(QrExports, NoScannerAndNullBuffers) {
   EXPECT_EQ(-10, qm_ComGetQrcodetimeout(1100, nullptr, 1));
   EXPECT_EQ(-10, qm_GetSNCode(nullptr));
   EXPECT_EQ(0, backend_.opens());
+  const std::string open_failed =  // 启动扫码失败请确认设备版本
+      "\xC6\xF4\xB6\xAF\xC9\xA8\xC2\xEB\xCA\xA7\xB0\xDC\xC7\xEB\xC8\xB7\xC8\xCF\xC9\xE8"
+      "\xB1\xB8\xB0\xE6\xB1\xBE\n";
+  EXPECT_EQ(std::vector<std::string>{open_failed}, product_messages(trace_));
 }
 
 TEST_F(QrExports, OpenScanCloseThenSerialNumberCachedWhileUnplugged) {
@@ -81,6 +87,7 @@ TEST_F(QrExports, OpenScanCloseThenSerialNumberCachedWhileUnplugged) {
   std::memset(buffer_, 0xCC, sizeof buffer_);
   EXPECT_EQ(1, qm_GetSNCode(buffer_));
   EXPECT_EQ("SN20261208\xCC", std::string(buffer_, 11));
+  EXPECT_EQ(std::vector<std::string>{"SN20261208"}, product_messages(trace_));
   sim.unplug();
   backend_.removeDevice("hid-0");
   std::memset(buffer_, 0xCC, sizeof buffer_);
@@ -122,6 +129,7 @@ TEST_F(QrExports, UnplugDuringAScanIsAFailure) {
 }
 
 TEST(QrExportsPort, TheLow16BitsOfThePortAreUsed) {
+  TraceDir trace;
   ScannerMemoryReader reader;
   reader.script(0, WireBytes("22 61 41 00 00").bytes);
   reader.script(2, WireBytes("33 75 02 00 00").bytes);
