@@ -394,7 +394,9 @@ void TrelviewDlg::runButton(int id) {
     case 1015: t.eepromCard(); break;
     case 1016: t.cardType(); break;
     case 1017: t.fm11rf005Card(); break;
+    case 1019: t.scanOnce(); break;
     case 1023: t.samCard(); break;
+    case 1025: t.scannerSerialNumber(); break;
     case 1027: t.socialSecurityDriver(); break;
     case 1028: t.magneticStripe(field(1029)); break;
     default: break;

@@ -21,6 +21,7 @@
 #include "sim/fake_hid.h"
 #include "sim/id_card_module.h"
 #include "sim/memory_cards.h"
+#include "scanner/environment.h"
 #include "sim/process_probe.h"
 #include "sim/stripe_keypad.h"
 
@@ -391,13 +392,15 @@ TEST_P(DemoCardTests, Road) {
 INSTANTIATE_TEST_SUITE_P(Rows, DemoCardTests, ::testing::ValuesIn(rows()),
                          [](const auto& info) { return info.param.name; });
 
-// Port 100 with no USB reader: each test that opens one says only "init
-// error" and closes nothing; the others go on without a reader.
+// Port 100 with no USB reader and no scanner on port 1100: each test that
+// opens a reader says only "init error" and closes nothing; the others say
+// why they got nothing.
 TEST(DemoNoReader, EveryButton) {
   FakeHidBackend no_devices;
   PortStacks stacks;
   stacks.hid = &no_devices;
   device_manager.setPortStacksForTest(stacks);
+  scanner_environment().hid = &no_devices;
   TraceDir traces;
   set_trace_level(1);
   RecordingSink sink;
@@ -417,15 +420,29 @@ TEST(DemoNoReader, EveryButton) {
   }
   EXPECT_EQ(sink.scrolls, int(std::size(reader_tests)));
   EXPECT_EQ(tests.handle(), -1);
-  sink.text.clear();
-  tests.socialSecurityDriver();
-  EXPECT_EQ(sink.text, "SSCardDriver: no social-security card driver in this build\r\n");
-  Calls calls;
-  for (const std::string& line : traces.lines()) {
-    if (line.rfind("function:", 0) == 0) calls.push_back(line);
+  const std::pair<std::function<void()>, std::string> others[] = {
+      {[&] { tests.scanOnce(); }, "请确认设备正常工作且点击按钮后3秒内能扫描到二维码\n"},
+      {[&] { tests.scannerSerialNumber(); }, "获取失败，非标产品\r\n"},
+      {[&] { tests.socialSecurityDriver(); },
+       "SSCardDriver: no social-security card driver in this build\r\n"},
+  };
+  for (const auto& [press, text] : others) {
+    sink.text.clear();
+    press();
+    EXPECT_EQ(sink.text, text);
   }
-  EXPECT_EQ(calls, Calls(std::size(reader_tests), trace_lines::fn("kx_init")));
+  // The serial-number test closes the handle the last test left, as it
+  // always did: a failed open's -1.
+  Calls calls(std::size(reader_tests), trace_lines::fn("kx_init"));
+  calls.push_back(trace_lines::fn("kx_exit"));
+  Calls traced;
+  for (const std::string& line : traces.lines()) {
+    if (line.rfind("function:", 0) == 0) traced.push_back(line);
+  }
+  EXPECT_EQ(traced, calls);
+  EXPECT_EQ(no_devices.opens(), 0);
   device_manager.setPortStacksForTest(PortStacks{});
+  scanner_environment().hid = nullptr;
 }
 
 TEST(DemoCardTypeLines, Decoding) {
