@@ -9,8 +9,8 @@
 //
 // The block number lives in the device's block state byte: its bit 0 is the
 // number of the last I-block or R(ACK) sent, so every new I-block takes the
-// other number. A card reset sets the byte to 0x0B, so the first block after
-// it is numbered 0.
+// other number. A card activation sets the byte to kStateAfterActivation,
+// so the first block after it is numbered 0.
 //
 //   BlockChainer chainer(state.tcl_block_state, {raw_exchange, 253});
 //   if (chainer.run(apdu, length, {64, timeout, true, 255}) == 0)
@@ -32,6 +32,8 @@ class BlockChainer {
   static constexpr size_t kMaxAnswer = 65538;
   // At most this many S(WTX) requests are answered in one exchange.
   static constexpr int kMaxWaitRequests = 1024;
+  // The block state a card activation leaves: the next I-block is number 0.
+  static constexpr uint8_t kStateAfterActivation = 0x0B;
 
   // The reader's raw card-frame exchange: `block` goes out with the time-out
   // byte and the card's block comes back in `reply` (room for kMaxBlock

@@ -20,8 +20,6 @@ constexpr uint8_t kCardFrame = 0x86;
 constexpr uint8_t kCardFrameReport = 0xD0;
 constexpr uint8_t kReaderBaud = 0xFC;
 
-// The block state after an activation: the next I-block is numbered 0.
-constexpr uint8_t kFreshBlockState = 0x0B;
 // What one frame command carries: [0x86][time-out][length][frame].
 constexpr size_t kFrameMax = size_t(kM6FrameCommandMax) - 3;
 // [0xD0][time-out][frame] in one request buffer.
@@ -41,7 +39,7 @@ constexpr uint8_t kParaReader = 0x02;
 
 int16_t M6Device::activate(uint8_t parameter, uint8_t* rlen, uint8_t* ats) {
   if (rlen == nullptr || ats == nullptr) return -1;
-  state_.tcl_block_state = kFreshBlockState;
+  state_.tcl_block_state = BlockChainer::kStateAfterActivation;
   M6Request request(kActivate);
   request.u8(parameter);
   ByteCursor answer(nullptr, 0);
