@@ -136,6 +136,10 @@ class M6Device : public ReaderDevice {
 #include "family_m6/sector_card_slots.inc"
 #include "family_m6/memories_slots.inc"
 #include "family_m6/peripherals_slots.inc"
+#include "family_m6/pos_terminal_slots.inc"
+#include "family_m6/pinpad_slots.inc"
+#include "family_m6/lcd_text_slots.inc"
+#include "family_m6/barcode_slots.inc"
 
  public:
   const char* name() const { return name_; }
