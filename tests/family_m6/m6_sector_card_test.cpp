@@ -66,6 +66,13 @@ std::vector<Row> rows() {
           .sends("41 01").sends("42 00 00 00 00 00").sends("43 88 04 11 22")
           .sends("A2 00 00 00 00 00").sends("A3 33 44 55 66")
           .gives(0).text("04112233445566"),
+      Row("second_level_failing_writes_nothing",
+          [](Call& c) { return c.d.card_double(kIcdev, 1, c.bytes()); })
+          .sends("41 01").answer("00 44 00")
+          .sends("42 00 00 00 00 00").answer("00 88 04 11 22")
+          .sends("43 88 04 11 22").answer("00 04")
+          .sends("A2 00 00 00 00 00").fails()
+          .gives(-1),
       Row("serial_backwards_as_hex", [](Call& c) { return c.d.card_hex(kIcdev, 0, c.text()); })
           .sends("41 00").answer("00 04 00")
           .sends("42 00 00 00 00 00").answer("00 11 22 33 44")
@@ -164,6 +171,42 @@ std::vector<Row> rows() {
   return rows;
 }
 WIRE_TABLE(M6SectorCard, M6MemoryReader, rows());
+
+// The card in the field, selected, sector 1 authenticated with key A FF x 6.
+ReaderDevice& sector_one_open(M6MemoryReader& reader, MifareCard card) {
+  reader.edit(field_with(card));
+  ReaderDevice& d = reader.device;
+  uint32_t snr = 0;
+  EXPECT_EQ(d.load_key_hex(kIcdev, 0, 1, "FFFFFFFFFFFF"), 0);
+  EXPECT_EQ(d.card(kIcdev, 0, &snr), 0);
+  EXPECT_EQ(d.authentication(kIcdev, 0, 1), 0);
+  return d;
+}
+
+// The value steps go through the reader's transfer buffer: a refused step
+// leaves the block as it was.
+TEST(M6SectorCardValues, StepsReachTheBlockOnlyThroughTheTransfer) {
+  M6MemoryReader reader;
+  ReaderDevice& d = sector_one_open(reader, MifareCard::classic1k({0x11, 0x22, 0x33, 0x44}));
+  uint32_t value = 0;
+  ASSERT_EQ(d.initval(kIcdev, 5, 100), 0);
+  EXPECT_EQ(d.increment(kIcdev, 5, 5), 0);
+  EXPECT_EQ(d.decrement(kIcdev, 5, 2), 0);
+  EXPECT_EQ(d.increment(kIcdev, 5, 0x7FFFFFFF), -2) << "the sum overflows";
+  EXPECT_EQ(d.transfer(kIcdev, 5), -2) << "a refused step leaves nothing to transfer";
+  ASSERT_EQ(d.readval(kIcdev, 5, &value), 0);
+  EXPECT_EQ(value, 103u);
+}
+
+TEST(M6SectorCardValues, LightValuesInBlockFour) {
+  M6MemoryReader reader;
+  ReaderDevice& d = sector_one_open(reader, MifareCard::light({0x11, 0x22, 0x33, 0x44}));
+  uint32_t value = 0;
+  ASSERT_EQ(d.initval(kIcdev, 9, 300), 0);
+  EXPECT_EQ(d.decrement(kIcdev, 9, 45), 0);
+  ASSERT_EQ(d.readval(kIcdev, 9, &value), 0);
+  EXPECT_EQ(value, 255u);
+}
 
 TEST(M6KeyLoadConstants, EachEntryEndsInTwoEqualBytes) {
   for (const auto& entry : M6Device::kKeyLoadConstants) EXPECT_EQ(entry[4], entry[5]);

@@ -30,7 +30,8 @@ std::vector<std::vector<uint8_t>> ScannerMemoryReader::sent() const {
   return sent_;
 }
 
-int32_t ScannerMemoryReader::open(int16_t, uint32_t) {
+int32_t ScannerMemoryReader::open(int16_t port, uint32_t) {
+  last_port_ = port;
   scanner_ring().reset();
   return 1;
 }

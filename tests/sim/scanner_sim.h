@@ -31,6 +31,8 @@ class ScannerMemoryReader : public ScannerTransport {
   void script(size_t write, std::vector<uint8_t> reply) { replies_[write] = std::move(reply); }
   void failWrite(size_t write) { failing_.push_back(write); }
   std::vector<std::vector<uint8_t>> sent() const;
+  // The port of the last open.
+  int16_t lastPort() const { return last_port_; }
 
   int32_t open(int16_t port, uint32_t baud) override;
   int32_t write(const uint8_t* data, int32_t length) override;
@@ -41,6 +43,7 @@ class ScannerMemoryReader : public ScannerTransport {
   std::vector<std::vector<uint8_t>> sent_;
   std::map<size_t, std::vector<uint8_t>> replies_;
   std::vector<size_t> failing_;
+  std::atomic<int16_t> last_port_{0};
 };
 
 class ScannerSim {
