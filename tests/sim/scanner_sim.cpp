@@ -139,10 +139,8 @@ void ScannerSim::run() {
     if (hid_) {
       const FakeHidEndpoint::Request request = FakeHidEndpoint(fd_).next(0);
       if (request.kind == FakeHidEndpoint::Kind::kClosed) return;
-      // Both report sizes: a 65-byte report has its id 00 in front.
-      const size_t shift = request.report.size() > 64 ? 1 : 0;
-      if (request.kind == FakeHidEndpoint::Kind::kOutput && request.report.size() >= shift + 64)
-        take(request.report.data() + shift + 2, std::min<size_t>(request.report[shift + 1], 60));
+      if (request.kind == FakeHidEndpoint::Kind::kOutput && request.report.size() == 64)
+        take(request.report.data() + 2, std::min<size_t>(request.report[1], 60));
       continue;
     }
     uint8_t chunk[4096];
