@@ -47,8 +47,8 @@ using SevenOutputs = int32_t (*)(int32_t, char*, char*, char*, char*, char*, cha
 Row::Call seven(SevenOutputs read, std::vector<std::string> messages = {}) {
   return product<R42MemoryReader>(
       [read](Call& c) {
-        return read(kProductHandle, field_at(c, 0), field_at(c, 1), field_at(c, 2),
-                    field_at(c, 3), field_at(c, 4), field_at(c, 5), field_at(c, 6));
+        const auto f = [&c](size_t i) { return field_at(c, i); };
+        return read(kProductHandle, f(0), f(1), f(2), f(3), f(4), f(5), f(6));
       },
       std::move(messages));
 }
@@ -121,7 +121,8 @@ std::vector<Row> social_security_rows() {
       // A step fails on another status word (-2), on data past Le or short
       // of what it reads (-1). A SELECT also takes 61 xx, here after a reply
       // longer than 127 bytes.
-      ef06("ef06_file_missing", {"06文件打开失败\n"}, {{0, answer("", "6A 82")}}, 0).gives(-2),
+      ef06("ef06_file_missing", {"06文件打开失败\n"}, {{0, answer("", "6A 82")}}, 0)
+          .gives(-2),
       ef06("ef06_number_past_le", {"社会保障号码读取失败\n"},
            {{1, answer({WireBytes("08 13"), wire_pattern(19, 0x30)})}}, 1)
           .gives(-1),
@@ -153,13 +154,11 @@ WireBytes rf_answer(const WireBytes& data) {
           WireBytes("90 00")};
 }
 
+int32_t health_call(Call& c) {
+  return qm_ReadQMEF05(kProductHandle, field_at(c, 0), field_at(c, 1), field_at(c, 2));
+}
 Row health(const char* name, std::vector<std::string> messages = {}) {
-  return Row(name, product<R42MemoryReader>(
-                       [](Call& c) {
-                         return qm_ReadQMEF05(kProductHandle, field_at(c, 0), field_at(c, 1),
-                                              field_at(c, 2));
-                       },
-                       std::move(messages)));
+  return Row(name, product<R42MemoryReader>(health_call, std::move(messages)));
 }
 Row health_opened(const char* name, WireBytes version) {
   return health(name)
@@ -198,9 +197,9 @@ int32_t get_id_info_call(IdCall& c) {
   const std::filesystem::path back = std::filesystem::current_path();
   std::filesystem::current_path(library_directory());
   std::ofstream(kPhoto) << "earlier card";
+  const auto f = [&c](size_t i) { return field_at(c, i); };
   const int32_t result =
-      qm_GetIDInfo(kProductHandle, field_at(c, 0), field_at(c, 1), field_at(c, 2), field_at(c, 3),
-                   field_at(c, 4), field_at(c, 5), field_at(c, 6), field_at(c, 7), kPhoto);
+      qm_GetIDInfo(kProductHandle, f(0), f(1), f(2), f(3), f(4), f(5), f(6), f(7), kPhoto);
   EXPECT_EQ(std::remove(kPhoto) == 0, result != 0) << "photo file of an earlier card";
   std::filesystem::current_path(back);
   return result;
@@ -215,13 +214,12 @@ IdRow get_id_info(const char* name, std::vector<std::string> messages) {
 // be these.
 IdRow sam_read(const char* name, int32_t photo, int32_t finger, bool found = true) {
   IdRow row = IdRow(name, product<IdCardMemoryReader>([=](IdCall& c) {
+                const auto f = [&c](size_t i) { return field_at(c, i); };
                 int32_t photo_len = -1, finger_len = -1;
                 std::vector<unsigned char> photo_bytes(4096), finger_bytes(4096);
                 const int32_t result = qm_ReadIDInfor(
-                    kProductHandle, field_at(c, 0), field_at(c, 1), field_at(c, 2),
-                    field_at(c, 3), field_at(c, 4), field_at(c, 5), field_at(c, 6),
-                    field_at(c, 7), field_at(c, 8), &photo_len, photo_bytes.data(), &finger_len,
-                    finger_bytes.data(), field_at(c, 9));
+                    kProductHandle, f(0), f(1), f(2), f(3), f(4), f(5), f(6), f(7), f(8),
+                    &photo_len, photo_bytes.data(), &finger_len, finger_bytes.data(), f(9));
                 if (result >= 0) {
                   EXPECT_EQ(photo_len, photo);
                   EXPECT_EQ(finger_len, finger);
@@ -278,19 +276,16 @@ void card_in_field(R42ReaderModel::State& s) {
   s.attachments.push_back(field);
 }
 
-Row::Call read_block(uint8_t sector, int32_t block, uint8_t key_mode,
-                     std::vector<std::string> messages = {}) {
-  return product<R42MemoryReader>(
-      [=](Call& c) {
-        return qm_ReadM1Card_hex(kProductHandle, sector, block, "FFFFFFFFFFFF", key_mode,
-                                 c.text());
-      },
-      std::move(messages));
+Row::Call read_block(uint8_t sector, int32_t block, uint8_t mode,
+                     std::vector<std::string> log = {}) {
+  return product<R42MemoryReader>([=](Call& c) {
+    return qm_ReadM1Card_hex(kProductHandle, sector, block, "FFFFFFFFFFFF", mode, c.text());
+  }, std::move(log));
 }
-Row::Call write_block(const char* data, std::vector<std::string> messages) {
-  return product<R42MemoryReader>(
-      [=](Call&) { return qm_WriteM1Card_hex(kProductHandle, 2, 1, "FFFFFFFFFFFF", 0, data); },
-      std::move(messages));
+Row::Call write_block(const char* data, std::vector<std::string> log) {
+  return product<R42MemoryReader>([=](Call&) {
+    return qm_WriteM1Card_hex(kProductHandle, 2, 1, "FFFFFFFFFFFF", 0, data);
+  }, std::move(log));
 }
 
 Row selected(const char* name, Row::Call call) {
@@ -301,33 +296,30 @@ Row selected(const char* name, Row::Call call) {
 }
 
 // The key into the reader's key store at `offset`, then authentication
-// with it for the sector of trailer block `trailer`.
-Row keyed(const char* name, Row::Call call, const char* offset, const char* trailer) {
+// with it for the sector of trailer block `trailer` (sector 2 by default).
+Row keyed(const char* name, Row::Call call, const char* offset = "18", const char* trailer = "0B") {
   return selected(name, std::move(call))
       .sends(std::string("05 01 00 00 00 00 ") + offset + " 00 00 00 06 FF FF FF FF FF FF")
       .sends(std::string("05 00 00 00 00 00 ") + offset + " 00 00 00 06")
       .sends(std::string("04 04 00 60 ") + trailer + " FF FF FF FF FF FF");
 }
 
+const char* const k33 = "000102030405060708090A0B0C0D0E0F0";
 const Row kMifareRows[] = {
-    keyed("sector_2_block_1_is_block_9", read_block(2, 1, 0), "18", "0B")
+    keyed("sector_2_block_1_is_block_9", read_block(2, 1, 0))
         .sends("04 05 00 09").gives(0).text("09090909090909090909090909090909"),
     keyed("block_address_in_8_bits", read_block(0, 257, 0), "00", "03")
         .sends("04 05 00 01").gives(0).text("01010101010101010101010101010101"),
-    keyed("read_refused", read_block(2, 1, 0, {"读取错误\n"}), "18", "0B")
+    keyed("read_refused", read_block(2, 1, 0, {"读取错误\n"}))
         .sends("04 05 00 09").answer("6F 03").gives(-5),
-    keyed("wrong_key", read_block(2, 1, 0, {"认证错误\n"}), "18", "0B").answer("6F 02").gives(-4),
+    keyed("wrong_key", read_block(2, 1, 0, {"认证错误\n"})).answer("6F 02").gives(-4),
     // The key store holds sectors 0-39 and key modes 0-2 and 4-6.
     selected("key_store_refuses_sector_40", read_block(40, 0, 0, {"密码错误\n"})).gives(-3),
     selected("key_store_refuses_mode_3", read_block(1, 0, 3, {"密码错误\n"})).gives(-3),
     Row("no_card", read_block(1, 0, 0, {"无卡\n"})).sends("04 33 00 52").gives(-2),
-    keyed("write_short_text_zero_filled", write_block("0102", {"0102"}), "18", "0B")
+    keyed("write_short_text_zero_filled", write_block("0102", {"0102"}))
         .sends("04 06 00 09 01 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00").gives(0),
-    keyed("write_33_characters",
-          write_block("000102030405060708090A0B0C0D0E0F0",
-                      {"000102030405060708090A0B0C0D0E0F0", "写入错误\n"}),
-          "18", "0B")
-        .gives(-5),
+    keyed("write_33_characters", write_block(k33, {k33, "写入错误\n"})).gives(-5),
 };
 WIRE_TABLE(MifareBlockComposite, R42MemoryReader, kMifareRows);
 

@@ -70,7 +70,8 @@ const Row kBankRows[] = {
         .sends("04 35 00 93 04 11 22 33 44").answer("00 00 00 20")
         .sends("04 01 00 26").answer("00 00 00 04 00")
         .sends("04 43 00").answer("00 00 00 0A 04 11 22 33 44 05 75 77 81 02 80")
-        .sends("04 11 00 00 0D 00 A4 04 00 08 A0 00 00 03 33 01 01 01").answer("00 00 00 00 02 90 00")
+        .sends("04 11 00 00 0D 00 A4 04 00 08 A0 00 00 03 33 01 01 01")
+        .answer("00 00 00 00 02 90 00")
         .sends("04 11 00 00 05 00 B2 01 0C 00").answer({WireBytes("00 00 00 00 15"), kRecord})
         .gives(0).text("6212345678901234"),
     contact("contact_main_road", bank(KX_BANK_CONTACT, "", kContactLog))

@@ -1,13 +1,9 @@
-// Product API calls as wire-table rows (sim/wire_table.h). The row's call
-// runs with an R42Device over the row's wire behind handle 80 and with a
-// fresh library directory, whose product trace must then hold the row's
-// messages (UTF-8 here, GBK in the file) and nothing else:
-//
-//   Row("no_card", product<R42MemoryReader>(read_block, {"无卡\n"}))
-//       .sends("04 33 00 52").answer("03 07").gives(-2),
-//
-// A call with several outputs writes output i at field_at(c, i), so that
-// .out(fields({...})) checks each output, its end and the bytes between.
+// Product API calls as wire-table rows (sim/wire_table.h): the call runs
+// with an R42Device over the row's wire behind handle 80 and with a fresh
+// library directory, whose product trace must hold the row's messages (UTF-8
+// here, GBK in the file) and nothing else. Output i of a call with several
+// goes to field_at(c, i), so that .out(fields({...})) checks each output,
+// its end and the bytes between.
 #pragma once
 
 #include <fstream>
