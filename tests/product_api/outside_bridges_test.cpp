@@ -20,7 +20,7 @@ using Row = WireRow<R42MemoryReader>;
 using Call = WireCall<R42MemoryReader>;
 
 // Links the fake `variant` (none when null) into the library directory as
-// `file` and sends the fakes' log there; the log's lines so far.
+// `file` and sends the fakes' log there; the log's path.
 std::string install_fake(const char* variant, const char* file) {
   if (variant)
     std::filesystem::create_symlink(std::string(QM_OUTSIDE_DIR) + "/" + variant + "/" + file,
