@@ -135,3 +135,24 @@ int16_t memory_write_hex(ReaderDevice& self,
     return (self.*write)(icdev, offset, length, area);
   });
 }
+
+// Twins of a slot whose last argument is a block of `size` bytes (a PSC, a
+// UID, a tag block): (self.*slot)(icdev, args..., bytes), made through the
+// device interface. The input twin takes the block from 2 x `size`
+// characters; the output twin writes it as 2 x `size` characters and a NUL
+// once the slot gave 0.
+template <typename Slot, typename... Args>
+int16_t block_in_twin(ReaderDevice& self, Slot slot, size_t size, const char* text,
+                      int32_t icdev, Args... args) {
+  return write_from_text(int64_t(size), size, text, [&](const uint8_t* bytes) {
+    return (self.*slot)(icdev, args..., bytes);
+  });
+}
+
+template <typename Slot, typename... Args>
+int16_t block_out_twin(ReaderDevice& self, Slot slot, size_t size, char* text, int32_t icdev,
+                       Args... args) {
+  return read_as_text(int64_t(size), size, text, [&](uint8_t* bytes) {
+    return (self.*slot)(icdev, args..., bytes);
+  });
+}

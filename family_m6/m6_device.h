@@ -136,6 +136,9 @@ class M6Device : public ReaderDevice {
 #include "family_m6/sector_card_slots.inc"
 #include "family_m6/memories_slots.inc"
 #include "family_m6/peripherals_slots.inc"
+#include "family_m6/memory_card_slots.inc"
+#include "family_m6/typeb_tags_slots.inc"
+#include "family_m6/card_presence_slots.inc"
 
  public:
   const char* name() const { return name_; }

