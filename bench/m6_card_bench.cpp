@@ -10,6 +10,16 @@
 //   BareTurnsOf24c64Read the DLE turns of the same 43 exchanges, the same
 //                        sizes each way, a far end answering at once: the
 //                        floor of the unpaced read.
+//   CommandLinkExt       kx_pro_commandlinkEXT of a 1024-byte command, frame
+//                        size 64, answered with 1024 bytes that the card
+//                        chains at 60 a block: 18 I-blocks out, 17 answer
+//                        blocks acknowledged, 35 card-frame exchanges,
+//                        unpaced.
+//   BareTurnsOfCommandLinkExt
+//                        the DLE turns of the same 35 exchanges: its floor.
+//   PurgesOfCommandLinkExt
+//                        the 35 purges of the port that the exchanges make
+//                        before each command, alone.
 // `cpu_ms` / CPU time is the calling thread's; near the wall time it would
 // mean a busy wait.
 #include <benchmark/benchmark.h>
@@ -20,7 +30,10 @@
 #include "bench/far_end.h"
 #include "bench/pty_reader.h"
 #include "connection/com_port.h"
+#include "connection/m6_frame_limits.h"
 #include "kx_core.h"
+#include "sim/iso14443_4_picc.h"
+#include "sim/iso7816_card.h"
 #include "sim/m6_memory_front.h"
 #include "sim/memory_cards.h"
 
@@ -96,6 +109,94 @@ void BareTurnsOf24c64Read(benchmark::State& state) {
   }
 }
 BENCHMARK(BareTurnsOf24c64Read)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// --- a linked exchange with a processor card ---
+
+constexpr int16_t kLinkPort = 10;
+constexpr size_t kLinkLength = 1024;
+constexpr size_t kBlockInf = 60;
+
+// The payloads of the 35 card-frame exchanges, [86][t][n][PCB CID INF] out
+// and [00][n][PCB CID INF] back: 17 chained blocks of 60 bytes and a last
+// of 4, each acknowledged, then the answer the same way, each acknowledged.
+std::vector<std::pair<size_t, size_t>> link_payloads() {
+  const size_t full = kLinkLength / kBlockInf, rest = kLinkLength % kBlockInf;
+  std::vector<std::pair<size_t, size_t>> sizes(full, {5 + kBlockInf, 4});
+  sizes.push_back({5 + rest, 4 + kBlockInf});
+  sizes.insert(sizes.end(), full - 1, {5, 4 + kBlockInf});
+  sizes.push_back({5, 4 + rest});
+  return sizes;
+}
+
+void CommandLinkExt(benchmark::State& state) {
+  PtyReader reader(0);
+  if (!reader.openM6(kLinkPort)) return state.SkipWithError("no simulated reader");
+  auto picc = std::make_shared<Iso14443_4Picc>(std::make_shared<Iso7816Card>(), kBlockInf);
+  reader.m6->model().with([&](M6ReaderModel::State& s) {
+    s.attachments.push_back(std::make_shared<M6PiccFront>(picc));
+  });
+  uint8_t ats_length = 0;
+  Bytes command(kLinkLength), answer(kLinkLength + 2), ats(256);
+  for (size_t i = 0; i < command.size(); ++i) command[i] = uint8_t(0x20 + i % 0x50);
+  command[0] = 0x80;  // the card's echo command
+  command[1] = 0xEE;
+  if (kx_pro_reset(reader.handle, &ats_length, ats.data()) != 0)
+    return state.SkipWithError("no card");
+  time_runs(state, reader, [&] {
+    int32_t length = 0;
+    return kx_pro_commandlinkEXT(reader.handle, int32_t(command.size()), command.data(), &length,
+                                 answer.data(), 7, 64) == 0 &&
+           size_t(length) == kLinkLength;
+  });
+}
+BENCHMARK(CommandLinkExt)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void BareTurnsOfCommandLinkExt(benchmark::State& state) {
+  PtyPair pty;
+  bool opened = false;
+  ComPort port(ParamMap{{"mode", "direct"}, {"name", pty.slavePath()}, {"baud", "115200"}},
+               &opened);
+  if (!pty.ok() || !opened) return state.SkipWithError("no pseudo-terminal");
+  // A payload of n bytes is a DLE frame of n + 5.
+  const auto sizes = link_payloads();
+  std::vector<FarEnd::Turn> turns;
+  for (auto [out, back] : sizes)
+    turns.insert(turns.end(), {{1, {0x10}}, {out + 5, {0x10, 0x02}}, {1, Bytes(back + 5, 0x33)},
+                               {1, {}}});
+  FarEnd far(pty, turns);
+  const Bytes frame(kM6FrameCommandMax + 5, 0x42), one(1, 0x10);
+  uint8_t back[kM6FrameCommandMax + 5];
+  auto turn = [&](const uint8_t* out, size_t n, size_t in) {
+    return port.write(out, int32_t(n), 1000) && (in == 0 || port.read(back, int32_t(in), 1000));
+  };
+  const uint8_t stx = 0x02;
+  for (auto _ : state) {
+    for (auto [out, in] : sizes) {
+      if (!turn(&stx, 1, 1) || !turn(frame.data(), out + 5, 2) || !turn(one.data(), 1, in + 5) ||
+          !turn(one.data(), 1, 0))
+        return state.SkipWithError("turn failed");
+    }
+  }
+}
+BENCHMARK(BareTurnsOfCommandLinkExt)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void PurgesOfCommandLinkExt(benchmark::State& state) {
+  PtyPair pty;
+  bool opened = false;
+  ComPort port(ParamMap{{"mode", "direct"}, {"name", pty.slavePath()}, {"baud", "115200"}},
+               &opened);
+  if (!pty.ok() || !opened) return state.SkipWithError("no pseudo-terminal");
+  const size_t exchanges = link_payloads().size();
+  const uint8_t ack = 0x10;
+  for (auto _ : state) {
+    for (size_t i = 0; i < exchanges; ++i) {
+      // As after each reply: the acknowledgement written, then the purge.
+      port.write(&ack, 1, 1000);
+      port.purge();
+    }
+  }
+}
+BENCHMARK(PurgesOfCommandLinkExt)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
