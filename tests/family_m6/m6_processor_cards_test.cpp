@@ -200,6 +200,10 @@ const Row kContact[] = {
         .sends("7D 07 00 A4 04 00 02 3F 00").answer("00 02 61 02")
         .sends("7D 05 00 C0 00 00 02").answer("00 04 6F 00 90 00")
         .gives(0).out("04 6F 00 90 00"),
+    Row("check_reads_a_24c_byte_then_the_protocol", [](Call& c) { return c.d.Check_CPU(kIcdev); })
+        .sends("B6 00 00 01").answer("00 55")
+        .sends("7E").answer("00 07 3B 80 81 31 FE 45 8B")
+        .gives(1),
     Row("command_reply_whole_status_not_kept",
         [](Call& c) { return c.d.command(kIcdev, 0x31, 1, hx("07").data(), c.bytes(), c.bytes() + 1); })
         .sends("31 07").answer("05 AA")
