@@ -124,6 +124,9 @@ const PiccScenario kPiccScenarios[] = {
     {"short_blocks_are_errors",
      [](PiccRig& r) { r.script = {hx("1A"), hx("FA 00"), hx("1A 00")}; }, 0,
      "1A BA BA BA 1B 0A AB AA"},
+    {"ack_to_the_last_block_is_an_error",
+     [](PiccRig& r) { r.script = {std::nullopt, std::nullopt, hx("AA 00")}; }, 0,
+     "1A 1B 0A BA AB AA"},
     {"empty_chained_answer_block",
      [](PiccRig& r) { r.script = {std::nullopt, std::nullopt, hx("1A 00")}; }, 0,
      "1A 1B 0A BA AB AA"},
@@ -159,11 +162,15 @@ TEST(M6BlockChainRuns, CutsCommandsIntoFrames) {
     EXPECT_EQ(rig.run(echo(length)), 0);
     EXPECT_EQ(rig.pcbs, pcbs) << length;
   }
+  // 256 chained blocks do not wrap a count.
+  EXPECT_EQ(rig.run(echo(768), 7), 0);
+  EXPECT_EQ(rig.pcbs.size(), 257u * 3 - 1);
+  EXPECT_EQ(rig.picc.commands.back().size(), 768u);
   // Le of a case-4 APDU stays behind; a DESFire frame of 2 bytes is whole.
   EXPECT_EQ(rig.run(hx("00 A4 04 00 02 3F 00 00")), 0);
   EXPECT_EQ(rig.run(hx("0A 00")), 0);
-  EXPECT_EQ(rig.picc.commands[3], hx("00 A4 04 00 02 3F 00"));
-  EXPECT_EQ(rig.picc.commands[4], hx("0A 00"));
+  EXPECT_EQ(rig.picc.commands[4], hx("00 A4 04 00 02 3F 00"));
+  EXPECT_EQ(rig.picc.commands[5], hx("0A 00"));
   // A block the channel cannot carry is refused before any I/O.
   EXPECT_EQ(rig.run(echo(300), 300), -1);
   EXPECT_EQ(rig.pcbs, "");
