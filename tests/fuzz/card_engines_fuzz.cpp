@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      answer);
     if (result != 0 && result != -1 && result != -2) fail("T=1 result", result);
     // Each block asks for at most one more; RESYNCH and a silent card one.
-    if (card.exchanges > card.blocks + 1) fail("T=1 exchanges past the blocks", long(card.exchanges));
+    if (card.exchanges > card.blocks + 1) fail("T=1 exchanges", long(card.exchanges));
     if (sequence != 0x00 && sequence != 0x40) fail("send sequence", sequence);
     check_answer(result, answer, cap);
     return 0;

@@ -24,7 +24,9 @@ class BlockFaults {
   }
 
  private:
-  int& count(Direction direction) { return direction == Direction::kToCard ? to_card_ : from_card_; }
+  int& count(Direction direction) {
+    return direction == Direction::kToCard ? to_card_ : from_card_;
+  }
   std::map<std::pair<Direction, int>, Fault> planned_;
   int to_card_ = 0;
   int from_card_ = 0;
