@@ -20,6 +20,9 @@
 // The most a reply may hand to an 8-bit length.
 inline constexpr int32_t kNarrowReplyMax = 255;
 
+// The frame size FG of the linked exchanges when the caller names none.
+inline constexpr uint8_t kLinkFg = 64;
+
 // How many bytes of an APDU the contact and contactless channels send: Le
 // of a case-4 APDU (6 bytes or more, Lc + 6 long) stays behind.
 inline size_t case4_send_length(const uint8_t* apdu, size_t length) {

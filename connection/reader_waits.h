@@ -7,3 +7,7 @@
 // cardholder, a module): that long and five seconds more. The seconds go
 // out in one byte.
 constexpr int32_t reader_wait_timeout(uint8_t seconds) { return (int32_t(seconds) + 5) * 1000; }
+
+// The time-out of a card command whose request carries a time-out byte for
+// the card: that byte and 20 more, in 250 ms units.
+constexpr int32_t card_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }

@@ -90,7 +90,7 @@ int16_t R42Device::block_apdu(const uint8_t* apdu, int32_t slen, bool case4_cut,
   const size_t sent = case4_cut ? case4_send_length(apdu, size_t(slen)) : size_t(slen);
   R42Request request(r42_cmd::kBlockApdu);
   request.be16(uint16_t(sent)).bytes(apdu, sent);
-  return be16_counted_reply(request, r42_card_timeout(timeout), out, rlen);
+  return be16_counted_reply(request, card_timeout_ms(timeout), out, rlen);
 }
 
 int16_t R42Device::card_flow_frame(const uint8_t* frame, size_t length, uint8_t* reply,
@@ -145,7 +145,7 @@ int16_t R42Device::raw_frame(const uint8_t* frame, int32_t slen, const uint8_t* 
   request.bytes(kRawFrameHead, sizeof kRawFrameHead).be16(uint16_t(slen)).bytes(frame,
                                                                                  size_t(slen));
   if (trailer != nullptr) request.u8(*trailer);
-  return be16_counted_reply(request, r42_card_timeout(timeout), out, rlen);
+  return be16_counted_reply(request, card_timeout_ms(timeout), out, rlen);
 }
 
 int16_t R42Device::pro_commandsourceCRC(int32_t, uint8_t slen, const unsigned char* sendbuffer,

@@ -35,9 +35,6 @@ inline constexpr size_t kR42LongBufferSize = 8192;
 // The largest buffer a request may ask for.
 inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
-// The time-out of a card command whose request carries a time-out byte
-// for the card: that byte and 20 more, in 250 ms units.
-constexpr int32_t r42_card_timeout(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
 // PIN entry's result when the reader refused it with a status (besides the
 // pad's own 161 and 163, platform/pinpad_frames.h).
 inline constexpr int16_t kPinEntryRefused = 162;

@@ -411,7 +411,7 @@ int16_t R42Device::cpy_procommandInt(int32_t, int32_t slen, const unsigned char*
   if (!channel_input_ok(slen, sendbuffer)) return -1;
   R42Request request(r42_cmd::kCpyContactlessApdu);
   request.be16(uint16_t(slen)).bytes(sendbuffer, size_t(slen));
-  return be16_counted_reply(request, r42_card_timeout(timeout), databuffer, rlen);
+  return be16_counted_reply(request, card_timeout_ms(timeout), databuffer, rlen);
 }
 
 int16_t R42Device::cpy_procommandInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
