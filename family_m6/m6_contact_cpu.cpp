@@ -14,11 +14,8 @@
 namespace {
 
 constexpr uint8_t kSetSlot = 0x83;
-constexpr uint8_t kColdReset = 0x7E;
-constexpr uint8_t kApdu = 0x7D;
 constexpr uint8_t kPowerDown = 0x7C;
 constexpr uint8_t kSlotParameters = 0xE9;
-constexpr int32_t kApduTimeoutMs = 60000;
 
 // Slot codes: 12-15 the slots 0-3, 17 slot 5; any other code leaves the
 // slot as it is.
@@ -49,7 +46,7 @@ int16_t M6Device::contact_reset(M6Request& request, uint8_t* rlen, uint8_t* atr)
 }
 
 int16_t M6Device::cpureset(int32_t, uint8_t* rlen, unsigned char* databuffer) {
-  M6Request request(kColdReset);
+  M6Request request(kContactReset);
   return contact_reset(request, rlen, databuffer);
 }
 
@@ -62,9 +59,9 @@ int16_t M6Device::cpureset_hex(int32_t icdev, uint8_t* rlen, char* databuffer) {
 
 int16_t M6Device::cpuapdusource(int32_t, uint8_t slen, const unsigned char* sendbuffer,
                                 uint8_t* rlen, unsigned char* databuffer) {
-  M6Request request(kApdu);
+  M6Request request(kContactApdu);
   request.u8(slen).bytes(sendbuffer, slen);
-  return length_reply(request, kApduTimeoutMs, databuffer, rlen);
+  return length_reply(request, kContactApduTimeoutMs, databuffer, rlen);
 }
 
 int16_t M6Device::cpuapdusource_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,

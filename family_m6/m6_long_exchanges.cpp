@@ -6,6 +6,7 @@
 
 #include "connection/card_io.h"
 #include "connection/m6_frame_limits.h"
+#include "connection/reader_waits.h"
 #include "family_m6/m6_device.h"
 #include "platform/apdu_follow_up.h"
 #include "platform/card_answers.h"
@@ -15,21 +16,16 @@ namespace {
 constexpr uint8_t kCrcFrame = 0x84;
 constexpr uint8_t kCpuParameters = 0xF6;
 constexpr uint8_t kApduExt = 0xF8;
-constexpr uint8_t kApdu = 0x7D;
 constexpr uint8_t kExchangeBlock = 0xF5;
-constexpr uint8_t kColdReset = 0x7E;
 constexpr uint8_t kHotReset = 0xA5;
 constexpr uint8_t kRadio = 0xDB;
 constexpr uint8_t kCpyKey = 0xED;
 constexpr uint8_t kCpyApdu = 0xEC;
 constexpr uint8_t kCpyBlocks = 0xEB;
-constexpr uint8_t kGlyBlocks = 0x86;
 
-constexpr int32_t kApduTimeoutMs = 60000;
 constexpr uint8_t kRadioTimeout = 5;
 constexpr uint8_t kRadioReset[4] = {0xA2, 0x31, 0x00, 0x00};
 constexpr uint8_t kRadioApdu[2] = {0xA2, 0x33};
-constexpr uint8_t kLinkFrameSize = 64;
 constexpr uint32_t kReportLinkFrameSize = 256;
 
 // The longest request data after a head of `head` bytes in one command
@@ -45,9 +41,6 @@ constexpr int32_t kCpyKeyMax = kM6FrameCommandMax - 2;
 constexpr int32_t kLinkCommandMax = 65544;
 // What a report-frame reply can bring back, and so a twin's area.
 constexpr size_t kReportRoom = M6Request::kBufferSize;
-
-int32_t frame_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
-int32_t block_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 5) * 1000; }
 
 bool fits(int64_t length, int32_t most) { return length >= 0 && length <= most; }
 
@@ -71,7 +64,7 @@ int16_t M6Device::report_apdu(uint8_t code, int32_t slen, const uint8_t* apdu, i
   if (!fits(slen, kApduIntMax)) return -1;
   M6Request request(code);
   request.bytes(apdu, size_t(slen));
-  return report_reply(request, kApduTimeoutMs, out, rlen);
+  return report_reply(request, kContactApduTimeoutMs, out, rlen);
 }
 
 int16_t M6Device::block_state_reply(int16_t result, ByteCursor& answer, uint8_t* out,
@@ -99,7 +92,7 @@ int16_t M6Device::cpuapdusourceEXT(int32_t, int16_t slen, const unsigned char* s
   M6Request request(kApduExt);
   request.u8(uint8_t(slen)).bytes(sendbuffer, size_t(slen));
   uint8_t length = 0;
-  const int16_t result = length_reply(request, kApduTimeoutMs, databuffer, &length);
+  const int16_t result = length_reply(request, kContactApduTimeoutMs, databuffer, &length);
   if (result == 0) *rlen = length;
   return result;
 }
@@ -133,7 +126,7 @@ int16_t M6Device::cpuapduEXT_hex(int32_t icdev, int16_t slen, const char* sendbu
 
 int16_t M6Device::cpuapduInt(int32_t, int32_t slen, const unsigned char* sendbuffer,
                              int32_t* rlen, unsigned char* databuffer) {
-  return report_apdu(kApdu, slen, sendbuffer, rlen, databuffer);
+  return report_apdu(kContactApdu, slen, sendbuffer, rlen, databuffer);
 }
 
 int16_t M6Device::cpuapduInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
@@ -166,7 +159,7 @@ int16_t M6Device::cpuapduresponInt_hex(int32_t icdev, int32_t slen, const char* 
 }
 
 int16_t M6Device::cpuhotreset(int32_t, uint8_t* rlen, unsigned char* databuffer) {
-  M6Request request(kColdReset);
+  M6Request request(kContactReset);
   request.u8(kHotReset);
   return contact_reset(request, rlen, databuffer);
 }
@@ -185,7 +178,7 @@ int16_t M6Device::pro_commandsourceCRC(int32_t, uint8_t slen, const unsigned cha
                                        uint8_t crc) {
   M6Request request(kCrcFrame);
   request.u8(timeout).u8(crc).u8(slen).bytes(sendbuffer, slen);
-  return length_reply(request, frame_timeout_ms(timeout), databuffer, rlen);
+  return length_reply(request, card_timeout_ms(timeout), databuffer, rlen);
 }
 
 int16_t M6Device::pro_commandsourceCRChex(int32_t icdev, uint8_t slen, const char* sendbuffer,
@@ -203,7 +196,7 @@ int16_t M6Device::exchangeblock(int32_t, uint8_t slen, const unsigned char* send
                                 uint8_t* rlen, unsigned char* databuffer, uint8_t timeout) {
   M6Request request(kExchangeBlock);
   request.u8(timeout).u8(slen).bytes(sendbuffer, slen);
-  return length_reply(request, block_timeout_ms(timeout), databuffer, rlen);
+  return length_reply(request, reader_wait_timeout(timeout), databuffer, rlen);
 }
 
 int16_t M6Device::exchangeblock_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
@@ -240,7 +233,7 @@ int16_t M6Device::pro_commandlinkInt(int32_t icdev, int32_t slen,
   if (!newer_version()) {
     ReaderDevice& self = *this;
     return self.pro_commandlinkEXT(icdev, slen, sendbuffer, rlen, databuffer, timeout,
-                                   kLinkFrameSize);
+                                   kLinkFg);
   }
   if (!fits(slen, kLinkCommandMax)) return -1;
   return link(report_channel(icdev), sendbuffer, slen,
@@ -272,10 +265,10 @@ int16_t M6Device::procommandInt_hex(int32_t icdev, int32_t slen, const char* sen
 int16_t M6Device::GlyProCommand(int32_t, int32_t slen, const unsigned char* sendbuffer,
                                 int32_t* rlen, unsigned char* databuffer, uint8_t) {
   if (!fits(slen, kBlockStateMax) || rlen == nullptr || databuffer == nullptr) return -1;
-  M6Request request(kGlyBlocks);
+  M6Request request(kCardFrameCommand);
   request.u8(state_.fwt_class).u8(state_.tcl_block_state).bytes(sendbuffer, size_t(slen));
   ByteCursor answer(nullptr, 0);
-  const int16_t result = long_exchange(request, frame_timeout_ms(state_.fwt_class), 1, &answer);
+  const int16_t result = long_exchange(request, card_timeout_ms(state_.fwt_class), 1, &answer);
   return block_state_reply(result, answer, databuffer, rlen);
 }
 
@@ -295,7 +288,7 @@ int16_t M6Device::op_2dot4_command(int32_t, int32_t slen, const unsigned char* s
   if (!fits(slen, kRadioMax)) return -1;
   M6Request request(kRadio);
   request.u8(timeout).bytes(senddata, size_t(slen));
-  return report_reply(request, block_timeout_ms(timeout), recvbuffer, rlen);
+  return report_reply(request, reader_wait_timeout(timeout), recvbuffer, rlen);
 }
 
 int16_t M6Device::op_2dot4_command_hex(int32_t icdev, int32_t slen, const char* senddata,
@@ -397,7 +390,7 @@ int16_t M6Device::cpy_procommand(int32_t, uint8_t slen, const unsigned char* sen
   M6Request request(kCpyBlocks);
   request.u8(timeout).u8(slen).u8(state_.tcl_block_state).bytes(sendbuffer, slen);
   ByteCursor answer(nullptr, 0);
-  const int16_t result = exchange(request, frame_timeout_ms(timeout), 2, &answer);
+  const int16_t result = exchange(request, card_timeout_ms(timeout), 2, &answer);
   if (result != 0) return result;
   uint8_t length = 0, next_state = 0;
   answer.u8(length);
@@ -424,7 +417,7 @@ int16_t M6Device::cpy_procommandInt(int32_t, int32_t slen, const unsigned char* 
   M6Request request(kCpyBlocks);
   request.u8(timeout).u8(state_.tcl_block_state).bytes(sendbuffer, size_t(slen));
   ByteCursor answer(nullptr, 0);
-  const int16_t result = long_exchange(request, frame_timeout_ms(timeout), 1, &answer);
+  const int16_t result = long_exchange(request, card_timeout_ms(timeout), 1, &answer);
   return block_state_reply(result, answer, databuffer, rlen);
 }
 

@@ -6,6 +6,7 @@
 
 #include "connection/card_io.h"
 #include "connection/m6_frame_limits.h"
+#include "connection/reader_waits.h"
 #include "family_m6/m6_device.h"
 #include "platform/card_answers.h"
 #include "platform/card_auth_crypto.h"
@@ -16,7 +17,6 @@ constexpr uint8_t kActivate = 0x85;
 constexpr uint8_t kActivateShort = 0x50;
 constexpr uint8_t kActivateSp0 = 0x70;
 constexpr uint8_t kActivateLong = 0x80;
-constexpr uint8_t kCardFrame = 0x86;
 constexpr uint8_t kCardFrameReport = 0xD0;
 constexpr uint8_t kReaderBaud = 0xFC;
 
@@ -24,7 +24,6 @@ constexpr uint8_t kReaderBaud = 0xFC;
 constexpr size_t kFrameMax = size_t(kM6FrameCommandMax) - 3;
 // [0xD0][time-out][frame] in one request buffer.
 constexpr int32_t kReportFrameMax = int32_t(M6Request::kBufferSize) - 2;
-constexpr uint8_t kLinkFrameSize = 64;
 constexpr uint8_t kHaltTimeout = 4;
 constexpr uint8_t kDeselect[2] = {0xCA, 0x00};
 // PPS to the card: PPSS, PPS0 with PPS1 following, PPS1 per bit rate.
@@ -87,27 +86,21 @@ int16_t M6Device::pro_resetInt_hex(int32_t icdev, uint8_t* rlen, char* receive_d
 
 // --- card frames ---
 
-namespace {
-
-int32_t frame_timeout_ms(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }
-
-}  // namespace
-
 int16_t M6Device::send_card_frame(uint8_t length, const uint8_t* frame, uint8_t timeout,
                                   int32_t send_timeout_ms) {
-  M6Request request(kCardFrame);
+  M6Request request(kCardFrameCommand);
   request.u8(timeout).u8(length).bytes(frame, length);
   return send_only(request, send_timeout_ms);
 }
 
 int16_t M6Device::pro_sendcommandsource(int32_t, uint8_t slen, const unsigned char* sendbuffer,
                                         uint8_t timeout) {
-  return send_card_frame(slen, sendbuffer, timeout, frame_timeout_ms(timeout));
+  return send_card_frame(slen, sendbuffer, timeout, card_timeout_ms(timeout));
 }
 
 int16_t M6Device::pro_receivecommandsource(int32_t, uint8_t* rlen, unsigned char* databuffer) {
   if (rlen == nullptr || databuffer == nullptr) return -1;
-  M6Request area(kCardFrame);
+  M6Request area(kCardFrameCommand);
   ByteCursor answer(nullptr, 0);
   const int16_t result = receive(area, kDefaultTimeoutMs, 1, &answer);
   return take_length_form(result, answer, databuffer, rlen);
@@ -118,13 +111,13 @@ int16_t M6Device::pro_commandsource(int32_t, uint8_t slen, const unsigned char* 
   if (rlen == nullptr || databuffer == nullptr) return -1;
   int16_t result = send_card_frame(slen, sendbuffer, timeout, kDefaultTimeoutMs);
   if (result != 0) return result;
-  M6Request area(kCardFrame);
+  M6Request area(kCardFrameCommand);
   ByteCursor answer(nullptr, 0);
   int32_t received = 0;
-  result = receive(area, frame_timeout_ms(timeout), 1, &answer, &received);
+  result = receive(area, card_timeout_ms(timeout), 1, &answer, &received);
   // A reply that did not come, or came spoiled, is waited for once more.
   if (result != 0 && received < 0)
-    result = receive(area, frame_timeout_ms(timeout), 1, &answer);
+    result = receive(area, card_timeout_ms(timeout), 1, &answer);
   return take_length_form(result, answer, databuffer, rlen);
 }
 
@@ -150,7 +143,7 @@ int16_t M6Device::pro_commandsource_int(int32_t, int32_t slen, const unsigned ch
   if (slen < 0 || slen > kReportFrameMax) return -1;
   M6Request request(kCardFrameReport);
   request.u8(timeout).bytes(sendbuffer, size_t(slen));
-  return report_reply(request, frame_timeout_ms(timeout), databuffer, rlen);
+  return report_reply(request, card_timeout_ms(timeout), databuffer, rlen);
 }
 
 int16_t M6Device::pro_halt(int32_t icdev) {
@@ -211,7 +204,7 @@ int16_t M6Device::pro_command(int32_t icdev, uint8_t slen, const unsigned char* 
                               uint8_t* rlen, unsigned char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
   return self.pro_commandlink(icdev, slen, sendbuffer, rlen, databuffer, timeout,
-                              kLinkFrameSize);
+                              kLinkFg);
 }
 
 int16_t M6Device::pro_commandhex(int32_t icdev, uint8_t slen, const char* sendbuffer,
@@ -238,7 +231,7 @@ int16_t M6Device::mfdes_auth(int32_t icdev, uint8_t keyno, uint8_t keylen,
   return desfire_authenticate(
       [&](const uint8_t* frame, size_t length, uint8_t* reply, size_t* reply_length) {
         return link(channel, frame, int64_t(length),
-                    {kLinkFrameSize, kCardFlowTimeout, false, kCardFlowAnswerMax}, reply_length,
+                    {kLinkFg, kCardFlowTimeout, false, kCardFlowAnswerMax}, reply_length,
                     reply);
       },
       keyno, authkey, keylen, rand_a, rand_b);

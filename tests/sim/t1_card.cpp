@@ -107,7 +107,7 @@ std::optional<SimAttachment::Bytes> M6T1Front::respond(const Bytes& command) {
   if (command[0] == 0x7E) {
     card_->reset();
     answer = T1Card::atr();
-  } else if ((command[0] == 0x7D || command[0] == 0xF8) && command.size() >= 2) {
+  } else if (command[0] == 0x7D && command.size() >= 2) {
     answer = card_->block(Bytes(command.begin() + 2, command.end()));
   } else {
     return std::nullopt;

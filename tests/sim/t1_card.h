@@ -13,8 +13,8 @@
 //
 // M6T1Front puts one in the contact slot of a simulated m6 reader; replies
 // [status][length][data], status 01 when a block is lost:
-//   7E, 7E A5              cold or hot reset: [ATR]
-//   7D n blk, F8 n blk     the card's block
+//   7E ...      a reset: [ATR]
+//   7D n blk    the card's block
 #pragma once
 
 #include <cstdint>
