@@ -3,7 +3,6 @@
 // host builds the T=1 blocks itself (t1::exchange), keeping the slot's
 // send-sequence bit.
 #include <cstring>
-#include <vector>
 
 #include "connection/card_io.h"
 #include "connection/m6_frame_limits.h"

@@ -9,7 +9,6 @@
 #include "connection/reader_waits.h"
 #include "family_m6/m6_device.h"
 #include "platform/apdu_follow_up.h"
-#include "platform/card_answers.h"
 
 namespace {
 
