@@ -139,6 +139,10 @@ class M6Device : public ReaderDevice {
 #include "family_m6/memory_card_slots.inc"
 #include "family_m6/typeb_tags_slots.inc"
 #include "family_m6/card_presence_slots.inc"
+#include "family_m6/pos_terminal_slots.inc"
+#include "family_m6/pinpad_slots.inc"
+#include "family_m6/lcd_text_slots.inc"
+#include "family_m6/barcode_slots.inc"
 
  public:
   const char* name() const { return name_; }
