@@ -156,3 +156,20 @@ int16_t block_out_twin(ReaderDevice& self, Slot slot, size_t size, char* text, i
     return (self.*slot)(icdev, args..., bytes);
   });
 }
+
+// The text twin of the DESFire authentication: keylen 8 or 16, the key as
+// 2 x keylen characters and RndA as 16 (else -1 before anything else);
+// RndB comes back as 16 characters and a NUL.
+inline int16_t desfire_auth_hex_twin(ReaderDevice& self, int32_t icdev, uint8_t keyno,
+                                     uint8_t keylen, const char* authkey, const char* rand_a,
+                                     char* rand_b) {
+  constexpr size_t kBlock = 8;
+  if ((keylen != 8 && keylen != 16) || rand_b == nullptr) return -1;
+  uint8_t key[16], a[kBlock], b[kBlock];
+  if (hex_twin_input(authkey, keylen, key) != 0 || hex_twin_input(rand_a, kBlock, a) != 0)
+    return -1;
+  const int16_t result = self.mfdes_auth(icdev, keyno, keylen, key, a, b);
+  if (result != 0) return result;
+  hex_twin_output(b, kBlock, rand_b);
+  return 0;
+}

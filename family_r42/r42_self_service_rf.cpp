@@ -4,9 +4,9 @@
 // the contact card with 0xD011 and the contactless card with 0xD012).
 #include <cstring>
 
-#include "family_r42/apdu_follow_up.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
+#include "platform/apdu_follow_up.h"
 
 namespace {
 
