@@ -59,6 +59,9 @@ constexpr uint8_t kStatusWordOk = 0x90;
 constexpr uint16_t kCardFieldResetMs = 10;
 constexpr uint8_t kTypeB = 'B';
 
+// ATTRIB's param 2 on readers whose newer version carries its frames.
+constexpr uint8_t kAttribParam2Newer = 0x08;
+
 // The length of a raw card frame's answer: one byte.
 constexpr size_t kCardFrameMax = 255;
 
@@ -206,6 +209,14 @@ int16_t M6Device::request_b_frame(uint8_t mode, uint8_t afi, uint8_t n, uint8_t*
   std::memcpy(state_.last_ats, answer, sizeof answer);
   state_.ats_length = sizeof answer;
   return 0;
+}
+
+int16_t M6Device::attribInt(int32_t icdev, const unsigned char* pupi, uint8_t cid) {
+  if (!newer_version()) {
+    ReaderDevice& self = *this;
+    return self.attrib(icdev, pupi, cid);
+  }
+  return send_attrib(icdev, pupi, kAttribParam2Newer, cid);
 }
 
 // --- identity card ---

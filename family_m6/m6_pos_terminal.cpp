@@ -206,12 +206,10 @@ int16_t M6Device::readmagcardall(int32_t, uint8_t ctime, char* pTrack1Data, int3
 
 int16_t M6Device::readmagcard(int32_t icdev, uint8_t ctime, char* pTrack2Data,
                               int32_t* pTrack2Len, char* pTrack3Data, int32_t* pTrack3Len) {
-  // The terminal reads no track 1; its place in the outputs stays empty.
-  char no_track[1];
-  int32_t no_length = 0;
-  const StripeOutputs out = {{no_track, pTrack2Data, pTrack3Data},
-                             {&no_length, pTrack2Len, pTrack3Len}};
-  if (!out.complete()) return -1;
+  // The terminal reads no track 1.
+  const StripeOutputs out = {{nullptr, pTrack2Data, pTrack3Data},
+                             {nullptr, pTrack2Len, pTrack3Len}};
+  if (!out.complete(1)) return -1;
   PosAnswer answer;
   const int16_t result =
       pos_exchange(*this, icdev, ctime, {kTerminalStripe, 0x01, ctime}, answer);

@@ -397,18 +397,22 @@ int16_t M6Device::slotmarker(int32_t, uint8_t n, unsigned char* atqb) {
   return result == -2 ? attempt() : result;
 }
 
-int16_t M6Device::attrib(int32_t icdev, const unsigned char* pupi, uint8_t cid) {
+int16_t M6Device::send_attrib(int32_t icdev, const uint8_t* pupi, uint8_t param2, uint8_t cid) {
   if (pupi == nullptr) return -1;
   uint8_t frame[9] = {kAttrib};
   std::memcpy(frame + 1, pupi, kPupiSize);
   frame[5] = 0x00;
-  frame[6] = state_.sp0_flag ? kAttribParam2Sp0 : kAttribParam2;
+  frame[6] = param2;
   frame[7] = 0x01;
   frame[8] = uint8_t(cid & kCidMask);
   ReaderDevice& self = *this;
   uint8_t length = 0;
   uint8_t answer[kLengthFormMax];
   return self.pro_commandsource(icdev, sizeof frame, frame, &length, answer, kAttribTimeout);
+}
+
+int16_t M6Device::attrib(int32_t icdev, const unsigned char* pupi, uint8_t cid) {
+  return send_attrib(icdev, pupi, state_.sp0_flag ? kAttribParam2Sp0 : kAttribParam2, cid);
 }
 
 int16_t M6Device::card_b(int32_t icdev, unsigned char* rbuf) {

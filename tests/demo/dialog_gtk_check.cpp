@@ -4,21 +4,15 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <array>
 #include <chrono>
-#include <filesystem>
 #include <string>
 
-#include "core_api/core_test_support.h"
-#include "core_api/memory_transport.h"
+#include "demo/demo_bench.h"
 #include "demo/trelviewdlg.h"
-#include "kx_core.h"
-#include "sim/card_field.h"
-#include "sim/id_card_module.h"
 #include "sim/pty_pair.h"
 
 namespace {
-
-constexpr int16_t kPort = 480;  // the application's transport
 
 // Runs the main loop until `done` holds, for at most five seconds.
 template <typename Done>
@@ -39,9 +33,12 @@ void click(GtkWidget* button) {
   const int y = gtk_widget_get_allocated_height(button) / 2;
   int root_x = 0, root_y = 0;
   gdk_window_get_root_coords(window, x, y, &root_x, &root_y);
-  GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_display_get_default()));
-  gdk_device_warp(pointer, gdk_screen_get_default(), root_x, root_y);
-  ASSERT_TRUE(spin_until([&] { return gtk_widget_get_state_flags(button) & GTK_STATE_FLAG_PRELIGHT; }));
+  GdkDisplay* display = gdk_display_get_default();
+  gdk_device_warp(gdk_seat_get_pointer(gdk_display_get_default_seat(display)),
+                  gdk_screen_get_default(), root_x, root_y);
+  ASSERT_TRUE(spin_until([&] {
+    return (gtk_widget_get_state_flags(button) & GTK_STATE_FLAG_PRELIGHT) != 0;
+  }));
   for (GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
     ASSERT_TRUE(gdk_test_simulate_button(window, x, y, 1, GdkModifierType(0), type));
   }
@@ -50,53 +47,46 @@ void click(GtkWidget* button) {
 class DemoDialogGtk : public ::testing::Test {
  protected:
   void SetUp() override {
-    provider_ = reader_.provider();
-    CoreConfigure(KX_CFG_CALLBACKS, &provider_);
-    field_.attach(reader_.model);
-    MifareCard card = MifareCard::classic1k({0x11, 0x22, 0x33, 0x44});
-    const MifareCard::Key key = {0xA3, 0xC5, 0xE7, 0x09, 0x2B, 0x4D};
-    card.setKeys(1, key, key);
-    field_.insert(card);
-    CardTests::Settings settings;
-    settings.port = kPort;
-    settings.photo_path = library_directory_.root() + "me.bmp";
-    dialog_ = std::make_unique<TrelviewDlg>(settings, [this](int) { return pty_.slavePath(); });
+    bench_.insertDemoCard();
+    dialog_ = std::make_unique<TrelviewDlg>(bench_.settings(),
+                                            [this](int) { return pty_.slavePath(); });
     gtk_widget_show_all(dialog_->window());
     gtk_test_widget_wait_for_draw(dialog_->window());
   }
-  void TearDown() override {
-    dialog_.reset();
-    PortProvider none{};
-    CoreConfigure(KX_CFG_CALLBACKS, &none);
-  }
+  void TearDown() override { dialog_.reset(); }
   bool paneEndsWith(const std::string& tail) {
     const std::string text = dialog_->paneText();
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() && text.ends_with(tail);
   }
 
-  TraceDir library_directory_;  // the product trace goes there
-  MemoryTransportReader reader_;
-  PortProvider provider_{};
-  CardField field_;
-  IdCardModule ids_;  // card A, once attached
+  DemoBench bench_;
   PtyPair pty_;
   std::unique_ptr<TrelviewDlg> dialog_;
 };
 
-TEST_F(DemoDialogGtk, ControlsWhereTheTemplatePutsThem) {
-  struct Row {
-    int id, x, y, width, height;
-  } rows[] = {{1005, 587, 126, 105, 30}, {1028, 582, 554, 102, 32}};
-  for (const Row& row : rows) {
-    GtkAllocation a;
-    gtk_widget_get_allocation(dialog_->control(row.id), &a);
-    GtkAllocation fixed;
-    gtk_widget_get_allocation(gtk_widget_get_parent(dialog_->control(row.id)), &fixed);
-    EXPECT_EQ(a.x - fixed.x, row.x) << row.id;
-    EXPECT_EQ(a.y - fixed.y, row.y) << row.id;
-    EXPECT_EQ(a.width, row.width) << row.id;
-    EXPECT_EQ(a.height, row.height) << row.id;
+// Controls at their template place and size, 1.5 px per unit; the photo
+// control keeps its size whatever the photo's.
+TEST_F(DemoDialogGtk, ControlsAndThePhoto) {
+  const std::pair<int, std::array<int, 4>> places[] = {{1005, {587, 126, 105, 30}},
+                                                       {1028, {582, 554, 102, 32}}};
+  for (const auto& [id, want] : places) {
+    GtkAllocation a, fixed;
+    gtk_widget_get_allocation(dialog_->control(id), &a);
+    gtk_widget_get_allocation(gtk_widget_get_parent(dialog_->control(id)), &fixed);
+    EXPECT_EQ((std::array{a.x - fixed.x, a.y - fixed.y, a.width, a.height}), want) << id;
   }
+  bench_.insertIdCardA();
+  GtkImage* picture = GTK_IMAGE(dialog_->control(1022));
+  const GdkPixbuf* start = gtk_image_get_pixbuf(picture);
+  click(dialog_->control(1006));
+  ASSERT_TRUE(spin_until([&] { return paneEndsWith("证件签发止日期: 2015010120350101\r\n"); }));
+  const GdkPixbuf* photo = gtk_image_get_pixbuf(picture);
+  ASSERT_NE(photo, start);
+  EXPECT_EQ(gdk_pixbuf_get_width(photo), 102);
+  EXPECT_EQ(gdk_pixbuf_get_height(photo), 126);
+  GtkAllocation a;
+  gtk_widget_get_allocation(gtk_widget_get_parent(gtk_widget_get_parent(GTK_WIDGET(picture))), &a);
+  EXPECT_EQ(a.height, 104);
 }
 
 TEST_F(DemoDialogGtk, SectorRoadShowsItsEnd) {
@@ -111,33 +101,15 @@ TEST_F(DemoDialogGtk, SectorRoadShowsItsEnd) {
   gtk_test_widget_wait_for_draw(dialog_->window());
   GtkAdjustment* v = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(dialog_->control(1001)));
   ASSERT_TRUE(spin_until([&] {
-    return gtk_adjustment_get_upper(v) > gtk_adjustment_get_page_size(v) &&
-           gtk_adjustment_get_value(v) + gtk_adjustment_get_page_size(v) >=
-               gtk_adjustment_get_upper(v) - 1;
+    const double page = gtk_adjustment_get_page_size(v), upper = gtk_adjustment_get_upper(v);
+    return upper > page && gtk_adjustment_get_value(v) + page >= upper - 1;
   }));
-}
-
-TEST_F(DemoDialogGtk, IdentityCardPhotoInThePicture) {
-  ids_.attach(reader_.model);
-  const std::filesystem::path decoder(QM_DEMO_PHOTO_DECODER);
-  std::filesystem::copy_file(decoder, library_directory_.root() + decoder.filename().string());
-  GtkImage* picture = GTK_IMAGE(dialog_->control(1022));
-  const GdkPixbuf* start = gtk_image_get_pixbuf(picture);
-  click(dialog_->control(1006));
-  ASSERT_TRUE(spin_until([&] { return paneEndsWith("证件签发止日期: 2015010120350101\r\n"); }));
-  const GdkPixbuf* photo = gtk_image_get_pixbuf(picture);
-  ASSERT_NE(photo, start);
-  EXPECT_EQ(gdk_pixbuf_get_width(photo), 102);
-  EXPECT_EQ(gdk_pixbuf_get_height(photo), 126);
-  GtkAllocation a;  // the control keeps its size
-  gtk_widget_get_allocation(gtk_widget_get_parent(gtk_widget_get_parent(GTK_WIDGET(picture))), &a);
-  EXPECT_EQ(a.height, 104);
 }
 
 TEST_F(DemoDialogGtk, AboutOpensFromTheMenuAndCloses) {
   gtk_menu_item_activate(GTK_MENU_ITEM(dialog_->aboutItemForTest()));
-  ASSERT_NE(dialog_->aboutBoxForTest(), nullptr);
   GtkWidget* about = dialog_->aboutBoxForTest();
+  ASSERT_NE(about, nullptr);
   EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(about)), "关于 Trelview");
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(about)));
   gtk_test_widget_wait_for_draw(about);
@@ -163,7 +135,6 @@ TEST_F(DemoDialogGtk, ScannerBytesReachThePaneFiltered) {
   ASSERT_TRUE(port.StartWatch());
   ASSERT_TRUE(pty_.writeAll({0x22, 0x00, 0x05, 0x41, 0x61, 'h', 'i', '\r', '"', 'A', 'b'}));
   EXPECT_TRUE(spin_until([&] { return dialog_->paneText() == "hi\"Ab"; })) << dialog_->paneText();
-  port.StopWatch();
 }
 
 }  // namespace

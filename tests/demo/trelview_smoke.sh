@@ -1,14 +1,11 @@
 #!/usr/bin/env bash
-# Trelview under an X server of its own (run through xvfb-run): the window
-# appears, Escape leaves it open, the button "读取健康卡06文件" writes its
-# notice, and a screenshot shows a drawn window (3 colours or more) with dark
-# text in the pane.
-#   trelview_smoke.sh TRELVIEW
+# Trelview under xvfb-run: the window appears, Escape leaves it open, button
+# 1012 writes its notice, and a screenshot shows a drawn window (3 colours or
+# more) with dark text in the pane.   trelview_smoke.sh TRELVIEW
 set -euo pipefail
-trelview=$1
 export GDK_BACKEND=x11 NO_AT_BRIDGE=1
 work=$(mktemp -d)
-"$trelview" &
+"$1" &
 pid=$!
 trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -17,20 +14,16 @@ xdotool windowfocus --sync "$w" key Escape
 sleep 0.5
 kill -0 "$pid" || { echo "Escape closed the window"; exit 1; }
 
-# The client area (716 x 602) lies below the title bar; controls are at
-# 1.5 px per dialog unit. Button 1012 is at 387,222, 70 x 20 units.
+# The client area (716 x 602) lies below the title bar, 1.5 px per unit:
+# button 1012 at 387,222, 70 x 20 units; the pane at 5,24, 287 x 370.
 eval "$(xdotool getwindowgeometry --shell "$w")"
 bar=$((HEIGHT - 602))
 xdotool mousemove --window "$w" 633 $((bar + 348)) click 1
 sleep 0.5
-
 import -window "$w" "$work/shot.png"
-[[ -z ${TRELVIEW_SHOT-} ]] || cp "$work/shot.png" "$TRELVIEW_SHOT"
 colours=$(convert "$work/shot.png" -format %k info:)
-# The pane: 5,24, 287 x 370 units; its darkest pixel, 0 black to 1 white.
 darkest=$(convert "$work/shot.png" -crop 420x540+12+$((bar + 40)) -colorspace gray \
-            -format '%[fx:minima]' info:)
+            -format '%[fx:minima]' info:)  # 0 black to 1 white
 echo "window $WIDTH x $HEIGHT, $colours colours, darkest pane pixel $darkest"
 (( colours >= 3 )) || { echo "the window was not drawn"; exit 1; }
 awk -v d="$darkest" 'BEGIN { exit !(d < 0.4) }' || { echo "no text in the pane"; exit 1; }
-echo "trelview smoke: window, Escape and pane text as expected"

@@ -37,37 +37,26 @@ std::vector<Row> pad_rows() {
                   EXPECT_GE(watch.ms(), 50);
                   return result;
                 }),
-            "1B 41 30 31 30 32 0D 0A", 2, "00")
-          .gives(0),
+            "1B 41 30 31 30 32 0D 0A", 2, "00").gives(0),
       relay(Row("plain_pin_one_byte", [](Call& c) { return c.d.SD_IFD_GetPIN(kIcdev, c.text()); }),
-            "82", 20, "00 31 32 33 34")
-          .gives(0)
-          .text("1234"),
+            "82", 20, "00 31 32 33 34").gives(0).text("1234"),
       relay(Row("plain_pin_own_prompt_longest_wait",
                 [](Call& c) { return c.d.SD_IFD_GetPINPro(kIcdev, c.text(), 0x85, 63); }),
-            "85", 63, "00 35")
-          .gives(0)
-          .text("5"),
+            "85", 63, "00 35").gives(0).text("5"),
       Row("collection_time_past_a_byte",
-          [](Call& c) { return c.d.SD_IFD_GetPINPro(kIcdev, c.text(), 0x85, 64); })
-          .gives(-1),
+          [](Call& c) { return c.d.SD_IFD_GetPINPro(kIcdev, c.text(), 0x85, 64); }).gives(-1),
       relay(Row("pin_gives_the_status_byte",
                 [](Call& c) { return c.d.SD_IFD_GetEnPINPro(kIcdev, c.text(), 0x31, 0x20, 5); }),
-            "1B 46 31 30 0D 0A", 5, "6F")
-          .gives(0x6F)
-          .status(0x6F),
+            "1B 46 31 30 0D 0A", 5, "6F").gives(0x6F).status(0x6F),
       relay(Row("des_in_the_pad",
                 [](Call& c) { return c.d.SD_IFD_DES(kIcdev, 1, "0123456789abcdef", c.text()); }),
-            "1B 48 31 01 23 45 67 89 AB CD EF 0D 0A", 2, "00 11 22 33 44 55 66 77 88 99")
-          .gives(0)
+            "1B 48 31 01 23 45 67 89 AB CD EF 0D 0A", 2, "00 11 22 33 44 55 66 77 88 99").gives(0)
           .text("1122334455667788"),
       relay(Row("display_line_CF",
                 [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0xCF, 3, "12", 1); }),
-            "1B 44 FF 31 32 0D 0A", 1, "00")
-          .gives(0),
+            "1B 44 FF 31 32 0D 0A", 1, "00").gives(0),
       Row("display_line_D0",
-          [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0xD0, 3, "12", 1); })
-          .gives(-1),
+          [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0xD0, 3, "12", 1); }).gives(-1),
       Row("mac_frame_past_a_request",
           [](Call& c) { return c.d.SD_IFD_CreateMac(kIcdev, 251, Bytes(251, 1).data(), c.text()); })
           .gives(-1),
@@ -75,13 +64,11 @@ std::vector<Row> pad_rows() {
                 [](Call& c) {
                   return c.d.SD_InstallKey(kIcdev, 0, 1, c.bytes() + 1, c.bytes(), c.bytes() + 1);
                 }),
-            "CC", 0, {"00", Bytes(256, 0x41)})
-          .gives(-1),
+            "CC", 0, {"00", Bytes(256, 0x41)}).gives(-1),
       relay(relay(relay(Row("barcode_in_pieces", barcode), kBarcodeFetch, 2,
                         {"00", wire_pattern(127, 1)}),
                   kBarcodeFetch, 2, {"00", wire_pattern(127, 2)}),
-            kBarcodeFetch, 2, {"00", wire_pattern(46, 3)})
-          .gives(0)
+            kBarcodeFetch, 2, {"00", wire_pattern(46, 3)}).gives(0)
           .out({"2C 01 00 00", wire_pattern(127, 1), wire_pattern(127, 2), wire_pattern(46, 3)}),
   };
   // 32 pieces fill 4064 of 4096 bytes; the 33rd overflows.
@@ -99,11 +86,7 @@ std::vector<Row> null_rows() {
   return Row::null_rows({
       {"install_key",
        [](Call& c) { return c.d.SD_InstallKey(kIcdev, 1, 1, c.bytes(), nullptr, c.bytes()); }},
-      {"version", [](Call& c) { return c.d.SD_IFD_GetVersion(kIcdev, nullptr); }},
       {"pin", [](Call& c) { return c.d.SD_IFD_GetPIN(kIcdev, nullptr); }},
-      {"pin_block",
-       [](Call& c) { return c.d.SD_IFD_GetEnPINBlock(kIcdev, c.text(), 0, 0, nullptr, 1); }},
-      {"des", [](Call& c) { return c.d.SD_IFD_DES(kIcdev, 0, "0011223344556677", nullptr); }},
       {"display", [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0, 0, nullptr, 1); }},
       {"barcode",
        [](Call& c) { return c.d.SD_IFD_Scan2DBarcodeGetData(kIcdev, nullptr, c.bytes()); }},
