@@ -86,20 +86,31 @@ std::optional<Iso14443_4Picc::Bytes> Iso14443_4Picc::block(const Bytes& in) {
 }
 
 std::optional<SimAttachment::Bytes> M6PiccFront::respond(const Bytes& command) {
+  constexpr uint8_t kNoAnswer = 0x01;
+  constexpr uint8_t kAttrib = 0x1D;
   if (command.empty()) return std::nullopt;
+  const bool type_a = picc_->card().type() == ContactlessCard::Type::kA;
+  const uint8_t code = command[0];
   Bytes reply = {0x00};
-  if (command[0] == 0x85) {
-    picc_->activate();
-    const Bytes ats = picc_->card().activationAnswer();
-    reply.insert(reply.end(), ats.begin(), ats.end());
+  if (code == 0x85 || code == 0x88 || code == 0x89) {
+    if (type_a != (code == 0x85)) return Bytes{kNoAnswer};
+    if (type_a) picc_->activate();
+    const Bytes answer = picc_->card().activationAnswer();
+    reply.insert(reply.end(), answer.begin(), answer.end());
     return reply;
   }
-  if (command[0] != 0x86 && command[0] != 0xD0) return std::nullopt;
-  const size_t head = command[0] == 0x86 ? 3 : 2;
+  if (code != 0x86 && code != 0xD0) return std::nullopt;
+  const size_t head = code == 0x86 ? 3 : 2;
+  if (command.size() < head) return Bytes{kNoAnswer};
+  const Bytes block(command.begin() + long(head), command.end());
   std::optional<Bytes> answer;
-  if (command.size() >= head)
-    answer = picc_->block(Bytes(command.begin() + long(head), command.end()));
-  if (!answer) return Bytes{0x01};
+  if (!type_a && !block.empty() && block[0] == kAttrib) {
+    picc_->activate();
+    answer = Bytes{0x00};
+  } else {
+    answer = picc_->block(block);
+  }
+  if (!answer) return Bytes{kNoAnswer};
   if (head == 3) reply.push_back(uint8_t(answer->size()));
   reply.insert(reply.end(), answer->begin(), answer->end());
   return reply;

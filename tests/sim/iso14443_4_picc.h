@@ -12,10 +12,12 @@
 // from now (rule 9); blocks lost either way (a corrupted block is lost the
 // same way: the reader reports no answer). Logs blocks and commands.
 //
-// M6PiccFront puts a type A card behind a simulated m6 reader; replies
-// [status][data], status 01 when the card gives no answer:
-//   85 p        activates it: [ATS]
-//   86 t n blk  [length][block]
+// M6PiccFront puts one behind a simulated m6 reader; replies [status]
+// [data], status 01 when the card gives no answer:
+//   85 p        type A: activates it; [ATS]
+//   88/89 ...   type B: [ATQB]
+//   86 t n blk  [length][block]; a type B card's ATTRIB (1D ...) activates
+//               it: [01][00]
 //   D0 t blk    the same over report frames: [block]
 #pragma once
 
