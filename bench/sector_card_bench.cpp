@@ -35,18 +35,6 @@ struct BenchReader {
   bool open = false;
 };
 
-bool read_card(int32_t h) {
-  uint32_t snr = 0;
-  if (kx_card(h, 0, &snr) != 0) return false;
-  uint8_t block[16];
-  for (uint8_t s = 0; s < 16; ++s) {
-    if (kx_authentication(h, 0, s) != 0) return false;
-    for (uint8_t b = 0; b < 4; ++b)
-      if (kx_read(h, uint8_t(4 * s + b), block) != 0) return false;
-  }
-  return true;
-}
-
 void ReadWhole1kCard(benchmark::State& state) {
   const bool paced = state.range(0) != 0;
   BenchReader bench(paced);
@@ -54,15 +42,7 @@ void ReadWhole1kCard(benchmark::State& state) {
     state.SkipWithError("no simulated reader");
     return;
   }
-  const int32_t handle = bench.reader.handle;
-  const auto per = time_runs(state, bench.reader, [&] { return read_card(handle); });
-  if (!per) return;
-  const double limit_s = wire_seconds(per->wire_bytes, kBaud);
-  state.counters["wire_limit_ms"] = limit_s * 1e3;
-  if (paced)
-    state.counters["ratio"] = per->wall_s / limit_s;
-  else
-    state.counters["host_us_per_exchange"] = per->wall_s / per->exchanges * 1e6;
+  time_whole_1k_card(state, bench.reader, paced, kBaud);
 }
 BENCHMARK(ReadWhole1kCard)
     ->ArgName("paced")

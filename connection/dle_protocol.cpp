@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "connection/m6_frame_limits.h"
 #include "platform/byte_cursor.h"
 #include "platform/byte_helpers.h"
 
@@ -10,8 +11,7 @@ namespace {
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
 constexpr uint8_t kDle = 0x10;
-constexpr int32_t kMaxCommand = 256;  // the data length travels in one byte
-constexpr size_t kMaxData = 255;
+constexpr size_t kMaxData = kM6FrameCommandMax - 1;
 // sequence, command/status, length, data, XOR: the bytes that get stuffed.
 constexpr size_t kMaxBody = kMaxData + 4;
 // Every body byte doubled plus the closing DLE ETX.
@@ -109,7 +109,7 @@ int32_t DleProtocol::receiveReply(uint8_t* buffer, int32_t capacity, int32_t tim
 
 int32_t DleProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                 int32_t timeout_ms) {
-  if (!argumentsFit(buffer, send_length, capacity, kMaxCommand)) return -1;
+  if (!argumentsFit(buffer, send_length, capacity, kM6FrameCommandMax)) return -1;
   if (send_length > 0 && !sendCommand(buffer, send_length, timeout_ms)) return -1;
   if (capacity < 1) return 0;
   return receiveReply(buffer, capacity, timeout_ms);

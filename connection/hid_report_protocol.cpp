@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "connection/m6_frame_limits.h"
 #include "connection/report_blocks.h"
 #include "platform/byte_cursor.h"
 #include "platform/byte_helpers.h"
@@ -10,12 +11,11 @@
 namespace {
 constexpr uint8_t kHead = 0xAA;
 constexpr uint8_t kTail = 0x55;
-constexpr int32_t kMaxPayload = 0xFFFF;
 }  // namespace
 
 int32_t HidReportProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                       int32_t timeout_ms) {
-  if (!argumentsFit(buffer, send_length, capacity, kMaxPayload)) return -1;
+  if (!argumentsFit(buffer, send_length, capacity, kM6ReportPayloadMax)) return -1;
 
   if (send_length > 0) {
     std::vector<uint8_t> frame(size_t(send_length) + 5);

@@ -2,21 +2,21 @@
 
 #include <cstring>
 
+#include "connection/m6_frame_limits.h"
 #include "connection/report_blocks.h"
 #include "platform/byte_cursor.h"
 #include "platform/byte_helpers.h"
 
 namespace {
 constexpr uint8_t kStx = 0x02;
-constexpr int32_t kMaxCommand = 256;  // the data length travels in one byte
 }  // namespace
 
 int32_t HidStxProtocol::transceive(uint8_t* buffer, int32_t send_length, int32_t capacity,
                                    int32_t timeout_ms) {
-  if (!argumentsFit(buffer, send_length, capacity, kMaxCommand)) return -1;
+  if (!argumentsFit(buffer, send_length, capacity, kM6FrameCommandMax)) return -1;
 
   if (send_length > 0) {
-    uint8_t frame[kMaxCommand + 3];
+    uint8_t frame[kM6FrameCommandMax + 3];
     frame[0] = kStx;
     frame[1] = buffer[0];
     frame[2] = uint8_t(send_length - 1);

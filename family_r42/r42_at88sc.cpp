@@ -47,8 +47,6 @@ const PasswordZone* find_zone(std::span<const PasswordZone> zones, int16_t zone)
 }
 
 constexpr ChunkedMemory k1604Memory = {r42_cmd::kRead1604, r42_cmd::kWrite1604, 2048, 192};
-constexpr uint8_t k102Largest = 255;
-
 // The attempts left in a zone: the set bits of its counter, read with
 // `read`(address, size, bytes). A zone without a counter gives -1.
 template <typename Read>
@@ -67,7 +65,7 @@ int16_t password_from_text(std::span<const PasswordZone> zones, int16_t zone, co
                            Call call) {
   const PasswordZone* z = find_zone(zones, zone);
   if (z == nullptr) return -1;
-  return write_from_text<kLongestPassword>(z->length, text, call);
+  return write_from_text(z->length, kLongestPassword, text, call);
 }
 
 // --- AT88SC1608 and AT88SC153 ---
@@ -146,7 +144,7 @@ int16_t read_fuse(R42Device& device, const ZoneCard& card, uint8_t* value) {
 
 int16_t zoned_read_hex(ReaderDevice& self, const ZoneCard& card, int32_t icdev, uint8_t zone,
                        int32_t offset, int32_t length, char* text) {
-  return read_as_text<kR42BufferSize>(length, text, [&](uint8_t* area) {
+  return read_as_text(length, kR42BufferSize, text, [&](uint8_t* area) {
     return (self.*card.read)(icdev, zone, offset, length, area);
   });
 }
@@ -155,21 +153,21 @@ int16_t zoned_read_hex(ReaderDevice& self, const ZoneCard& card, int32_t icdev, 
 int16_t zoned_write_hex(ReaderDevice& self, const ZoneCard& card, int32_t icdev, uint8_t zone,
                         int32_t offset, int32_t length, const char* text) {
   if (!zoned_range_ok(card.memory, zone, offset, length)) return -1;
-  return write_from_text<kLargestZone>(length, text, [&](const uint8_t* area) {
+  return write_from_text(length, kLargestZone, text, [&](const uint8_t* area) {
     return (self.*card.write)(icdev, zone, offset, length, area);
   });
 }
 
 int16_t zone_password_hex(ReaderDevice& self, const ZoneCard& card, int32_t icdev, uint8_t zone,
                           uint8_t type, const char* text) {
-  return write_from_text<kZonePassword>(kZonePassword, text, [&](const uint8_t* password) {
+  return write_from_text(kZonePassword, kZonePassword, text, [&](const uint8_t* password) {
     return (self.*card.password)(icdev, zone, type, password);
   });
 }
 
 int16_t auth_hex(ReaderDevice& self, AuthStep step, int32_t icdev, const char* text) {
-  return write_from_text<kAuthValue>(
-      kAuthValue, text, [&](const uint8_t* value) { return (self.*step)(icdev, value); });
+  return write_from_text(kAuthValue, kAuthValue, text,
+                         [&](const uint8_t* value) { return (self.*step)(icdev, value); });
 }
 
 }  // namespace
@@ -190,8 +188,8 @@ int16_t R42Device::read_102(int32_t, uint8_t offset, uint8_t length, unsigned ch
 }
 
 int16_t R42Device::read_102_hex(int32_t icdev, uint8_t offset, uint8_t length, char* readdata) {
-  return memory_read_hex<k102Largest>(*this, &ReaderDevice::read_102, icdev, offset, length,
-                                      readdata);
+  // Offset and length are single bytes: every range is one the card takes.
+  return memory_read_hex(*this, &ReaderDevice::read_102, icdev, offset, length, true, readdata);
 }
 
 int16_t R42Device::write_102(int32_t, uint8_t offset, uint8_t length,
@@ -205,8 +203,7 @@ int16_t R42Device::write_102(int32_t, uint8_t offset, uint8_t length,
 
 int16_t R42Device::write_102_hex(int32_t icdev, uint8_t offset, uint8_t length,
                                  const char* writedata) {
-  return memory_write_hex<k102Largest>(*this, &ReaderDevice::write_102, icdev, offset, length,
-                                       writedata);
+  return memory_write_hex(*this, &ReaderDevice::write_102, icdev, offset, length, true, writedata);
 }
 
 int16_t R42Device::checkpass_102(int32_t, int16_t zone, const unsigned char* password) {
@@ -258,8 +255,8 @@ int16_t R42Device::read_1604(int32_t, int32_t offset, int32_t length, unsigned c
 }
 
 int16_t R42Device::read_1604_hex(int32_t icdev, int32_t offset, int32_t length, char* readdata) {
-  return memory_read_hex<k1604Memory.capacity>(*this, &ReaderDevice::read_1604, icdev, offset,
-                                               length, readdata);
+  return memory_read_hex(*this, &ReaderDevice::read_1604, icdev, offset, length,
+                         chunked_range_ok(k1604Memory, offset, length), readdata);
 }
 
 int16_t R42Device::write_1604(int32_t, int32_t offset, int32_t length,
@@ -267,12 +264,10 @@ int16_t R42Device::write_1604(int32_t, int32_t offset, int32_t length,
   return write_chunked(*this, k1604Memory, offset, length, writedata);
 }
 
-// The range is checked before any character is read.
 int16_t R42Device::write_1604_hex(int32_t icdev, int32_t offset, int32_t length,
                                   const char* writedata) {
-  if (!chunked_range_ok(k1604Memory, offset, length)) return -1;
-  return memory_write_hex<k1604Memory.capacity>(*this, &ReaderDevice::write_1604, icdev, offset,
-                                                length, writedata);
+  return memory_write_hex(*this, &ReaderDevice::write_1604, icdev, offset, length,
+                          chunked_range_ok(k1604Memory, offset, length), writedata);
 }
 
 int16_t R42Device::checkpass_1604(int32_t, int16_t zone, const unsigned char* password) {

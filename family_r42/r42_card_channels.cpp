@@ -42,7 +42,7 @@ int16_t R42Device::cpuapduInt(int32_t, int32_t slen, const unsigned char* sendbu
 int16_t R42Device::cpuapduInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
                                   int32_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.cpuapduInt(icdev, slen, apdu, length, reply);
                        });
@@ -63,7 +63,7 @@ int16_t R42Device::cpuapdusourceEXT(int32_t icdev, int16_t slen, const unsigned 
 int16_t R42Device::cpuapdusourceEXT_hex(int32_t icdev, int16_t slen, const char* sendbuffer,
                                         int16_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int16_t* length, uint8_t* reply) {
                          return self.cpuapdusourceEXT(icdev, slen, apdu, length, reply);
                        });
@@ -78,7 +78,7 @@ int16_t R42Device::cpuapduEXT(int32_t icdev, int16_t slen, const unsigned char* 
 int16_t R42Device::cpuapduEXT_hex(int32_t icdev, int16_t slen, const char* sendbuffer,
                                   int16_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int16_t* length, uint8_t* reply) {
                          return self.cpuapduEXT(icdev, slen, apdu, length, reply);
                        });
@@ -96,8 +96,8 @@ int16_t R42Device::block_apdu(const uint8_t* apdu, int32_t slen, bool case4_cut,
 int16_t R42Device::card_flow_frame(const uint8_t* frame, size_t length, uint8_t* reply,
                                    size_t* reply_length) {
   uint8_t narrow = 0;
-  const int16_t result =
-      narrow_channel<int32_t>(&narrow, reply, [&](int32_t* received, uint8_t* response) {
+  const int16_t result = narrow_channel<int32_t>(
+      kR42BufferSize, &narrow, reply, [&](int32_t* received, uint8_t* response) {
         return block_apdu(frame, int32_t(length), false, kCardFlowTimeout, received, response);
       });
   if (result == 0) *reply_length = narrow;
@@ -114,7 +114,7 @@ int16_t R42Device::pro_commandlinkEXT_hex(int32_t icdev, int32_t slen, const cha
                                           int32_t* rlen, char* databuffer, uint8_t timeout,
                                           uint8_t fg) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.pro_commandlinkEXT(icdev, slen, apdu, length, reply,
                                                         timeout, fg);
@@ -131,7 +131,7 @@ int16_t R42Device::pro_commandlinkInt(int32_t icdev, int32_t slen,
 int16_t R42Device::pro_commandlinkInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
                                           int32_t* rlen, char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.pro_commandlinkInt(icdev, slen, apdu, length, reply,
                                                         timeout);
@@ -151,16 +151,17 @@ int16_t R42Device::raw_frame(const uint8_t* frame, int32_t slen, const uint8_t* 
 int16_t R42Device::pro_commandsourceCRC(int32_t, uint8_t slen, const unsigned char* sendbuffer,
                                         uint8_t* rlen, unsigned char* databuffer,
                                         uint8_t timeout, uint8_t crcstu) {
-  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-    return raw_frame(sendbuffer, slen, &crcstu, timeout, length, reply);
-  });
+  return narrow_channel<int32_t>(
+      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+        return raw_frame(sendbuffer, slen, &crcstu, timeout, length, reply);
+      });
 }
 
 int16_t R42Device::pro_commandsourceCRChex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                            uint8_t* rlen, char* databuffer, uint8_t timeout,
                                            uint8_t crcstu) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* frame, uint8_t* length, uint8_t* reply) {
                          return self.pro_commandsourceCRC(icdev, slen, frame, length, reply,
                                                           timeout, crcstu);
@@ -175,7 +176,7 @@ int16_t R42Device::cpuhotreset(int32_t, uint8_t* rlen, unsigned char* databuffer
 
 int16_t R42Device::cpuhotreset_hex(int32_t icdev, uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(rlen, databuffer, [&](uint8_t* length, uint8_t* atr) {
+  return reply_hex_twin(kR42BufferSize, rlen, databuffer, [&](uint8_t* length, uint8_t* atr) {
     return self.cpuhotreset(icdev, length, atr);
   });
 }
@@ -312,7 +313,7 @@ int16_t R42Device::card_n(int32_t icdev, uint8_t mode, int32_t* snr_len, unsigne
 
 int16_t R42Device::card_n_hex(int32_t icdev, uint8_t mode, int32_t* snr_len, char* snr) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(snr_len, snr, [&](int32_t* length, uint8_t* uid) {
+  return reply_hex_twin(kR42BufferSize, snr_len, snr, [&](int32_t* length, uint8_t* uid) {
     return self.card_n(icdev, mode, length, uid);
   });
 }

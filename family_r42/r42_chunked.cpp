@@ -1,6 +1,7 @@
 #include "family_r42/r42_chunked.h"
 
 #include "family_r42/r42_device.h"
+#include "platform/chunk_walk.h"
 
 namespace {
 
@@ -20,36 +21,18 @@ void put_chunk_header(R42Request& request, const ChunkedMemory& memory, uint64_t
   if (memory.extra_byte) request.u8(*memory.extra_byte);
 }
 
-bool range_ok(const ChunkedMemory& memory, uint64_t offset, uint64_t length) {
-  // The last byte, offset + length - 1, must exist in 64 bits.
-  if (length > 0 && length - 1 > UINT64_MAX - offset) return false;
-  if (memory.capacity != ChunkedMemory::kNoBound &&
-      (offset > memory.capacity || length > memory.capacity - offset))
-    return false;
+bool memory_range_ok(const ChunkedMemory& memory, uint64_t offset, uint64_t length) {
+  if (!range_ok(offset, length, memory.capacity)) return false;
   // Chunk offsets of the short form travel as 32 bits.
   if (!memory.multi_region && length > 0 && offset + length - 1 > UINT32_MAX) return false;
   return true;
-}
-
-// Whole chunks of `size` first, then the rest; `chunk`(at, count) moves
-// one. The first failing chunk ends the transfer with its result.
-template <typename Chunk>
-int16_t for_each_chunk(uint64_t size, uint64_t length, Chunk chunk) {
-  const uint64_t whole = length / size;
-  const uint64_t tail = length % size;
-  for (uint64_t k = 0; k < whole; ++k) {
-    int16_t result = chunk(k * size, uint32_t(size));
-    if (result != 0) return result;
-  }
-  if (tail != 0) return chunk(whole * size, uint32_t(tail));
-  return 0;
 }
 
 }  // namespace
 
 int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_t offset,
                          uint64_t length, uint8_t* out) {
-  if (!range_ok(memory, offset, length)) return -1;
+  if (!memory_range_ok(memory, offset, length)) return -1;
   if (length == 0) return 0;
   if (out == nullptr) return -1;
   return for_each_chunk(memory.chunk_size, length, [&](uint64_t at, uint32_t count) {
@@ -61,7 +44,7 @@ int16_t read_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_
 
 int16_t write_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64_t offset,
                           uint64_t length, const uint8_t* in) {
-  if (!range_ok(memory, offset, length)) return -1;
+  if (!memory_range_ok(memory, offset, length)) return -1;
   if (length == 0) return 0;
   if (in == nullptr) return -1;
   return for_each_chunk(memory.chunk_size, length, [&](uint64_t at, uint32_t count) {
@@ -73,7 +56,7 @@ int16_t write_chunked_u64(R42Device& device, const ChunkedMemory& memory, uint64
 }
 
 bool chunked_range_ok(const ChunkedMemory& memory, int64_t offset, int64_t length) {
-  return offset >= 0 && length >= 0 && range_ok(memory, uint64_t(offset), uint64_t(length));
+  return offset >= 0 && length >= 0 && memory_range_ok(memory, uint64_t(offset), uint64_t(length));
 }
 
 int16_t read_chunked(R42Device& device, const ChunkedMemory& memory, int64_t offset,

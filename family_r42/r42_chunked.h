@@ -10,11 +10,12 @@
 #include <optional>
 
 #include "family_r42/r42_commands.h"
+#include "platform/chunk_walk.h"
 
 class R42Device;
 
 struct ChunkedMemory {
-  static constexpr uint64_t kNoBound = UINT64_MAX;
+  static constexpr uint64_t kNoBound = kUnboundedMemory;
 
   uint16_t read_code;
   uint16_t write_code;

@@ -66,7 +66,7 @@ int16_t R42Device::cpureset(int32_t, uint8_t* rlen, unsigned char* databuffer) {
 
 int16_t R42Device::cpureset_hex(int32_t icdev, uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(rlen, databuffer, [&](uint8_t* length, uint8_t* atr) {
+  return reply_hex_twin(kR42BufferSize, rlen, databuffer, [&](uint8_t* length, uint8_t* atr) {
     return self.cpureset(icdev, length, atr);
   });
 }
@@ -78,9 +78,10 @@ int16_t R42Device::cpudown(int32_t) {
 int16_t R42Device::cpuapdusource(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
                                  uint8_t* rlen, unsigned char* databuffer) {
   ReaderDevice& self = *this;
-  return narrow_channel<int16_t>(rlen, databuffer, [&](int16_t* length, uint8_t* reply) {
-    return self.cpuapdusourceEXT(icdev, slen, sendbuffer, length, reply);
-  });
+  return narrow_channel<int16_t>(
+      kR42BufferSize, rlen, databuffer, [&](int16_t* length, uint8_t* reply) {
+        return self.cpuapdusourceEXT(icdev, slen, sendbuffer, length, reply);
+      });
 }
 
 int16_t R42Device::cpuapdu(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
@@ -92,7 +93,7 @@ int16_t R42Device::cpuapdu(int32_t icdev, uint8_t slen, const unsigned char* sen
 int16_t R42Device::cpuapdusource_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                      uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.cpuapdusource(icdev, slen, apdu, length, reply);
                        });
@@ -101,7 +102,7 @@ int16_t R42Device::cpuapdusource_hex(int32_t icdev, uint8_t slen, const char* se
 int16_t R42Device::cpuapdu_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.cpuapdu(icdev, slen, apdu, length, reply);
                        });
@@ -121,7 +122,7 @@ int16_t R42Device::cpuapdurespon(int32_t icdev, uint8_t slen, const unsigned cha
 int16_t R42Device::cpuapdurespon_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                      uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.cpuapdurespon(icdev, slen, apdu, length, reply);
                        });

@@ -8,85 +8,41 @@
 #include "platform/byte_helpers.h"
 #include "platform/text_helpers.h"
 
-R42Request::R42Request(uint16_t code, size_t capacity) {
+R42Request::R42Request(uint16_t code, size_t capacity) : ByteWriter(inline_, kR42BufferSize) {
   if (capacity > kR42MaxBufferSize) {
-    overflowed_ = true;
+    refuse();
   } else if (capacity > kR42BufferSize) {
     heap_.reset(new (std::nothrow) uint8_t[capacity]);
-    if (heap_) {
-      data_ = heap_.get();
-      capacity_ = capacity;
-    } else {
-      overflowed_ = true;
-    }
+    if (heap_)
+      attach(heap_.get(), capacity);
+    else
+      refuse();
   } else {
-    capacity_ = capacity;
+    attach(inline_, capacity);
   }
-  reply_capacity_ = capacity_;
+  reply_capacity_ = this->capacity();
   be16(code);
   u8(0);
 }
 
-R42Request::R42Request(uint16_t code, uint64_t size, size_t reply_capacity) {
+R42Request::R42Request(uint16_t code, uint64_t size, size_t reply_capacity)
+    : ByteWriter(inline_, kR42BufferSize) {
   // The framings take an int32 length and wrap it, the CCID message widest.
   constexpr uint64_t kMaxFrameRequest =
       uint64_t(INT32_MAX) - uint64_t(CcidProtocol::kHeader + StxEtxProtocol::kOverhead);
   if (size < r42_cmd::kReplyHead || size > kMaxFrameRequest) {
-    overflowed_ = true;
+    refuse();
     return;
   }
   heap_.reset(new (std::nothrow) uint8_t[size]);
   if (!heap_) {
-    overflowed_ = true;
+    refuse();
     return;
   }
-  data_ = heap_.get();
-  capacity_ = size_t(size);
-  reply_capacity_ = reply_capacity < capacity_ ? reply_capacity : capacity_;
+  attach(heap_.get(), size_t(size));
+  reply_capacity_ = reply_capacity < capacity() ? reply_capacity : capacity();
   be16(code);
   u8(0);
-}
-
-R42Request& R42Request::bytes(const void* data, size_t count) {
-  if (overflowed_ || count > capacity_ - size_) {
-    overflowed_ = true;
-    return *this;
-  }
-  if (count) std::memcpy(data_ + size_, data, count);
-  size_ += count;
-  return *this;
-}
-
-R42Request& R42Request::refuse() {
-  overflowed_ = true;
-  return *this;
-}
-
-R42Request& R42Request::checked_u8(int64_t value) {
-  return fits_u8(value) ? u8(uint8_t(value)) : refuse();
-}
-
-R42Request& R42Request::checked_be16(int64_t value) {
-  return fits_u16(value) ? be16(uint16_t(value)) : refuse();
-}
-
-R42Request& R42Request::u8_counted(const void* data, int64_t length) {
-  if (!fits_u8(length) || (data == nullptr && length > 0)) return refuse();
-  return u8(uint8_t(length)).bytes(data, size_t(length));
-}
-
-R42Request& R42Request::be16_counted(const void* data, int64_t length) {
-  if (!fits_u16(length) || (data == nullptr && length > 0)) return refuse();
-  return be16(uint16_t(length)).bytes(data, size_t(length));
-}
-
-R42Request& R42Request::u8_counted_text(const char* text) {
-  if (text == nullptr) return refuse();
-  return u8_counted(text, int64_t(strnlen(text, 0xFF + 1)));
-}
-
-R42Request& R42Request::text(const char* text) {
-  return bytes(text, strnlen(text, capacity_ - size_ + 1));
 }
 
 R42Device::R42Device(const char* profile_name, Port* port, TransportProtocol* protocol)

@@ -17,6 +17,7 @@
 #include "family_r42/idcard_text.h"
 #include "family_r42/r42_commands.h"
 #include "platform/byte_cursor.h"
+#include "platform/byte_writer.h"
 #include "platform/byte_helpers.h"
 #include "platform/card_auth_crypto.h"
 #include "platform/pinpad_frames.h"
@@ -46,11 +47,13 @@ inline constexpr int16_t kPinEntryRefused = 162;
 // The most data a reply of the default size carries after its head.
 inline constexpr size_t kR42ReplyDataMax = kR42BufferSize - r42_cmd::kReplyHead;
 
-// One request under construction. Appending past the buffer marks the
-// request as overflowed; the exchange then refuses it before any I/O. A
-// buffer larger than the default comes from the heap; when that fails, or
-// the size is above kR42MaxBufferSize, the request is refused the same way.
-class R42Request {
+// One request under construction: the code, a zero byte, then the
+// parameters through the ByteWriter appends. Appending past the buffer
+// marks the request as overflowed; the exchange then refuses it before any
+// I/O. A buffer larger than the default comes from the heap; when that
+// fails, or the size is above kR42MaxBufferSize, the request is refused the
+// same way.
+class R42Request : public ByteWriter {
  public:
   explicit R42Request(uint16_t code, size_t capacity = kR42BufferSize);
   // A bulk request (screen images): `size` bytes from the heap, up to what
@@ -58,59 +61,14 @@ class R42Request {
   // `reply_capacity` of them. A larger size, or a failed allocation,
   // refuses the request as above, before anything is copied.
   R42Request(uint16_t code, uint64_t size, size_t reply_capacity);
-  R42Request(const R42Request&) = delete;
-  R42Request& operator=(const R42Request&) = delete;
 
-  R42Request& u8(uint8_t value) { return bytes(&value, 1); }
-  R42Request& be16(uint16_t value) {
-    uint8_t b[2];
-    store_be16(value, b);
-    return bytes(b, 2);
-  }
-  R42Request& be32(uint32_t value) {
-    uint8_t b[4];
-    store_be32(value, b);
-    return bytes(b, 4);
-  }
-  R42Request& bytes(const void* data, size_t count);
-
-  // Whether a caller's number fits a one-byte or a two-byte field.
-  static constexpr bool fits_u8(int64_t value) { return value >= 0 && value <= 0xFF; }
-  static constexpr bool fits_u16(int64_t value) { return value >= 0 && value <= 0xFFFF; }
-  // A caller's number in a one-byte or a BE16 field. A value that does not
-  // fit is refused as an overflow is: the exchange gives -1 before any I/O.
-  R42Request& checked_u8(int64_t value);
-  R42Request& checked_be16(int64_t value);
-  // `length` bytes of the caller's after their count, in one byte or BE16.
-  // A count its field cannot hold, or null data with a positive count, is
-  // refused the same way.
-  R42Request& u8_counted(const void* data, int64_t length);
-  R42Request& be16_counted(const void* data, int64_t length);
-  // A text's characters without its terminator, counted in one byte; a null
-  // text or one over 255 characters is refused the same way.
-  R42Request& u8_counted_text(const char* text);
-  // The characters of a text (not null) without its terminator, as far as
-  // the request can take them: one more than it has room for overflows it.
-  R42Request& text(const char* text);
-
-  bool overflowed() const { return overflowed_; }
-  size_t size() const { return size_; }
-  // The buffer's size: the most the request may hold.
-  size_t capacity() const { return capacity_; }
   // The most the reply may take: the buffer's size but for bulk requests.
   size_t reply_capacity() const { return reply_capacity_; }
-  uint8_t* buffer() { return data_; }
 
  private:
-  R42Request& refuse();
-
   uint8_t inline_[kR42BufferSize];
   std::unique_ptr<uint8_t[]> heap_;
-  uint8_t* data_ = inline_;
-  size_t capacity_ = kR42BufferSize;
   size_t reply_capacity_ = kR42BufferSize;
-  size_t size_ = 0;
-  bool overflowed_ = false;
 };
 
 class R42Device : public ReaderDevice {

@@ -32,7 +32,7 @@ constexpr uint8_t kLastByteCharset = 4;
 constexpr uint8_t kWideCharsets[] = {5, 6};
 
 // Screen coordinates and sizes: their low 16 bits.
-R42Request& put_rect(R42Request& request, int32_t x, int32_t y, int32_t w, int32_t h) {
+ByteWriter& put_rect(ByteWriter& request, int32_t x, int32_t y, int32_t w, int32_t h) {
   return request.be16(uint16_t(x)).be16(uint16_t(y)).be16(uint16_t(w)).be16(uint16_t(h));
 }
 

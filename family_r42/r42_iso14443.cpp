@@ -93,14 +93,14 @@ int16_t R42Device::pro_resetInt(int32_t icdev, uint8_t* rlen, unsigned char* rec
 
 int16_t R42Device::pro_resethex(int32_t icdev, uint8_t* rlen, char* receive_data) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(rlen, receive_data, [&](uint8_t* length, uint8_t* answer) {
+  return reply_hex_twin(kR42BufferSize, rlen, receive_data, [&](uint8_t* length, uint8_t* answer) {
     return self.pro_reset(icdev, length, answer);
   });
 }
 
 int16_t R42Device::pro_resetInt_hex(int32_t icdev, uint8_t* rlen, char* receive_data) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(rlen, receive_data, [&](uint8_t* length, uint8_t* answer) {
+  return reply_hex_twin(kR42BufferSize, rlen, receive_data, [&](uint8_t* length, uint8_t* answer) {
     return self.pro_resetInt(icdev, length, answer);
   });
 }
@@ -147,16 +147,17 @@ int16_t R42Device::pro_commandlink(int32_t icdev, uint8_t slen, const unsigned c
                                    uint8_t* rlen, unsigned char* databuffer, uint8_t timeout,
                                    uint8_t fg) {
   ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-    return self.pro_commandlinkEXT(icdev, slen, sendbuffer, length, reply, timeout, fg);
-  });
+  return narrow_channel<int32_t>(
+      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+        return self.pro_commandlinkEXT(icdev, slen, sendbuffer, length, reply, timeout, fg);
+      });
 }
 
 int16_t R42Device::pro_commandlink_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                        uint8_t* rlen, char* databuffer, uint8_t timeout,
                                        uint8_t fg) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.pro_commandlink(icdev, slen, apdu, length, reply, timeout,
                                                      fg);
@@ -172,7 +173,7 @@ int16_t R42Device::pro_command(int32_t icdev, uint8_t slen, const unsigned char*
 int16_t R42Device::pro_commandhex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                   uint8_t* rlen, char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.pro_command(icdev, slen, apdu, length, reply, timeout);
                        });
@@ -193,15 +194,16 @@ int16_t R42Device::pro_commandsource_int(int32_t, int32_t slen, const unsigned c
 int16_t R42Device::pro_commandsource(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
                                      uint8_t* rlen, unsigned char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-    return self.pro_commandsource_int(icdev, slen, sendbuffer, length, reply, timeout);
-  });
+  return narrow_channel<int32_t>(
+      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+        return self.pro_commandsource_int(icdev, slen, sendbuffer, length, reply, timeout);
+      });
 }
 
 int16_t R42Device::pro_commandsourcehex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                         uint8_t* rlen, char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* frame, uint8_t* length, uint8_t* reply) {
                          return self.pro_commandsource(icdev, slen, frame, length, reply,
                                                        timeout);

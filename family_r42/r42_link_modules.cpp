@@ -286,7 +286,7 @@ int16_t R42Device::op_2dot4Apdu(int32_t icdev, int32_t slen, const unsigned char
 int16_t R42Device::op_2dot4Apdu_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
                                     int32_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.op_2dot4Apdu(icdev, slen, apdu, length, reply);
                        });

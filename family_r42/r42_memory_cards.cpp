@@ -63,8 +63,8 @@ int16_t R42Device::read_4442(int32_t, int16_t offset, int16_t length, unsigned c
 }
 
 int16_t R42Device::read_4442_hex(int32_t icdev, int16_t offset, int16_t length, char* data_buffer) {
-  return memory_read_hex<k4442Memory.capacity>(*this, &ReaderDevice::read_4442, icdev, offset, length,
-                                      data_buffer);
+  return memory_read_hex(*this, &ReaderDevice::read_4442, icdev, offset, length,
+                         chunked_range_ok(k4442Memory, offset, length), data_buffer);
 }
 
 int16_t R42Device::write_4442(int32_t, int16_t offset, int16_t length,
@@ -74,8 +74,8 @@ int16_t R42Device::write_4442(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_4442_hex(int32_t icdev, int16_t offset, int16_t length,
                                   const char* data_buffer) {
-  return memory_write_hex<k4442Memory.capacity>(*this, &ReaderDevice::write_4442, icdev, offset, length,
-                                       data_buffer);
+  return memory_write_hex(*this, &ReaderDevice::write_4442, icdev, offset, length,
+                          chunked_range_ok(k4442Memory, offset, length), data_buffer);
 }
 
 int16_t R42Device::verifypin_4442(int32_t icdev, const unsigned char* passwd) {
@@ -86,9 +86,8 @@ int16_t R42Device::verifypin_4442(int32_t icdev, const unsigned char* passwd) {
 
 int16_t R42Device::verifypin_4442_hex(int32_t icdev, const char* passwd) {
   ReaderDevice& self = *this;
-  return write_from_text<kSle4442PinSize>(int16_t(kSle4442PinSize), passwd, [&](const uint8_t* pin) {
-    return self.verifypin_4442(icdev, pin);
-  });
+  return write_from_text(int16_t(kSle4442PinSize), kSle4442PinSize, passwd,
+                         [&](const uint8_t* pin) { return self.verifypin_4442(icdev, pin); });
 }
 
 int16_t R42Device::readpin_4442(int32_t, unsigned char* passwd) {
@@ -97,8 +96,8 @@ int16_t R42Device::readpin_4442(int32_t, unsigned char* passwd) {
 
 int16_t R42Device::readpin_4442_hex(int32_t icdev, char* passwd) {
   ReaderDevice& self = *this;
-  return read_as_text<kSle4442PinSize>(int16_t(kSle4442PinSize), passwd,
-                                    [&](uint8_t* pin) { return self.readpin_4442(icdev, pin); });
+  return read_as_text(int16_t(kSle4442PinSize), kSle4442PinSize, passwd,
+                      [&](uint8_t* pin) { return self.readpin_4442(icdev, pin); });
 }
 
 int16_t R42Device::readpincount_4442(int32_t) {
@@ -113,9 +112,8 @@ int16_t R42Device::changepin_4442(int32_t, const unsigned char* passwd) {
 
 int16_t R42Device::changepin_4442_hex(int32_t icdev, const char* passwd) {
   ReaderDevice& self = *this;
-  return write_from_text<kSle4442PinSize>(int16_t(kSle4442PinSize), passwd, [&](const uint8_t* pin) {
-    return self.changepin_4442(icdev, pin);
-  });
+  return write_from_text(int16_t(kSle4442PinSize), kSle4442PinSize, passwd,
+                         [&](const uint8_t* pin) { return self.changepin_4442(icdev, pin); });
 }
 
 int16_t R42Device::readwrotect_4442(int32_t icdev, int16_t offset, int16_t length,
@@ -142,8 +140,8 @@ int16_t R42Device::readprotect_4442(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::readprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length,
                                         char* data_buffer) {
-  return memory_read_hex<k4442ProtectionSize>(*this, &ReaderDevice::readprotect_4442, icdev, offset, length,
-                                      data_buffer);
+  return memory_read_hex(*this, &ReaderDevice::readprotect_4442, icdev, offset, length,
+                         protection_range_ok(offset, length), data_buffer);
 }
 
 int16_t R42Device::writeprotect_4442(int32_t, int16_t offset, int16_t length,
@@ -158,8 +156,8 @@ int16_t R42Device::writeprotect_4442(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::writeprotect_4442_hex(int32_t icdev, int16_t offset, int16_t length,
                                          const char* data_buffer) {
-  return memory_write_hex<k4442ProtectionSize>(*this, &ReaderDevice::writeprotect_4442, icdev, offset, length,
-                                       data_buffer);
+  return memory_write_hex(*this, &ReaderDevice::writeprotect_4442, icdev, offset, length,
+                          protection_range_ok(offset, length), data_buffer);
 }
 
 // --- 24C01 to 24C64 ---
@@ -171,8 +169,8 @@ int16_t R42Device::write_24c(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_24c_hex(int32_t icdev, int16_t offset, int16_t length,
                                  const char* snd_buffer) {
-  return memory_write_hex<k24c.capacity>(*this, &ReaderDevice::write_24c, icdev, offset, length,
-                                       snd_buffer);
+  return memory_write_hex(*this, &ReaderDevice::write_24c, icdev, offset, length,
+                          chunked_range_ok(k24c, offset, length), snd_buffer);
 }
 
 int16_t R42Device::write_24c64(int32_t, int16_t offset, int16_t length,
@@ -182,8 +180,8 @@ int16_t R42Device::write_24c64(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_24c64_hex(int32_t icdev, int16_t offset, int16_t length,
                                    const char* snd_buffer) {
-  return memory_write_hex<k24c64.capacity>(*this, &ReaderDevice::write_24c64, icdev, offset, length,
-                                       snd_buffer);
+  return memory_write_hex(*this, &ReaderDevice::write_24c64, icdev, offset, length,
+                          chunked_range_ok(k24c64, offset, length), snd_buffer);
 }
 
 int16_t R42Device::read_24c(int32_t, int16_t offset, int16_t length,
@@ -193,8 +191,8 @@ int16_t R42Device::read_24c(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::read_24c_hex(int32_t icdev, int16_t offset, int16_t length,
                                 char* receive_buffer) {
-  return memory_read_hex<k24c.capacity>(*this, &ReaderDevice::read_24c, icdev, offset, length,
-                                      receive_buffer);
+  return memory_read_hex(*this, &ReaderDevice::read_24c, icdev, offset, length,
+                         chunked_range_ok(k24c, offset, length), receive_buffer);
 }
 
 int16_t R42Device::read_24c64(int32_t, int16_t offset, int16_t length,
@@ -204,8 +202,8 @@ int16_t R42Device::read_24c64(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::read_24c64_hex(int32_t icdev, int16_t offset, int16_t length,
                                   char* receive_buffer) {
-  return memory_read_hex<k24c64.capacity>(*this, &ReaderDevice::read_24c64, icdev, offset, length,
-                                      receive_buffer);
+  return memory_read_hex(*this, &ReaderDevice::read_24c64, icdev, offset, length,
+                         chunked_range_ok(k24c64, offset, length), receive_buffer);
 }
 
 // --- SLE4428 ---
@@ -215,8 +213,8 @@ int16_t R42Device::read_4428(int32_t, int16_t offset, int16_t length, unsigned c
 }
 
 int16_t R42Device::read_4428_hex(int32_t icdev, int16_t offset, int16_t length, char* data_buffer) {
-  return memory_read_hex<k4428Memory.capacity>(*this, &ReaderDevice::read_4428, icdev, offset, length,
-                                      data_buffer);
+  return memory_read_hex(*this, &ReaderDevice::read_4428, icdev, offset, length,
+                         chunked_range_ok(k4428Memory, offset, length), data_buffer);
 }
 
 int16_t R42Device::write_4428(int32_t, int16_t offset, int16_t length,
@@ -226,8 +224,8 @@ int16_t R42Device::write_4428(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::write_4428_hex(int32_t icdev, int16_t offset, int16_t length,
                                   const char* data_buffer) {
-  return memory_write_hex<k4428Memory.capacity>(*this, &ReaderDevice::write_4428, icdev, offset, length,
-                                       data_buffer);
+  return memory_write_hex(*this, &ReaderDevice::write_4428, icdev, offset, length,
+                          chunked_range_ok(k4428Memory, offset, length), data_buffer);
 }
 
 int16_t R42Device::verifypin_4428(int32_t icdev, const unsigned char* passwd) {
@@ -238,9 +236,8 @@ int16_t R42Device::verifypin_4428(int32_t icdev, const unsigned char* passwd) {
 
 int16_t R42Device::verifypin_4428_hex(int32_t icdev, const char* passwd) {
   ReaderDevice& self = *this;
-  return write_from_text<kSle4428PinSize>(int16_t(kSle4428PinSize), passwd, [&](const uint8_t* pin) {
-    return self.verifypin_4428(icdev, pin);
-  });
+  return write_from_text(int16_t(kSle4428PinSize), kSle4428PinSize, passwd,
+                         [&](const uint8_t* pin) { return self.verifypin_4428(icdev, pin); });
 }
 
 int16_t R42Device::readpin_4428(int32_t, unsigned char* passwd) {
@@ -249,8 +246,8 @@ int16_t R42Device::readpin_4428(int32_t, unsigned char* passwd) {
 
 int16_t R42Device::readpin_4428_hex(int32_t icdev, char* passwd) {
   ReaderDevice& self = *this;
-  return read_as_text<kSle4428PinSize>(int16_t(kSle4428PinSize), passwd,
-                                    [&](uint8_t* pin) { return self.readpin_4428(icdev, pin); });
+  return read_as_text(int16_t(kSle4428PinSize), kSle4428PinSize, passwd,
+                      [&](uint8_t* pin) { return self.readpin_4428(icdev, pin); });
 }
 
 int16_t R42Device::readpincount_4428(int32_t) {
@@ -265,9 +262,8 @@ int16_t R42Device::changepin_4428(int32_t, const unsigned char* passwd) {
 
 int16_t R42Device::changepin_4428_hex(int32_t icdev, const char* passwd) {
   ReaderDevice& self = *this;
-  return write_from_text<kSle4428PinSize>(int16_t(kSle4428PinSize), passwd, [&](const uint8_t* pin) {
-    return self.changepin_4428(icdev, pin);
-  });
+  return write_from_text(int16_t(kSle4428PinSize), kSle4428PinSize, passwd,
+                         [&](const uint8_t* pin) { return self.changepin_4428(icdev, pin); });
 }
 
 int16_t R42Device::readprotect_4428(int32_t, int16_t offset, int16_t length,
@@ -277,8 +273,8 @@ int16_t R42Device::readprotect_4428(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::readprotect_4428_hex(int32_t icdev, int16_t offset, int16_t length,
                                         char* data_buffer) {
-  return memory_read_hex<k4428Protection.capacity>(*this, &ReaderDevice::readprotect_4428, icdev, offset, length,
-                                      data_buffer);
+  return memory_read_hex(*this, &ReaderDevice::readprotect_4428, icdev, offset, length,
+                         chunked_range_ok(k4428Protection, offset, length), data_buffer);
 }
 
 int16_t R42Device::writeprotect_4428(int32_t, int16_t offset, int16_t length,
@@ -288,8 +284,8 @@ int16_t R42Device::writeprotect_4428(int32_t, int16_t offset, int16_t length,
 
 int16_t R42Device::writeprotect_4428_hex(int32_t icdev, int16_t offset, int16_t length,
                                          const char* data_buffer) {
-  return memory_write_hex<k4428Protection.capacity>(*this, &ReaderDevice::writeprotect_4428, icdev, offset, length,
-                                       data_buffer);
+  return memory_write_hex(*this, &ReaderDevice::writeprotect_4428, icdev, offset, length,
+                          chunked_range_ok(k4428Protection, offset, length), data_buffer);
 }
 
 // --- card detection ---

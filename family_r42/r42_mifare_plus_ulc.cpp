@@ -50,7 +50,7 @@ bool blocks_ok(uint8_t numblock) { return numblock >= 1 && numblock <= kMfpMaxBl
 // A key or perso block given as 32 hexadecimal characters.
 template <typename Call>
 int16_t with_block_text(const char* text, Call call) {
-  return write_from_text<kKey>(kKey, text, call);
+  return write_from_text(kKey, kKey, text, call);
 }
 
 }  // namespace
@@ -265,7 +265,7 @@ int16_t R42Device::MFPL3_readinplain_hex(int32_t icdev, int32_t bnr, uint8_t num
                                          char* readdata) {
   if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  return read_as_text<kMaxData>(kBlock * numblock, readdata, [&](uint8_t* data) {
+  return read_as_text(kBlock * numblock, kMaxData, readdata, [&](uint8_t* data) {
     return self.MFPL3_readinplain(icdev, bnr, numblock, data);
   });
 }
@@ -274,7 +274,7 @@ int16_t R42Device::MFPL3_readencrypted_hex(int32_t icdev, int32_t bnr, uint8_t n
                                            char* readdata, uint8_t flag) {
   if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  return read_as_text<kMaxData>(kBlock * numblock, readdata, [&](uint8_t* data) {
+  return read_as_text(kBlock * numblock, kMaxData, readdata, [&](uint8_t* data) {
     return self.MFPL3_readencrypted(icdev, bnr, numblock, data, flag);
   });
 }
@@ -283,7 +283,7 @@ int16_t R42Device::MFPL3_writeinplain_hex(int32_t icdev, int32_t bnr, uint8_t nu
                                           const char* writedata) {
   if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  return write_from_text<kMaxData>(kBlock * numblock, writedata, [&](const uint8_t* data) {
+  return write_from_text(kBlock * numblock, kMaxData, writedata, [&](const uint8_t* data) {
     return self.MFPL3_writeinplain(icdev, bnr, numblock, data);
   });
 }
@@ -292,7 +292,7 @@ int16_t R42Device::MFPL3_writeencrypted_hex(int32_t icdev, int32_t bnr, uint8_t 
                                             const char* writedata, uint8_t flag) {
   if (!blocks_ok(numblock)) return -1;
   ReaderDevice& self = *this;
-  return write_from_text<kMaxData>(kBlock * numblock, writedata, [&](const uint8_t* data) {
+  return write_from_text(kBlock * numblock, kMaxData, writedata, [&](const uint8_t* data) {
     return self.MFPL3_writeencrypted(icdev, bnr, numblock, data, flag);
   });
 }

@@ -211,7 +211,7 @@ int16_t R42Device::ReadRfTypeABATS(int32_t, int32_t* ats_len, unsigned char* ats
 
 int16_t R42Device::ReadRfTypeABATS_hex(int32_t icdev, int32_t* ats_len, char* ats) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(ats_len, ats, [&](int32_t* length, uint8_t* bytes) {
+  return reply_hex_twin(kR42BufferSize, ats_len, ats, [&](int32_t* length, uint8_t* bytes) {
     return self.ReadRfTypeABATS(icdev, length, bytes);
   });
 }
@@ -382,7 +382,7 @@ int16_t R42Device::cpy_cpuapduInt(int32_t, int32_t slen, const unsigned char* se
 int16_t R42Device::cpy_cpuapduInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
                                       int32_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.cpy_cpuapduInt(icdev, slen, apdu, length, reply);
                        });
@@ -391,15 +391,16 @@ int16_t R42Device::cpy_cpuapduInt_hex(int32_t icdev, int32_t slen, const char* s
 int16_t R42Device::cpy_cpuapdu(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
                                uint8_t* rlen, unsigned char* databuffer) {
   ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-    return self.cpy_cpuapduInt(icdev, slen, sendbuffer, length, reply);
-  });
+  return narrow_channel<int32_t>(
+      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+        return self.cpy_cpuapduInt(icdev, slen, sendbuffer, length, reply);
+      });
 }
 
 int16_t R42Device::cpy_cpuapdu_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                    uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.cpy_cpuapdu(icdev, slen, apdu, length, reply);
                        });
@@ -416,7 +417,7 @@ int16_t R42Device::cpy_procommandInt(int32_t, int32_t slen, const unsigned char*
 int16_t R42Device::cpy_procommandInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
                                          int32_t* rlen, char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.cpy_procommandInt(icdev, slen, apdu, length, reply, timeout);
                        });
@@ -425,15 +426,16 @@ int16_t R42Device::cpy_procommandInt_hex(int32_t icdev, int32_t slen, const char
 int16_t R42Device::cpy_procommand(int32_t icdev, uint8_t slen, const unsigned char* sendbuffer,
                                   uint8_t* rlen, unsigned char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-    return self.cpy_procommandInt(icdev, slen, sendbuffer, length, reply, timeout);
-  });
+  return narrow_channel<int32_t>(
+      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+        return self.cpy_procommandInt(icdev, slen, sendbuffer, length, reply, timeout);
+      });
 }
 
 int16_t R42Device::cpy_procommand_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
                                       uint8_t* rlen, char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.cpy_procommand(icdev, slen, apdu, length, reply, timeout);
                        });
@@ -453,7 +455,7 @@ int16_t R42Device::cpuapduresponInt(int32_t icdev, int32_t slen, const unsigned 
 int16_t R42Device::cpuapduresponInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
                                         int32_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, sendbuffer, rlen, databuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, sendbuffer, rlen, databuffer,
                        [&](const uint8_t* apdu, int32_t* length, uint8_t* reply) {
                          return self.cpuapduresponInt(icdev, slen, apdu, length, reply);
                        });

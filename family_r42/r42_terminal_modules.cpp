@@ -193,7 +193,7 @@ int16_t R42Device::op_2dot4_command(int32_t, int32_t slen, const unsigned char* 
 int16_t R42Device::op_2dot4_command_hex(int32_t icdev, int32_t slen, const char* senddata,
                                         int32_t* rlen, char* recvbuffer, uint8_t timeout) {
   ReaderDevice& self = *this;
-  return apdu_hex_twin(slen, senddata, rlen, recvbuffer,
+  return apdu_hex_twin(kR42BufferSize, slen, senddata, rlen, recvbuffer,
                        [&](const uint8_t* data, int32_t* length, uint8_t* reply) {
                          return self.op_2dot4_command(icdev, slen, data, length, reply, timeout);
                        });
@@ -201,15 +201,16 @@ int16_t R42Device::op_2dot4_command_hex(int32_t icdev, int32_t slen, const char*
 
 int16_t R42Device::op_2dot4_reset(int32_t icdev, uint8_t* rlen, unsigned char* databuffer) {
   ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-    return self.op_2dot4_command(icdev, int32_t(sizeof kRadio24Reset), kRadio24Reset, length,
-                                 reply, kRadio24ResetSeconds);
-  });
+  return narrow_channel<int32_t>(
+      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
+        return self.op_2dot4_command(icdev, int32_t(sizeof kRadio24Reset), kRadio24Reset, length,
+                                     reply, kRadio24ResetSeconds);
+      });
 }
 
 int16_t R42Device::op_2dot4_resethex(int32_t icdev, uint8_t* rlen, char* databuffer) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(rlen, databuffer, [&](uint8_t* length, uint8_t* reply) {
+  return reply_hex_twin(kR42BufferSize, rlen, databuffer, [&](uint8_t* length, uint8_t* reply) {
     return self.op_2dot4_reset(icdev, length, reply);
   });
 }

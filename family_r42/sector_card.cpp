@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "connection/sector_card_flows.h"
 #include "family_r42/r42_device.h"
 
 namespace {
@@ -15,27 +16,12 @@ constexpr uint8_t kCascadeLevel1 = 0x93;
 constexpr uint8_t kCascadeLevel2 = 0x95;
 constexpr uint8_t kSakUidIncomplete = 0x04;
 
-// Answer-to-request of a MIFARE Light card: its values use the Light layout.
-constexpr uint16_t kLightTagType = 16;
-constexpr uint8_t kLightValueBlock = 4;
 constexpr uint8_t kFm11rf005SerialBlock = 1;
 
 constexpr int kBlockSize = kMifareBlockSize;
 constexpr int kKeySize = kMifareKeySize;
 
 uint8_t request_mode_byte(uint8_t mode) { return mode == 0 ? 0x26 : 0x52; }
-
-// A 4-byte UID as the caller's u32: the first byte received is the lowest.
-uint32_t uid_value(const uint8_t* b) {
-  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-void uid_bytes(uint32_t value, uint8_t* b) {
-  for (int i = 0; i < 4; ++i) b[i] = uint8_t(value >> (8 * i));
-}
-
-bool light_copy_ok(const uint8_t* copy) {
-  return copy[2] == uint8_t(~copy[0]) && copy[3] == uint8_t(~copy[1]);
-}
 
 }  // namespace
 
@@ -131,70 +117,20 @@ int16_t R42Device::halt(int32_t) {
 }
 
 int16_t R42Device::card(int32_t icdev, uint8_t mode, uint32_t* snr) {
-  if (snr == nullptr) return -1;
-  uint16_t tag_type = 0;
-  int16_t result = request(icdev, mode, &tag_type);
-  if (result != 0) return result;
-  *snr = 0;
-  result = anticoll(icdev, 0, snr);
-  if (result != 0) return result;
-  uint8_t size = 0;
-  return select(icdev, *snr, &size);
+  return sector_flow::card(*this, icdev, mode, snr);
 }
 
 int16_t R42Device::card_hex(int32_t icdev, uint8_t mode, char* snrstr) {
-  if (snrstr == nullptr) return -1;
-  uint32_t snr = 0;
-  const int16_t result = card(icdev, mode, &snr);
-  if (result != 0) return result;
-  uint8_t bytes[4];
-  store_be32(snr, bytes);
-  hex_twin_output(bytes, sizeof bytes, snrstr);
-  return 0;
+  return sector_flow::card_hex(*this, icdev, mode, snrstr);
 }
 
-int16_t R42Device::card_double_uid(int32_t icdev, uint8_t mode, uint8_t* uid, int* length) {
-  uint16_t tag_type = 0;
-  int16_t result = request(icdev, mode, &tag_type);
-  if (result != 0) return result;
-  uint32_t serial = 0;
-  result = anticoll(icdev, 0, &serial);
-  if (result != 0) return result;
-  uint8_t sak = 0;
-  result = select(icdev, serial, &sak);
-  if (result != 0) return result;
-  uint8_t level[4];
-  uid_bytes(serial, level);
-  if (!(sak & kSakUidIncomplete)) {
-    std::memcpy(uid, level, 4);
-    *length = 4;
-    return 0;
-  }
-  // Byte 0 of level 1 is the cascade tag; the UID goes on at level 2.
-  std::memcpy(uid, level + 1, 3);
-  result = anticoll2(icdev, 0, &serial);
-  if (result != 0) return result;
-  result = select2(icdev, serial, &sak);
-  if (result != 0) return result;
-  uid_bytes(serial, uid + 3);
-  *length = 7;
-  return 0;
-}
 
 int16_t R42Device::card_double(int32_t icdev, uint8_t mode, unsigned char* snr) {
-  if (snr == nullptr) return -1;
-  int length = 0;
-  return card_double_uid(icdev, mode, snr, &length);
+  return sector_flow::card_double(*this, icdev, mode, snr);
 }
 
 int16_t R42Device::card_double_hex(int32_t icdev, uint8_t mode, char* snr) {
-  if (snr == nullptr) return -1;
-  uint8_t uid[7];
-  int length = 0;
-  const int16_t result = card_double_uid(icdev, mode, uid, &length);
-  if (result != 0) return result;
-  hex_twin_output(uid, size_t(length), snr);
-  return 0;
+  return sector_flow::card_double_hex(*this, icdev, mode, snr);
 }
 
 // --- key store and authentication ---
@@ -207,9 +143,7 @@ int16_t R42Device::load_key(int32_t icdev, uint8_t mode, uint8_t sec_nr,
 }
 
 int16_t R42Device::load_key_hex(int32_t icdev, uint8_t mode, uint8_t sec_nr, const char* key) {
-  uint8_t bytes[kKeySize];
-  if (hex_twin_input(key, kKeySize, bytes) != 0) return -1;
-  return load_key(icdev, mode, sec_nr, bytes);
+  return sector_flow::load_key_hex(*this, icdev, mode, sec_nr, key);
 }
 
 int16_t R42Device::authenticate_block(uint8_t key_byte, uint8_t block, const uint8_t* key) {
@@ -241,16 +175,12 @@ int16_t R42Device::authentication_2(int32_t icdev, uint8_t mode, uint8_t key_nr,
 
 int16_t R42Device::authentication_pass(int32_t icdev, uint8_t mode, uint8_t addr,
                                        const unsigned char* passbuff) {
-  const int trailer = sector_trailer_block(addr);
-  if (passbuff == nullptr || trailer < 0) return -1;
-  return authentication_passaddr(icdev, mode, uint8_t(trailer), passbuff);
+  return sector_flow::authentication_pass(*this, icdev, mode, addr, passbuff);
 }
 
 int16_t R42Device::authentication_pass_hex(int32_t icdev, uint8_t mode, uint8_t addr,
                                            const char* passbuff) {
-  uint8_t key[kKeySize];
-  if (hex_twin_input(passbuff, kKeySize, key) != 0) return -1;
-  return authentication_pass(icdev, mode, addr, key);
+  return sector_flow::authentication_pass_hex(*this, icdev, mode, addr, passbuff);
 }
 
 int16_t R42Device::authentication_passaddr(int32_t, uint8_t mode, uint8_t addr,
@@ -262,9 +192,7 @@ int16_t R42Device::authentication_passaddr(int32_t, uint8_t mode, uint8_t addr,
 
 int16_t R42Device::authentication_passaddr_hex(int32_t icdev, uint8_t mode, uint8_t addr,
                                                const char* passbuff) {
-  uint8_t key[kKeySize];
-  if (hex_twin_input(passbuff, kKeySize, key) != 0) return -1;
-  return authentication_passaddr(icdev, mode, addr, key);
+  return sector_flow::authentication_passaddr_hex(*this, icdev, mode, addr, passbuff);
 }
 
 // --- blocks ---
@@ -276,12 +204,7 @@ int16_t R42Device::read(int32_t, uint8_t adr, unsigned char* data) {
 }
 
 int16_t R42Device::read_hex(int32_t icdev, uint8_t adr, char* data) {
-  if (data == nullptr) return -1;
-  uint8_t block[kBlockSize];
-  const int16_t result = read(icdev, adr, block);
-  if (result != 0) return result;
-  hex_twin_output(block, sizeof block, data);
-  return 0;
+  return sector_flow::read_hex(*this, icdev, adr, data);
 }
 
 int16_t R42Device::write(int32_t, uint8_t adr, const unsigned char* data) {
@@ -292,29 +215,19 @@ int16_t R42Device::write(int32_t, uint8_t adr, const unsigned char* data) {
 }
 
 int16_t R42Device::write_hex(int32_t icdev, uint8_t adr, const char* data) {
-  uint8_t block[kBlockSize];
-  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
-  return write(icdev, adr, block);
+  return sector_flow::write_hex(*this, icdev, adr, data);
 }
 
 int16_t R42Device::changeb3(int32_t icdev, uint8_t sec_nr, const unsigned char* key_a,
                             uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3, uint8_t bk,
                             const unsigned char* key_b) {
-  const int trailer_block = sector_trailer_block(sec_nr);
-  if (key_a == nullptr || key_b == nullptr || trailer_block < 0) return -1;
-  const uint8_t conditions[4] = {b0, b1, b2, b3};
-  uint8_t trailer[kBlockSize];
-  if (!build_sector_trailer(key_a, conditions, bk, key_b, trailer)) return -1;
-  return write(icdev, uint8_t(trailer_block), trailer);
+  return sector_flow::changeb3(*this, icdev, sec_nr, key_a, b0, b1, b2, b3, bk, key_b);
 }
 
 int16_t R42Device::changeb3_hex(int32_t icdev, uint8_t sec_nr, const char* key_a, uint8_t b0,
                                 uint8_t b1, uint8_t b2, uint8_t b3, uint8_t bk,
                                 const char* key_b) {
-  uint8_t a[kKeySize], b[kKeySize];
-  if (hex_twin_input(key_a, kKeySize, a) != 0 || hex_twin_input(key_b, kKeySize, b) != 0)
-    return -1;
-  return changeb3(icdev, sec_nr, a, b0, b1, b2, b3, bk, b);
+  return sector_flow::changeb3_hex(*this, icdev, sec_nr, key_a, b0, b1, b2, b3, bk, key_b);
 }
 
 // --- value blocks ---
@@ -369,24 +282,12 @@ int16_t R42Device::readval(int32_t icdev, uint8_t adr, uint32_t* value) {
 
 int16_t R42Device::initval_ml(int32_t icdev, uint16_t value) {
   uint8_t block[kBlockSize];
-  std::memset(block, 0xFF, sizeof block);
-  block[0] = uint8_t(value);
-  block[1] = uint8_t(value >> 8);
-  block[2] = uint8_t(~block[0]);
-  block[3] = uint8_t(~block[1]);
+  build_light_value_block(value, block);
   return write(icdev, kLightValueBlock, block);
 }
 
 int16_t R42Device::readval_ml(int32_t icdev, uint16_t* value) {
-  if (value == nullptr) return -1;
-  uint8_t block[kBlockSize];
-  const int16_t result = read(icdev, kLightValueBlock, block);
-  if (result != 0) return result;
-  const uint8_t* copy = light_copy_ok(block) ? block : light_copy_ok(block + 4) ? block + 4
-                                                                                : nullptr;
-  if (copy == nullptr) return -1;
-  *value = uint16_t(copy[0] | copy[1] << 8);
-  return 0;
+  return sector_flow::readval_ml(*this, icdev, value);
 }
 
 int16_t R42Device::decrement_ml(int32_t icdev, uint16_t value) {
@@ -394,11 +295,9 @@ int16_t R42Device::decrement_ml(int32_t icdev, uint16_t value) {
   const int16_t result = read(icdev, kLightValueBlock, block);
   if (result != 0) return result;
   // The reader takes 4 for the first copy and 5 for the second.
-  uint8_t copy = 0;
-  if (light_copy_ok(block)) copy = 4;
-  else if (light_copy_ok(block + 4)) copy = 5;
-  else return -1;
-  return value_command(r42_cmd::kDecrement, copy, value);
+  const int copy = light_value_copy(block);
+  if (copy < 0) return -1;
+  return value_command(r42_cmd::kDecrement, uint8_t(kLightValueBlock + copy), value);
 }
 
 // --- one-call forms ---
@@ -413,9 +312,7 @@ int16_t R42Device::HL_write(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* 
 
 int16_t R42Device::HL_writehex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
                                const char* data) {
-  uint8_t block[kBlockSize];
-  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
-  return HL_write(icdev, mode, adr, snr, block);
+  return sector_flow::HL_writehex(*this, icdev, mode, adr, snr, data);
 }
 
 int16_t R42Device::HL_write_hex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t* snr,
@@ -437,12 +334,7 @@ int16_t R42Device::HL_read(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t, u
 
 int16_t R42Device::HL_readhex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t snr, char* data,
                               uint32_t* nsnr) {
-  if (data == nullptr) return -1;
-  uint8_t block[kBlockSize];
-  const int16_t result = HL_read(icdev, mode, adr, snr, block, nsnr);
-  if (result != 0) return result;
-  hex_twin_output(block, sizeof block, data);
-  return 0;
+  return sector_flow::HL_readhex(*this, icdev, mode, adr, snr, data, nsnr);
 }
 
 int16_t R42Device::HL_read_hex(int32_t icdev, uint8_t mode, uint8_t adr, uint32_t snr,
@@ -463,26 +355,15 @@ int16_t R42Device::HL_authentication(int32_t icdev, uint8_t reqmode, uint32_t, u
 
 int16_t R42Device::check_write(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
                                const unsigned char* data) {
-  const int sector = block_sector(adr);
+  // A key the store cannot hold is refused before the card is looked for.
   KeyStoreSlot slot;
-  if (data == nullptr || !key_store_slot(authmode, sector, &slot)) return -1;
-  uint32_t serial = 0;
-  int16_t result = card(icdev, 0, &serial);
-  if (result != 0) return result;
-  if (serial != snr) return -1;
-  result = authentication(icdev, authmode, uint8_t(sector));
-  if (result != 0) return result;
-  uint8_t block[kBlockSize];
-  result = read(icdev, adr, block);
-  if (result != 0) return result;
-  return std::memcmp(block, data, kBlockSize) == 0 ? 0 : -2;
+  if (!key_store_slot(authmode, block_sector(adr), &slot)) return -1;
+  return sector_flow::check_write(*this, icdev, snr, authmode, adr, data);
 }
 
 int16_t R42Device::check_writehex(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,
                                   const char* data) {
-  uint8_t block[kBlockSize];
-  if (hex_twin_input(data, kBlockSize, block) != 0) return -1;
-  return check_write(icdev, snr, authmode, adr, block);
+  return sector_flow::check_writehex(*this, icdev, snr, authmode, adr, data);
 }
 
 int16_t R42Device::check_write_hex(int32_t icdev, uint32_t snr, uint8_t authmode, uint8_t adr,

@@ -86,7 +86,7 @@ const Row kSerial[] = {
     Row("serial_silence", serial).sends("FC").fails().gives(-1),
     Row("version_without_buffer", [](Call& c) { return c.d.getver(0, nullptr); }).gives(-1),
     Row("serial_without_buffer", [](Call& c) { return c.d.readdevsnr(0, nullptr); }).gives(-1),
-    Row("unbuilt_slot_default", [](Call& c) { return c.d.beep(80, 10); }).gives(-1),
+    Row("unsupported_slot_default", [](Call& c) { return c.d.BtReset(80); }).gives(-1),
     Row("contact_card_status_not_reported", [](Call& c) { return c.d.CpuCardStatus(80); }).gives(0),
 };
 WIRE_TABLE(M6Serial, M6MemoryReader, kSerial);

@@ -64,4 +64,34 @@ TEST(MifareLayout, ConditionAboveSevenWritesNothing) {
   }
 }
 
+// The host-built value block reads back through the readers' own check,
+// which compares the plain copies and the address copies only.
+TEST(MifareLayout, ValueBlocksReadBackAndTheCheckComparesPlainCopies) {
+  for (uint32_t value : {0u, 1u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
+    uint8_t block[16];
+    build_value_block(value, 5, block);
+    MifareCard::Block card_block;
+    std::copy(block, block + 16, card_block.begin());
+    int32_t card_value = 0;
+    ASSERT_TRUE(MifareCard::valueOf(card_block, &card_value)) << value;
+    EXPECT_EQ(uint32_t(card_value), value);
+    uint32_t read = 0;
+    ASSERT_TRUE(value_block_value(block, &read));
+    EXPECT_EQ(read, value);
+    block[4] ^= 0xFF;  // the complement copy is not compared
+    EXPECT_TRUE(value_block_value(block, &read));
+    block[9] ^= 0x01;
+    EXPECT_FALSE(value_block_value(block, &read));
+    build_value_block(value, 5, block);
+    block[15] ^= 0x01;
+    EXPECT_FALSE(value_block_value(block, &read));
+  }
+  uint8_t light[16];
+  build_light_value_block(0x1234, light);
+  EXPECT_EQ(Bytes(light, light + 4), (Bytes{0x34, 0x12, 0xCB, 0xED}));
+  EXPECT_EQ(Bytes(light + 4, light + 16), Bytes(12, 0xFF));
+  EXPECT_TRUE(light_copy_ok(light));
+  EXPECT_FALSE(light_copy_ok(light + 4));
+}
+
 }  // namespace

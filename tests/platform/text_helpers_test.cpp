@@ -1,5 +1,6 @@
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -70,4 +71,22 @@ TEST(TextHelpers, IntToTextCoversTheWholeRange) {
   EXPECT_EQ("2147483647", int_to_text(INT_MAX));
   EXPECT_EQ("0", int_to_text(0));
   EXPECT_EQ("115200", int_to_text(115200));
+}
+
+// A twin's text shorter than it should be is refused without a byte read
+// past its terminator: the text sits in a buffer of exactly its size.
+TEST(TextHelpers, HexTwinInputStopsAtAShortTextsEnd) {
+  const char digits[] = "0a1B";
+  std::unique_ptr<char[]> text(new char[sizeof digits]);
+  std::memcpy(text.get(), digits, sizeof digits);
+  uint8_t out[6] = {0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
+  EXPECT_EQ(hex_twin_input(text.get(), 6, out), -1);
+  EXPECT_EQ(hex_twin_input(text.get(), 3, out), -1);
+  EXPECT_EQ(hex_twin_input("0a1G", 2, out), -1);
+  ASSERT_EQ(hex_twin_input(text.get(), 2, out), 0);
+  EXPECT_EQ(out[0], 0x0A);
+  EXPECT_EQ(out[1], 0x1B);
+  char back[5];
+  hex_twin_output(out, 2, back);
+  EXPECT_STREQ(back, "0A1B");
 }

@@ -175,10 +175,11 @@ void CardField::deselect(Slot& slot) {
 
 Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
   using namespace card_status;
+  auto reply = [](const Answer& a) { return status_reply(a.status, a.data); };
   switch (code) {
     case 0x0433:
       if (n != 1 || (p[0] != 0x26 && p[0] != 0x52)) break;
-      return wake(p[0]);
+      return reply(wake(p[0] == 0x52));
     case 0x0401: {
       if (n != 1 || (p[0] != 0x26 && p[0] != 0x52)) break;
       Slot* s = selected();
@@ -186,49 +187,27 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
       const uint16_t atqa = atqa_of(s->card, s->cpu);
       return status_reply(kOk, {uint8_t(atqa), uint8_t(atqa >> 8)});
     }
-    case 0x0434:
+    case 0x0434: {
       if (n != 1 || (p[0] != 0x93 && p[0] != 0x95)) break;
-      return anticollision(p[0]);
+      Answer a = anticollision(p[0] == 0x93 ? 1 : 2);
+      if (a.status == kOk) a.data.insert(a.data.begin(), 0x00);
+      return reply(a);
+    }
     case 0x0435:
       if (n != 6 || (p[0] != 0x93 && p[0] != 0x95) || p[1] != 0x04) break;
-      return select(p[0], p + 2);
-    case 0x0437: {
+      return reply(select(p[0] == 0x93 ? 1 : 2, p + 2));
+    case 0x0437:
       if (n != 0) break;
-      Slot* s = selected();
-      if (s == nullptr) return status_reply(kNoCard);
-      s->card.clearAuth();
-      s->state = State::kHalted;
-      return status_reply(kOk);
-    }
-    case 0x0404: {
+      return reply(halt());
+    case 0x0404:
       if (n != 8) break;
-      Slot* s = selected();
-      if (s == nullptr) return status_reply(kNoCard);
-      if (s->cpu) return status_reply(kAuthFailed);
-      const uint16_t status = s->card.authenticate(p[0], p[1], p + 2);
-      if (status != kOk) deselect(*s);
-      return status_reply(status);
-    }
-    case 0x0405: {
+      return reply(authenticate(p[0], p[1], p + 2));
+    case 0x0405:
       if (n != 1) break;
-      Slot* s = blockTarget();
-      if (s == nullptr) return status_reply(kNoCard);
-      MifareCard::Block block{};
-      if (s->cpu) {
-        if (!s->cpu->readPages(p[0], block.data())) return status_reply(kAccessRefused);
-        return status_reply(kOk, Bytes(block.begin(), block.end()));
-      }
-      const uint16_t status = s->card.read(p[0], &block);
-      if (status != kOk) return status_reply(status);
-      return status_reply(kOk, Bytes(block.begin(), block.end()));
-    }
-    case 0x0406: {
+      return reply(read(p[0]));
+    case 0x0406:
       if (n != 17) break;
-      Slot* s = blockTarget();
-      if (s == nullptr) return status_reply(kNoCard);
-      if (s->cpu) return status_reply(s->cpu->writePage(p[0], p + 1) ? kOk : kAccessRefused);
-      return status_reply(s->card.write(p[0], p + 1));
-    }
+      return reply(write(p[0], p + 1));
     case 0x0443: case 0x0410: case 0x0411: case 0x0436: case 0x040C:
     case 0x044A: case 0x0446: case 0x0431: case 0x0432:
       return processorCommand(code, p, n);
@@ -266,47 +245,122 @@ Bytes CardField::dispatch(uint16_t code, const uint8_t* p, size_t n) {
   }
 }
 
-Bytes CardField::wake(uint8_t mode) {
+CardField::Answer CardField::wake(bool all) {
   const Slot* lowest = nullptr;
   for (Slot& s : cards_) {
     s.card.clearAuth();
-    if (!answers_type_a(s.cpu) || (s.state == State::kHalted && mode != 0x52)) continue;
+    if (!answers_type_a(s.cpu) || (s.state == State::kHalted && !all)) continue;
     s.state = State::kReady;
     if (lowest == nullptr || s.card.uid() < lowest->card.uid()) lowest = &s;
   }
-  if (lowest == nullptr) return status_reply(card_status::kNoCard);
+  if (lowest == nullptr) return {card_status::kNoCard, {}};
   const uint16_t atqa = atqa_of(lowest->card, lowest->cpu);
-  return status_reply(card_status::kOk, {uint8_t(atqa), uint8_t(atqa >> 8)});
+  return {card_status::kOk, {uint8_t(atqa), uint8_t(atqa >> 8)}};
 }
 
-Bytes CardField::anticollision(uint8_t level) {
+CardField::Answer CardField::anticollision(int level) {
   const Slot* found = nullptr;
   for (const Slot& s : cards_) {
-    if (level == 0x93 && s.state == State::kReady && is_classic(s.card) && answers_type_a(s.cpu) &&
+    if (level == 1 && s.state == State::kReady && is_classic(s.card) && answers_type_a(s.cpu) &&
         (found == nullptr || s.card.uid() < found->card.uid()))
       found = &s;
-    if (level == 0x95 && s.state == State::kCascade) found = &s;
+    if (level == 2 && s.state == State::kCascade) found = &s;
   }
-  if (found == nullptr) return status_reply(card_status::kNoCard);
-  const auto uid = level == 0x93 ? found->card.level1() : found->card.level2();
-  return status_reply(card_status::kOk, {0x00, uid[0], uid[1], uid[2], uid[3]});
+  if (found == nullptr) return {card_status::kNoCard, {}};
+  const auto uid = level == 1 ? found->card.level1() : found->card.level2();
+  return {card_status::kOk, Bytes(uid.begin(), uid.end())};
 }
 
-Bytes CardField::select(uint8_t level, const uint8_t* uid) {
+CardField::Answer CardField::select(int level, const uint8_t* uid) {
   Slot* match = nullptr;
   for (Slot& s : cards_) {
     if (!is_classic(s.card) || !answers_type_a(s.cpu)) continue;
-    const auto bytes = level == 0x93 ? s.card.level1() : s.card.level2();
-    const State wanted = level == 0x93 ? State::kReady : State::kCascade;
+    const auto bytes = level == 1 ? s.card.level1() : s.card.level2();
+    const State wanted = level == 1 ? State::kReady : State::kCascade;
     if (s.state == wanted && std::memcmp(bytes.data(), uid, 4) == 0) match = &s;
   }
-  if (match == nullptr) return status_reply(card_status::kNoCard);
+  if (match == nullptr) return {card_status::kNoCard, {}};
   for (Slot& s : cards_)
     if (&s != match && s.state != State::kHalted) deselect(s);
-  const bool cascade = level == 0x93 && match->card.uid().size() == 7;
+  const bool cascade = level == 1 && match->card.uid().size() == 7;
   match->state = cascade ? State::kCascade : State::kActive;
-  return status_reply(card_status::kOk,
-                      {uint8_t(cascade ? 0x04 : sak_of(match->card, match->cpu))});
+  return {card_status::kOk, {uint8_t(cascade ? 0x04 : sak_of(match->card, match->cpu))}};
+}
+
+CardField::Answer CardField::halt() {
+  Slot* s = selected();
+  if (s == nullptr) return {card_status::kNoCard, {}};
+  s->card.clearAuth();
+  s->state = State::kHalted;
+  return {card_status::kOk, {}};
+}
+
+CardField::Answer CardField::authenticate(uint8_t key_byte, int block, const uint8_t* key) {
+  Slot* s = selected();
+  if (s == nullptr) return {card_status::kNoCard, {}};
+  if (s->cpu) return {card_status::kAuthFailed, {}};
+  const uint16_t status = s->card.authenticate(key_byte, block, key);
+  if (status != card_status::kOk) deselect(*s);
+  return {status, {}};
+}
+
+CardField::Answer CardField::read(int block) {
+  Slot* s = blockTarget();
+  if (s == nullptr) return {card_status::kNoCard, {}};
+  MifareCard::Block data{};
+  uint16_t status = card_status::kOk;
+  if (s->cpu)
+    status = s->cpu->readPages(uint8_t(block), data.data()) ? card_status::kOk
+                                                             : card_status::kAccessRefused;
+  else
+    status = s->card.read(block, &data);
+  if (status != card_status::kOk) return {status, {}};
+  return {status, Bytes(data.begin(), data.end())};
+}
+
+CardField::Answer CardField::write(int block, const uint8_t* data) {
+  Slot* s = blockTarget();
+  if (s == nullptr) return {card_status::kNoCard, {}};
+  if (s->cpu)
+    return {s->cpu->writePage(uint8_t(block), data) ? card_status::kOk
+                                                    : card_status::kAccessRefused, {}};
+  return {s->card.write(block, data), {}};
+}
+
+CardField::Answer CardField::wakeCards(bool all) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return wake(all);
+}
+CardField::Answer CardField::anticollide(int level) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return anticollision(level);
+}
+CardField::Answer CardField::selectCard(int level, const uint8_t uid[4]) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return select(level, uid);
+}
+CardField::Answer CardField::haltCard() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return halt();
+}
+CardField::Answer CardField::authenticateCard(uint8_t key_byte, int block, const uint8_t key[6]) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return authenticate(key_byte, block, key);
+}
+CardField::Answer CardField::readBlock(int block) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return read(block);
+}
+CardField::Answer CardField::writeBlock(int block, const uint8_t data[16]) {
+  std::lock_guard<std::mutex> lock(mu_);
+  return write(block, data);
+}
+
+uint16_t CardField::onSelected(const std::function<uint16_t(MifareCard&)>& f) {
+  std::lock_guard<std::mutex> lock(mu_);
+  Slot* s = selected();
+  if (s == nullptr || !is_classic(s->card) || s->cpu) return card_status::kNoCard;
+  return f(s->card);
 }
 
 Bytes CardField::activate() {

@@ -1,5 +1,8 @@
-// The radio field of the simulated r42 reader: 0..n sector cards and the
-// reader commands that reach them.
+// The radio field of a simulated reader: 0..n sector cards, the card
+// operations on them and the r42 reader commands that reach them. The
+// operations themselves (wake, anticollision, select, halt, authenticate,
+// block, value) are public, apart from any command codes, so that another
+// family's front (m6_card_front.h) maps its own commands onto them.
 //
 //   R42ReaderModel model;
 //   CardField field;
@@ -69,6 +72,27 @@
 class CardField : public R42ReaderModel::Attachment {
  public:
   using Bytes = std::vector<uint8_t>;
+  // A card operation's card_status word and, on success, its data.
+  struct Answer {
+    uint16_t status;
+    Bytes data;
+  };
+
+  // Card operations, each under the field's lock. Wake: every card not
+  // halted (all: every card) becomes ready; the lowest UID's ATQA, low
+  // byte first. Anticollision: the level's 4 UID bytes of the lowest ready
+  // card (level 1: 88 U0 U1 U2 for a 7-byte UID). Select: the ready card
+  // with those bytes; its SAK (04 at level 1 of a 7-byte UID).
+  Answer wakeCards(bool all);
+  Answer anticollide(int level);
+  Answer selectCard(int level, const uint8_t uid[4]);
+  Answer haltCard();
+  // A failed authentication deselects the card.
+  Answer authenticateCard(uint8_t key_byte, int block, const uint8_t key[6]);
+  Answer readBlock(int block);
+  Answer writeBlock(int block, const uint8_t data[16]);
+  // `f` on the selected sector card; kNoCard when none is selected.
+  uint16_t onSelected(const std::function<uint16_t(MifareCard&)>& f);
 
   // Registers the card commands with the model; the field must outlive it.
   void attach(R42ReaderModel& model);
@@ -110,9 +134,14 @@ class CardField : public R42ReaderModel::Attachment {
   };
 
   Bytes dispatch(uint16_t code, const uint8_t* p, size_t n);
-  Bytes wake(uint8_t mode);
-  Bytes anticollision(uint8_t level);
-  Bytes select(uint8_t level, const uint8_t* uid);
+  // The card operations; the caller holds the lock.
+  Answer wake(bool all);
+  Answer anticollision(int level);
+  Answer select(int level, const uint8_t* uid);
+  Answer halt();
+  Answer authenticate(uint8_t key_byte, int block, const uint8_t* key);
+  Answer read(int block);
+  Answer write(int block, const uint8_t* data);
   Bytes processorCommand(uint16_t code, const uint8_t* p, size_t n);
   Bytes activate();
   Slot* selected();

@@ -99,10 +99,12 @@ int M6Reader::getByte(int timeout_ms) {
   if (n <= 0) return -1;
   inbox_.resize(size_t(n));
   inbox_at_ = 1;
+  wire_bytes_ += uint64_t(n);
   return inbox_[0];
 }
 
 bool M6Reader::putBytes(const std::vector<uint8_t>& bytes) {
+  wire_bytes_ += bytes.size();
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -114,15 +116,40 @@ bool M6Reader::putBytes(const std::vector<uint8_t>& bytes) {
   return true;
 }
 
+void M6Reader::setReplyDelay(ReplyDelay delay) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  delay_ = std::move(delay);
+}
+
+std::chrono::steady_clock::time_point M6Reader::replyTime(
+    std::chrono::steady_clock::time_point arrived, const std::vector<uint8_t>& command,
+    const std::vector<uint8_t>& reply) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return delay_ ? arrived + delay_(command, reply) : arrived;
+}
+
+bool M6Reader::waitUntil(std::chrono::steady_clock::time_point when) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        when - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    // To the nanosecond, so a paced line keeps its pace.
+    const timespec wait = {time_t(left.count() / 1000000000), long(left.count() % 1000000000)};
+    pollfd p = {stop_fd_, POLLIN, 0};
+    if (ppoll(&p, 1, &wait, nullptr) > 0) return false;
+  }
+}
+
 void M6Reader::runDle() {
   std::vector<uint8_t> pending;  // reply frame waiting for the host's 10
+  auto release = std::chrono::steady_clock::now();
   bool awaiting_ack = false;
   for (;;) {
     int b = getByte(-1);
     if (b == -1) return;
     if (b == kDle) {
       if (!pending.empty()) {
-        if (!putBytes(pending)) return;
+        if (!waitUntil(release) || !putBytes(pending)) return;
         pending.clear();
         awaiting_ack = true;
       } else if (awaiting_ack) {
@@ -169,10 +196,12 @@ void M6Reader::runDle() {
       std::lock_guard<std::mutex> lock(mutex_);
       sequences_.push_back(frame[0]);
     }
+    const auto arrived = std::chrono::steady_clock::now();
     std::vector<uint8_t> command{frame[1]};
     command.insert(command.end(), frame.begin() + 3, frame.end() - 1);
     Reply reply = model_.answer(command);
     if (reply.kind == Reply::Kind::kSilence) continue;
+    release = replyTime(arrived, command, reply.bytes);
     if (!putBytes({kDle, kStx})) return;
     if (reply.kind == Reply::Kind::kRaw) {
       pending = reply.bytes;
@@ -190,9 +219,10 @@ void M6Reader::runDle() {
   }
 }
 
-std::vector<uint8_t> M6Reader::frameReport(const std::vector<uint8_t>& payload) const {
+std::vector<uint8_t> M6Reader::frameReport(const std::vector<uint8_t>& payload,
+                                           bool long_frame) const {
   std::vector<uint8_t> frame;
-  if (framing_ == Framing::kHidStx) {
+  if (!long_frame) {
     frame = {kStx, payload[0], uint8_t(payload.size() - 1)};
     frame.insert(frame.end(), payload.begin() + 1, payload.end());
     frame.push_back(xor_of(frame.data(), frame.size()));
@@ -207,8 +237,8 @@ std::vector<uint8_t> M6Reader::frameReport(const std::vector<uint8_t>& payload) 
 
 bool M6Reader::parseReportFrame(const std::vector<uint8_t>& frame,
                                 std::vector<uint8_t>& command) const {
-  if (framing_ == Framing::kHidStx) {
-    if (frame.size() < 4 || frame[0] != kStx) return false;
+  if (!frame.empty() && frame[0] == kStx) {
+    if (frame.size() < 4) return false;
     size_t d = frame[2];
     if (frame.size() < d + 4 || xor_of(frame.data(), d + 4) != 0) return false;
     command.assign(1, frame[1]);
@@ -256,8 +286,10 @@ void M6Reader::runReports() {
     incoming.insert(incoming.end(), request.report.begin() + 2,
                     request.report.begin() + 2 + long(take));
     if (header == 0x82) continue;
+    const auto arrived = std::chrono::steady_clock::now();
     std::vector<uint8_t> command;
-    bool ok = parseReportFrame(incoming, command);
+    const bool ok = parseReportFrame(incoming, command);
+    const bool long_frame = !incoming.empty() && incoming[0] != kStx;
     incoming.clear();
     if (!ok) {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -266,8 +298,10 @@ void M6Reader::runReports() {
     }
     Reply reply = model_.answer(command);
     if (reply.kind == Reply::Kind::kSilence) continue;
-    auto reports = reply.kind == Reply::Kind::kRaw ? to_reports(reply.bytes, false)
-                                                      : to_reports(frameReport(reply.bytes), true);
+    if (!waitUntil(replyTime(arrived, command, reply.bytes))) return;
+    auto reports = reply.kind == Reply::Kind::kRaw
+                       ? to_reports(reply.bytes, false)
+                       : to_reports(frameReport(reply.bytes, long_frame), true);
     outgoing.insert(outgoing.end(), reports.begin(), reports.end());
   }
 }

@@ -15,6 +15,9 @@
 //              requests (a request with nothing waiting fails, as a busy
 //              reader's does).
 //   kHidReport the same reports carrying AA [n BE16] payload xor 55.
+//              Either report framing answers both: each frame is read, and
+//              answered, by its first byte (02 or AA), as the "m6-u" reader
+//              takes its long exchanges on the same device.
 //
 // Commands are [command][data]; replies [status][data], answered by the
 // reader's model (m6_reader_model.h), which the members below reach.
@@ -28,8 +31,11 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -71,14 +77,31 @@ class M6Reader {
   // Frames that failed the reader's checks.
   int badFrames() const;
 
+  // Holds replies back: `delay`(command, reply payload) after the command
+  // arrived, a reply may go out (a late reader, or a paced line).
+  using ReplyDelay = std::function<std::chrono::microseconds(const std::vector<uint8_t>& command,
+                                                             const std::vector<uint8_t>& reply)>;
+  void setReplyDelay(ReplyDelay delay);
+  void setReplyDelay(int ms) {
+    setReplyDelay([ms](const auto&, const auto&) { return std::chrono::milliseconds(ms); });
+  }
+  // kDle: bytes on the line both ways so far, handshakes and stuffing
+  // included.
+  uint64_t wireBytes() const { return wire_bytes_; }
+
  private:
   using Reply = M6ReaderModel::Reply;
 
   void run();
   void runDle();
   void runReports();
-  std::vector<uint8_t> frameReport(const std::vector<uint8_t>& payload) const;
+  std::vector<uint8_t> frameReport(const std::vector<uint8_t>& payload, bool long_frame) const;
   bool parseReportFrame(const std::vector<uint8_t>& frame, std::vector<uint8_t>& command) const;
+  // Waits until `when` (or the stop); false when stopped.
+  bool waitUntil(std::chrono::steady_clock::time_point when);
+  std::chrono::steady_clock::time_point replyTime(std::chrono::steady_clock::time_point arrived,
+                                                  const std::vector<uint8_t>& command,
+                                                  const std::vector<uint8_t>& reply);
 
   // Byte-stream helpers for kDle: -1 stopped or closed, -2 timed out.
   int getByte(int timeout_ms);
@@ -93,6 +116,8 @@ class M6Reader {
   std::vector<uint8_t> sequences_;
   int acks_ = 0;
   int bad_frames_ = 0;
+  ReplyDelay delay_;
+  std::atomic<uint64_t> wire_bytes_{0};
   std::vector<uint8_t> inbox_;
   size_t inbox_at_ = 0;
   std::thread thread_;

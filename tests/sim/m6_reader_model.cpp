@@ -12,6 +12,13 @@ M6ReaderModel::Reply M6ReaderModel::answer(const Bytes& command) {
   std::lock_guard<std::mutex> lock(mu_);
   if (command.empty()) return {Reply::Kind::kSilence, {}};
   commands_.push_back(command);
+  Reply reply = answerLocked(command);
+  replies_.push_back(reply.kind == Reply::Kind::kPayload ? reply.bytes : Bytes());
+  return reply;
+}
+
+M6ReaderModel::Reply M6ReaderModel::answerLocked(const Bytes& command) {
+  const size_t seen = ++counts_[command[0]];
   if (!script_.empty()) {
     Reply scripted = std::move(script_.front());
     script_.pop_front();
@@ -19,6 +26,14 @@ M6ReaderModel::Reply M6ReaderModel::answer(const Bytes& command) {
       scripted.bytes.push_back(0x00);
     return scripted;
   }
+  auto by_code = by_code_.find({command[0], seen});
+  if (by_code != by_code_.end()) {
+    Reply scripted{Reply::Kind::kPayload, std::move(by_code->second)};
+    by_code_.erase(by_code);
+    return scripted;
+  }
+  for (const auto& attachment : state_.attachments)
+    if (auto payload = attachment->respond(command)) return {Reply::Kind::kPayload, *payload};
   Reply reply{Reply::Kind::kPayload, {0x00}};
   if (command[0] == kGetVersion) {
     reply.bytes.insert(reply.bytes.end(), state_.version, state_.version + 2);
@@ -52,6 +67,11 @@ void M6ReaderModel::pushRaw(Bytes bytes) {
   script_.push_back({Reply::Kind::kRaw, std::move(bytes)});
 }
 
+void M6ReaderModel::scriptReply(uint8_t code, Bytes payload, int nth) {
+  std::lock_guard<std::mutex> lock(mu_);
+  by_code_[{code, counts_[code] + size_t(nth < 1 ? 1 : nth)}] = std::move(payload);
+}
+
 void M6ReaderModel::pushSilence() {
   std::lock_guard<std::mutex> lock(mu_);
   script_.push_back({Reply::Kind::kSilence, {}});
@@ -60,6 +80,11 @@ void M6ReaderModel::pushSilence() {
 std::vector<M6ReaderModel::Bytes> M6ReaderModel::commands() const {
   std::lock_guard<std::mutex> lock(mu_);
   return commands_;
+}
+
+std::vector<M6ReaderModel::Bytes> M6ReaderModel::replies() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return replies_;
 }
 
 M6ReaderModel::State M6ReaderModel::snapshot() const {

@@ -11,17 +11,25 @@
 //   0x80  00 and the two version bytes (default 01 02)
 //   0xFC  00 and the 32 serial bytes (default "SP0" and 29 '0's)
 //   other 00 and the command's data echoed
-// Scripted replies (pushReply / pushRaw / pushSilence) are used first, one
-// per command, in the order pushed.
+// Simulated hardware in State::attachments (sim_attachment.h; a card field
+// through m6_card_front.h) is asked before those, so a table row can put
+// cards behind the reader in its given() and look at them in its then().
+// Scripted replies come first of all: pushed ones (pushReply / pushRaw /
+// pushSilence), one per command in the order pushed, then those for the
+// Nth command of one code (scriptReply).
 //
 // Thread safety: every member takes the model's lock.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "sim/sim_attachment.h"
 
 class M6ReaderModel {
  public:
@@ -30,6 +38,7 @@ class M6ReaderModel {
   struct State {
     uint8_t version[2] = {0x01, 0x02};
     std::string serial = "SP0" + std::string(29, '0');
+    SimAttachments attachments;
   };
 
   struct Reply {
@@ -50,9 +59,13 @@ class M6ReaderModel {
   void pushRaw(Bytes bytes);
   // The next command gets no answer at all.
   void pushSilence();
+  // The Nth command of `code` from now (1 = the next one) gets `payload`.
+  void scriptReply(uint8_t code, Bytes payload, int nth = 1);
 
   // Every command answered, as [command][data].
   std::vector<Bytes> commands() const;
+  // The payload answered to each of them (empty for a raw or no reply).
+  std::vector<Bytes> replies() const;
 
   // Runs `f` on the state under the lock.
   template <typename F>
@@ -66,5 +79,10 @@ class M6ReaderModel {
   mutable std::mutex mu_;
   State state_;
   std::deque<Reply> script_;
+  std::map<std::pair<uint8_t, size_t>, Bytes> by_code_;  // (code, count) -> payload
+  std::map<uint8_t, size_t> counts_;
+  Reply answerLocked(const Bytes& command);
+
   std::vector<Bytes> commands_;
+  std::vector<Bytes> replies_;
 };

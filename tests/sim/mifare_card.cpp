@@ -307,6 +307,13 @@ uint16_t MifareCard::transfer(int source, int destination) {
   return card_status::kOk;
 }
 
+uint16_t MifareCard::storeValue(int block, int32_t value) {
+  const uint16_t status = dataAccess(block, &DataRights::decrement);
+  if (status != card_status::kOk) return status;
+  blocks_[size_t(block)] = valueBlock(value, uint8_t(block));
+  return card_status::kOk;
+}
+
 uint16_t MifareCard::lightDecrement(int copy, uint16_t amount) {
   const uint16_t status = dataAccess(4, &DataRights::decrement);
   if (status != card_status::kOk) return status;

@@ -103,6 +103,8 @@ class MifareCard {
   uint16_t readValue(int block, int32_t* value) const;
   uint16_t addValue(int block, uint32_t amount, bool increment);
   uint16_t transfer(int source, int destination);
+  // Writes `value` as a value block where a transfer may write.
+  uint16_t storeValue(int block, int32_t value);
   uint16_t lightDecrement(int copy, uint16_t amount);  // copy 1 or 2
 
  private:

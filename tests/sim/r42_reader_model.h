@@ -60,6 +60,7 @@
 #include <vector>
 
 #include "sim/memory_card_slot.h"
+#include "sim/sim_attachment.h"
 
 class R42ReaderModel {
  public:
@@ -71,16 +72,8 @@ class R42ReaderModel {
   static constexpr uint64_t kSectorSize = 4096;
   static constexpr size_t kMaxReply = 2048;
 
-  // Simulated hardware behind the reader (card slots, a card field). It
-  // answers the requests it takes and gives nothing for the others; it runs
-  // under the model's lock.
-  class Attachment {
-   public:
-    virtual ~Attachment() = default;
-    virtual std::optional<Bytes> respond(const Bytes& request) = 0;
-    // A reply it sends on its own, taken by an exchange that sends nothing.
-    virtual std::optional<Bytes> unsolicited() { return std::nullopt; }
-  };
+  // Simulated hardware behind the reader (sim_attachment.h).
+  using Attachment = SimAttachment;
 
   struct MultiRegion {
     uint64_t size = 0;
@@ -109,7 +102,7 @@ class R42ReaderModel {
     MemoryCardSlot memory_card;
     uint16_t error_status = 0x6A82;
     uint8_t spare_byte = 0x00;
-    std::vector<std::shared_ptr<Attachment>> attachments;
+    SimAttachments attachments;
   };
 
   R42ReaderModel();
@@ -165,14 +158,6 @@ class R42ReaderModel {
   std::map<uint16_t, size_t> counts_;
   std::vector<Bytes> log_;
 };
-
-// The first attachment of type T in the state, or null.
-template <typename T>
-std::shared_ptr<T> attached(const R42ReaderModel::State& state) {
-  for (const auto& a : state.attachments)
-    if (auto found = std::dynamic_pointer_cast<T>(a)) return found;
-  return nullptr;
-}
 
 // Wire images written as tests read them: "04 33 00 26" -> bytes. Each
 // byte is two hex digits; anything else throws std::invalid_argument, so a

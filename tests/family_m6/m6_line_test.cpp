@@ -1,8 +1,9 @@
-// The m6 device's open-time operations end to end: a serial port on a
+// The m6 device end to end where real waits matter: a serial port on a
 // pseudo-terminal, the DLE framing, and a simulated m6 reader on the far end.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "connection/com_port.h"
 #include "connection/dle_protocol.h"
@@ -86,6 +87,38 @@ TEST(M6Probe, OverTheLineShortOrFailedRepliesGiveMinusOne) {
   EXPECT_STREQ(line.device->serialText(), "");
   EXPECT_FALSE(line.device->sp0());
   EXPECT_EQ(line.device->lastStatus(), 0x13u);
+}
+
+// The pass-through gives the microcontroller (ctimeout + 5) x 1120 ms in all
+// to answer, however each attempt to receive ends, and waits without
+// spinning.
+void expect_mcu_gives_up(M6Line& line) {
+  const uint8_t command[1] = {0x55};
+  uint8_t rlen = 0, data[256];
+  Stopwatch watch;
+  const double cpu_before = thread_cpu_ms();
+  EXPECT_EQ(line.device->KXDEV_CommandMcu(80, 0, 1, command, &rlen, data), -1);
+  const int64_t elapsed = watch.ms();
+  EXPECT_GE(elapsed, 5600 - 20);
+  EXPECT_LT(elapsed, 5600 + 1500);
+  EXPECT_LT(thread_cpu_ms() - cpu_before, 50.0) << "waiting does not spin";
+}
+
+TEST(M6Line, SilentMcuEndsAtTheDeadline) {
+  M6Line line;
+  line.reader->setReplyDelay(30000);
+  expect_mcu_gives_up(line);
+}
+
+TEST(M6Line, HangUpDuringTheWaitEndsByTheDeadline) {
+  M6Line line;
+  line.reader->setReplyDelay(30000);
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    line.reader.reset();
+  });
+  expect_mcu_gives_up(line);
+  unplug.join();
 }
 
 }  // namespace
