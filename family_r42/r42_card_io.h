@@ -16,10 +16,6 @@ inline constexpr size_t kAtqbSize = 32;
 // The frame size FG of the linked exchanges when the caller names none.
 inline constexpr uint8_t kLinkFg = 64;
 
-// The time-out byte of every frame of a card session flow (DESFire, MIFARE
-// Plus, Ultralight C): (7 + 20) x 250 = 6750 ms.
-inline constexpr uint8_t kCardFlowTimeout = 7;
-
 // The contact slot a slot code names: 0-9 themselves, 11-21 the reader's
 // second numbering (16 meaning slot 0); -1 for 10 and above 21.
 int contact_slot_index(uint8_t code);

@@ -4,7 +4,7 @@
 // flows are the host's (platform/mifare_plus_ulc_flow.h). Level-3 and
 // personalisation frames travel whole through 0x0411, level-1 and
 // Ultralight C frames through slot 82.
-#include "connection/mifare_plus_ulc_twins.h"
+#include "connection/mifare_plus_ulc_slots.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "platform/mifare_plus_ulc_flow.h"
@@ -17,18 +17,10 @@ constexpr int kMfpMaxBlocks = 14;
 }  // namespace
 
 CardFlowChannel R42Device::card_flows(int32_t icdev) {
-  ReaderDevice& self = *this;
-  return {
-      [this](const uint8_t* frame, size_t length, uint8_t* reply, size_t* reply_length) {
-        return card_flow_frame(frame, length, reply, reply_length);
-      },
-      [&self, icdev](const uint8_t* frame, size_t length, uint8_t* reply, size_t* reply_length) {
-        uint8_t narrow = 0;
-        const int16_t result = self.pro_commandsource(icdev, uint8_t(length), frame, &narrow,
-                                                      reply, kCardFlowTimeout);
-        *reply_length = narrow;
-        return result;
-      }};
+  return {[this](const uint8_t* frame, size_t length, uint8_t* reply, size_t* reply_length) {
+            return card_flow_frame(frame, length, reply, reply_length);
+          },
+          bare_card_frames(*this, icdev)};
 }
 
 // --- level 0 ---
@@ -146,10 +138,7 @@ int16_t R42Device::auth_ulc_hex(int32_t icdev, const char* key) {
 }
 
 int16_t R42Device::changekey_ulc(int32_t icdev, const unsigned char* newkey) {
-  ReaderDevice& self = *this;
-  return ulc_change_key(
-      [&](uint8_t page, const uint8_t block[16]) { return self.write(icdev, page, block); },
-      newkey);
+  return ulc_change_key(page_writes(*this, icdev), newkey);
 }
 
 int16_t R42Device::changekey_ulc_hex(int32_t icdev, const char* newkey) {

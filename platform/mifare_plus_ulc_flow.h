@@ -20,6 +20,7 @@
 
 // TEMPORARY until the DESFire flow lands beside these (card_auth_crypto.h).
 inline constexpr size_t kCardFlowAnswerMax = 255;
+inline constexpr uint8_t kCardFlowTimeout = 7;
 using CardFrameExchange = std::function<int16_t(const uint8_t* frame, size_t length,
                                                 uint8_t* reply, size_t* reply_length)>;
 

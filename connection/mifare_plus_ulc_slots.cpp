@@ -1,7 +1,6 @@
-#include "connection/mifare_plus_ulc_twins.h"
+#include "connection/mifare_plus_ulc_slots.h"
 
 #include "connection/card_io.h"
-#include "platform/mifare_plus_ulc_flow.h"
 
 namespace {
 
@@ -28,6 +27,23 @@ int16_t write_blocks_text(int max_blocks, uint8_t numblock, const char* text, Ca
 }
 
 }  // namespace
+
+CardFrameExchange bare_card_frames(ReaderDevice& self, int32_t icdev) {
+  return [&self, icdev](const uint8_t* frame, size_t length, uint8_t* reply,
+                        size_t* reply_length) {
+    uint8_t narrow = 0;
+    const int16_t result =
+        self.pro_commandsource(icdev, uint8_t(length), frame, &narrow, reply, kCardFlowTimeout);
+    *reply_length = narrow;
+    return result;
+  };
+}
+
+UlcPageWrite page_writes(ReaderDevice& self, int32_t icdev) {
+  return [&self, icdev](uint8_t page, const uint8_t block[16]) {
+    return self.write(icdev, page, block);
+  };
+}
 
 namespace mfp_twins {
 

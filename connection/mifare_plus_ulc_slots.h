@@ -1,6 +1,9 @@
-// The text twins of the MIFARE Plus and Ultralight C operations, alike in
-// both reader families: each converts its text and calls the binary
-// operation through the device's interface, so an override takes effect.
+// What both reader families build alike for the MIFARE Plus and Ultralight
+// C operations: the bare card-frame exchange through slot 82, the page
+// writes through slot 13, and the text twins. Each calls the device's operations through its interface, so an
+// override takes effect.
+//
+// The twins convert their text and call the binary operation.
 // Keys and personalisation blocks are 32 characters; data is 32 characters
 // a block. A block count outside 1 to `max_blocks` (the family's limit) is
 // refused before any text is read; a text that does not give exactly the
@@ -11,6 +14,13 @@
 #include <cstdint>
 
 #include "connection/reader_device.h"
+#include "platform/mifare_plus_ulc_flow.h"
+
+// A flow's bare frame through the device's kx_pro_commandsource (slot 82),
+// with the flows' time-out byte.
+CardFrameExchange bare_card_frames(ReaderDevice& self, int32_t icdev);
+// An Ultralight C page write through the device's kx_write (slot 13).
+UlcPageWrite page_writes(ReaderDevice& self, int32_t icdev);
 
 namespace mfp_twins {
 
