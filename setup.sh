@@ -16,6 +16,7 @@ PACKAGES=(
   util-linux
   libqrcodegencpp-dev libqrencode-dev zbar-tools
   libgtk-3-dev xvfb xauth xdotool imagemagick fonts-wqy-microhei fonts-liberation
+  libsoil-dev
 )
 $SUDO apt-get update
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${PACKAGES[@]}"

@@ -119,6 +119,34 @@ QM_API int16_t qm_ReadM1Card_hex(int32_t icdev, uint8_t sector, int32_t block, c
 QM_API int16_t qm_WriteM1Card_hex(int32_t icdev, uint8_t sector, int32_t block,
                                   const char *key, uint8_t key_mode, const char *data);
 
+/* The QR and barcode scanner module (no reader handle). Port 1100 and
+ * above: the USB HID scanner; 0-1099: that serial port (1-256 are
+ * /dev/ttyS0-255); negative: found on a serial port, -1 by the scanner's
+ * USB ids. Scans are raw bytes (UTF-8 text from the module). */
+typedef int32_t (*KOVRA_DataCallback)(const uint8_t *data, int32_t length, void *user);
+/* Opens the scanner at 115200 baud and starts scanning: 0, or the open's
+ * code (-4 when no scanner answers). With a callback every scan reaches
+ * it, with user 0, on the module's own thread. */
+QM_API int32_t qm_OpenQrcode(KOVRA_DataCallback callback, int16_t port);
+/* Stops scanning and closes the scanner: 1. */
+QM_API int32_t qm_CloseQrcode(void);
+/* The scanner's serial number (port 1100), without a NUL; remembered after
+ * the first success: 1. -5 when no scanner opens, -10 for a null buffer,
+ * the exchange's code (-7 for a short reply) otherwise. Writes at most:
+ * serial 36 bytes. */
+QM_API int32_t qm_GetSNCode(char *serial);
+/* One scan on port 1100 into buffer (1024 bytes; a NUL after a shorter
+ * code): 0. Waits until a code comes or Escape is pressed (-2; Escape is
+ * seen on the input devices this process may read). -1 when the scanner
+ * is unplugged meanwhile (buffer[0] set to 0), -10 for a null buffer, the
+ * open's code when it does not open. */
+QM_API int32_t qm_GetQrcode(char *buffer, int32_t unused);
+/* The same, waiting at most (timeout + 1) x 100 ms (a timeout of 0 counts
+ * as 1): -2 with the buffer untouched when no code came. */
+QM_API int32_t qm_GetQrcodetimeout(char *buffer, uint16_t timeout);
+/* The same on the scanner at the low 16 bits of port. */
+QM_API int32_t qm_ComGetQrcodetimeout(int32_t port, char *buffer, uint16_t timeout);
+
 /* Output buffers. "Writes at most" before a declaration gives the most
  * bytes any reader writes into each output buffer, a text's terminating NUL
  * included: a number, or a rule over the call's own arguments ("2 x length

@@ -84,6 +84,9 @@ void run_road(int32_t h, M6Reader& reader) {
   ASSERT_EQ(kx_card(h, 0, &snr), 0);
   EXPECT_EQ(snr, 0x44332211u);
   EXPECT_EQ(kx_authentication(h, 0, 1), 0);
+  // Slots above 249 through their own core entries.
+  ASSERT_EQ(kx_cardstr(h, 0, text), 0);
+  EXPECT_STREQ(text, "1144201745");
   EXPECT_EQ(kx_exit(h), 0);
 }
 

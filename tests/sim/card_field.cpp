@@ -328,32 +328,21 @@ CardField::Answer CardField::write(int block, const uint8_t* data) {
 }
 
 CardField::Answer CardField::wakeCards(bool all) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return wake(all);
+  return locked([&] { return wake(all); });
 }
 CardField::Answer CardField::anticollide(int level) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return anticollision(level);
+  return locked([&] { return anticollision(level); });
 }
 CardField::Answer CardField::selectCard(int level, const uint8_t uid[4]) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return select(level, uid);
+  return locked([&] { return select(level, uid); });
 }
-CardField::Answer CardField::haltCard() {
-  std::lock_guard<std::mutex> lock(mu_);
-  return halt();
-}
+CardField::Answer CardField::haltCard() { return locked([&] { return halt(); }); }
 CardField::Answer CardField::authenticateCard(uint8_t key_byte, int block, const uint8_t key[6]) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return authenticate(key_byte, block, key);
+  return locked([&] { return authenticate(key_byte, block, key); });
 }
-CardField::Answer CardField::readBlock(int block) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return read(block);
-}
+CardField::Answer CardField::readBlock(int block) { return locked([&] { return read(block); }); }
 CardField::Answer CardField::writeBlock(int block, const uint8_t data[16]) {
-  std::lock_guard<std::mutex> lock(mu_);
-  return write(block, data);
+  return locked([&] { return write(block, data); });
 }
 
 uint16_t CardField::onSelected(const std::function<uint16_t(MifareCard&)>& f) {

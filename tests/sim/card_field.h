@@ -153,6 +153,11 @@ class CardField : public R42ReaderModel::Attachment {
   void take(int id);
   void deselect(Slot& slot);
   void runPending();
+  template <typename F>
+  auto locked(F f) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return f();
+  }
 
   mutable std::mutex mu_;
   std::vector<Slot> cards_;

@@ -139,7 +139,7 @@ int FakeHidBackend::addDevice(const std::string& path, uint16_t vendor_id, uint1
   d.info.product_id = product_id;
   d.host_fd = fds[0];
   std::lock_guard<std::mutex> lock(mutex_);
-  d.node = folder_ + "/node" + std::to_string(devices_.size());
+  d.node = folder_ + "/node" + std::to_string(next_node_++);
   const int node = ::open(d.node.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
   if (node >= 0) ::close(node);
   devices_.push_back(d);
@@ -150,6 +150,17 @@ void FakeHidBackend::setOpenable(const std::string& path, bool openable) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (Device& d : devices_)
     if (d.info.path == path) d.openable = openable;
+}
+
+void FakeHidBackend::removeDevice(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto at = devices_.begin(); at != devices_.end(); ++at) {
+    if (at->info.path != path) continue;
+    ::close(at->host_fd);
+    unlink(at->node.c_str());
+    devices_.erase(at);
+    return;
+  }
 }
 
 std::vector<HidDeviceInfo> FakeHidBackend::enumerate() {

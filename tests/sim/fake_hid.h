@@ -45,6 +45,9 @@ class FakeHidBackend : public HidBackend {
   int addDevice(const std::string& path, uint16_t vendor_id, uint16_t product_id);
   // A device whose path refuses to open.
   void setOpenable(const std::string& path, bool openable);
+  // Unplugs the device at `path` from the list (its handles already open
+  // fail once the device end closes); addDevice may bring it back.
+  void removeDevice(const std::string& path);
 
   std::vector<HidDeviceInfo> enumerate() override;
   std::unique_ptr<HidDevice> open(const std::string& path) override;
@@ -64,6 +67,7 @@ class FakeHidBackend : public HidBackend {
   std::string folder_;  // holds the stand-in nodes
   std::mutex mutex_;
   std::vector<Device> devices_;
+  int next_node_ = 0;  // names the stand-in nodes, never reused
   std::shared_ptr<std::atomic<int>> open_handles_ = std::make_shared<std::atomic<int>>(0);
   std::atomic<int> opens_{0};
 };

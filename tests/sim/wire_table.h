@@ -119,6 +119,29 @@ inline std::vector<uint8_t> wire_slice(const std::vector<uint8_t>& bytes, size_t
   return std::vector<uint8_t>(bytes.begin() + long(at), bytes.begin() + long(at + n));
 }
 
+// The output buffer starts with `bytes`, or with `text` and its NUL (when
+// either is given), and every byte after them is still kWireFill.
+inline void wire_check_output(const std::vector<uint8_t>& out, const std::vector<uint8_t>* bytes,
+                              const std::string* text) {
+  size_t written = 0;
+  if (bytes) {
+    written = bytes->size();
+    EXPECT_EQ(spaced_hex(out.data(), written), spaced_hex(*bytes)) << "output bytes";
+  } else if (text) {
+    const size_t length = strnlen(reinterpret_cast<const char*>(out.data()), out.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()), length), *text)
+        << "output text";
+    written = text->size() + 1;
+  }
+  for (size_t i = written; i < out.size(); ++i) {
+    if (out[i] != kWireFill) {
+      ADD_FAILURE() << "output byte " << i << " written ("
+                    << (bytes || text ? "past the output" : "none expected") << ")";
+      break;
+    }
+  }
+}
+
 template <typename Reader>
 struct WireCall {
   ReaderDevice& d;
@@ -268,24 +291,8 @@ class WireRow {
   }
 
   void checkOutput(const std::vector<uint8_t>& out) const {
-    size_t written = 0;
-    if (output_ == Output::kBytes) {
-      written = out_bytes_.size();
-      EXPECT_EQ(spaced_hex(out.data(), written), spaced_hex(out_bytes_)) << "output bytes";
-    } else if (output_ == Output::kText) {
-      const size_t length = strnlen(reinterpret_cast<const char*>(out.data()), out.size());
-      EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()), length), out_text_)
-          << "output text";
-      written = out_text_.size() + 1;
-    }
-    for (size_t i = written; i < out.size(); ++i) {
-      if (out[i] != kWireFill) {
-        ADD_FAILURE() << "output byte " << i << " written ("
-                      << (output_ == Output::kUntouched ? "none expected" : "past the output")
-                      << ")";
-        break;
-      }
-    }
+    wire_check_output(out, output_ == Output::kBytes ? &out_bytes_ : nullptr,
+                      output_ == Output::kText ? &out_text_ : nullptr);
   }
 
   std::string name_;
@@ -315,3 +322,102 @@ std::string wire_row_name(const ::testing::TestParamInfo<WireRow<Reader>>& info)
   class suite : public WireTableTest<Reader> {}; \
   TEST_P(suite, Row) { GetParam().run(); }       \
   INSTANTIATE_TEST_SUITE_P(, suite, ::testing::ValuesIn(rows), wire_row_name<Reader>)
+
+// Rows for a module that speaks a byte stream of its own (the scanner
+// module), in the same syntax as WireRow: Row(name, call), .sends(hex),
+// .answer(hex) or .fails() for that write, .gives(r), .out(hex) or
+// .text(s). The Reader's transport records each write and answers it with
+// the row's answer (a write without one gets none); there is no model, no
+// purge and no capacity. The call must make exactly the listed writes.
+// Reader: script(i, bytes) and failWrite(i) for the i-th write (0-based),
+// sent() the writes made.
+template <typename Reader>
+struct StreamCall {
+  Reader& reader;
+  std::vector<uint8_t> out = std::vector<uint8_t>(kWireOutSize, kWireFill);
+
+  uint8_t* bytes() { return out.data(); }
+  char* text() { return reinterpret_cast<char*>(out.data()); }
+};
+
+template <typename Reader>
+class StreamRow {
+ public:
+  using Call = std::function<int32_t(StreamCall<Reader>&)>;
+
+  StreamRow(std::string name, Call call) : name_(std::move(name)), call_(std::move(call)) {}
+
+  StreamRow& sends(WireBytes request) {
+    writes_.push_back({std::move(request.bytes), std::nullopt, false});
+    return *this;
+  }
+  StreamRow& answer(WireBytes reply) {
+    last().reply = std::move(reply.bytes);
+    return *this;
+  }
+  StreamRow& fails() {
+    last().fails = true;
+    return *this;
+  }
+  StreamRow& gives(int32_t result) {
+    result_ = result;
+    return *this;
+  }
+  StreamRow& out(WireBytes bytes) {
+    out_bytes_ = std::move(bytes.bytes);
+    return *this;
+  }
+  StreamRow& text(std::string text) {
+    out_text_ = std::move(text);
+    return *this;
+  }
+
+  const std::string& name() const { return name_; }
+  friend void PrintTo(const StreamRow& row, std::ostream* os) { *os << row.name_; }
+
+  void run() const {
+    ASSERT_TRUE(result_.has_value()) << "the row gives no result";
+    Reader reader;
+    for (size_t i = 0; i < writes_.size(); ++i) {
+      if (writes_[i].reply) reader.script(i, *writes_[i].reply);
+      if (writes_[i].fails) reader.failWrite(i);
+    }
+    StreamCall<Reader> call{reader};
+    EXPECT_EQ(call_(call), *result_) << "result";
+    std::vector<std::string> sent, expected;
+    for (const auto& bytes : reader.sent()) sent.push_back(spaced_hex(bytes));
+    for (const auto& write : writes_) expected.push_back(spaced_hex(write.request));
+    EXPECT_EQ(sent, expected) << "writes";
+    wire_check_output(call.out, out_bytes_ ? &*out_bytes_ : nullptr,
+                      out_text_ ? &*out_text_ : nullptr);
+  }
+
+ private:
+  struct Write {
+    std::vector<uint8_t> request;
+    std::optional<std::vector<uint8_t>> reply;
+    bool fails;
+  };
+  Write& last() {
+    if (writes_.empty()) throw std::logic_error("answer() or fails() before any sends()");
+    return writes_.back();
+  }
+
+  std::string name_;
+  Call call_;
+  std::vector<Write> writes_;
+  std::optional<int32_t> result_;
+  std::optional<std::vector<uint8_t>> out_bytes_;
+  std::optional<std::string> out_text_;
+};
+
+template <typename Reader>
+class StreamTableTest : public ::testing::TestWithParam<StreamRow<Reader>> {};
+
+#define STREAM_TABLE(suite, Reader, rows)                                             \
+  class suite : public StreamTableTest<Reader> {};                                    \
+  TEST_P(suite, Row) { GetParam().run(); }                                            \
+  INSTANTIATE_TEST_SUITE_P(, suite, ::testing::ValuesIn(rows),                        \
+                           [](const ::testing::TestParamInfo<StreamRow<Reader>>& info) { \
+                             return info.param.name();                                \
+                           })
