@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "connection/com_port.h"
 #include "sim/pty_pair.h"
 
 class FarEnd {
@@ -42,3 +44,24 @@ class FarEnd {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// The host's end of the bare line: a serial port in direct mode on the
+// pseudo-terminal at 115200 baud.
+struct BareLine {
+  BareLine() {
+    bool opened = false;
+    port = std::make_unique<ComPort>(
+        ParamMap{{"mode", "direct"}, {"name", pty.slavePath()}, {"baud", "115200"}}, &opened);
+    ok = pty.ok() && opened;
+  }
+  PtyPair pty;
+  std::unique_ptr<ComPort> port;
+  bool ok = false;
+};
+
+// One turn of the host: `out` bytes written, `in` bytes read back.
+inline bool turn(ComPort& port, const std::vector<uint8_t>& out, size_t in) {
+  uint8_t back[64];
+  return in <= sizeof back && port.write(out.data(), int32_t(out.size()), 1000) &&
+         (in == 0 || port.read(back, int32_t(in), 1000));
+}

@@ -18,12 +18,10 @@
 // mean a busy wait.
 #include <benchmark/benchmark.h>
 
-#include <memory>
 #include <vector>
 
 #include "bench/far_end.h"
 #include "bench/pty_reader.h"
-#include "connection/com_port.h"
 #include "kx_core.h"
 #include "sim/m6_card_front.h"
 
@@ -33,25 +31,6 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int16_t kPort = 9;
 constexpr double kBaud = 115200;
-
-struct BareLine {
-  BareLine() {
-    bool opened = false;
-    port = std::make_unique<ComPort>(
-        ParamMap{{"mode", "direct"}, {"name", pty.slavePath()}, {"baud", "115200"}}, &opened);
-    ok = pty.ok() && opened;
-  }
-  PtyPair pty;
-  std::unique_ptr<ComPort> port;
-  bool ok = false;
-};
-
-// One turn of the host: `out` bytes written, `in` bytes read back.
-bool turn(ComPort& port, const Bytes& out, size_t in) {
-  uint8_t back[64];
-  return port.write(out.data(), int32_t(out.size()), 1000) &&
-         (in == 0 || port.read(back, int32_t(in), 1000));
-}
 
 void PtyRoundTrip(benchmark::State& state) {
   BareLine line;

@@ -135,3 +135,41 @@ int16_t memory_write_hex(ReaderDevice& self,
     return (self.*write)(icdev, offset, length, area);
   });
 }
+
+// Twins of a slot whose last argument is a block of `size` bytes (a PSC, a
+// UID, a tag block): (self.*slot)(icdev, args..., bytes), made through the
+// device interface. The input twin takes the block from 2 x `size`
+// characters; the output twin writes it as 2 x `size` characters and a NUL
+// once the slot gave 0.
+template <typename Slot, typename... Args>
+int16_t block_in_twin(ReaderDevice& self, Slot slot, size_t size, const char* text,
+                      int32_t icdev, Args... args) {
+  return write_from_text(int64_t(size), size, text, [&](const uint8_t* bytes) {
+    return (self.*slot)(icdev, args..., bytes);
+  });
+}
+
+template <typename Slot, typename... Args>
+int16_t block_out_twin(ReaderDevice& self, Slot slot, size_t size, char* text, int32_t icdev,
+                       Args... args) {
+  return read_as_text(int64_t(size), size, text, [&](uint8_t* bytes) {
+    return (self.*slot)(icdev, args..., bytes);
+  });
+}
+
+// The text twin of the DESFire authentication: keylen 8 or 16, the key as
+// 2 x keylen characters and RndA as 16 (else -1 before anything else);
+// RndB comes back as 16 characters and a NUL.
+inline int16_t desfire_auth_hex_twin(ReaderDevice& self, int32_t icdev, uint8_t keyno,
+                                     uint8_t keylen, const char* authkey, const char* rand_a,
+                                     char* rand_b) {
+  constexpr size_t kBlock = 8;
+  if ((keylen != 8 && keylen != 16) || rand_b == nullptr) return -1;
+  uint8_t key[16], a[kBlock], b[kBlock];
+  if (hex_twin_input(authkey, keylen, key) != 0 || hex_twin_input(rand_a, kBlock, a) != 0)
+    return -1;
+  const int16_t result = self.mfdes_auth(icdev, keyno, keylen, key, a, b);
+  if (result != 0) return result;
+  hex_twin_output(b, kBlock, rand_b);
+  return 0;
+}

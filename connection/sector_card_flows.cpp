@@ -17,7 +17,9 @@ constexpr size_t kLongUidSize = 7;
 constexpr int kBlockSize = kMifareBlockSize;
 constexpr int kKeySize = kMifareKeySize;
 
-int16_t double_uid(ReaderDevice& d, int32_t icdev, uint8_t mode, uint8_t* uid, size_t* length) {
+}  // namespace
+
+int16_t card_uid(ReaderDevice& d, int32_t icdev, uint8_t mode, uint8_t* uid, size_t* length) {
   uint16_t tag_type = 0;
   int16_t result = d.request(icdev, mode, &tag_type);
   if (result != 0) return result;
@@ -46,8 +48,6 @@ int16_t double_uid(ReaderDevice& d, int32_t icdev, uint8_t mode, uint8_t* uid, s
   return 0;
 }
 
-}  // namespace
-
 int16_t card(ReaderDevice& d, int32_t icdev, uint8_t mode, uint32_t* snr) {
   if (snr == nullptr) return -1;
   uint16_t tag_type = 0;
@@ -73,7 +73,7 @@ int16_t card_double(ReaderDevice& d, int32_t icdev, uint8_t mode, uint8_t* uid) 
   if (uid == nullptr) return -1;
   uint8_t bytes[kLongUidSize];
   size_t length = 0;
-  const int16_t result = double_uid(d, icdev, mode, bytes, &length);
+  const int16_t result = card_uid(d, icdev, mode, bytes, &length);
   if (result == 0) std::memcpy(uid, bytes, length);
   return result;
 }
@@ -82,7 +82,7 @@ int16_t card_double_hex(ReaderDevice& d, int32_t icdev, uint8_t mode, char* text
   if (text == nullptr) return -1;
   uint8_t bytes[kLongUidSize];
   size_t length = 0;
-  const int16_t result = double_uid(d, icdev, mode, bytes, &length);
+  const int16_t result = card_uid(d, icdev, mode, bytes, &length);
   if (result == 0) hex_twin_output(bytes, length, text);
   return result;
 }

@@ -8,6 +8,7 @@
 // select then fails.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "connection/reader_device.h"
@@ -22,6 +23,8 @@ int16_t card_hex(ReaderDevice& d, int32_t icdev, uint8_t mode, char* text);
 // with bit 2 set sends the search on to level 2 (a third level is not
 // asked for, so a 10-byte UID gives its first 7 bytes).
 int16_t card_double(ReaderDevice& d, int32_t icdev, uint8_t mode, uint8_t* uid);
+// The same into `uid` (room for 7 bytes) with its length; nothing checked.
+int16_t card_uid(ReaderDevice& d, int32_t icdev, uint8_t mode, uint8_t* uid, size_t* length);
 int16_t card_double_hex(ReaderDevice& d, int32_t icdev, uint8_t mode, char* text);
 
 // Builds the trailer of a sector (0-39; conditions 0-7) and writes it.

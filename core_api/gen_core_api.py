@@ -220,7 +220,7 @@ QM_API int16_t qm_IdCardImageBuild(int32_t icdev, int32_t type, int32_t text_len
  * the step asked for or too short for it, -2 for another status word. */
 
 /* Social-security card EF05 through the contact seat: card identification
- * code (37), card type (7), specification version (13), organisation code
+ * code (37), card type (7), card version (13), organisation code
  * (29), issue date (13), expiry date (13) and card number (29), each the
  * record's tag, length and value as hex text. Every record is read and a
  * failed one leaves its output; the result is record 7's. -1 when the seat

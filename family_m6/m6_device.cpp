@@ -217,6 +217,11 @@ int32_t M6Device::readIdentity() {
   return -1;
 }
 
+bool M6Device::newer_version() const {
+  const char* v = state_.version_text;
+  return (v[0] == 'U' || v[0] == 'L') && uint8_t(v[1]) >= 'B';
+}
+
 int32_t M6Device::init(int32_t, int32_t) { return readIdentity(); }
 
 int32_t M6Device::init_name(int32_t, int32_t, int32_t) { return readIdentity(); }

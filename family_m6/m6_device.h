@@ -17,12 +17,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/transport_protocol.h"
+#include "family_m6/block_chainer.h"
+#include "family_m6/t1_exchange.h"
 #include "platform/byte_cursor.h"
 #include "platform/byte_writer.h"
 
@@ -136,6 +140,16 @@ class M6Device : public ReaderDevice {
 #include "family_m6/sector_card_slots.inc"
 #include "family_m6/memories_slots.inc"
 #include "family_m6/peripherals_slots.inc"
+#include "family_m6/memory_card_slots.inc"
+#include "family_m6/typeb_tags_slots.inc"
+#include "family_m6/card_presence_slots.inc"
+#include "family_m6/pos_terminal_slots.inc"
+#include "family_m6/pinpad_slots.inc"
+#include "family_m6/lcd_text_slots.inc"
+#include "family_m6/barcode_slots.inc"
+#include "family_m6/typea_cpu_slots.inc"
+#include "family_m6/contact_cpu_slots.inc"
+#include "family_m6/long_exchanges_slots.inc"
 
  public:
   const char* name() const { return name_; }
@@ -156,6 +170,10 @@ class M6Device : public ReaderDevice {
   int16_t queryText(uint8_t command, int32_t timeout_ms, char* text, size_t length);
   int16_t versionProbe(char* version);
   int32_t readIdentity();
+  // Readers whose version text is U or L with a second character of B or
+  // above know the newer card commands: the long activation, block
+  // exchanges over report frames and the type B attribute as a card frame.
+  bool newer_version() const;
 
   char name_[64];
   Port* port_;

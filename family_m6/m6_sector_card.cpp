@@ -60,11 +60,11 @@ const uint8_t M6Device::kKeyLoadConstants[16][6] = {
 
 // --- request, anticollision and select ---
 
-int16_t M6Device::request(int32_t, uint8_t mode, uint16_t* tag_type) {
+int16_t M6Device::request_cards(uint8_t code, uint8_t mode, uint16_t* tag_type) {
   if (tag_type == nullptr) return -1;
   uint16_t tag = 0;
   auto attempt = [&] {
-    M6Request request(kRequest);
+    M6Request request(code);
     request.u8(mode & kRequestModeMask);
     ByteCursor answer(nullptr, 0);
     const int16_t result = exchange(request, kDefaultTimeoutMs, 2, &answer);
@@ -80,6 +80,10 @@ int16_t M6Device::request(int32_t, uint8_t mode, uint16_t* tag_type) {
   state_.last_request_mode = mode;
   state_.last_tag_type = tag;
   return 0;
+}
+
+int16_t M6Device::request(int32_t, uint8_t mode, uint16_t* tag_type) {
+  return request_cards(kRequest, mode, tag_type);
 }
 
 int16_t M6Device::anticoll_level(uint8_t code, uint8_t bcnt, uint32_t* snr) {

@@ -4,9 +4,10 @@
 // through the extended contact channel (cpuapdusourceEXT).
 #include <cstring>
 
-#include "family_r42/apdu_follow_up.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
+#include "platform/apdu_follow_up.h"
+#include "platform/card_answers.h"
 
 namespace {
 
@@ -14,11 +15,6 @@ constexpr uint8_t kKeepSlot = 16;
 constexpr uint8_t kEtuBaud0 = 92;
 constexpr uint8_t kEtuBaud2 = 20;
 constexpr uint8_t kUserCardSlotCode = 12;
-
-// T0 announces TA1, TB1 and TC1 with bits 0x10-0x40 and TD1 with 0x80; the
-// low nibble of TD1 is the protocol.
-constexpr uint8_t kInterfaceBytes[3] = {0x10, 0x20, 0x40};
-constexpr uint8_t kTd1Present = 0x80;
 
 }  // namespace
 
@@ -136,13 +132,7 @@ int16_t R42Device::Check_CPU(int32_t icdev) {
   uint8_t length = 0;
   result = self.cpureset(icdev, &length, atr);
   if (result != 0) return result;
-  if (length < 2) return -1;
-  const uint8_t t0 = atr[1];
-  if (!(t0 & kTd1Present)) return 0;
-  size_t present = 0;
-  for (uint8_t bit : kInterfaceBytes)
-    if (t0 & bit) ++present;
-  const size_t td1 = 2 + present;
-  if (length <= td1) return -1;
-  return (atr[td1] & 0x0F) == 1 ? 1 : 0;
+  const int protocol = atr_first_protocol(atr, length);
+  if (protocol < 0) return -1;
+  return protocol == 1 ? 1 : 0;
 }

@@ -13,6 +13,7 @@
 
 #include "connection/port.h"
 #include "connection/reader_device.h"
+#include "connection/reader_waits.h"
 #include "connection/transport_protocol.h"
 #include "family_r42/idcard_text.h"
 #include "family_r42/r42_commands.h"
@@ -34,10 +35,6 @@ inline constexpr size_t kR42LongBufferSize = 8192;
 // The largest buffer a request may ask for.
 inline constexpr size_t kR42MaxBufferSize = 65536;
 inline constexpr int32_t kR42DefaultTimeoutMs = 5000;
-// The time-out of a command that has the reader wait `seconds` (for a
-// cardholder, a module): that long and five seconds more. The seconds go
-// out in one byte.
-constexpr int32_t r42_wait_timeout(uint8_t seconds) { return (int32_t(seconds) + 5) * 1000; }
 // The time-out of a card command whose request carries a time-out byte
 // for the card: that byte and 20 more, in 250 ms units.
 constexpr int32_t r42_card_timeout(uint8_t timeout) { return (int32_t(timeout) + 20) * 250; }

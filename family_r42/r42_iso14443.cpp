@@ -17,12 +17,6 @@ constexpr uint8_t kTypeBKind = 11;
 constexpr size_t kAtsCapacity = 255;
 constexpr uint16_t kHaltParameter = 100;
 
-// DESFire legacy authentication frames and answers.
-constexpr uint8_t kDesfireAuthenticate = 0x0A;
-constexpr uint8_t kDesfireMoreFrames = 0xAF;
-constexpr uint8_t kDesfireOk = 0x00;
-constexpr size_t kDesfireAnswer = 9;
-constexpr size_t kDesfireBlock = 8;
 
 // The identity-card read carries its time in milliseconds, 16 bits.
 constexpr uint8_t kMaxIdCardSeconds = 65;
@@ -220,37 +214,16 @@ int16_t R42Device::pro_commandsource_hex(int32_t icdev, uint8_t slen, const char
 
 int16_t R42Device::mfdes_auth(int32_t, uint8_t keyno, uint8_t keylen, const unsigned char* authkey,
                               const unsigned char* rand_a, unsigned char* rand_b) {
-  if ((keylen != 8 && keylen != 16) || authkey == nullptr || rand_a == nullptr ||
-      rand_b == nullptr)
-    return -1;
-  const uint8_t first[2] = {kDesfireAuthenticate, keyno};
-  uint8_t reply[kNarrowReplyMax];
-  size_t length = 0;
-  int16_t result = card_flow_frame(first, sizeof first, reply, &length);
-  if (result != 0) return result;
-  if (length != kDesfireAnswer || reply[0] != kDesfireMoreFrames) return -1;
-  uint8_t frame[1 + 2 * kDesfireBlock];
-  frame[0] = kDesfireMoreFrames;
-  uint8_t rnd_b[kDesfireBlock];
-  desfire_host_token(authkey, keylen, rand_a, reply + 1, rnd_b, frame + 1);
-  std::memcpy(rand_b, rnd_b, sizeof rnd_b);
-  result = card_flow_frame(frame, sizeof frame, reply, &length);
-  if (result != 0) return result;
-  if (length != kDesfireAnswer || reply[0] != kDesfireOk) return -2;
-  return desfire_check_card(authkey, keylen, rand_a, reply + 1) ? 0 : -1;
+  return desfire_authenticate(
+      [this](const uint8_t* frame, size_t length, uint8_t* reply, size_t* reply_length) {
+        return card_flow_frame(frame, length, reply, reply_length);
+      },
+      keyno, authkey, keylen, rand_a, rand_b);
 }
 
 int16_t R42Device::mfdes_auth_hex(int32_t icdev, uint8_t keyno, uint8_t keylen,
                                   const char* authkey, const char* rand_a, char* rand_b) {
-  if ((keylen != 8 && keylen != 16) || rand_b == nullptr) return -1;
-  uint8_t key[16], a[kDesfireBlock], b[kDesfireBlock];
-  if (hex_twin_input(authkey, keylen, key) != 0 || hex_twin_input(rand_a, sizeof a, a) != 0)
-    return -1;
-  ReaderDevice& self = *this;
-  const int16_t result = self.mfdes_auth(icdev, keyno, keylen, key, a, b);
-  if (result != 0) return result;
-  hex_twin_output(b, sizeof b, rand_b);
-  return 0;
+  return desfire_auth_hex_twin(*this, icdev, keyno, keylen, authkey, rand_a, rand_b);
 }
 
 // --- identity-card serial ---

@@ -103,7 +103,7 @@ int16_t R42Device::pass_key_value2(int32_t, uint8_t ctime, uint8_t* rlen, char* 
   R42Request command(r42_cmd::kReaderPinEntry);
   command.u8(ctime);
   int32_t count = 0;
-  const int16_t result = pin_entry_result(text_reply(command, r42_wait_timeout(ctime),
+  const int16_t result = pin_entry_result(text_reply(command, reader_wait_timeout(ctime),
                                                      reinterpret_cast<uint8_t*>(cpass),
                                                      kNarrowReplyMax, &count));
   if (result == kPinEntryCancelled) cpass[0] = 0;
@@ -141,7 +141,7 @@ int16_t R42Device::keypad_io_control(int32_t, uint8_t ctime, const unsigned char
     return -1;
   R42Request command(r42_cmd::kKeypadTunnel, kR42LongBufferSize);
   command.bytes(request, size_t(request_len));
-  return counted_reply(command, r42_wait_timeout(ctime), response, kTunnelRoom, response_len);
+  return counted_reply(command, reader_wait_timeout(ctime), response, kTunnelRoom, response_len);
 }
 
 int16_t R42Device::keypad_ImportKey(int32_t icdev, unsigned char* check_value, uint8_t check_mode,

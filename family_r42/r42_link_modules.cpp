@@ -250,7 +250,7 @@ int16_t R42Device::fingerprint_io_control(int32_t, uint8_t ctime, const unsigned
     return -1;
   R42Request command(r42_cmd::kFingerprintModule, kR42LongBufferSize);
   command.u8(ctime).be16(uint16_t(request_len)).bytes(request, size_t(request_len));
-  return be16_counted_reply(command, r42_wait_timeout(ctime), response, response_len);
+  return be16_counted_reply(command, reader_wait_timeout(ctime), response, response_len);
 }
 
 int16_t R42Device::send_sms(int32_t, const char* phone_no, const char* sms_content) {

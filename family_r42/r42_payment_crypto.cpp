@@ -157,7 +157,7 @@ int16_t R42Device::GetEnPass(int32_t, uint8_t ctime, uint8_t panlen, const unsig
   request.u8(ctime).u8(panlen).bytes(pandata, panlen);
   int32_t count = 0;
   const int16_t result = pin_entry_result(
-      counted_reply(request, r42_wait_timeout(ctime), cpass, kNarrowReplyMax, &count));
+      counted_reply(request, reader_wait_timeout(ctime), cpass, kNarrowReplyMax, &count));
   if (result == 0 || result == kPinEntryCancelled) *rlen = uint8_t(count);
   return result;
 }

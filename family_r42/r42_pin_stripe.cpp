@@ -35,7 +35,7 @@ int16_t R42Device::getinputpass(int32_t, uint8_t ctime, uint8_t* rlen, char* cpa
   request.u8(ctime);
   ByteCursor reply(nullptr, 0);
   const int16_t result = length_first_exchange(
-      request, r42_wait_timeout(ctime), r42_cmd::kDataReply, kPinEntryStatuses, &reply);
+      request, reader_wait_timeout(ctime), r42_cmd::kDataReply, kPinEntryStatuses, &reply);
   if (result == kPinEntryRefused || result == kPinEntryCancelled) {
     *rlen = 0;
     cpass[0] = '\0';
@@ -55,7 +55,7 @@ int16_t R42Device::readmagcardall(int32_t, uint8_t ctime, char* pTrack1Data,
                                   char* pTrack3Data, int32_t* pTrack3Len) {
   R42Request request(r42_cmd::kReadStripe);
   request.u8(ctime);
-  return read_stripe(*this, request, r42_wait_timeout(ctime),
+  return read_stripe(*this, request, reader_wait_timeout(ctime),
                      {{0x0701, -2}, {0x0702, -3}, {0x0011, -4}},
                      {{pTrack1Data, pTrack2Data, pTrack3Data},
                       {pTrack1Len, pTrack2Len, pTrack3Len}});
@@ -82,7 +82,7 @@ int16_t R42Device::writemagcard(int32_t, uint8_t ctime, const unsigned char* pTr
     if (data[i] == nullptr && lengths[i] != 0) return -1;
     request.u8(lengths[i]).bytes(data[i], lengths[i]);
   }
-  return status_word_negated(exchange(request, r42_wait_timeout(ctime), r42_cmd::kStatusOnly));
+  return status_word_negated(exchange(request, reader_wait_timeout(ctime), r42_cmd::kStatusOnly));
 }
 
 int16_t R42Device::lcdclrscrn(int32_t, uint8_t cLine) {

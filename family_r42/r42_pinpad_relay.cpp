@@ -76,7 +76,7 @@ int16_t R42Device::SD_InstallKey(int32_t, uint8_t ctime, uint8_t senlen,
   request.u8(ctime).u8(senlen).bytes(source, senlen);
   int32_t count = 0;
   const int16_t result =
-      counted_reply(request, r42_wait_timeout(ctime), rdata, kNarrowReplyMax, &count);
+      counted_reply(request, reader_wait_timeout(ctime), rdata, kNarrowReplyMax, &count);
   if (result == 0) *reclen = uint8_t(count);
   return result;
 }

@@ -4,9 +4,9 @@
 // the contact card with 0xD011 and the contactless card with 0xD012).
 #include <cstring>
 
-#include "family_r42/apdu_follow_up.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
+#include "platform/apdu_follow_up.h"
 
 namespace {
 
@@ -38,20 +38,20 @@ int16_t R42Device::SelfServiceDeviceCardStatus(int32_t, uint8_t* pos) {
 
 int16_t R42Device::SelfServiceDeviceCardInject(int32_t, uint8_t time_s, uint8_t mode) {
   return map_status(status_command(r42_cmd::kCardDeviceInject, {time_s, mode},
-                                   r42_wait_timeout(time_s)),
+                                   reader_wait_timeout(time_s)),
                     {{0x0901, 1}, {0x0902, 2}, {0x0903, 3}, {0x0904, 4}, {0x0905, 5},
                      {0x0906, 6}});
 }
 
 int16_t R42Device::SelfServiceDeviceCardEject(int32_t, uint8_t time_s, uint8_t mode) {
   return map_status(status_command(r42_cmd::kCardDeviceEject, {time_s, mode},
-                                   r42_wait_timeout(time_s)),
+                                   reader_wait_timeout(time_s)),
                     {{0x0907, 1}, {0x0902, 2}, {0x0904, 3}, {0x0908, 4}, {0x0909, 5}});
 }
 
 int16_t R42Device::SelfServiceDeviceCardMove(int32_t, uint8_t time_s, uint8_t mode) {
   return map_status(status_command(r42_cmd::kCardDeviceMove, {time_s, mode},
-                                   r42_wait_timeout(time_s)),
+                                   reader_wait_timeout(time_s)),
                     {{0x0907, 1}, {0x0902, 2}, {0x0904, 3}, {0x0909, 4}});
 }
 

@@ -73,7 +73,7 @@ int16_t R42Device::pass_key_value(int32_t, uint8_t timeout, char* value) {
   R42Request request(r42_cmd::kKeyValueEntry);
   request.u8(timeout);
   ByteCursor reply(nullptr, 0);
-  const int16_t result = length_first_exchange(request, r42_wait_timeout(timeout),
+  const int16_t result = length_first_exchange(request, reader_wait_timeout(timeout),
                                                r42_cmd::kDataReply,
                                                {{r42_cmd::kStatusNoKeyValue, kNothingEntered}}, &reply);
   if (result == kNothingEntered) {
@@ -180,7 +180,7 @@ int16_t R42Device::op_2dot4_command(int32_t, int32_t slen, const unsigned char* 
   request.u8(timeout).be16(uint16_t(slen + int32_t(kRadio24FrameOverhead)));
   append_radio24_frame(request, senddata, uint16_t(slen));
   ByteCursor reply(nullptr, 0);
-  const int16_t result = exchange(request, r42_wait_timeout(timeout), kRadio24Reply, &reply);
+  const int16_t result = exchange(request, reader_wait_timeout(timeout), kRadio24Reply, &reply);
   if (result != 0) return result;
   // The reader's count of the frame that follows is not looked at.
   ByteCursor data(nullptr, 0);

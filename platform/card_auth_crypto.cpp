@@ -17,6 +17,13 @@ std::atomic<ChallengeSource> g_challenge_source{nullptr};
 
 constexpr uint8_t kZeroIv[16] = {};
 
+// DESFire legacy authentication frames and answers.
+constexpr uint8_t kDesfireAuthenticate = 0x0A;
+constexpr uint8_t kDesfireMoreFrames = 0xAF;
+constexpr uint8_t kDesfireOk = 0x00;
+constexpr size_t kDesfireBlock = 8;
+constexpr size_t kDesfireAnswer = 1 + kDesfireBlock;
+
 void put_le16(uint8_t* at, uint32_t value) {
   at[0] = uint8_t(value);
   at[1] = uint8_t(value >> 8);
@@ -85,6 +92,26 @@ bool desfire_host_token(const uint8_t* key, size_t key_length, const uint8_t rnd
   std::memcpy(token, d1, 8);
   desfire_decipher(key, key_length, mixed, token + 8);
   return true;
+}
+
+int16_t desfire_authenticate(const CardFrameExchange& exchange, uint8_t key_number,
+                             const uint8_t* key, size_t key_length, const uint8_t rnd_a[8],
+                             uint8_t rnd_b[8]) {
+  if ((key_length != 8 && key_length != 16) || key == nullptr || rnd_a == nullptr ||
+      rnd_b == nullptr)
+    return -1;
+  const uint8_t first[2] = {kDesfireAuthenticate, key_number};
+  uint8_t reply[kCardFlowAnswerMax];
+  size_t length = 0;
+  int16_t result = exchange(first, sizeof first, reply, &length);
+  if (result != 0) return result;
+  if (length != kDesfireAnswer || reply[0] != kDesfireMoreFrames) return -1;
+  uint8_t frame[1 + 2 * kDesfireBlock] = {kDesfireMoreFrames};
+  desfire_host_token(key, key_length, rnd_a, reply + 1, rnd_b, frame + 1);
+  result = exchange(frame, sizeof frame, reply, &length);
+  if (result != 0) return result;
+  if (length != kDesfireAnswer || reply[0] != kDesfireOk) return -2;
+  return desfire_check_card(key, key_length, rnd_a, reply + 1) ? 0 : -1;
 }
 
 bool desfire_check_card(const uint8_t* key, size_t key_length, const uint8_t rnd_a[8],

@@ -1,8 +1,9 @@
 // Host-side steps of the card authentications and sessions that readers
 // only carry: DESFire (legacy DES / two-key triple DES), MIFARE Plus (AES,
 // security levels 1 and 3) and MIFARE Ultralight C (two-key triple DES).
-// Nothing here does I/O; the device classes send the frames these build and
-// hand back the card's answers.
+// The steps do no I/O; the device classes send the frames these build and
+// hand back the card's answers. A whole flow runs over a card frame
+// exchange that the device class hands in.
 //
 // Conventions: X' is X rotated left by one byte. Every AES run is CBC with
 // a zero IV unless an IV is named. MIFARE Plus counters and block numbers
@@ -11,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // --- challenges ---
 
@@ -41,6 +43,30 @@ bool desfire_host_token(const uint8_t* key, size_t key_length, const uint8_t rnd
 // Whether the card's last answer proves RndA: D(answer) rotated right.
 bool desfire_check_card(const uint8_t* key, size_t key_length, const uint8_t rnd_a[8],
                         const uint8_t answer[8]);
+
+// --- flows over a card channel ---
+
+// The longest card answer one frame of a flow brings back.
+inline constexpr size_t kCardFlowAnswerMax = 255;
+// The time-out byte of every frame of a flow (DESFire, MIFARE Plus,
+// Ultralight C): (7 + 20) x 250 = 6750 ms.
+inline constexpr uint8_t kCardFlowTimeout = 7;
+
+// One frame of a flow through the reader: `frame` out, the card's answer
+// (at most kCardFlowAnswerMax bytes) back in `reply` and its length in
+// `reply_length`. 0, or the channel's failure.
+using CardFrameExchange = std::function<int16_t(const uint8_t* frame, size_t length,
+                                                uint8_t* reply, size_t* reply_length)>;
+
+// The DESFire legacy authentication with key `key_number`: 0A kk, answered
+// AF E(RndB); then AF D1 D2, answered 00 E(RndA'). `rnd_b` receives RndB as
+// soon as the card gave it. 0; -1 for a key of another length than 8 or 16
+// or a null pointer (before any frame), a first answer that is not AF and
+// 8 bytes, or a card that does not prove RndA; -2 for a second answer that
+// is not 00 and 8 bytes; or the channel's failure.
+int16_t desfire_authenticate(const CardFrameExchange& exchange, uint8_t key_number,
+                             const uint8_t* key, size_t key_length, const uint8_t rnd_a[8],
+                             uint8_t rnd_b[8]);
 
 // --- MIFARE Plus ---
 

@@ -18,12 +18,6 @@
 
 #include "platform/card_auth_crypto.h"
 
-// TEMPORARY until the DESFire flow lands beside these (card_auth_crypto.h).
-inline constexpr size_t kCardFlowAnswerMax = 255;
-inline constexpr uint8_t kCardFlowTimeout = 7;
-using CardFrameExchange = std::function<int16_t(const uint8_t* frame, size_t length,
-                                                uint8_t* reply, size_t* reply_length)>;
-
 // The two ways a flow's frame reaches the card: whole, through the block
 // protocol of ISO/IEC 14443-4 (personalisation, level 3), or as a bare
 // ISO/IEC 14443-3 frame (level 1, Ultralight C).

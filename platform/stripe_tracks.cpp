@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-bool StripeOutputs::complete() const {
-  for (size_t i = 0; i < kStripeTracks; ++i)
+bool StripeOutputs::complete(size_t first) const {
+  for (size_t i = first; i < kStripeTracks; ++i)
     if (data[i] == nullptr || length[i] == nullptr) return false;
   return true;
 }

@@ -21,7 +21,8 @@ struct StripeOutputs {
   char* data[kStripeTracks];
   int32_t* length[kStripeTracks];
 
-  bool complete() const;
+  // Whether tracks `first` to 2 have both outputs.
+  bool complete(size_t first = 0) const;
   // Each track's bytes and a NUL, and its length.
   void write(const StripeTracks& tracks) const;
   void write_track(size_t track, const StripeTracks& tracks) const;

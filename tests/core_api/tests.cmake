@@ -22,28 +22,20 @@ add_test(NAME CoreExports.GeneratorRefusesIneffectiveTags
           $<TARGET_FILE:Python3::Interpreter> ${PROJECT_SOURCE_DIR} ${core_check_dir}/tags)
 set_tests_properties(CoreExports.GeneratorRefusesIneffectiveTags PROPERTIES LABELS core_api)
 
-# The fake outside libraries (bank card, identity-card image, camera), one
-# folder per variant under outside/, each by its library's file name. Plain
-# C so that they unload. Tests link them into a library directory of their
-# own; only the bare-name fallback's entry puts one on LD_LIBRARY_PATH.
-set(QM_OUTSIDE_FAKES
-  "qm_fake_pboc bank_library kx_pboc pboc"
-  "qm_fake_pboc_no_account bank_library kx_pboc pboc_no_account"
-  "qm_fake_image image_library kxrf32idcardimagebuild image"
-  "qm_fake_cv camera_library kxrf32cv cv"
-  "qm_fake_cv_no_capture camera_library kxrf32cv cv_no_capture")
-foreach(spec IN LISTS QM_OUTSIDE_FAKES)
-  separate_arguments(spec)
-  list(GET spec 0 target)
-  list(GET spec 1 source)
-  list(GET spec 2 output)
-  list(GET spec 3 folder)
-  add_library(${target} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/core_api/fixture/${source}.c)
-  set_target_properties(${target} PROPERTIES
-    OUTPUT_NAME ${output}
+# The fake outside libraries, plain C so that they unload, each variant by
+# its library's file name in a folder of its own under outside/. Tests link
+# them into a library directory of their own; only the bare-name fallback's
+# entry puts one on LD_LIBRARY_PATH.
+function(qm_outside_fake folder source file)
+  add_library(qm_fake_${folder} SHARED ${CMAKE_CURRENT_SOURCE_DIR}/core_api/fixture/${source}.c)
+  set_target_properties(qm_fake_${folder} PROPERTIES OUTPUT_NAME ${file}
     LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/outside/${folder})
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${target} PRIVATE qm_warnings)
-endforeach()
-target_compile_definitions(qm_fake_pboc_no_account PRIVATE QM_BANK_NO_ACCOUNT)
-target_compile_definitions(qm_fake_cv_no_capture PRIVATE QM_CV_NO_CAPTURE)
+  target_include_directories(qm_fake_${folder} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(qm_fake_${folder} PRIVATE qm_warnings)
+  target_compile_definitions(qm_fake_${folder} PRIVATE ${ARGN})
+endfunction()
+qm_outside_fake(pboc bank_library kx_pboc)
+qm_outside_fake(pboc_no_account bank_library kx_pboc QM_BANK_NO_ACCOUNT)
+qm_outside_fake(image image_library kxrf32idcardimagebuild)
+qm_outside_fake(cv camera_library kxrf32cv)
+qm_outside_fake(cv_no_capture camera_library kxrf32cv QM_CV_NO_CAPTURE)

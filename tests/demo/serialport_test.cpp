@@ -8,8 +8,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <tuple>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -21,232 +21,180 @@ namespace {
 
 using Message = std::pair<uint32_t, uint32_t>;  // message, wParam
 
-// Keeps what the port reports; can hold the watcher inside a delivery until
-// the port is stopped.
+// Keeps what the port reports (messages for port 3); when told, holds the
+// watcher inside a delivery until the port is stopped.
 class RecordingOwner : public SerialPortOwner {
  public:
   void portMessage(uint32_t message, uint32_t wparam, int port, std::stop_token stop) override {
-    std::unique_lock<std::mutex> lock(mu_);
-    messages_.push_back({message, wparam});
-    ports_.push_back(port);
-    if (block_) {
-      entered_ = true;
-      std::condition_variable_any().wait(lock, stop, [] { return false; });
-    }
+    std::unique_lock<std::mutex> lock(mu);
+    messages.push_back({message, wparam});
+    EXPECT_EQ(port, 3);
+    entered = block;
+    if (block) std::condition_variable_any().wait(lock, stop, [] { return false; });
   }
   void portFailure(const std::string& text, std::stop_token) override {
-    std::lock_guard<std::mutex> hold(mu_);
-    failures_.push_back(text);
+    std::lock_guard<std::mutex> hold(mu);
+    failures.push_back(text);
   }
-  std::vector<Message> messages() {
-    std::lock_guard<std::mutex> hold(mu_);
-    return messages_;
-  }
-  std::vector<std::string> failures() {
-    std::lock_guard<std::mutex> hold(mu_);
-    return failures_;
-  }
-  std::vector<int> ports() {
-    std::lock_guard<std::mutex> hold(mu_);
-    return ports_;
-  }
-  void blockDeliveries() { block_ = true; }
-  bool entered() {
-    std::lock_guard<std::mutex> hold(mu_);
-    return entered_;
+  template <typename T>
+  T get(const T& field) {
+    std::lock_guard<std::mutex> hold(mu);
+    return field;
   }
 
- private:
-  std::mutex mu_;
-  std::vector<Message> messages_;
-  std::vector<int> ports_;
-  std::vector<std::string> failures_;
-  std::atomic<bool> block_{false};
-  bool entered_ = false;
+  std::mutex mu;
+  std::vector<Message> messages;
+  std::vector<std::string> failures;
+  std::atomic<bool> block{false};
+  bool entered = false;
 };
 
-struct Line {
+class DemoSerialPort : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(pty.ok()); }
+  bool open(uint32_t mask = EV_RXCHAR, size_t buffer = 64, int number = 3) {
+    return port.OpenPort(&owner, number, 115200, 'N', 8, 1, mask, buffer);
+  }
+  bool start(uint32_t mask = EV_RXCHAR, size_t buffer = 64) {
+    return open(mask, buffer) && port.StartWatch();
+  }
+  size_t received() { return owner.get(owner.messages).size(); }
+
   PtyPair pty;
+  RecordingOwner owner;  // outlives the watcher
   serialport port{[this](int) { return pty.slavePath(); }};
-  RecordingOwner owner;
-
-  bool open(uint32_t mask = EV_RXCHAR, size_t buffer = 64) {
-    return port.OpenPort(&owner, 3, 115200, 'N', 8, 1, mask, buffer);
-  }
 };
-
-std::vector<Message> bytes_then_drained(const std::string& text) {
-  std::vector<Message> out;
-  for (unsigned char c : text) out.push_back({kCommRxChar, c});
-  out.push_back({kCommDrained, kInputDrained});
-  return out;
-}
 
 // A pseudo-terminal keeps 8 data bits and no parity whatever it is told
 // (the kernel forces CS8 and clears PARENB), so those two are checked in the
 // settings the port keeps; the bits it passes on are checked on the line.
-TEST(DemoSerialPort, LineSettings) {
-  struct Row {
-    const char* name;
-    uint32_t baud;
-    char parity;
-    int data, stop;
-    tcflag_t set, clear;  // of the bits a pseudo-terminal keeps
-    bool parity_check;
-  } rows[] = {
-      {"8N1", 115200, 'N', 8, 1, 0, CSTOPB | PARODD | CMSPAR, false},
-      {"7E2", 9600, 'E', 7, 2, CSTOPB, PARODD | CMSPAR, true},
-      {"5O1", 1200, 'o', 5, 1, PARODD, CMSPAR | CSTOPB, true},
-      {"8M1", 19200, 'M', 8, 1, PARODD | CMSPAR, CSTOPB, true},
-      {"8S1_odd_rate", 250000, 'S', 8, 1, CMSPAR, PARODD | CSTOPB, true},
+TEST_F(DemoSerialPort, LineSettings) {
+  // Baud, parity, data and stop bits; the c_cflag bits a pseudo-terminal
+  // keeps that must be set and clear; whether input parity is checked.
+  const std::tuple<uint32_t, char, int, int, tcflag_t, tcflag_t, bool> rows[] = {
+      {115200, 'N', 8, 1, 0, CSTOPB | PARODD | CMSPAR, false},
+      {9600, 'E', 7, 2, CSTOPB, PARODD | CMSPAR, true},
+      {250000, 'm', 8, 1, PARODD | CMSPAR, CSTOPB, true},  // a rate without a B constant
   };
-  for (const Row& row : rows) {
-    Line line;
-    ASSERT_TRUE(line.pty.ok());
-    ASSERT_TRUE(line.port.OpenPort(&line.owner, 1, row.baud, row.parity, row.data, row.stop,
-                                   EV_RXCHAR, 16))
-        << row.name;
+  for (const auto& [baud, parity, data, stop, set, clear, parity_check] : rows) {
+    SCOPED_TRACE(parity);
+    ASSERT_TRUE(port.OpenPort(&owner, 1, baud, parity, data, stop, EV_RXCHAR, 16));
     termios tio{};
-    ASSERT_EQ(tcgetattr(line.pty.slave(), &tio), 0);
-    EXPECT_EQ(tio.c_cflag & (row.set | row.clear), row.set) << row.name;
-    EXPECT_EQ((tio.c_iflag & INPCK) != 0, row.parity_check) << row.name;
-    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u) << row.name;
+    ASSERT_EQ(tcgetattr(pty.slave(), &tio), 0);
+    EXPECT_EQ(tio.c_cflag & (set | clear), set);
+    EXPECT_EQ((tio.c_iflag & INPCK) != 0, parity_check);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
     uint32_t in = 0, out = 0;
-    ASSERT_TRUE(line.pty.speeds(&in, &out));
-    EXPECT_EQ(out, row.baud) << row.name;
-    const serialport::LineSettings kept = line.port.lineSettings();
-    EXPECT_EQ(kept.data_bits, row.data) << row.name;
-    EXPECT_EQ(kept.parity, row.parity) << row.name;
-    EXPECT_EQ(kept.stop_bits, row.stop) << row.name;
-    EXPECT_TRUE(line.owner.failures().empty()) << row.name;
+    ASSERT_TRUE(pty.speeds(&in, &out));
+    EXPECT_EQ(out, baud);
+    const serialport::LineSettings kept = port.lineSettings();
+    EXPECT_EQ(std::tie(kept.data_bits, kept.parity, kept.stop_bits), std::tie(data, parity, stop));
   }
+  EXPECT_TRUE(owner.failures.empty());
 }
 
-TEST(DemoSerialPort, RefusedOpens) {
-  Line line;
-  ASSERT_TRUE(line.pty.ok());
+TEST_F(DemoSerialPort, RefusedOpens) {
   const int fds = open_fd_count();
-  EXPECT_FALSE(line.port.OpenPort(&line.owner, 0, 9600, 'N', 8, 1, EV_RXCHAR, 16));
-  EXPECT_FALSE(line.port.OpenPort(&line.owner, 25, 9600, 'N', 8, 1, EV_RXCHAR, 16));
-  EXPECT_FALSE(line.port.OpenPort(nullptr, 1, 9600, 'N', 8, 1, EV_RXCHAR, 16));
-  EXPECT_FALSE(line.port.OpenPort(&line.owner, 1, 9600, 'N', 8, 1, EV_RXCHAR, 0));
-  EXPECT_TRUE(line.owner.failures().empty());
-
-  // Bad settings: reported once, the line closed again.
-  for (auto [parity, data, stop] : {std::tuple{'X', 8, 1}, {'N', 9, 1}, {'N', 8, 3}}) {
-    EXPECT_FALSE(line.port.OpenPort(&line.owner, 1, 9600, parity, data, stop, EV_RXCHAR, 16));
+  // Port 0 and 25, no owner, no write buffer: false, unreported.
+  EXPECT_FALSE(open(EV_RXCHAR, 16, 0));
+  EXPECT_FALSE(open(EV_RXCHAR, 16, 25));
+  EXPECT_FALSE(port.OpenPort(nullptr, 1, 9600, 'N', 8, 1, EV_RXCHAR, 16));
+  EXPECT_FALSE(open(EV_RXCHAR, 0));
+  EXPECT_TRUE(owner.failures.empty());
+  // Bad settings: each reported once, the line closed again.
+  for (auto [baud, parity, data, stop] :
+       {std::tuple{9600u, 'X', 8, 1}, {9600u, 'N', 9, 1}, {9600u, 'N', 8, 3}, {0u, 'N', 8, 1}}) {
+    EXPECT_FALSE(port.OpenPort(&owner, 1, baud, parity, data, stop, EV_RXCHAR, 16));
   }
-  EXPECT_FALSE(line.port.OpenPort(&line.owner, 1, 0, 'N', 8, 1, EV_RXCHAR, 16));
-  const std::vector<std::string> failures = line.owner.failures();
-  ASSERT_EQ(failures.size(), 4u);
-  EXPECT_EQ(failures[0], "WARNING:  BuildCommDCB() Failed with the following error: \n"
-                         "Invalid argument\nPort: 1\n");
+  ASSERT_EQ(owner.failures.size(), 4u);
+  EXPECT_EQ(owner.failures[0], "WARNING:  BuildCommDCB() Failed with the following error: \n"
+                               "Invalid argument\nPort: 1\n");
   EXPECT_EQ(open_fd_count(), fds);
-  EXPECT_FALSE(line.port.StartWatch());
-
+  EXPECT_FALSE(port.StartWatch());
   // A device that is missing, or held by another port: false, unreported.
   serialport missing([](int) { return std::string("/nonexistent/tty"); });
-  EXPECT_FALSE(missing.OpenPort(&line.owner, 1, 9600, 'N', 8, 1, EV_RXCHAR, 16));
-  ASSERT_TRUE(line.open());
-  serialport second([&](int) { return line.pty.slavePath(); });
-  EXPECT_FALSE(second.OpenPort(&line.owner, 1, 9600, 'N', 8, 1, EV_RXCHAR, 16));
-  EXPECT_EQ(line.owner.failures().size(), 4u);
+  EXPECT_FALSE(missing.OpenPort(&owner, 1, 9600, 'N', 8, 1, EV_RXCHAR, 16));
+  ASSERT_TRUE(open());
+  serialport second([&](int) { return pty.slavePath(); });
+  EXPECT_FALSE(second.OpenPort(&owner, 1, 9600, 'N', 8, 1, EV_RXCHAR, 16));
+  EXPECT_EQ(owner.failures.size(), 4u);
 }
 
-TEST(DemoSerialPort, BytesInOrderThenDrained) {
-  Line line;
-  ASSERT_TRUE(line.pty.ok());
-  ASSERT_TRUE(line.open(EV_RXCHAR | EV_RXFLAG));
-  ASSERT_TRUE(line.port.StartWatch());
-  ASSERT_TRUE(line.pty.writeAll({'A', 'B', 0xFF, 'C'}));
-  std::vector<Message> want = bytes_then_drained("AB\xFF" "C");
-  ASSERT_TRUE(wait_until([&] { return line.owner.messages().size() >= want.size(); }));
+TEST_F(DemoSerialPort, BytesInOrderThenDrained) {
+  ASSERT_TRUE(start(EV_RXCHAR | EV_RXFLAG));
+  ASSERT_TRUE(pty.writeAll({'A', 'B', 0xFF}));
+  ASSERT_TRUE(wait_until([&] { return received() >= 4; }));
   // The event character (0) is announced before the bytes that hold it.
-  ASSERT_TRUE(line.pty.writeAll({'x', 0x00}));
-  want.push_back({kCommRxFlag, 0});
-  for (const Message& m : bytes_then_drained(std::string("x\0", 2))) want.push_back(m);
-  ASSERT_TRUE(wait_until([&] { return line.owner.messages().size() >= want.size(); }));
-  EXPECT_EQ(line.owner.messages(), want);
-  for (int port : line.owner.ports()) EXPECT_EQ(port, 3);
+  ASSERT_TRUE(pty.writeAll({'x', 0x00}));
+  const Message drained = {kCommDrained, kInputDrained};
+  const std::vector<Message> want = {{kCommRxChar, 'A'}, {kCommRxChar, 'B'}, {kCommRxChar, 0xFF},
+                                     drained,           {kCommRxFlag, 0},   {kCommRxChar, 'x'},
+                                     {kCommRxChar, 0},  drained};
+  ASSERT_TRUE(wait_until([&] { return received() >= want.size(); }));
+  EXPECT_EQ(owner.get(owner.messages), want);
 }
 
-TEST(DemoSerialPort, QueuedWrites) {
-  Line line;
-  ASSERT_TRUE(line.pty.ok());
-  const uint8_t one = 'z';
-  EXPECT_FALSE(line.port.QueueWrite(&one, 1));  // closed
-  ASSERT_TRUE(line.open(EV_RXCHAR, 8));
-  EXPECT_FALSE(line.port.QueueWrite(nullptr, 1));
-  const std::vector<uint8_t> eight = {1, 2, 3, 4, 5, 6, 7, 8};
-  EXPECT_TRUE(line.port.QueueWrite(eight.data(), 5));
-  EXPECT_FALSE(line.port.QueueWrite(eight.data(), 4));  // 1 byte over
-  EXPECT_TRUE(line.port.QueueWrite(eight.data() + 5, 3));
-  ASSERT_TRUE(line.port.StartWatch());
-  EXPECT_EQ(line.pty.readExact(8, 5000), eight);
-
+TEST_F(DemoSerialPort, QueuedWrites) {
+  const uint8_t eight[] = {1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_FALSE(port.QueueWrite(eight, 1));  // closed
+  ASSERT_TRUE(open(EV_RXCHAR, 8));
+  EXPECT_FALSE(port.QueueWrite(nullptr, 1));
+  EXPECT_TRUE(port.QueueWrite(eight, 5));
+  EXPECT_FALSE(port.QueueWrite(eight, 4));  // 1 byte over
+  EXPECT_TRUE(port.QueueWrite(eight + 5, 3));
+  ASSERT_TRUE(port.StartWatch());
+  EXPECT_EQ(pty.readExact(8, 5000), std::vector<uint8_t>(eight, eight + 8));
   // More than the line's queue holds goes out whole while the far end reads.
   std::vector<uint8_t> big(64 * 1024);
   for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7);
-  ASSERT_TRUE(line.open(EV_RXCHAR, big.size()));
-  ASSERT_TRUE(line.port.StartWatch());
-  ASSERT_TRUE(line.port.QueueWrite(big.data(), big.size()));
-  EXPECT_EQ(line.pty.readExact(big.size(), 10000), big);
-  EXPECT_TRUE(line.owner.failures().empty());
+  ASSERT_TRUE(start(EV_RXCHAR, big.size()));
+  ASSERT_TRUE(port.QueueWrite(big.data(), big.size()));
+  EXPECT_EQ(pty.readExact(big.size(), 10000), big);
+  EXPECT_TRUE(owner.get(owner.failures).empty());
 }
 
-TEST(DemoSerialPort, StopWhileTheOwnerBlocks) {
-  Line line;
-  ASSERT_TRUE(line.pty.ok());
+TEST_F(DemoSerialPort, StopWhileTheOwnerBlocks) {
+  ASSERT_TRUE(start());
   const int threads = thread_count();
-  ASSERT_TRUE(line.open());
-  ASSERT_TRUE(line.port.StartWatch());
-  line.owner.blockDeliveries();
-  ASSERT_TRUE(line.pty.writeAll({'a', 'b', 'c'}));
-  ASSERT_TRUE(wait_until([&] { return line.owner.entered(); }));
-  const auto start = std::chrono::steady_clock::now();
-  line.port.StopWatch();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(line.owner.messages().size(), 1u);  // no byte after the stop
-  EXPECT_EQ(thread_count(), threads);
-  EXPECT_FALSE(line.port.QueueWrite(reinterpret_cast<const uint8_t*>("x"), 1));  // closed
+  owner.block = true;
+  ASSERT_TRUE(pty.writeAll({'a', 'b', 'c'}));
+  ASSERT_TRUE(wait_until([&] { return owner.get(owner.entered); }));
+  const auto begun = std::chrono::steady_clock::now();
+  port.StopWatch();
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+  EXPECT_EQ(received(), 1u);               // no byte after the stop
+  EXPECT_EQ(thread_count(), threads - 1);  // the watcher was joined
+  EXPECT_FALSE(port.QueueWrite(reinterpret_cast<const uint8_t*>("x"), 1));  // closed
 }
 
-TEST(DemoSerialPort, HangUpIsReportedOnce) {
-  Line line;
-  ASSERT_TRUE(line.pty.ok());
-  ASSERT_TRUE(line.open());
-  ASSERT_TRUE(line.port.StartWatch());
+TEST_F(DemoSerialPort, HangUpIsReportedOnce) {
+  ASSERT_TRUE(start());
   const double cpu_before = process_cpu_ms();
-  line.pty.closeMaster();
-  ASSERT_TRUE(wait_until([&] { return !line.owner.failures().empty(); }));
+  pty.closeMaster();
+  ASSERT_TRUE(wait_until([&] { return !owner.get(owner.failures).empty(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const std::vector<std::string> failures = line.owner.failures();
+  const std::vector<std::string> failures = owner.get(owner.failures);
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].rfind("WARNING:  ReadFile() Failed", 0), 0u) << failures[0];
   EXPECT_LT(process_cpu_ms() - cpu_before, 200.0);  // the watcher ended, no spin
-  line.port.StopWatch();
 }
 
-TEST(DemoSerialPort, ParmrkDecoder) {
+TEST_F(DemoSerialPort, ParmrkDecoder) {
   using Kind = ParmrkDecoder::Kind;
-  struct Row {
-    const char* name;
-    std::vector<uint8_t> in;
-    std::vector<std::pair<Kind, uint8_t>> out;
-  } rows[] = {
-      {"plain", {0x41, 0x00}, {{Kind::kByte, 0x41}, {Kind::kByte, 0x00}}},
-      {"doubled_ff", {0xFF, 0xFF, 0x42}, {{Kind::kByte, 0xFF}, {Kind::kByte, 0x42}}},
-      {"break", {0xFF, 0x00, 0x00, 0x43}, {{Kind::kBreak, 0}, {Kind::kByte, 0x43}}},
-      {"bad_byte", {0xFF, 0x00, 0x7A}, {{Kind::kLineError, 0x7A}}},
+  const std::pair<std::vector<uint8_t>, std::vector<std::pair<Kind, uint8_t>>> rows[] = {
+      {{0x41, 0x00}, {{Kind::kByte, 0x41}, {Kind::kByte, 0x00}}},
+      {{0xFF, 0xFF, 0x42}, {{Kind::kByte, 0xFF}, {Kind::kByte, 0x42}}},  // a doubled 0xFF
+      {{0xFF, 0x00, 0x00, 0x43}, {{Kind::kBreak, 0}, {Kind::kByte, 0x43}}},
+      {{0xFF, 0x00, 0x7A}, {{Kind::kLineError, 0x7A}}},
   };
-  for (const Row& row : rows) {
+  for (const auto& [in, want] : rows) {
     ParmrkDecoder decoder;
     std::vector<std::pair<Kind, uint8_t>> out;
-    for (uint8_t b : row.in) {
+    for (uint8_t b : in) {
       const ParmrkDecoder::Event e = decoder.feed(b);
       if (e.kind != Kind::kNone) out.push_back({e.kind, e.byte});
     }
-    EXPECT_EQ(out, row.out) << row.name;
+    EXPECT_EQ(out, want);
   }
 }
 

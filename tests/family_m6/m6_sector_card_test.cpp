@@ -66,6 +66,13 @@ std::vector<Row> rows() {
           .sends("41 01").sends("42 00 00 00 00 00").sends("43 88 04 11 22")
           .sends("A2 00 00 00 00 00").sends("A3 33 44 55 66")
           .gives(0).text("04112233445566"),
+      Row("second_level_failing_writes_nothing",
+          [](Call& c) { return c.d.card_double(kIcdev, 1, c.bytes()); })
+          .sends("41 01").answer("00 44 00")
+          .sends("42 00 00 00 00 00").answer("00 88 04 11 22")
+          .sends("43 88 04 11 22").answer("00 04")
+          .sends("A2 00 00 00 00 00").fails()
+          .gives(-1),
       Row("serial_backwards_as_hex", [](Call& c) { return c.d.card_hex(kIcdev, 0, c.text()); })
           .sends("41 00").answer("00 04 00")
           .sends("42 00 00 00 00 00").answer("00 11 22 33 44")

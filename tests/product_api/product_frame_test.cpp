@@ -48,44 +48,34 @@ TEST(ProductOpenClose, SerialPortsCountFromOneAndOthersPassUnchanged) {
   CoreConfigure(KX_CFG_CALLBACKS, nullptr);
 }
 
-std::string day_file(const TraceDir& dir) {
-  char name[40];
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  std::strftime(name, sizeof name, "LogTrace_%Y-%m-%d.txt", &local);
-  return dir.root() + name;
-}
-
 TEST(ProductTrace, LineBytesModeAndNoLinkFollowed) {
   TraceDir dir;
+  const std::string file = product_trace_file(dir);
   FacadeTrace("100%s\n");
   FacadeTrace(std::string(5000, 'x').c_str());
-  std::ifstream in(day_file(dir), std::ios::binary);
+  std::ifstream in(file, std::ios::binary);
   const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   const std::regex whole(
       R"(\[\d{4}-\d\d-\d\d_\d\d:\d\d:\d\d\]  100%s\n\n  \[product_trace\.cpp::89\]\n)"
       R"(\[\d{4}-\d\d-\d\d_\d\d:\d\d:\d\d\]  x{4072})");
   EXPECT_TRUE(std::regex_match(all, whole)) << all.substr(0, 120);
   struct stat st {};
-  ASSERT_EQ(stat(day_file(dir).c_str(), &st), 0);
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   // A link in the file's place is not followed: the line is dropped.
   const std::string target = dir.root() + "elsewhere";
   std::ofstream(target).close();
-  ASSERT_EQ(unlink(day_file(dir).c_str()), 0);
-  ASSERT_EQ(symlink(target.c_str(), day_file(dir).c_str()), 0);
+  ASSERT_EQ(unlink(file.c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
   FacadeTrace("linked\n");
-  std::error_code ignored;
-  EXPECT_EQ(std::filesystem::file_size(target, ignored), 0u);
+  EXPECT_EQ(std::filesystem::file_size(target), 0u);
 }
 
 TEST(ProductTrace, LinesOfTwoThreadsStayWhole) {
   TraceDir dir;
   auto writer = [](char c) {
-    const std::string message(300, c);
-    for (int i = 0; i < 500; ++i) FacadeTrace(message.c_str());
+    for (int i = 0; i < 500; ++i) FacadeTrace(std::string(300, c).c_str());
   };
   std::thread a(writer, 'a'), b(writer, 'b');
   a.join();
@@ -99,7 +89,7 @@ TEST(ProductTrace, LinesOfTwoThreadsStayWhole) {
 // Distinct values and a buffer per pointer for each argument; every call
 // must reach its slot once with them.
 struct ForwardProbe {
-  RecordingDevice* device = nullptr;
+  RecordingDevice* device;
   uint32_t next = 1;
   std::deque<std::vector<uint8_t>> buffers;
   std::set<std::string> names;
@@ -139,11 +129,8 @@ TEST(ProductForwarders, EachReachesItsSlotWithItsArguments) {
     EXPECT_EQ(probe.names.count(hidden), 1u) << hidden;
 }
 
+// qm_hex_a's success is shown by the install-and-link program.
 TEST(ProductForwarders, HexConvertersRefuseWhatTheyCannotConvert) {
-  const uint8_t data[] = {0x12, 0xAB};
-  char text[8];
-  EXPECT_EQ(qm_hex_a(data, text, 2), 0);
-  EXPECT_STREQ(text, "12AB");
   uint8_t out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
   EXPECT_EQ(qm_a_hex("12ab", out, 4), 0);
   EXPECT_EQ(out[1], 0xAB);
@@ -155,18 +142,20 @@ TEST(ProductForwarders, HexConvertersRefuseWhatTheyCannotConvert) {
   EXPECT_EQ(qm_ReadQMEF06(80, nullptr), 0);
 }
 
+// qm_write_hex refuses, with no card write, what is no block of hex (the
+// trace keeps the text); a shorter text is zero-filled by the MIFARE write
+// row. qm_getver puts the product name over the reader's version.
 Row::Call write_hex(const char* text) {
+  std::vector<std::string> traced;
+  if (text) traced.push_back(text);
   return product<R42MemoryReader>([text](Call&) { return qm_write_hex(kProductHandle, 5, text); },
-                                  text ? std::vector<std::string>{text} : std::vector<std::string>{});
+                                  traced);
 }
 Row::Call getver() {
   return product<R42MemoryReader>([](Call& c) { return qm_getver(kProductHandle, c.text()); });
 }
 
 const Row kSpecials[] = {
-    Row("write_hex_short_text_zero_filled", write_hex("0102"))
-        .sends("04 06 00 05 01 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00").answer("00 00")
-        .gives(0),
     Row("write_hex_33_characters", write_hex("000102030405060708090A0B0C0D0E0F0")).gives(-1),
     Row("write_hex_odd", write_hex("012")).gives(-1),
     Row("write_hex_not_hex", write_hex("01G2")).gives(-1),

@@ -1,10 +1,4 @@
-# The product tests that load the built library, and the outside-library
-# bridges over the fakes of tests/core_api/fixture.
-if(TARGET product_api_product_exports_test)
-  add_dependencies(product_api_product_exports_test QM_Reader)
-  target_compile_definitions(product_api_product_exports_test PRIVATE
-    QM_READER_LIBRARY="$<TARGET_FILE:QM_Reader>")
-endif()
+# The outside-library bridges over the fakes of tests/core_api/fixture.
 if(TARGET product_api_outside_bridges_test)
   add_dependencies(product_api_outside_bridges_test qm_fake_pboc qm_fake_pboc_no_account
     qm_fake_image qm_fake_cv qm_fake_cv_no_capture)

@@ -1,67 +1,31 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <mutex>
-#include <string>
+#include <atomic>
+#include <cstring>
+#include <thread>
 #include <vector>
 
-#include "scanner/environment.h"
 #include "scanner/hid_link.h"
 #include "scanner/kovra_api.h"
-#include "sim/fake_hid.h"
 #include "sim/process_probe.h"
 #include "sim/scanner_sim.h"
 #include "sim/wire_table.h"
 
-namespace {
-
-// A fake HID stack that the module uses while it lives.
-struct HidStack {
-  FakeHidBackend backend;
-  HidStack() { scanner_environment().hid = &backend; }
-  ~HidStack() { scanner_environment().hid = nullptr; }
-  std::unique_ptr<ScannerSim> plug(const char* path, uint16_t vendor, uint16_t product) {
-    return std::make_unique<ScannerSim>(backend.addDevice(path, vendor, product), true);
-  }
-};
-
-struct Offline {
-  std::mutex mutex;
-  std::vector<std::string> heard;
-  static int32_t callback(const uint8_t* data, int32_t n, void* user) {
-    auto* self = static_cast<Offline*>(user);
-    std::lock_guard<std::mutex> lock(self->mutex);
-    self->heard.emplace_back(reinterpret_cast<const char*>(data), size_t(n));
-    return 0;
-  }
-  size_t count() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return heard.size();
-  }
-};
-
-}  // namespace
-
 TEST(ScannerHid, ReportLayoutsOfBothRows) {
   for (const size_t size : {64u, 65u}) {
-    const size_t shift = size - 64;
+    const size_t shift = size - 64;  // the report id 00 in front
     for (const size_t n : {0u, 1u, 60u, 61u, 120u, 121u}) {
       const std::vector<uint8_t> data = wire_pattern(n, 1);
       const auto reports = hid_output_reports(data.data(), n, size);
       ASSERT_EQ((n + 59) / 60, reports.size()) << n;
-      std::vector<uint8_t> carried;
       for (size_t i = 0; i < reports.size(); ++i) {
-        const std::vector<uint8_t>& r = reports[i];
-        ASSERT_EQ(size, r.size());
-        EXPECT_TRUE(shift == 0 || r[0] == 0x00);
-        EXPECT_EQ(0x04, r[shift]);
-        const size_t len = r[shift + 1];
-        carried.insert(carried.end(), r.begin() + long(shift + 2), r.begin() + long(shift + 2 + len));
-        EXPECT_TRUE(std::all_of(r.begin() + long(shift + 2 + len), r.begin() + long(shift + 63),
-                                [](uint8_t b) { return b == 0; }));
-        EXPECT_EQ(i + 1 < reports.size() ? 1 : 0, r[shift + 63]);
+        const size_t part = std::min<size_t>(60, n - 60 * i);
+        std::vector<uint8_t> expected(size, 0x00);
+        expected[shift] = 0x04, expected[shift + 1] = uint8_t(part);
+        std::copy_n(data.begin() + long(60 * i), part, expected.begin() + long(shift + 2));
+        expected[shift + 63] = i + 1 < reports.size();
+        EXPECT_EQ(spaced_hex(expected), spaced_hex(reports[i])) << n << " bytes, report " << i;
       }
-      EXPECT_EQ(data, carried);
     }
   }
 }
@@ -70,9 +34,9 @@ TEST(ScannerHid, ReportLayoutsOfBothRows) {
 // longer than the link's buffer still arrives whole; a dead device fails
 // the write.
 TEST(ScannerHid, RowsMessagesAndBadReports) {
-  HidStack hid;
-  auto later = hid.plug("hid-a402", 0x0525, 0xA402);
-  const int raw = hid.backend.addDevice("hid-3010", 0x257B, 0x3010);
+  ScannerHidRig rig;
+  auto later = rig.plug("hid-a402");
+  const int raw = rig.backend.addDevice("hid-3010", 0x257B, 0x3010);
   FakeHidEndpoint device(raw);
   ASSERT_EQ(1, KOVRA_OpenPort(1100, 0, nullptr, nullptr));
   EXPECT_EQ(1, KOVRA_StartScan());
@@ -102,29 +66,103 @@ TEST(ScannerHid, RowsMessagesAndBadReports) {
   EXPECT_EQ(-1, later->mode());
 }
 
-// Unplugged: "offline" once, reopen tries 600 ms apart; plugged in again:
-// mode 5 and scans flow; unplugged again: "offline" again.
+// Unplugged: "offline" once, nothing opened while it is away; plugged in
+// again: mode 5 and scans flow; unplugged again: "offline" again.
 TEST(ScannerReconnect, HidScannerComesBackAfterEachLoss) {
-  HidStack hid;
-  auto scanner = hid.plug("hid-0", 0x0525, 0xA402);
-  Offline heard;
-  ASSERT_EQ(0, KOVRA_StartAutoConnect(1100, 115200, Offline::callback, &heard));
-  for (int round = 0; round < 2; ++round) {
+  ScanLog log;
+  ScannerHidRig rig;
+  auto scanner = rig.plug();
+  ASSERT_EQ(0, KOVRA_StartAutoConnect(1100, 115200, ScanLog::callback, &log));
+  for (size_t round = 0; round < 2; ++round) {
     ASSERT_TRUE(wait_until([&] { return scanner->mode() == 5; }));
     scanner->scan("CODE" + std::to_string(round));
-    ASSERT_TRUE(wait_until([&] { return heard.count() == size_t(2 * round + 1); }));
-    hid.backend.removeDevice("hid-0");
+    ASSERT_TRUE(wait_until([&] { return log.chunks().size() == 2 * round + 1; }));
+    rig.backend.removeDevice("hid-0");
     scanner->unplug();
-    ASSERT_TRUE(wait_until([&] { return heard.count() == size_t(2 * round + 2); }));
-    const int opens = hid.backend.opens();
+    ASSERT_TRUE(wait_until([&] { return log.chunks().size() == 2 * round + 2; }));
+    const int opens = rig.backend.opens();
     Stopwatch watch;
     ASSERT_TRUE(wait_until([&] { return watch.ms() > 1300; }));
-    EXPECT_EQ(2 * round + 2, int(heard.count())) << "offline once per loss";
-    EXPECT_EQ(opens, hid.backend.opens()) << "nothing to open while unplugged";
-    scanner = hid.plug("hid-0", 0x0525, 0xA402);
+    EXPECT_EQ(2 * round + 2, log.chunks().size()) << "offline once per loss";
+    EXPECT_EQ(opens, rig.backend.opens()) << "nothing to open while unplugged";
+    scanner = rig.plug();
   }
   ASSERT_TRUE(wait_until([&] { return scanner->mode() == 5; }));
   EXPECT_EQ(0, KOVRA_StopAutoConnect());
-  EXPECT_EQ((std::vector<std::string>{"CODE0", "offline", "CODE1", "offline"}), heard.heard);
+  EXPECT_EQ((std::vector<std::string>{"CODE0", "offline", "CODE1", "offline"}), log.chunks());
   EXPECT_EQ(0, scanner->mode()) << "mode 0 on the way out";
+}
+
+// --- threads ------------------------------------------------------------------
+
+namespace {
+
+class ScannerThreads : public ::testing::Test {
+ protected:
+  ScanLog log_;
+  ScannerHidRig rig_;
+  std::unique_ptr<ScannerSim> sim_ = rig_.plug();
+};
+
+int32_t close_from_callback(const uint8_t*, int32_t, void* result) {
+  *static_cast<std::atomic<int32_t>*>(result) = KOVRA_Close();
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(ScannerThreads, ScansStreamWhileTwoThreadsExchange) {
+  ASSERT_EQ(1, KOVRA_OpenPort(1100, 0, ScanLog::callback, &log_));
+  std::atomic<bool> done{false};
+  std::thread scans([&] {
+    while (!done) {
+      sim_->scan("SCAN");
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+  });
+  std::atomic<int> answered{0};
+  auto ask = [&] {
+    for (int i = 0; i < 10; ++i) {
+      answered += KOVRA_SetMode(0) == 1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  };
+  std::thread other(ask);
+  ask();
+  other.join();
+  EXPECT_TRUE(wait_until([&] { return !log_.chunks().empty(); }));
+  done = true;
+  scans.join();
+  EXPECT_EQ(20, answered.load());
+}
+
+// The receive thread closes its own connection: it cannot join itself, so
+// it is parked and joined by the next call.
+TEST_F(ScannerThreads, CloseInsideTheCallback) {
+  const int threads = settled_thread_count();
+  std::atomic<int32_t> result{0};
+  ASSERT_EQ(1, KOVRA_OpenPort(1100, 0, close_from_callback, &result));
+  sim_->scan("X");
+  ASSERT_TRUE(wait_until([&] { return result == 1; }));
+  EXPECT_EQ(-1, KOVRA_SetMode(0));
+  ASSERT_EQ(1, KOVRA_OpenPort(1100, 0, nullptr, nullptr));
+  EXPECT_EQ(1, KOVRA_SetMode(0));
+  EXPECT_EQ(1, KOVRA_Close());
+  EXPECT_EQ(threads, thread_count_settling_to(threads));
+}
+
+TEST_F(ScannerThreads, ConcurrentClosesAndManyCyclesLeaveNothing) {
+  const int fds = settled_fd_count(), threads = settled_thread_count();
+  ASSERT_EQ(1, KOVRA_OpenPort(1100, 0, nullptr, nullptr));
+  std::atomic<int> closed{0};
+  std::thread a([&] { closed += KOVRA_Close(); }), b([&] { closed += KOVRA_Close(); });
+  a.join();
+  b.join();
+  EXPECT_EQ(2, closed.load());
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_EQ(1, KOVRA_OpenPort(1100, 0, nullptr, nullptr)) << i;
+    ASSERT_EQ(1, KOVRA_Close());
+  }
+  EXPECT_EQ(fds, fd_count_settling_to(fds));
+  EXPECT_EQ(threads, thread_count_settling_to(threads));
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -11,8 +10,8 @@
 TEST(ScannerRing, AFullRingDropsTheExcessAndKeepsWhatIsUnread) {
   ReceiveRing ring;
   const std::vector<uint8_t> bytes = wire_pattern(ReceiveRing::kCapacity + 1, 3);
-  ring.push(bytes.data(), 1000);
   std::vector<uint8_t> out(ReceiveRing::kCapacity);
+  ring.push(bytes.data(), 1000);
   ASSERT_EQ(1000u, ring.read(out.data(), 1000, Deadline(0)));
   // Wrapped round: 480000 fit, the last byte does not.
   EXPECT_EQ(ReceiveRing::kCapacity, ring.push(bytes.data(), bytes.size()));
@@ -27,11 +26,10 @@ TEST(ScannerRing, TwoThreadsStreamEveryByteInOrder) {
   std::thread writer([&] {
     for (size_t at = 0; at < bytes.size();) {
       const size_t n = std::min<size_t>(777, bytes.size() - at);
-      if (ReceiveRing::kCapacity - ring.size() < n) {
+      if (ReceiveRing::kCapacity - ring.size() < n)
         std::this_thread::yield();
-        continue;
-      }
-      at += ring.push(bytes.data() + at, n);
+      else
+        at += ring.push(bytes.data() + at, n);
     }
   });
   std::vector<uint8_t> got;
@@ -43,12 +41,11 @@ TEST(ScannerRing, TwoThreadsStreamEveryByteInOrder) {
   }
   writer.join();
   EXPECT_EQ(0u, ring.dropped());
-  EXPECT_EQ(std::accumulate(bytes.begin(), bytes.end(), 0ull),
-            std::accumulate(got.begin(), got.end(), 0ull));
   EXPECT_TRUE(got == bytes);
 }
 
-// Pieces 5 ms apart make one reply; 200 ms apart, two.
+// Pieces 5 ms apart make one reply, 200 ms apart two; nothing in time is
+// no reply; a full buffer ends one.
 TEST(ScannerReply, SilenceEndsAReply) {
   for (const int gap : {5, 200}) {
     ReceiveRing ring;
@@ -59,9 +56,8 @@ TEST(ScannerReply, SilenceEndsAReply) {
       }
     });
     uint8_t reply[64];
-    const size_t first = read_reply(ring, reply, sizeof reply, 1000);
+    EXPECT_EQ(gap == 5 ? 9u : 3u, read_reply(ring, reply, sizeof reply, 1000)) << "gap " << gap;
     sender.join();
-    EXPECT_EQ(gap == 5 ? 9u : 3u, first) << "gap " << gap;
   }
   ReceiveRing ring;
   uint8_t reply[4];
@@ -70,5 +66,5 @@ TEST(ScannerReply, SilenceEndsAReply) {
   EXPECT_GE(watch.ms(), 100);
   const uint8_t five[] = {1, 2, 3, 4, 5};
   ring.push(five, 5);
-  EXPECT_EQ(4u, read_reply(ring, reply, sizeof reply, 100)) << "a full buffer ends the reply";
+  EXPECT_EQ(4u, read_reply(ring, reply, sizeof reply, 100));
 }

@@ -9,18 +9,11 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void write_text(const fs::path& path, const std::string& text) { std::ofstream(path) << text << "\n"; }
-
-}  // namespace
-
 FakeSysfs::FakeSysfs() {
   char folder[] = "/tmp/fake-sysfs-XXXXXX";
   if (mkdtemp(folder)) root_ = folder;
-  fs::create_directories(root_ + "/sys/class/tty");
-  fs::create_directories(root_ + "/sys/bus/usb/devices");
-  fs::create_directories(root_ + "/dev");
+  for (const char* dir : {"/sys/class/tty", "/sys/bus/usb/devices", "/dev"})
+    fs::create_directories(root_ + dir);
   scanner_environment().sysfs_root = root_ + "/sys";
   scanner_environment().dev_root = root_ + "/dev";
 }
@@ -41,8 +34,8 @@ void FakeSysfs::addTty(const std::string& name, const std::string& target,
     // The USB device, its interface, and the port under the interface.
     const fs::path usb = sys / "devices/usb1" / ("1-" + name);
     fs::create_directories(usb);
-    write_text(usb / "idVendor", vendor);
-    write_text(usb / "idProduct", product);
+    std::ofstream(usb / "idVendor") << vendor << "\n";
+    std::ofstream(usb / "idProduct") << product << "\n";
     fs::create_symlink(usb, sys / "bus/usb/devices" / ("1-" + name));
     device = usb / "1-1:1.0" / name;
   }
@@ -50,17 +43,16 @@ void FakeSysfs::addTty(const std::string& name, const std::string& target,
   const fs::path tty = sys / "class/tty" / name;
   fs::create_directories(tty);
   fs::create_symlink(device, tty / "device");
-  write_text(tty / "console", console);
-  write_text(tty / "type", type);
+  std::ofstream(tty / "console") << console << "\n";
+  std::ofstream(tty / "type") << type << "\n";
   fs::create_symlink(target, fs::path(root_) / "dev" / name);
 }
 
 void FakeSysfs::removeTty(const std::string& name) {
   const fs::path sys = root_ + "/sys";
   std::error_code ignored;
-  fs::remove_all(sys / "class/tty" / name, ignored);
-  fs::remove(sys / "bus/usb/devices" / ("1-" + name), ignored);
-  fs::remove_all(sys / "devices/usb1" / ("1-" + name), ignored);
-  fs::remove_all(sys / "devices/platform" / name, ignored);
-  fs::remove(fs::path(root_) / "dev" / name, ignored);
+  for (const fs::path& path : {sys / "class/tty" / name, sys / "bus/usb/devices" / ("1-" + name),
+                               sys / "devices/usb1" / ("1-" + name),
+                               sys / "devices/platform" / name, fs::path(root_) / "dev" / name})
+    fs::remove_all(path, ignored);
 }

@@ -127,6 +127,18 @@ std::optional<Bytes> M6CardFront::respond(const Bytes& command) {
       if (a.status == kOk) a.data.insert(a.data.end(), uid.begin(), uid.end());
       return answer(a);
     }
+    case 0xC5: {
+      if (!sized(1)) break;
+      Answer a = field_->readBlock(p[0]);
+      if (a.status == kOk) a.data.resize(4);
+      return answer(a);
+    }
+    case 0xC6: {
+      if (!sized(5)) break;
+      uint8_t block[16] = {};
+      std::copy(p + 1, p + 5, block);
+      return answer(field_->writeBlock(p[0], block));
+    }
     default:
       return std::nullopt;
   }

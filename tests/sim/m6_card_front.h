@@ -28,6 +28,7 @@
 //                   (LE; 0: the first), authenticate the sector with the
 //                   key kept for (m, sector), then nothing, write, or read
 //                   ([16 data bytes][UID LE])
+//   C5 a, C6 a D    FM11RF005 block read, write: 4 bytes, no select needed
 // Other commands are not the front's: it gives nothing.
 #pragma once
 

@@ -31,13 +31,23 @@ int32_t RecordingProtocol::transceive(uint8_t* buffer, int32_t send_length, int3
   Call call{Bytes(), capacity, timeout_ms, -1, null_port_ ? null_port_->purges : -1};
   if (buffer != nullptr && send_length > 0) call.request.assign(buffer, buffer + send_length);
   const auto script = scripts_.find(exchanges_++);
+  if (send_length > 0) held_.reset();
   if (script != scripts_.end()) {
     call.result = deliver(script->second, buffer, capacity);
     scripts_.erase(script);
   } else if (real_ != nullptr) {
     call.result = real_->transceive(buffer, send_length, capacity, timeout_ms);
   } else if (send_length >= 0 && (buffer != nullptr || send_length == 0) && answer_) {
-    call.result = deliver(answer_(call.request), buffer, capacity);
+    std::optional<Bytes> reply =
+        send_length == 0 && held_ ? std::move(held_) : answer_(call.request);
+    held_.reset();
+    if (capacity == 0 && send_length > 0 && reply && !reply->empty()) {
+      // Sent without waiting: the reply stays on the line for a receive.
+      held_ = std::move(reply);
+      call.result = 0;
+    } else {
+      call.result = deliver(reply, buffer, capacity);
+    }
   }
   calls.push_back(std::move(call));
   return calls.back().result;

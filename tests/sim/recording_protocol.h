@@ -7,7 +7,9 @@
 // Either way a test can script the reply to the Nth exchange from now: given
 // bytes (a short or odd reply, a status word) or a failed exchange (-1, as a
 // silent reader gives). A scripted exchange reaches neither the framing nor
-// the model.
+// the model. In memory, the answer to a request sent without waiting
+// (capacity 0) stays on the line for the next exchange that only listens,
+// until a request is sent again.
 //
 // NullPort is the port behind an in-memory transport: it carries no bytes,
 // stays open and counts purges. (Devices refuse to work without a port.)
@@ -75,4 +77,5 @@ class RecordingProtocol : public TransportProtocol {
   // scripted reply (nullopt: a failure).
   size_t exchanges_ = 0;
   std::map<size_t, std::optional<Bytes>> scripts_;
+  std::optional<Bytes> held_;
 };

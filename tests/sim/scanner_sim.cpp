@@ -5,15 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
+#include <map>
 
 #include "platform/thread_helpers.h"
 #include "scanner/environment.h"
 #include "scanner/kovra_api.h"
 #include "scanner/receive_ring.h"
-#include "sim/fake_hid.h"
 #include "sim/pty_pair.h"
+
+using Bytes = std::vector<uint8_t>;
 
 ScannerMemoryReader::ScannerMemoryReader() {
   scanner_environment().transport = this;
@@ -25,7 +26,7 @@ ScannerMemoryReader::~ScannerMemoryReader() {
   scanner_environment().transport = nullptr;
 }
 
-std::vector<std::vector<uint8_t>> ScannerMemoryReader::sent() const {
+std::vector<Bytes> ScannerMemoryReader::sent() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return sent_;
 }
@@ -40,7 +41,7 @@ int32_t ScannerMemoryReader::write(const uint8_t* data, int32_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
   const size_t index = sent_.size();
   sent_.emplace_back(data, data + length);
-  if (std::count(failing_.begin(), failing_.end(), index)) return 0;
+  if (failing_.count(index)) return 0;
   if (const auto reply = replies_.find(index); reply != replies_.end())
     scanner_ring().push(reply->second.data(), reply->second.size());
   return length;
@@ -50,30 +51,19 @@ int32_t ScannerMemoryReader::write(const uint8_t* data, int32_t length) {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Request prefix (as many bytes as a request of that kind has) and answer.
-struct Rule {
-  Bytes request;
-  Bytes reply;
-};
-const Rule kRules[] = {
+const Bytes kStart = {0x32, 0x75, 0x01};  // nothing comes back
+const std::map<Bytes, Bytes> kAnswers = {
     {{0x23, 0x10, 0x40}, {0x24, 0x10, 0x40, 0x00}},
-    {{0x32, 0x75, 0x01}, {}},
     {{0x32, 0x75, 0x02}, {0x33, 0x75, 0x02, 0x00, 0x00}},
     {{0x43, 0x04, 0xC5},
      {0x44, 0x04, 0xC5, 0x00, 0x0A, 'S', 'N', '2', '0', '2', '6', '1', '2', '0', '8'}},
 };
-constexpr size_t kSettingSize = 5;  // "!" code code value 00
 
 }  // namespace
 
-ScannerSim::ScannerSim(int fd, bool hid)
-    : fd_(fd), hid_(hid), stop_fd_(eventfd(0, EFD_CLOEXEC)) {
+ScannerSim::ScannerSim(int fd, bool hid) : fd_(fd), hid_(hid), stop_fd_(eventfd(0, EFD_CLOEXEC)) {
   start_thread(thread_, [this] { run(); });
 }
-
-ScannerSim::~ScannerSim() { unplug(); }
 
 void ScannerSim::unplug() {
   if (thread_.joinable()) {
@@ -91,12 +81,11 @@ std::vector<uint8_t> ScannerSim::received() const {
   return received_;
 }
 
-void ScannerSim::scan(const std::string& code, int pieces, int gap_ms) {
-  const size_t step = (code.size() + size_t(pieces) - 1) / size_t(pieces);
-  for (size_t at = 0; at < code.size(); at += step) {
-    if (at) std::this_thread::sleep_for(std::chrono::milliseconds(gap_ms));
-    send(Bytes(code.begin() + long(at), code.begin() + long(std::min(code.size(), at + step))));
-  }
+void ScannerSim::scan(const std::string& code) { send(Bytes(code.begin(), code.end())); }
+
+void ScannerSim::scanOnStart(const std::string& code) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  on_start_.assign(code.begin(), code.end());
 }
 
 void ScannerSim::send(const Bytes& bytes) {
@@ -117,31 +106,30 @@ void ScannerSim::send(const Bytes& bytes) {
   } while (at < bytes.size());
 }
 
+// Answers the whole requests that have come; a part waits for the rest.
+// "!" settings take 5 bytes (class, code, value, 00), the rest here 3.
 void ScannerSim::take(const uint8_t* data, size_t n) {
-  Bytes reply;
+  Bytes reply, scan;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     received_.insert(received_.end(), data, data + n);
     pending_.insert(pending_.end(), data, data + n);
-    for (bool matched = true; matched && !pending_.empty();) {
-      matched = false;
-      for (const Rule& rule : kRules) {
-        if (pending_.size() < rule.request.size() ||
-            !std::equal(rule.request.begin(), rule.request.end(), pending_.begin()))
-          continue;
-        pending_.erase(pending_.begin(), pending_.begin() + long(rule.request.size()));
-        reply.insert(reply.end(), rule.reply.begin(), rule.reply.end());
-        matched = true;
-      }
-      if (!matched && pending_[0] == 0x21 && pending_.size() >= kSettingSize) {
-        if (pending_[1] == 0x61 && pending_[2] == 0x41) mode_ = pending_[3];
-        reply.insert(reply.end(), {0x22, pending_[1], pending_[2], 0x00, 0x00});
-        pending_.erase(pending_.begin(), pending_.begin() + kSettingSize);
-        matched = true;
+    while (!pending_.empty() && pending_.size() >= (pending_[0] == 0x21 ? 5u : 3u)) {
+      const size_t size = pending_[0] == 0x21 ? 5 : 3;
+      const Bytes request(pending_.begin(), pending_.begin() + long(size));
+      pending_.erase(pending_.begin(), pending_.begin() + long(size));
+      if (request[0] == 0x21) {
+        if (request[1] == 0x61 && request[2] == 0x41) mode_ = request[3];
+        reply.insert(reply.end(), {0x22, request[1], request[2], 0x00, 0x00});
+      } else if (request == kStart) {
+        scan.swap(on_start_);
+      } else if (const auto answer = kAnswers.find(request); answer != kAnswers.end()) {
+        reply.insert(reply.end(), answer->second.begin(), answer->second.end());
       }
     }
   }
-  if (!reply.empty() && !silent_) send(reply);
+  if (!reply.empty()) send(reply);
+  if (!scan.empty()) send(scan);
 }
 
 void ScannerSim::run() {
@@ -151,11 +139,8 @@ void ScannerSim::run() {
     if (hid_) {
       const FakeHidEndpoint::Request request = FakeHidEndpoint(fd_).next(0);
       if (request.kind == FakeHidEndpoint::Kind::kClosed) return;
-      if (request.kind != FakeHidEndpoint::Kind::kOutput) continue;
-      // Both report sizes: a 65-byte report has its id 00 in front.
-      const size_t shift = request.report.size() > 64 ? 1 : 0;
-      if (request.report.size() < shift + 64) continue;
-      take(request.report.data() + shift + 2, std::min<size_t>(request.report[shift + 1], 60));
+      if (request.kind == FakeHidEndpoint::Kind::kOutput && request.report.size() == 64)
+        take(request.report.data() + 2, std::min<size_t>(request.report[1], 60));
       continue;
     }
     uint8_t chunk[4096];
@@ -163,4 +148,29 @@ void ScannerSim::run() {
     if (n > 0) take(chunk, size_t(n));
     if (n == 0 || (p[0].revents & (POLLHUP | POLLERR) && n <= 0)) return;
   }
+}
+
+// --- helpers of the tests -------------------------------------------------------
+
+int32_t ScanLog::callback(const uint8_t* data, int32_t n, void* user) {
+  auto* log = static_cast<ScanLog*>(user);
+  std::lock_guard<std::mutex> lock(log->mutex_);
+  log->chunks_.emplace_back(reinterpret_cast<const char*>(data), size_t(n));
+  return 0;
+}
+
+std::vector<std::string> ScanLog::chunks() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return chunks_;
+}
+
+ScannerHidRig::ScannerHidRig() { scanner_environment().hid = &backend; }
+
+ScannerHidRig::~ScannerHidRig() {
+  KOVRA_Close();
+  scanner_environment().hid = nullptr;
+}
+
+std::unique_ptr<ScannerSim> ScannerHidRig::plug(const char* path) {
+  return std::make_unique<ScannerSim>(backend.addDevice(path, 0x0525, 0xA402), true);
 }

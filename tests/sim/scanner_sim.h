@@ -15,13 +15,15 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "scanner/transport.h"
+#include "sim/fake_hid.h"
 
 class ScannerMemoryReader : public ScannerTransport {
  public:
@@ -29,7 +31,7 @@ class ScannerMemoryReader : public ScannerTransport {
   ~ScannerMemoryReader() override;
 
   void script(size_t write, std::vector<uint8_t> reply) { replies_[write] = std::move(reply); }
-  void failWrite(size_t write) { failing_.push_back(write); }
+  void failWrite(size_t write) { failing_.insert(write); }
   std::vector<std::vector<uint8_t>> sent() const;
   // The port of the last open.
   int16_t lastPort() const { return last_port_; }
@@ -42,7 +44,7 @@ class ScannerMemoryReader : public ScannerTransport {
   mutable std::mutex mutex_;
   std::vector<std::vector<uint8_t>> sent_;
   std::map<size_t, std::vector<uint8_t>> replies_;
-  std::vector<size_t> failing_;
+  std::set<size_t> failing_;
   std::atomic<int16_t> last_port_{0};
 };
 
@@ -50,15 +52,14 @@ class ScannerSim {
  public:
   // `fd` is taken. `hid`: it is a fake HID device end, else a pty master.
   ScannerSim(int fd, bool hid);
-  ~ScannerSim();
+  ~ScannerSim() { unplug(); }
   ScannerSim(const ScannerSim&) = delete;
   ScannerSim& operator=(const ScannerSim&) = delete;
 
-  // Sends `code` in `pieces` parts, `gap_ms` apart.
-  void scan(const std::string& code, int pieces = 1, int gap_ms = 0);
+  void scan(const std::string& code);
+  // Scans `code` when scanning is next started.
+  void scanOnStart(const std::string& code);
   void unplug();
-  // Answers nothing (a line with something else on it).
-  void setSilent(bool silent) { silent_ = silent; }
   // Every byte the scanner was sent (HID: the payloads).
   std::vector<uint8_t> received() const;
   int mode() const { return mode_; }
@@ -71,10 +72,30 @@ class ScannerSim {
   int fd_;
   bool hid_;
   int stop_fd_;
-  std::atomic<bool> silent_{false};
   std::atomic<int> mode_{-1};
-  mutable std::mutex mutex_;  // received_, pending_ and the line
+  mutable std::mutex mutex_;  // the line and what follows
   std::vector<uint8_t> received_;
   std::vector<uint8_t> pending_;
+  std::vector<uint8_t> on_start_;
   std::thread thread_;
+};
+
+// The chunks a data callback was given (`user`: the log), as text.
+class ScanLog {
+ public:
+  static int32_t callback(const uint8_t* data, int32_t n, void* user);
+  std::vector<std::string> chunks() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> chunks_;
+};
+
+// A fake HID stack that the module uses while this lives (closed at the
+// end); plug() connects a scanner of the 64-byte row.
+struct ScannerHidRig {
+  FakeHidBackend backend;
+  ScannerHidRig();
+  ~ScannerHidRig();
+  std::unique_ptr<ScannerSim> plug(const char* path = "hid-0");
 };

@@ -324,13 +324,12 @@ std::string wire_row_name(const ::testing::TestParamInfo<WireRow<Reader>>& info)
   INSTANTIATE_TEST_SUITE_P(, suite, ::testing::ValuesIn(rows), wire_row_name<Reader>)
 
 // Rows for a module that speaks a byte stream of its own (the scanner
-// module), in the same syntax as WireRow: Row(name, call), .sends(hex),
-// .answer(hex) or .fails() for that write, .gives(r), .out(hex) or
-// .text(s). The Reader's transport records each write and answers it with
-// the row's answer (a write without one gets none); there is no model, no
-// purge and no capacity. The call must make exactly the listed writes.
-// Reader: script(i, bytes) and failWrite(i) for the i-th write (0-based),
-// sent() the writes made.
+// module), in WireRow's syntax: Row(name, call), .sends(hex), .answer(hex)
+// or .fails() for that write, .gives(r), .out(hex) or .text(s). A fresh
+// Reader per row records each write and answers it with the row's answer
+// (none without one): no model, no purge, no capacity. The call must make
+// exactly the listed writes. Reader: script(i, bytes) and failWrite(i) for
+// the i-th write (0-based), sent() the writes made.
 template <typename Reader>
 struct StreamCall {
   Reader& reader;
@@ -347,30 +346,12 @@ class StreamRow {
 
   StreamRow(std::string name, Call call) : name_(std::move(name)), call_(std::move(call)) {}
 
-  StreamRow& sends(WireBytes request) {
-    writes_.push_back({std::move(request.bytes), std::nullopt, false});
-    return *this;
-  }
-  StreamRow& answer(WireBytes reply) {
-    last().reply = std::move(reply.bytes);
-    return *this;
-  }
-  StreamRow& fails() {
-    last().fails = true;
-    return *this;
-  }
-  StreamRow& gives(int32_t result) {
-    result_ = result;
-    return *this;
-  }
-  StreamRow& out(WireBytes bytes) {
-    out_bytes_ = std::move(bytes.bytes);
-    return *this;
-  }
-  StreamRow& text(std::string text) {
-    out_text_ = std::move(text);
-    return *this;
-  }
+  StreamRow& sends(WireBytes request) { writes_.push_back({request.bytes}); return *this; }
+  StreamRow& answer(WireBytes reply) { last().reply = reply.bytes; return *this; }
+  StreamRow& fails() { last().fails = true; return *this; }
+  StreamRow& gives(int32_t result) { result_ = result; return *this; }
+  StreamRow& out(WireBytes bytes) { out_bytes_ = bytes.bytes; return *this; }
+  StreamRow& text(std::string text) { out_text_ = std::move(text); return *this; }
 
   const std::string& name() const { return name_; }
   friend void PrintTo(const StreamRow& row, std::ostream* os) { *os << row.name_; }
@@ -395,8 +376,8 @@ class StreamRow {
  private:
   struct Write {
     std::vector<uint8_t> request;
-    std::optional<std::vector<uint8_t>> reply;
-    bool fails;
+    std::optional<std::vector<uint8_t>> reply = std::nullopt;
+    bool fails = false;
   };
   Write& last() {
     if (writes_.empty()) throw std::logic_error("answer() or fails() before any sends()");
@@ -411,13 +392,9 @@ class StreamRow {
   std::optional<std::string> out_text_;
 };
 
-template <typename Reader>
-class StreamTableTest : public ::testing::TestWithParam<StreamRow<Reader>> {};
-
-#define STREAM_TABLE(suite, Reader, rows)                                             \
-  class suite : public StreamTableTest<Reader> {};                                    \
-  TEST_P(suite, Row) { GetParam().run(); }                                            \
-  INSTANTIATE_TEST_SUITE_P(, suite, ::testing::ValuesIn(rows),                        \
-                           [](const ::testing::TestParamInfo<StreamRow<Reader>>& info) { \
-                             return info.param.name();                                \
-                           })
+#define STREAM_TABLE(suite, Reader, rows)                                        \
+  class suite : public ::testing::TestWithParam<StreamRow<Reader>> {};           \
+  TEST_P(suite, Row) { GetParam().run(); }                                       \
+  INSTANTIATE_TEST_SUITE_P(, suite, ::testing::ValuesIn(rows),                   \
+                           [](const ::testing::TestParamInfo<StreamRow<Reader>>& \
+                                  info) { return info.param.name(); })

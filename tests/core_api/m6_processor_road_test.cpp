@@ -1,0 +1,47 @@
+// A processor card's APDU through the core API on an m6 reader over a
+// serial line (a pseudo-terminal, DLE framing): the card frame goes alone,
+// with the line's next sequence number, and the answer comes on a receive.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "kx_core.h"
+#include "sim/iso14443_4_picc.h"
+#include "sim/iso7816_card.h"
+#include "sim/m6_reader.h"
+#include "sim/pty_pair.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(M6ProcessorRoad, ChallengeOverTheSerialLine) {
+  constexpr int16_t kPort = 9;
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  const std::string slave = pty.slavePath();
+  M6Reader reader(pty.releaseMaster(), M6Reader::Framing::kDle);
+  auto picc = std::make_shared<Iso14443_4Picc>(std::make_shared<Iso7816Card>());
+  reader.model().with([&](M6ReaderModel::State& s) {
+    s.attachments.push_back(std::make_shared<M6PiccFront>(picc));
+  });
+  kx_config_port_name(kPort, slave.c_str());
+  const int32_t h = kx_init(kPort, 115200);
+  ASSERT_EQ(h, 80 + kPort);
+  uint8_t length = 0;
+  uint8_t answer[256];
+  ASSERT_EQ(kx_pro_reset(h, &length, answer), 0);
+  const Bytes challenge = {0x00, 0x84, 0x00, 0x00, 0x08};
+  ASSERT_EQ(kx_pro_command(h, 5, challenge.data(), &length, answer, 7), 0);
+  EXPECT_EQ(Bytes(answer, answer + length),
+            (Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x90, 0x00}));
+  const auto commands = reader.commands();
+  ASSERT_EQ(commands.size(), 5u);
+  EXPECT_EQ(commands[4], (Bytes{0x86, 0x07, 0x07, 0x0A, 0x00, 0x00, 0x84, 0x00, 0x00, 0x08}));
+  EXPECT_EQ(reader.sequences().at(4), 4);
+  EXPECT_EQ(picc->commands, std::vector<Bytes>{challenge});
+  EXPECT_EQ(kx_exit(h), 0);
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// m6 type-B cards, ISO/IEC 15693 and other tags, card presence and the
+// identity-card serial: canned replies, one row per reply shape or fault,
+// the card field where a flow spans several exchanges.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/m6_card_front.h"
+#include "sim/wire_table.h"
+
+namespace {
+
+using Row = WireRow<M6MemoryReader>;
+using Call = WireCall<M6MemoryReader>;
+using State = M6ReaderModel::State;
+using Bytes = std::vector<uint8_t>;
+
+const char* kUidText = "E004010012345678";
+const char* kUid = "E0 04 01 00 12 34 56 78";
+const Bytes kAtqb = {0x50, 0x11, 0x22, 0x33, 0x44, 0xA1, 0xA2, 0xA3, 0xA4, 0x00, 0x71, 0x85};
+
+std::function<void(State&)> field_with(MifareCard card) {
+  return [card](State& s) {
+    auto field = std::make_shared<CardField>();
+    field->insert(card);
+    s.attachments.push_back(std::make_shared<M6CardFront>(field));
+  };
+}
+
+// 15693 write of d0-d3 to block 4; the reader answers `status`.
+Row write_block(std::string name, const char* status, uint8_t wlen = 4) {
+  return Row(std::move(name), [wlen](Call& c) {
+           const uint8_t uid[8] = {0xE0, 0x04, 0x01, 0x00, 0x12, 0x34, 0x56, 0x78};
+           const uint8_t data[4] = {0xD0, 0xD1, 0xD2, 0xD3};
+           return c.d.writeblock(kIcdev, 0x22, 4, 1, uid, wlen, data);
+         })
+      .sends({"96 22 04 01", wire_slice({0xD0, 0xD1, 0xD2, 0xD3}, 0, wlen), kUid})
+      .answer(status);
+}
+const char* kReadBack = "95 22 04 01 E0 04 01 00 12 34 56 78";
+
+// The call's 8-bit or 32-bit length, then its bytes, as text.
+Row::Call with_length(std::function<int16_t(ReaderDevice&, int32_t*, uint8_t*)> call) {
+  return [call](Call& c) {
+    int32_t length = -1;
+    uint8_t bytes[64];
+    const int16_t r = call(c.d, &length, bytes);
+    if (r == 0) {
+      std::string text = std::to_string(length) + ":";
+      for (int32_t i = 0; i < length; ++i) text += spaced_hex(bytes + i, 1);
+      c.print("%s", text.c_str());
+    }
+    return r;
+  };
+}
+
+const Row kRows[] = {
+    // ISO/IEC 15693
+    Row("inventory_flag_bytes_and_answer",
+        [](Call& c) { uint8_t n = 0; return c.d.inventory_hex(kIcdev, 0x26, 0, 0, &n, c.text()); })
+        .sends("91 26 00 00").answer("00 03 AA BB CC")
+        .gives(0).text("AABBCC"),
+    Row("read_block_length_past_the_answer",
+        [](Call& c) { uint8_t n = 0; return c.d.readblock_hex(kIcdev, 0x22, 4, 1, kUidText, &n, c.text()); })
+        .sends(kReadBack).answer("00 05 01 02 03 04")
+        .gives(-1),
+    Row("uid_text_one_character_short",
+        [](Call& c) { return c.d.stay_quiet_hex(kIcdev, 0x22, "E00401001234567"); })
+        .gives(-1),
+    write_block("write_confirmed", "00").gives(0),
+    write_block("write_refused", "03").gives(-2).status(3),
+    write_block("write_unconfirmed_reads_back_the_same", "7D")
+        .sends(kReadBack).answer("00 04 D0 D1 D2 D3").gives(0),
+    write_block("write_unconfirmed_reads_back_other_data", "7D")
+        .sends(kReadBack).answer("00 04 D0 D1 D2 00").gives(1),
+    write_block("write_unconfirmed_short_read_back", "7D")
+        .sends(kReadBack).answer("00 03 D0 D1 D2").gives(-1),
+    // Fewer than 4 bytes written: only those are compared, none at all
+    // leaves nothing to confirm.
+    write_block("write_two_bytes_unconfirmed", "7D", 2)
+        .sends(kReadBack).answer("00 04 D0 D1 EE EE").gives(0),
+    write_block("write_nothing_unconfirmed", "7D", 0).gives(-2).status(125),
+    // Other tags
+    Row("shc1102_no_card", [](Call& c) { uint16_t t = 0; return c.d.request_shc1102(kIcdev, 0xFF, &t); })
+        .sends("C0 81").answer("01").sends("C0 81").answer("01")
+        .gives(1),
+    Row("shc1102_write_read_back_equal",
+        [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
+        .sends("C3 03 01 02 03 04").answer("01")
+        .sends("C2 03").answer("00 01 02 03 04")
+        .gives(0),
+    Row("shc1102_write_read_back_other",
+        [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
+        .sends("C3 03 01 02 03 04").answer("01")
+        .sends("C2 03").answer("00 01 02 03 05")
+        .gives(-1),
+    Row("shc1102_write_other_status", [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
+        .sends("C3 03 01 02 03 04").answer("02")
+        .gives(-1),
+    Row("fm11rf005_serial_without_anticollision", [](Call& c) {
+          uint32_t snr = 0;
+          const int16_t r = c.d.card_fm11rf005(kIcdev, 0, &snr);
+          c.print("%08X", unsigned(snr));
+          return r;
+        })
+        .given(field_with(MifareCard::fm11rf005({0xDE, 0xAD, 0xBE, 0xEF})))
+        .sends("41 00").sends("43 00 00 00 00").sends("C5 01")
+        .gives(0).text("EFBEADDE"),
+    Row("idcard_read_waits_times_plus_five_seconds",
+        [](Call& c) { return c.d.read_idcard_hex(kIcdev, 10, c.text()); })
+        .sends("C8 0A", 15000).answer("00 01 02 03 04 05")
+        .gives(0).text("0102030405"),
+    // Type B
+    Row("request_b_wake_up_kept_as_the_last_answer",
+        with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
+          EXPECT_EQ(d.request_b(kIcdev, 1, 0, 0, b), 0);
+          return d.ReadRfTypeABATS(kIcdev, n, b);
+        }))
+        .sends("88 08 00 00").answer({"00", kAtqb})
+        .gives(0).text("13:5011223344A1A2A3A400718500"),
+    Row("request_b_mode_2_tried_twice", [](Call& c) { return c.d.request_b(kIcdev, 2, 0, 0, c.bytes()); })
+        .sends("88 00 00 00").answer("01")
+        .sends("88 00 00 00").answer({"00", kAtqb})
+        .gives(0).out({kAtqb, "00"}),
+    Row("slot_marker_past_32_bytes", [](Call& c) { return c.d.slotmarker(kIcdev, 2, c.bytes()); })
+        .sends("89 02").answer({"00", Bytes(33, 0x5A)})
+        .gives(-1),
+    Row("slot_marker_repeated_after_a_status", [](Call& c) { return c.d.slotmarker(kIcdev, 2, c.bytes()); })
+        .sends("89 02").answer("0A")
+        .sends("89 02").answer({"00", kAtqb})
+        .gives(0).out(kAtqb),
+    Row("config_card_b_on_a_silent_reader", [](Call& c) { return c.d.config_card(kIcdev, 'B'); })
+        .sends("41 00").fails().sends("87 42").fails()
+        .gives(0),
+    // Presence
+    Row("card_status_byte_ff", [](Call& c) { return c.d.card_status(kIcdev); })
+        .sends("EF").answer("00 FF").gives(255),
+    Row("copy_check_byte_fe", [](Call& c) { return c.d.checkcopy_m1(kIcdev, 1); })
+        .sends("EC 01").answer("00 FE").gives(254),
+    Row("seven_byte_serial", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
+          return d.card_n(kIcdev, 0, n, b);
+        }))
+        .given(field_with(MifareCard::classic1k({0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66})))
+        .sends("41 00").sends("42 00 00 00 00 00").sends("43 88 04 11 22")
+        .sends("A2 00 00 00 00 00").sends("A3 33 44 55 66")
+        .gives(0).text("7:04112233445566"),
+    Row("four_byte_serial", [](Call& c) { int32_t n = 0; return c.d.card_n_hex(kIcdev, 0, &n, c.text()); })
+        .given(field_with(MifareCard::classic1k({0x11, 0x22, 0x33, 0x44})))
+        .sends("41 00").sends("42 00 00 00 00 00").sends("43 11 22 33 44")
+        .gives(0).text("11223344"),
+    Row("idcard_info_whole_seconds",
+        with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) { return d.ReadIdCardInfo(kIcdev, 2500, n, b); }))
+        .sends("C8 02", 7000).answer("00 01 02 03 04 05")
+        .gives(0).text("5:0102030405"),
+    Row("idcard_info_time_past_a_byte",
+        [](Call& c) { int32_t n = 0; return c.d.ReadIdCardInfo(kIcdev, 256000, &n, c.bytes()); })
+        .gives(-1),
+    Row("idcard_info_negative_time",
+        [](Call& c) { int32_t n = 0; return c.d.ReadIdCardInfo(kIcdev, -1, &n, c.bytes()); })
+        .gives(-1),
+    Row("ntag_data_past_one_frame",
+        [](Call& c) { int32_t n = 0; return c.d.NtagCommand(kIcdev, 1, 2, 254, c.bytes(), &n, c.bytes()); })
+        .gives(-1),
+    Row("ntag_whole_answer", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
+          const uint8_t data[2] = {0x30, 0x04};
+          return d.NtagCommand(kIcdev, 1, 2, 2, data, n, b);
+        }))
+        .sends("8B 01 02 30 04").answer("00 AA BB CC")
+        .gives(0).text("3:AABBCC"),
+    Row("anticollision_with_mode", [](Call& c) {
+          int32_t snr = 0x04030201;
+          const int16_t r = c.d.anticoll_mode(kIcdev, 1, 0, &snr);
+          c.print("%08X", unsigned(snr));
+          return r;
+        })
+        .sends("59 01 00 01 02 03 04").answer("00 11 22 33 44")
+        .gives(0).text("44332211"),
+    Row("select_with_mode", [](Call& c) { return c.d.select_mode(kIcdev, 1, 0x44332211, c.bytes()); })
+        .sends("5A 11 22 33 44 01").answer("00 08")
+        .gives(0).out("08"),
+    Row("key_pad_value_waits_its_time", [](Call& c) { return c.d.pass_key_value(kIcdev, 5, c.text()); })
+        .sends("01 05 01 82", 10000).answer("00 03 31 32 33")
+        .gives(0).text("123"),
+};
+WIRE_TABLE(M6Contactless, M6MemoryReader, kRows);
+
+// MulticardStatus: each state the reader reports.
+std::vector<Row> multicard_rows() {
+  const struct {
+    const char* state;
+    int16_t result;
+    const char* type;
+  } kStates[] = {{"00", 1, nullptr}, {"01", 0, "0A"}, {"02", 2, nullptr}, {"03", -1, nullptr}};
+  std::vector<Row> rows;
+  for (const auto& s : kStates) {
+    Row row(std::string("multicard_state_") + s.state, [](Call& c) { return c.d.MulticardStatus(kIcdev, c.bytes()); });
+    row.sends("4F").answer({"00", s.state, "0A"}).gives(s.result);
+    if (s.type) row.out(s.type);
+    rows.push_back(row);
+  }
+  return rows;
+}
+WIRE_TABLE(M6Multicard, M6MemoryReader, multicard_rows());
+
+}  // namespace

@@ -1,0 +1,350 @@
+// Processor cards through an m6 reader: type A activation and card frames,
+// the host's block protocol on the wire, DESFire, contact cards with host
+// T=1 and the follow-up, and the length checks of the long exchanges. Rows
+// run over the in-memory reader with canned replies; the simulated cards
+// serve what spans several exchanges.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection/hid_stx_protocol.h"
+#include "connection/m6_port_helpers.h"
+#include "family_m6/m6_device.h"
+#include "sim/desfire_card.h"
+#include "sim/iso14443_4_picc.h"
+#include "sim/t1_card.h"
+#include "sim/wire_table.h"
+
+namespace {
+
+using Row = WireRow<M6MemoryReader>;
+using Call = WireCall<M6MemoryReader>;
+using State = M6ReaderModel::State;
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kChallenge = hx("00 84 00 00 08");
+const WireBytes kEight = "01 02 03 04 05 06 07 08";
+
+// The card activated first (ATS 02 00): the next I-block is numbered 0.
+Row::Call after_reset(std::function<int32_t(Call&)> call) {
+  return [call](Call& c) {
+    uint8_t ats[256], length = 0;
+    const int16_t reset = c.d.pro_reset(kIcdev, &length, ats);
+    return reset != 0 ? int32_t(reset) : call(c);
+  };
+}
+// An 8-bit length and its bytes, both into the output.
+Row::Call command(const Bytes& apdu, uint8_t fg = 64) {
+  return after_reset([apdu, fg](Call& c) {
+    return c.d.pro_commandlink(kIcdev, uint8_t(apdu.size()), apdu.data(), c.bytes(),
+                               c.bytes() + 1, 7, fg);
+  });
+}
+
+const Row kTypeA[] = {
+    Row("reset_keeps_the_ats_timing",
+        [](Call& c) {
+          const int16_t r = c.d.pro_reset(kIcdev, c.bytes(), c.bytes() + 1);
+          return r != 0 ? r : 100 + c.reader.device.fwtClass();
+        })
+        .sends("85 50").answer("00 05 78 80 70 02")
+        .gives(106).out("05 05 78 80 70 02"),
+    Row("sp0_reader_resets_with_p", [](Call& c) {
+          c.d.init(0, 0);
+          return c.d.pro_reset(kIcdev, c.bytes(), c.bytes() + 1);
+        })
+        .sends("80").sends("FC").sends("85 70").answer("00 02 00")
+        .gives(0).out("02 02 00"),
+    Row("long_reset_on_a_ub_reader", [](Call& c) {
+          c.d.init(0, 0);
+          return c.d.pro_resetInt(kIcdev, c.bytes(), c.bytes() + 1);
+        })
+        .given([](State& s) { s.version[0] = 'U', s.version[1] = 'B'; })
+        .sends("80").sends("FC").sends("85 80").answer("00 02 00")
+        .gives(0).out("02 02 00"),
+    // The main road: the frame goes alone, the answer comes on a receive of
+    // (7 + 20) x 250 ms.
+    Row("challenge", command(kChallenge))
+        .sends("85 50").answer("00 02 00")
+        .sends("86 07 07 0A 00 00 84 00 00 08", 5000).capacity(0)
+        .sends("", 6750).answer({"00 0C 0A 00", kEight, "90 00"})
+        .gives(0).out({"0A", kEight, "90 00"}),
+    Row("answer_over_255_bytes", command(kChallenge))
+        .sends("85 50").answer("00 02 00")
+        .sends("86 07 07 0A 00 00 84 00 00 08").capacity(0)
+        .sends("").answer({"00 CA 1A 00", Bytes(200, 0x11)})
+        .sends("86 07 02 AB 00").capacity(0)
+        .sends("").answer({"00 3A 0B 00", Bytes(56, 0x22)})
+        .gives(-1),
+    Row("deselect", [](Call& c) { return c.d.pro_halt(kIcdev); })
+        .sends("86 04 02 CA 00").capacity(0)
+        .sends("", 6000).answer("00 02 CA 00")
+        .gives(0),
+    Row("second_receive_after_a_spoiled_reply",
+        [](Call& c) { return c.d.pro_commandsource(kIcdev, 2, hx("0A 00").data(), c.bytes(),
+                                                   c.bytes() + 1, 7); })
+        .sends("86 07 02 0A 00").capacity(0)
+        .sends("").fails()
+        .sends("").answer("00 02 0A 00")
+        .gives(0).out("02 0A 00"),
+    Row("baud_to_card_and_reader", [](Call& c) { return c.d.mfdes_baud(kIcdev, 2, 3); })
+        .sends("86 07 03 D0 11 0A").capacity(0)
+        .sends("").answer("00 01 D0")
+        .sends("FC 02").answer("00")
+        .gives(0),
+    Row("baud_empty_card_answer", [](Call& c) { return c.d.mfdes_baud(kIcdev, 0, 1); })
+        .sends("86 07 03 D0 11 00").capacity(0)
+        .sends("").answer("00 00")
+        .gives(-1),
+    Row("desfire_refused_first_frame", after_reset([](Call& c) {
+          return c.d.mfdes_auth(kIcdev, 0, 8, Bytes(8, 0).data(), Bytes(8, 1).data(), c.bytes());
+        }))
+        .sends("85 50").answer("00 02 00")
+        .sends("86 07 04 0A 00 0A 00").capacity(0)
+        .sends("").answer("00 04 0A 00 91 AE")
+        .gives(-1),
+    Row("desfire_key_of_12_bytes", [](Call& c) {
+          return c.d.mfdes_auth(kIcdev, 0, 12, Bytes(16, 0).data(), Bytes(8, 1).data(),
+                                c.bytes());
+        })
+        .gives(-1),
+};
+WIRE_TABLE(M6TypeA, M6MemoryReader, kTypeA);
+
+// A DESFire card behind the reader's block protocol, RndB 1020304050607080.
+struct DesfireRig {
+  std::shared_ptr<DesfireCard> card =
+      std::make_shared<DesfireCard>(Bytes(8, 0), hx("10 20 30 40 50 60 70 80"));
+  M6MemoryReader reader;
+  DesfireRig() {
+    auto picc = std::make_shared<Iso14443_4Picc>(card);
+    reader.edit([&](State& s) { s.attachments.push_back(std::make_shared<M6PiccFront>(picc)); });
+    uint8_t ats[256], length = 0;
+    EXPECT_EQ(static_cast<ReaderDevice&>(reader.device).pro_reset(kIcdev, &length, ats), 0);
+  }
+  int16_t auth(const char* rnd_a, const Bytes& key, Bytes& rnd_b) {
+    rnd_b.assign(8, 0);
+    return static_cast<ReaderDevice&>(reader.device)
+        .mfdes_auth(kIcdev, 0, uint8_t(key.size()), key.data(), hx(rnd_a).data(), rnd_b.data());
+  }
+};
+
+TEST(M6TypeADesfire, FramesGoWhole) {
+  DesfireRig rig;
+  Bytes rnd_b;
+  ASSERT_EQ(rig.auth("01 02 03 04 05 06 07 08", Bytes(8, 0), rnd_b), 0);
+  EXPECT_EQ(rnd_b, hx("10 20 30 40 50 60 70 80"));
+  EXPECT_EQ(rig.card->log[1], hx("AF CE AD 37 3D B8 0E AB F8 80 9B FD E0 3E 6D D9 C3"));
+  // D1 = 00 00 00 0B ...: its byte 4 would read as a case-4 Lc.
+  ASSERT_EQ(rig.auth("02 C3 07 BC A6 F1 33 69", Bytes(8, 0), rnd_b), 0);
+  EXPECT_EQ(rig.card->log[3].size(), 17u);
+  EXPECT_EQ(rig.auth("01 02 03 04 05 06 07 08", Bytes(8, 2), rnd_b), -2) << "wrong key";
+}
+
+// --- contact cards ---
+
+Row::Call apdu(const Bytes& bytes) {
+  return [bytes](Call& c) {
+    return c.d.cpuapdurespon(kIcdev, uint8_t(bytes.size()), bytes.data(), c.bytes(),
+                             c.bytes() + 1);
+  };
+}
+// A reset first, answered with `atr`.
+Row::Call reset_then(Row::Call call) {
+  return [call](Call& c) {
+    uint8_t atr[256], length = 0;
+    c.d.cpureset(kIcdev, &length, atr);
+    return call(c);
+  };
+}
+State& t1_slot(State& s) {
+  s.attachments.push_back(std::make_shared<M6T1Front>());
+  return s;
+}
+
+const Row kContact[] = {
+    Row("slot_17_is_slot_5", [](Call& c) {
+          c.d.setcpu(kIcdev, 17);
+          return c.d.cpureset(kIcdev, c.bytes(), c.bytes() + 1);
+        })
+        .sends("83 11").answer("00")
+        .sends("7E").answer("00 04 3B 02 14 50")
+        .gives(0).out("04 3B 02 14 50"),
+    Row("t1_card_gets_blocks", reset_then(apdu(kChallenge)))
+        .given([](State& s) { t1_slot(s); })
+        .sends("7E")
+        .sends("7D 09 00 00 05 00 84 00 00 08 89", 60000)
+        .gives(0).out({"0A", kEight, "90 00"}),
+    Row("td1_past_the_answer_is_not_t1", reset_then(apdu(kChallenge)))
+        .sends("7E").answer("00 02 3B 80")
+        .sends("7D 05 00 84 00 00 08").answer({"00 0A", kEight, "90 00"})
+        .gives(0).out({"0A", kEight, "90 00"}),
+    Row("t1_block_of_251_refused", reset_then([](Call& c) {
+          return c.d.cpuapduEXT(kIcdev, 251, Bytes(251, 0).data(),
+                                reinterpret_cast<int16_t*>(c.bytes()), c.bytes() + 2);
+        }))
+        .given([](State& s) { t1_slot(s); })
+        .sends("7E")
+        .gives(-1),
+    Row("wrong_le_sent_again", apdu(kChallenge))
+        .sends("7D 05 00 84 00 00 08").answer("00 02 6C 04")
+        .sends("7D 05 00 84 00 00 04").answer("00 06 01 02 03 04 90 00")
+        .gives(0).out("06 01 02 03 04 90 00"),
+    Row("wrong_le_of_a_case_4_apdu_stands", apdu(hx("00 A4 04 00 02 3F 00")))
+        .sends("7D 07 00 A4 04 00 02 3F 00").answer("00 02 6C 04")
+        .gives(0).out("02 6C 04"),
+    Row("more_data_fetched", apdu(hx("00 A4 04 00 02 3F 00")))
+        .sends("7D 07 00 A4 04 00 02 3F 00").answer("00 02 61 02")
+        .sends("7D 05 00 C0 00 00 02").answer("00 04 6F 00 90 00")
+        .gives(0).out("04 6F 00 90 00"),
+    Row("command_reply_whole_status_not_kept",
+        [](Call& c) { return c.d.command(kIcdev, 0x31, 1, hx("07").data(), c.bytes(), c.bytes() + 1); })
+        .sends("31 07").answer("05 AA")
+        .gives(0).out("02 05 AA").status(0),
+    Row("command_reply_of_256_bytes",
+        [](Call& c) { return c.d.command(kIcdev, 0x31, 0, nullptr, c.bytes(), c.bytes() + 1); })
+        .sends("31").answer(Bytes(256, 0))
+        .gives(-1),
+};
+WIRE_TABLE(M6Contact, M6MemoryReader, kContact);
+
+// --- lengths refused before any I/O ---
+
+struct Limit {
+  const char* name;
+  int32_t most;
+  std::function<int32_t(Call&, int32_t)> call;
+};
+
+std::vector<Row> limit_rows() {
+  auto i32 = [](Call& c) { return reinterpret_cast<int32_t*>(c.bytes()); };
+  const Limit limits[] = {
+      {"frame_int", 2046, [&](Call& c, int32_t n) { return c.d.pro_commandsource_int(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4, 7); }},
+      {"radio", 2046, [&](Call& c, int32_t n) { return c.d.op_2dot4_command(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4, 7); }},
+      {"apdu_int", 2047, [&](Call& c, int32_t n) { return c.d.cpuapduInt(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4); }},
+      {"cpy_apdu_int", 2047, [&](Call& c, int32_t n) { return c.d.cpy_cpuapduInt(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4); }},
+      {"cpy_blocks_int", 2045, [&](Call& c, int32_t n) { return c.d.cpy_procommandInt(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4, 7); }},
+      {"gly_blocks", 2045, [&](Call& c, int32_t n) { return c.d.GlyProCommand(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4, 7); }},
+      {"radio_apdu", 2044, [&](Call& c, int32_t n) { return c.d.op_2dot4Apdu(kIcdev, n, Bytes(4096).data(), i32(c), c.bytes() + 4); }},
+      {"apdu_ext", 254, [&](Call& c, int32_t n) { return c.d.cpuapdusourceEXT(kIcdev, int16_t(n), Bytes(4096).data(), reinterpret_cast<int16_t*>(c.bytes()), c.bytes() + 2); }},
+      {"link_ext", 65544, [&](Call& c, int32_t n) { return c.d.pro_commandlinkEXT(kIcdev, n, Bytes(70000).data(), i32(c), c.bytes() + 4, 7, 64); }},
+      {"link_int", 65544, [&](Call& c, int32_t n) { return c.d.pro_commandlinkInt(kIcdev, n, Bytes(70000).data(), i32(c), c.bytes() + 4, 7); }},
+      {"cpy_key", 254, [&](Call& c, int32_t n) { return c.d.cpy_setkey(kIcdev, Bytes(4096).data(), n); }},
+  };
+  std::vector<Row> rows;
+  for (const Limit& l : limits) {
+    auto call = l.call;
+    const int32_t most = l.most;
+    rows.push_back(Row(std::string(l.name) + "_one_past", [=](Call& c) { return call(c, most + 1); }).gives(-1));
+    rows.push_back(Row(std::string(l.name) + "_negative", [=](Call& c) { return call(c, -1); }).gives(-1));
+  }
+  rows.push_back(Row("cpy_key_empty", [](Call& c) { return c.d.cpy_setkey(kIcdev, c.bytes(), 0); }).gives(-1));
+  return rows;
+}
+WIRE_TABLE(M6LongExchangeLimits, M6MemoryReader, limit_rows());
+
+}  // namespace
+
+// --- report frames: one USB reader serving both framings ---
+
+struct ReportCase {
+  const char* name;
+  std::function<void(M6ReaderModel&)> given;
+  std::function<int32_t(ReaderDevice&, uint8_t* out)> call;
+  int32_t result;
+  std::vector<std::string> commands;  // hex, in order
+  std::string out;                    // hex the output starts with
+};
+
+const ReportCase kReportCases[] = {
+    {"frame_int_whole_request",
+     [](M6ReaderModel& m) { m.scriptReply(0xD0, hx("00 0A 00 90 00")); },
+     [](ReaderDevice& d, uint8_t* out) {
+       return d.pro_commandsource_int(kIcdev, 7, hx("0A 00 00 84 00 00 08").data(),
+                                      reinterpret_cast<int32_t*>(out), out + 4, 9);
+     },
+     0, {"D0 09 0A 00 00 84 00 00 08"}, "04 00 00 00 0A 00 90 00"},
+    {"reader_block_state_kept_after_the_checks",
+     [](M6ReaderModel& m) {
+       m.scriptReply(0x86, hx("00"));
+       m.scriptReply(0x86, hx("00 0B 90 00"), 2);
+     },
+     [](ReaderDevice& d, uint8_t* out) {
+       int32_t n = 0;
+       EXPECT_EQ(d.GlyProCommand(kIcdev, 1, hx("01").data(), &n, out, 0), -1);
+       d.GlyProCommand(kIcdev, 1, hx("02").data(), &n, out, 0);
+       return d.GlyProCommand(kIcdev, 1, hx("03").data(), &n, out, 0);
+     },
+     0, {"86 07 00 01", "86 07 00 02", "86 07 0B 03"}, "0B 03"},
+    {"more_data_fetched_over_report_frames",
+     [](M6ReaderModel& m) {
+       m.scriptReply(0x7D, hx("00 61 02"));
+       m.scriptReply(0x7D, hx("00 6F 00 90 00"), 2);
+     },
+     [](ReaderDevice& d, uint8_t* out) {
+       return d.cpuapduresponInt(kIcdev, 7, hx("00 A4 04 00 02 3F 00").data(),
+                                 reinterpret_cast<int32_t*>(out), out + 4);
+     },
+     0, {"7D 00 A4 04 00 02 3F 00", "7D 00 C0 00 00 02"}, "04 00 00 00 6F 00 90 00"},
+    {"wrong_le_of_a_short_apdu_stands",
+     [](M6ReaderModel& m) { m.scriptReply(0x7D, hx("00 6C 10")); },
+     [](ReaderDevice& d, uint8_t* out) {
+       return d.cpuapduresponInt(kIcdev, 2, hx("00 84").data(), reinterpret_cast<int32_t*>(out),
+                                 out + 4);
+     },
+     0, {"7D 00 84"}, "02 00 00 00 6C 10"},
+    {"radio_apdu_gives_the_channel_answer",
+     [](M6ReaderModel& m) { m.scriptReply(0xDB, hx("00 01 02 90 00")); },
+     [](ReaderDevice& d, uint8_t* out) {
+       return d.op_2dot4Apdu(kIcdev, 2, hx("00 84").data(), reinterpret_cast<int32_t*>(out),
+                             out + 4);
+     },
+     0, {"DB 05 A2 33 00 84"}, "04 00 00 00 01 02 90 00"},
+    {"radio_reset_answer_over_255",
+     [](M6ReaderModel& m) { m.scriptReply(0xDB, Bytes(257, 0)); },
+     [](ReaderDevice& d, uint8_t* out) { return d.op_2dot4_reset(kIcdev, out, out + 1); },
+     -1, {"DB 05 A2 31 00 00"}, ""},
+    {"link_on_a_ub_reader_frame_size_256",
+     [](M6ReaderModel& m) {
+       m.setVersion('U', 'B');
+       m.scriptReply(0xD0, hx("00 A1 00"));
+       m.scriptReply(0xD0, hx("00 0A 00 90 00"), 2);
+     },
+     [](ReaderDevice& d, uint8_t* out) {
+       d.init(0, 0);
+       return d.pro_commandlinkInt(kIcdev, 300, wire_pattern(300, 1).data(),
+                                   reinterpret_cast<int32_t*>(out), out + 4, 7);
+     },
+     0,
+     {"80", "FC", spaced_hex(Bytes{0xD0, 0x07, 0x1B, 0x00}) + " " +
+                      spaced_hex(wire_slice(wire_pattern(300, 1), 0, 252)),
+      spaced_hex(Bytes{0xD0, 0x07, 0x0A, 0x00}) + " " +
+          spaced_hex(wire_slice(wire_pattern(300, 1), 252, 48))},
+     "02 00 00 00 90 00"},
+};
+
+class M6LongExchange : public ::testing::TestWithParam<ReportCase> {};
+
+TEST_P(M6LongExchange, OverReportFrames) {
+  M6OverUsb usb(M6Reader::Framing::kHidStx);
+  ASSERT_TRUE(usb.opened);
+  HidStxProtocol stx(&usb.port);
+  M6Device device("m6-u", &usb.port, &stx);
+  if (GetParam().given) GetParam().given(usb.reader.model());
+  std::vector<uint8_t> out(kWireOutSize, kWireFill);
+  EXPECT_EQ(GetParam().call(device, out.data()), GetParam().result);
+  std::vector<std::string> commands;
+  for (const Bytes& c : usb.reader.commands()) commands.push_back(spaced_hex(c));
+  EXPECT_EQ(commands, GetParam().commands);
+  const Bytes expected = hx(GetParam().out);
+  EXPECT_EQ(spaced_hex(out.data(), expected.size()), spaced_hex(expected));
+  if (GetParam().result != 0) {
+    EXPECT_EQ(out[0], kWireFill) << "nothing written";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, M6LongExchange, ::testing::ValuesIn(kReportCases),
+                         [](const auto& info) { return std::string(info.param.name); });
