@@ -295,7 +295,7 @@ BENCHMARK(MfpAuthAndRead15_OpenSsl)->Unit(benchmark::kMicrosecond);
 
 void UlcAuth(benchmark::State& state) {
   ChallengeScope challenge(sequence(0x01, 8));
-  auto card = std::make_shared<UltralightCCard>(Bytes{0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80});
+  auto card = std::make_shared<UltralightCCard>(sequence(0x10, 8));
   Replay replay;
   if (ulc_authenticate(replay.recorder([card](const Bytes& f) { return card->frame(f); }),
                        kUlcKey.data()) != 0) {

@@ -1,7 +1,7 @@
 // What both reader families build alike for the MIFARE Plus and Ultralight
 // C operations: the bare card-frame exchange through slot 82, the page
-// writes through slot 13, and the text twins. Each calls the device's operations through its interface, so an
-// override takes effect.
+// writes through slot 13, and the text twins. Each calls the device's
+// operations through its interface, so an override takes effect.
 //
 // The twins convert their text and call the binary operation.
 // Keys and personalisation blocks are 32 characters; data is 32 characters
