@@ -56,11 +56,9 @@ constexpr size_t kIdSerialSize = 8;
 // The serial answer: 8 bytes and the status word 90 00.
 constexpr uint8_t kIdSerialAnswerLength = 10;
 constexpr uint8_t kStatusWordOk = 0x90;
-constexpr uint16_t kCardFieldResetMs = 10;
-constexpr uint8_t kTypeB = 'B';
 
-// The length of a raw card frame's answer: one byte.
-constexpr size_t kCardFrameMax = 255;
+// ATTRIB's param 2 on readers whose newer version carries its frames.
+constexpr uint8_t kAttribParam2Newer = 0x08;
 
 }  // namespace
 
@@ -208,6 +206,14 @@ int16_t M6Device::request_b_frame(uint8_t mode, uint8_t afi, uint8_t n, uint8_t*
   return 0;
 }
 
+int16_t M6Device::attribInt(int32_t icdev, const unsigned char* pupi, uint8_t cid) {
+  if (!newer_version()) {
+    ReaderDevice& self = *this;
+    return self.attrib(icdev, pupi, cid);
+  }
+  return send_attrib(icdev, pupi, kAttribParam2Newer, cid);
+}
+
 // --- identity card ---
 
 int16_t M6Device::get_idsnr(int32_t icdev, unsigned char* data) {
@@ -217,7 +223,7 @@ int16_t M6Device::get_idsnr(int32_t icdev, unsigned char* data) {
   if (result == 0) result = self.config_card(icdev, kTypeB);
   if (result != 0) return result;
   uint8_t length = 0;
-  uint8_t answer[kCardFrameMax];
+  uint8_t answer[kNarrowReplyMax];
   auto frame = [&](const uint8_t* bytes, size_t size, uint8_t timeout) {
     return self.pro_commandsource(icdev, uint8_t(size), bytes, &length, answer, timeout);
   };

@@ -40,8 +40,6 @@ constexpr uint8_t kSecurityInfo = 0x9D;
 constexpr size_t kTagBlockSize = 4;  // SHC1102 and FM11RF005
 constexpr size_t kIdCardSize = 5;
 constexpr size_t kVicinityUidSize = 8;
-// The most a [length][data] answer carries.
-constexpr size_t kLengthFormMax = 255;
 // The longest slot-marker answer the caller's ATQB area takes.
 constexpr size_t kSlotMarkerMax = 32;
 
@@ -61,9 +59,7 @@ constexpr uint8_t kAttribParam2Sp0 = 0x07;
 constexpr uint8_t kAttribTimeout = 5;
 constexpr uint8_t kCidMask = 0x0F;
 
-constexpr uint16_t kCardFieldResetMs = 10;
 constexpr uint8_t kTypeA = 'A';
-constexpr uint8_t kTypeB = 'B';
 constexpr int16_t kTypeBNoCard = 125;
 
 int32_t idcard_timeout_ms(uint8_t times) { return (int32_t(times) + 5) * 1000; }
@@ -205,7 +201,7 @@ template <typename Slot, typename... Args>
 int16_t tag_query_twin(ReaderDevice& self, Slot slot, const char* uid, uint8_t* rlen,
                        char* rbuffer, int32_t icdev, Args... args) {
   return write_from_text(kVicinityUidSize, kVicinityUidSize, uid, [&](const uint8_t* bytes) {
-    return reply_hex_twin(kLengthFormMax, rlen, rbuffer, [&](uint8_t* length, uint8_t* out) {
+    return reply_hex_twin(size_t(kNarrowReplyMax), rlen, rbuffer, [&](uint8_t* length, uint8_t* out) {
       return (self.*slot)(icdev, args..., bytes, length, out);
     });
   });
@@ -221,7 +217,7 @@ int16_t M6Device::inventory(int32_t, uint8_t flags, uint8_t afi, uint8_t masklen
 int16_t M6Device::inventory_hex(int32_t icdev, uint8_t flags, uint8_t afi, uint8_t masklen,
                                 uint8_t* rlen, char* rbuffer) {
   ReaderDevice& self = *this;
-  return reply_hex_twin(kLengthFormMax, rlen, rbuffer, [&](uint8_t* length, uint8_t* out) {
+  return reply_hex_twin(size_t(kNarrowReplyMax), rlen, rbuffer, [&](uint8_t* length, uint8_t* out) {
     return self.inventory(icdev, flags, afi, masklen, length, out);
   });
 }
@@ -278,7 +274,7 @@ int16_t M6Device::writeblock(int32_t icdev, uint8_t flags, uint8_t startblock, u
   if (compared == 0) return -2;
   ReaderDevice& self = *this;
   uint8_t length = 0;
-  uint8_t seen[kLengthFormMax];
+  uint8_t seen[size_t(kNarrowReplyMax)];
   const int16_t read =
       self.readblock(icdev, kReadBackFlags, startblock, 1, uid, &length, seen);
   if (read != 0) return read;
@@ -397,18 +393,22 @@ int16_t M6Device::slotmarker(int32_t, uint8_t n, unsigned char* atqb) {
   return result == -2 ? attempt() : result;
 }
 
-int16_t M6Device::attrib(int32_t icdev, const unsigned char* pupi, uint8_t cid) {
+int16_t M6Device::send_attrib(int32_t icdev, const uint8_t* pupi, uint8_t param2, uint8_t cid) {
   if (pupi == nullptr) return -1;
   uint8_t frame[9] = {kAttrib};
   std::memcpy(frame + 1, pupi, kPupiSize);
   frame[5] = 0x00;
-  frame[6] = state_.sp0_flag ? kAttribParam2Sp0 : kAttribParam2;
+  frame[6] = param2;
   frame[7] = 0x01;
   frame[8] = uint8_t(cid & kCidMask);
   ReaderDevice& self = *this;
   uint8_t length = 0;
-  uint8_t answer[kLengthFormMax];
+  uint8_t answer[size_t(kNarrowReplyMax)];
   return self.pro_commandsource(icdev, sizeof frame, frame, &length, answer, kAttribTimeout);
+}
+
+int16_t M6Device::attrib(int32_t icdev, const unsigned char* pupi, uint8_t cid) {
+  return send_attrib(icdev, pupi, state_.sp0_flag ? kAttribParam2Sp0 : kAttribParam2, cid);
 }
 
 int16_t M6Device::card_b(int32_t icdev, unsigned char* rbuf) {

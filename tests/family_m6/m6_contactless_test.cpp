@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/iso14443_4_picc.h"
+#include "sim/iso7816_card.h"
 #include "sim/m6_card_front.h"
 #include "sim/wire_table.h"
 
@@ -180,11 +182,86 @@ const Row kRows[] = {
     Row("select_with_mode", [](Call& c) { return c.d.select_mode(kIcdev, 1, 0x44332211, c.bytes()); })
         .sends("5A 11 22 33 44 01").answer("00 08")
         .gives(0).out("08"),
+    Row("memory_card_down", [](Call& c) { return c.d.down_4442(kIcdev); }).sends("7C").answer("00").gives(0),
     Row("key_pad_value_waits_its_time", [](Call& c) { return c.d.pass_key_value(kIcdev, 5, c.text()); })
         .sends("01 05 01 82", 10000).answer("00 03 31 32 33")
         .gives(0).text("123"),
 };
 WIRE_TABLE(M6Contactless, M6MemoryReader, kRows);
+
+// ATTRIB is a card frame: sent alone, its answer taken on a receive.
+Row& card_frame(Row& row, WireBytes frame, WireBytes answer) {
+  return row.sends(std::move(frame)).capacity(0).sends("").answer(std::move(answer));
+}
+// A type-B card in the field behind the 14443-4 block layer.
+void type_b_card(State& s) {
+  auto card = std::make_shared<Iso7816Card>();
+  card->setField(ContactlessCard::Type::kB, wire_slice(kAtqb, 1, 4), kAtqb);
+  s.attachments.push_back(std::make_shared<M6PiccFront>(std::make_shared<Iso14443_4Picc>(card)));
+}
+// cardAB's outputs: length and type, then the answer.
+int32_t card_ab(Call& c) {
+  uint8_t length = 0, type = 0;
+  const int16_t r = c.d.cardAB(kIcdev, &length, c.bytes() + 2, &type);
+  c.bytes()[0] = length, c.bytes()[1] = type;
+  return r;
+}
+// The identity card's serial; `answer` to the serial request.
+Row id_serial(std::string name, WireBytes answer) {
+  Row row(std::move(name), [](Call& c) { return c.d.get_idsnr_hex(kIcdev, c.text()); });
+  row.sends("4E 0A 00").answer("00").sends("41 00").answer("01").sends("41 00").answer("01")
+      .sends("87 42").answer("00");
+  card_frame(row, "86 03 03 05 00 00", {"00 0C", kAtqb});
+  card_frame(row, "86 05 09 1D 00 00 00 00 00 08 01 08", "00 01 00");
+  return card_frame(row, "86 07 05 00 36 00 00 08", std::move(answer));
+}
+
+std::vector<Row> flow_rows() {
+  Row sp0("attrib_under_sp0", [](Call& c) {
+    c.d.init(0, 0);
+    return c.d.attrib(kIcdev, hx("11 22 33 44").data(), 0x13);
+  });
+  sp0.sends("80").sends("FC");
+  Row newer("attrib_of_a_newer_reader", [](Call& c) {
+    c.d.init(0, 0);
+    return c.d.attribInt(kIcdev, hx("11 22 33 44").data(), 0x13);
+  });
+  newer.given([](State& s) { s.version[0] = 'L', s.version[1] = 'C'; }).sends("80").sends("FC");
+  Row type_a("card_ab_type_a", card_ab);
+  type_a.sends("4E 0A 00").answer("00").sends("87 41").answer("00")
+      .sends("41 00").answer("00 04 00").sends("42 00 00 00 00 00").answer("00 11 22 33 44")
+      .sends("43 11 22 33 44").answer("00 20").sends("85 50").answer("00 02 00")
+      .gives(0).out("02 41 02 00");
+  std::vector<Row> rows = {
+      card_frame(sp0, "86 05 09 1D 11 22 33 44 00 07 01 03", "00 01 00").gives(0),
+      card_frame(newer, "86 05 09 1D 11 22 33 44 00 08 01 03", "00 01 00").gives(0),
+      type_a,
+      Row("card_ab_type_b", card_ab)
+          .given(type_b_card)
+          .sends("4E 0A 00").sends("87 41").sends("41 00").sends("41 00").sends("87 42")
+          .sends("88 00 00 00").sends("86 05 09 1D 11 22 33 44 00 05 01 00").capacity(0).sends("")
+          .gives(0).out({"0C 42", kAtqb, "00"}),
+      id_serial("id_serial", "00 0A 01 02 03 04 05 06 07 08 90 00").gives(0).text("0102030405060708"),
+      id_serial("id_serial_cut_after_90", "00 09 01 02 03 04 05 06 07 08 90").gives(0).text("0102030405060708"),
+      id_serial("id_serial_nine_bytes_without_90", "00 09 01 02 03 04 05 06 07 08 6A").gives(-1),
+  };
+  return rows;
+}
+WIRE_TABLE(M6TypeBFlows, M6MemoryReader, flow_rows());
+
+std::vector<Row> null_rows() {
+  return Row::null_rows({
+      {"request_b", [](Call& c) { return c.d.request_b(kIcdev, 0, 0, 0, nullptr); }},
+      {"attrib", [](Call& c) { return c.d.attrib(kIcdev, nullptr, 0); }},
+      {"inventory", [](Call& c) { return c.d.inventory(kIcdev, 0, 0, 0, nullptr, c.bytes()); }},
+      {"writeblock", [](Call& c) { return c.d.writeblock(kIcdev, 0, 0, 1, nullptr, 0, nullptr); }},
+      {"card_n", [](Call& c) { return c.d.card_n(kIcdev, 0, nullptr, c.bytes()); }},
+      {"get_idsnr", [](Call& c) { return c.d.get_idsnr(kIcdev, nullptr); }},
+      {"anticoll_mode", [](Call& c) { return c.d.anticoll_mode(kIcdev, 0, 0, nullptr); }},
+      {"ats", [](Call& c) { return c.d.ReadRfTypeABATS(kIcdev, nullptr, c.bytes()); }},
+  });
+}
+WIRE_TABLE(M6ContactlessNull, M6MemoryReader, null_rows());
 
 // MulticardStatus: each state the reader reports.
 std::vector<Row> multicard_rows() {

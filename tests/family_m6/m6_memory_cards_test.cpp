@@ -151,4 +151,20 @@ TEST(M6MemoryCheckCard, EachCardKindAndItsContentsKept) {
   }
 }
 
+// A processor card in the slot: 30 for T=0, 31 for T=1 by its answer to reset.
+const Row kCpuRows[] = {
+    Row("check_card_t1_processor_card", [](Call& c) { return c.d.CheckCard(kIcdev); })
+        .sends("B0 00 00 20").answer("01").sends("B9 00 00 20").answer("01")
+        .sends("B6 00 00 01").answer("00 3B")
+        .sends("7E").answer("00 04 3B 80 81 31")
+        .gives(31),
+    Row("check_card_t0_processor_card", [](Call& c) { return c.d.CheckCard(kIcdev); })
+        .sends("B0 00 00 20").answer("01").sends("B9 00 00 20").answer("01")
+        .sends("B6 00 00 01").answer("00 3B")
+        .sends("7E").answer("00 02 3B 00")
+        .gives(30),
+};
+WIRE_TABLE(M6MemoryCpu, M6MemoryReader, kCpuRows);
+
+
 }  // namespace
