@@ -61,33 +61,29 @@ Row::Call with_length(std::function<int16_t(ReaderDevice&, int32_t*, uint8_t*)> 
 const Row kRows[] = {
     // ISO/IEC 15693
     Row("inventory_flag_bytes_and_answer",
-        [](Call& c) { uint8_t n = 0; return c.d.inventory_hex(kIcdev, 0x26, 0, 0, &n, c.text()); })
+        [](Call& c) {
+          uint8_t n = 0;
+          return c.d.inventory_hex(kIcdev, 0x26, 0, 0, &n, c.text());
+        })
         .sends("91 26 00 00").answer("00 03 AA BB CC")
         .gives(0).text("AABBCC"),
-    Row("read_block_length_past_the_answer",
-        [](Call& c) { uint8_t n = 0; return c.d.readblock_hex(kIcdev, 0x22, 4, 1, kUidText, &n, c.text()); })
-        .sends(kReadBack).answer("00 05 01 02 03 04")
-        .gives(-1),
-    Row("uid_text_one_character_short",
-        [](Call& c) { return c.d.stay_quiet_hex(kIcdev, 0x22, "E00401001234567"); })
-        .gives(-1),
-    write_block("write_confirmed", "00").gives(0),
-    write_block("write_refused", "03").gives(-2).status(3),
+    Row("read_block_as_text",
+        [](Call& c) {
+          uint8_t n = 0;
+          return c.d.readblock_hex(kIcdev, 0x22, 4, 1, kUidText, &n, c.text());
+        })
+        .sends(kReadBack).answer("00 04 01 02 03 04")
+        .gives(0).text("01020304"),
     write_block("write_unconfirmed_reads_back_the_same", "7D")
         .sends(kReadBack).answer("00 04 D0 D1 D2 D3").gives(0),
     write_block("write_unconfirmed_reads_back_other_data", "7D")
         .sends(kReadBack).answer("00 04 D0 D1 D2 00").gives(1),
-    write_block("write_unconfirmed_short_read_back", "7D")
-        .sends(kReadBack).answer("00 03 D0 D1 D2").gives(-1),
     // Fewer than 4 bytes written: only those are compared, none at all
     // leaves nothing to confirm.
     write_block("write_two_bytes_unconfirmed", "7D", 2)
         .sends(kReadBack).answer("00 04 D0 D1 EE EE").gives(0),
     write_block("write_nothing_unconfirmed", "7D", 0).gives(-2).status(125),
     // Other tags
-    Row("shc1102_no_card", [](Call& c) { uint16_t t = 0; return c.d.request_shc1102(kIcdev, 0xFF, &t); })
-        .sends("C0 81").answer("01").sends("C0 81").answer("01")
-        .gives(1),
     Row("shc1102_write_read_back_equal",
         [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
         .sends("C3 03 01 02 03 04").answer("01")
@@ -97,9 +93,6 @@ const Row kRows[] = {
         [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
         .sends("C3 03 01 02 03 04").answer("01")
         .sends("C2 03").answer("00 01 02 03 05")
-        .gives(-1),
-    Row("shc1102_write_other_status", [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
-        .sends("C3 03 01 02 03 04").answer("02")
         .gives(-1),
     Row("fm11rf005_serial_without_anticollision", [](Call& c) {
           uint32_t snr = 0;
@@ -122,25 +115,21 @@ const Row kRows[] = {
         }))
         .sends("88 08 00 00").answer({"00", kAtqb})
         .gives(0).text("13:5011223344A1A2A3A400718500"),
-    Row("request_b_mode_2_tried_twice", [](Call& c) { return c.d.request_b(kIcdev, 2, 0, 0, c.bytes()); })
+    Row("request_b_mode_2_tried_twice",
+        [](Call& c) { return c.d.request_b(kIcdev, 2, 0, 0, c.bytes()); })
         .sends("88 00 00 00").answer("01")
         .sends("88 00 00 00").answer({"00", kAtqb})
         .gives(0).out({kAtqb, "00"}),
-    Row("slot_marker_past_32_bytes", [](Call& c) { return c.d.slotmarker(kIcdev, 2, c.bytes()); })
+    Row("slot_marker_past_32_bytes",
+        [](Call& c) { return c.d.slotmarker(kIcdev, 2, c.bytes()); })
         .sends("89 02").answer({"00", Bytes(33, 0x5A)})
         .gives(-1),
-    Row("slot_marker_repeated_after_a_status", [](Call& c) { return c.d.slotmarker(kIcdev, 2, c.bytes()); })
-        .sends("89 02").answer("0A")
-        .sends("89 02").answer({"00", kAtqb})
-        .gives(0).out(kAtqb),
     Row("config_card_b_on_a_silent_reader", [](Call& c) { return c.d.config_card(kIcdev, 'B'); })
         .sends("41 00").fails().sends("87 42").fails()
         .gives(0),
     // Presence
     Row("card_status_byte_ff", [](Call& c) { return c.d.card_status(kIcdev); })
         .sends("EF").answer("00 FF").gives(255),
-    Row("copy_check_byte_fe", [](Call& c) { return c.d.checkcopy_m1(kIcdev, 1); })
-        .sends("EC 01").answer("00 FE").gives(254),
     Row("seven_byte_serial", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
           return d.card_n(kIcdev, 0, n, b);
         }))
@@ -148,29 +137,22 @@ const Row kRows[] = {
         .sends("41 00").sends("42 00 00 00 00 00").sends("43 88 04 11 22")
         .sends("A2 00 00 00 00 00").sends("A3 33 44 55 66")
         .gives(0).text("7:04112233445566"),
-    Row("four_byte_serial", [](Call& c) { int32_t n = 0; return c.d.card_n_hex(kIcdev, 0, &n, c.text()); })
-        .given(field_with(MifareCard::classic1k({0x11, 0x22, 0x33, 0x44})))
-        .sends("41 00").sends("42 00 00 00 00 00").sends("43 11 22 33 44")
-        .gives(0).text("11223344"),
     Row("idcard_info_whole_seconds",
-        with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) { return d.ReadIdCardInfo(kIcdev, 2500, n, b); }))
+        with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
+          return d.ReadIdCardInfo(kIcdev, 2500, n, b);
+        }))
         .sends("C8 02", 7000).answer("00 01 02 03 04 05")
         .gives(0).text("5:0102030405"),
-    Row("idcard_info_time_past_a_byte",
-        [](Call& c) { int32_t n = 0; return c.d.ReadIdCardInfo(kIcdev, 256000, &n, c.bytes()); })
-        .gives(-1),
-    Row("idcard_info_negative_time",
-        [](Call& c) { int32_t n = 0; return c.d.ReadIdCardInfo(kIcdev, -1, &n, c.bytes()); })
-        .gives(-1),
-    Row("ntag_data_past_one_frame",
-        [](Call& c) { int32_t n = 0; return c.d.NtagCommand(kIcdev, 1, 2, 254, c.bytes(), &n, c.bytes()); })
-        .gives(-1),
-    Row("ntag_whole_answer", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
-          const uint8_t data[2] = {0x30, 0x04};
-          return d.NtagCommand(kIcdev, 1, 2, 2, data, n, b);
+    // Neither time fits the one-byte seconds, nor 254 bytes the frame.
+    Row("idcard_info_time_past_a_byte", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
+          const int16_t high = d.ReadIdCardInfo(kIcdev, 256000, n, b);
+          return high == d.ReadIdCardInfo(kIcdev, -1, n, b) ? high : 0;
         }))
-        .sends("8B 01 02 30 04").answer("00 AA BB CC")
-        .gives(0).text("3:AABBCC"),
+        .gives(-1),
+    Row("ntag_data_past_one_frame", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
+          return d.NtagCommand(kIcdev, 1, 2, 254, b, n, b);
+        }))
+        .gives(-1),
     Row("anticollision_with_mode", [](Call& c) {
           int32_t snr = 0x04030201;
           const int16_t r = c.d.anticoll_mode(kIcdev, 1, 0, &snr);
@@ -179,11 +161,8 @@ const Row kRows[] = {
         })
         .sends("59 01 00 01 02 03 04").answer("00 11 22 33 44")
         .gives(0).text("44332211"),
-    Row("select_with_mode", [](Call& c) { return c.d.select_mode(kIcdev, 1, 0x44332211, c.bytes()); })
-        .sends("5A 11 22 33 44 01").answer("00 08")
-        .gives(0).out("08"),
-    Row("memory_card_down", [](Call& c) { return c.d.down_4442(kIcdev); }).sends("7C").answer("00").gives(0),
-    Row("key_pad_value_waits_its_time", [](Call& c) { return c.d.pass_key_value(kIcdev, 5, c.text()); })
+    Row("key_pad_value_waits_its_time",
+        [](Call& c) { return c.d.pass_key_value(kIcdev, 5, c.text()); })
         .sends("01 05 01 82", 10000).answer("00 03 31 32 33")
         .gives(0).text("123"),
 };
@@ -239,10 +218,13 @@ std::vector<Row> flow_rows() {
       Row("card_ab_type_b", card_ab)
           .given(type_b_card)
           .sends("4E 0A 00").sends("87 41").sends("41 00").sends("41 00").sends("87 42")
-          .sends("88 00 00 00").sends("86 05 09 1D 11 22 33 44 00 05 01 00").capacity(0).sends("")
+          .sends("88 00 00 00")
+          .sends("86 05 09 1D 11 22 33 44 00 05 01 00").capacity(0).sends("")
           .gives(0).out({"0C 42", kAtqb, "00"}),
-      id_serial("id_serial", "00 0A 01 02 03 04 05 06 07 08 90 00").gives(0).text("0102030405060708"),
-      id_serial("id_serial_cut_after_90", "00 09 01 02 03 04 05 06 07 08 90").gives(0).text("0102030405060708"),
+      id_serial("id_serial", "00 0A 01 02 03 04 05 06 07 08 90 00")
+          .gives(0).text("0102030405060708"),
+      id_serial("id_serial_cut_after_90", "00 09 01 02 03 04 05 06 07 08 90")
+          .gives(0).text("0102030405060708"),
       id_serial("id_serial_nine_bytes_without_90", "00 09 01 02 03 04 05 06 07 08 6A").gives(-1),
   };
   return rows;
@@ -255,10 +237,7 @@ std::vector<Row> null_rows() {
       {"attrib", [](Call& c) { return c.d.attrib(kIcdev, nullptr, 0); }},
       {"inventory", [](Call& c) { return c.d.inventory(kIcdev, 0, 0, 0, nullptr, c.bytes()); }},
       {"writeblock", [](Call& c) { return c.d.writeblock(kIcdev, 0, 0, 1, nullptr, 0, nullptr); }},
-      {"card_n", [](Call& c) { return c.d.card_n(kIcdev, 0, nullptr, c.bytes()); }},
       {"get_idsnr", [](Call& c) { return c.d.get_idsnr(kIcdev, nullptr); }},
-      {"anticoll_mode", [](Call& c) { return c.d.anticoll_mode(kIcdev, 0, 0, nullptr); }},
-      {"ats", [](Call& c) { return c.d.ReadRfTypeABATS(kIcdev, nullptr, c.bytes()); }},
   });
 }
 WIRE_TABLE(M6ContactlessNull, M6MemoryReader, null_rows());
@@ -272,7 +251,8 @@ std::vector<Row> multicard_rows() {
   } kStates[] = {{"00", 1, nullptr}, {"01", 0, "0A"}, {"02", 2, nullptr}, {"03", -1, nullptr}};
   std::vector<Row> rows;
   for (const auto& s : kStates) {
-    Row row(std::string("multicard_state_") + s.state, [](Call& c) { return c.d.MulticardStatus(kIcdev, c.bytes()); });
+    Row row(std::string("multicard_state_") + s.state,
+            [](Call& c) { return c.d.MulticardStatus(kIcdev, c.bytes()); });
     row.sends("4F").answer({"00", s.state, "0A"}).gives(s.result);
     if (s.type) row.out(s.type);
     rows.push_back(row);

@@ -52,37 +52,28 @@ const Row kRows[] = {
         [](Call& c) { return c.d.write_24c(kIcdev, 5, 2, kData.data()); })
         .sends({"B5 05 00 02", wire_slice(kData, 0, 2)}).answer("00")
         .gives(0),
-    Row("write_24c64_page_head_refused",
-        [](Call& c) { return c.d.write_24c64(kIcdev, 6, 4, kData.data()); })
-        .sends({"B7 06 00 02", wire_slice(kData, 0, 2)}).answer("04")
-        .gives(-2).status(4),
-    Row("read_4442_to_the_last_byte", [](Call& c) { return c.d.read_4442(kIcdev, 200, 56, c.bytes()); })
+    Row("read_4442_to_the_last_byte",
+        [](Call& c) { return c.d.read_4442(kIcdev, 200, 56, c.bytes()); })
         .sends("B0 C8 00 38").answer({"00", wire_slice(kData, 0, 56)})
         .gives(0).out(wire_slice(kData, 0, 56)),
-    Row("read_4442_one_past_the_end", [](Call& c) { return c.d.read_4442(kIcdev, 200, 57, c.bytes()); })
+    Row("read_4442_one_past_the_end",
+        [](Call& c) { return c.d.read_4442(kIcdev, 200, 57, c.bytes()); })
         .gives(-1),
-    Row("read_24c_reaches_2048_only", [](Call& c) { return c.d.read_24c(kIcdev, 2047, 2, c.bytes()); })
+    Row("read_24c_reaches_2048_only",
+        [](Call& c) { return c.d.read_24c(kIcdev, 2047, 2, c.bytes()); })
         .gives(-1),
-    Row("write_24c_reaches_8192", [](Call& c) { return c.d.write_24c(kIcdev, 8191, 1, kData.data()); })
+    Row("write_24c_reaches_8192",
+        [](Call& c) { return c.d.write_24c(kIcdev, 8191, 1, kData.data()); })
         .sends({"B5 FF 1F 01", wire_slice(kData, 0, 1)}).answer("00")
         .gives(0),
     // The end is summed wide: 32767 + 32767 does not wrap to a small number.
     Row("read_4428_end_past_16_bits",
         [](Call& c) { return c.d.read_4428(kIcdev, 32767, 32767, c.bytes()); })
         .gives(-1),
-    Row("read_4428_chunk_one_byte_short",
-        [](Call& c) { return c.d.read_4428(kIcdev, 0, 4, c.bytes()); })
-        .sends("B9 00 00 04").answer("00 01 02 03")
-        .gives(-1),
-    Row("readpin_4428_psc_after_the_counter", [](Call& c) { return c.d.readpin_4428_hex(kIcdev, c.text()); })
+    Row("readpin_4428_psc_after_the_counter",
+        [](Call& c) { return c.d.readpin_4428_hex(kIcdev, c.text()); })
         .sends("BC").answer("00 FF 12 34")
         .gives(0).text("1234"),
-    Row("readpincount_4442", [](Call& c) { return c.d.readpincount_4442(kIcdev); })
-        .sends("B3").answer("00 03 FF FF FF")
-        .gives(2),
-    Row("changepin_4442_hex", [](Call& c) { return c.d.changepin_4442_hex(kIcdev, "A1B2C3"); })
-        .sends("B4 A1 B2 C3").answer("00")
-        .gives(0),
     // The test byte is changed, read back and put back as it was.
     Row("verifypin_4442_write_test",
         [](Call& c) { return c.d.verifypin_4442_hex(kIcdev, "FFFFFF"); })
@@ -98,6 +89,11 @@ const Row kRows[] = {
         .sends("B9 FF 00 01").sends("BA FF 00 01 00").sends("B9 FF 00 01").sends("BA FF 00 01 FF")
         .sends("BA FD 03 01 FF")
         .gives(0),
+    // A processor card answers as the contact card: T=1 by its ATR.
+    Row("check_card_t1_processor_card", [](Call& c) { return c.d.CheckCard(kIcdev); })
+        .sends("B0 00 00 20").answer("01").sends("B9 00 00 20").answer("01")
+        .sends("B6 00 00 01").answer("00 3B").sends("7E").answer("00 04 3B 80 81 31")
+        .gives(31),
 };
 WIRE_TABLE(M6Memory, M6MemoryReader, kRows);
 
@@ -106,8 +102,6 @@ std::vector<Row> null_rows() {
       {"read_4442", [](Call& c) { return c.d.read_4442(kIcdev, 0, 1, nullptr); }},
       {"write_24c", [](Call& c) { return c.d.write_24c(kIcdev, 5, 4, nullptr); }},
       {"verifypin_4442", [](Call& c) { return c.d.verifypin_4442(kIcdev, nullptr); }},
-      {"readpin_4428", [](Call& c) { return c.d.readpin_4428(kIcdev, nullptr); }},
-      {"read_24c64_hex", [](Call& c) { return c.d.read_24c64_hex(kIcdev, 0, 1, nullptr); }},
   });
 }
 WIRE_TABLE(M6MemoryNull, M6MemoryReader, null_rows());
@@ -135,7 +129,8 @@ TEST(M6MemoryCheckCard, EachCardKindAndItsContentsKept) {
   };
   std::vector<Case> cases = {{slot_with(Sle4442Card()), 8}, {slot_with(Sle4428Card()), 9}};
   const int kilobits[] = {1, 2, 4, 8, 16, 64};
-  for (int k = 0; k < 6; ++k) cases.push_back({slot_with(c24_with_data(kilobits[k])), int16_t(21 + k)});
+  for (int k = 0; k < 6; ++k)
+    cases.push_back({slot_with(c24_with_data(kilobits[k])), int16_t(21 + k)});
   cases.push_back({[](State&) {}, -1});
   for (const Case& c : cases) {
     M6MemoryReader reader;
@@ -150,21 +145,5 @@ TEST(M6MemoryCheckCard, EachCardKindAndItsContentsKept) {
     EXPECT_EQ(eeprom(), before) << "kind " << c.kind;
   }
 }
-
-// A processor card in the slot: 30 for T=0, 31 for T=1 by its answer to reset.
-const Row kCpuRows[] = {
-    Row("check_card_t1_processor_card", [](Call& c) { return c.d.CheckCard(kIcdev); })
-        .sends("B0 00 00 20").answer("01").sends("B9 00 00 20").answer("01")
-        .sends("B6 00 00 01").answer("00 3B")
-        .sends("7E").answer("00 04 3B 80 81 31")
-        .gives(31),
-    Row("check_card_t0_processor_card", [](Call& c) { return c.d.CheckCard(kIcdev); })
-        .sends("B0 00 00 20").answer("01").sends("B9 00 00 20").answer("01")
-        .sends("B6 00 00 01").answer("00 3B")
-        .sends("7E").answer("00 02 3B 00")
-        .gives(30),
-};
-WIRE_TABLE(M6MemoryCpu, M6MemoryReader, kCpuRows);
-
 
 }  // namespace
