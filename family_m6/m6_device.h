@@ -29,6 +29,7 @@
 #include "family_m6/t1_exchange.h"
 #include "platform/byte_cursor.h"
 #include "platform/byte_writer.h"
+#include "platform/mifare_plus_ulc_flow.h"
 
 // One request under construction: [code][payload]. The reply comes back in
 // the same buffer, which always holds a whole reply. A payload that does
@@ -150,6 +151,8 @@ class M6Device : public ReaderDevice {
 #include "family_m6/typea_cpu_slots.inc"
 #include "family_m6/contact_cpu_slots.inc"
 #include "family_m6/long_exchanges_slots.inc"
+#include "family_m6/mifare_plus_slots.inc"
+#include "family_m6/ultralight_c_slots.inc"
 
  public:
   const char* name() const { return name_; }
@@ -193,13 +196,7 @@ class M6Device : public ReaderDevice {
     uint8_t tcl_block_state;
     uint8_t last_ats[256];
     uint32_t ats_length;
-    struct MfpSession {
-      uint32_t read_counter;
-      uint32_t write_counter;
-      uint8_t transaction_id[4];
-      uint8_t session_enc_key[16];
-      uint8_t session_mac_key[16];
-    } mfp_session;
+    MfpSession mfp_session;
     uint32_t last_status;
     uint8_t fwt_class;
     uint8_t fwi;

@@ -224,17 +224,18 @@ int16_t M6Device::pro_command_hex(int32_t icdev, uint8_t slen, const char* sendb
 
 // --- DESFire ---
 
+CardFrameExchange M6Device::whole_card_frames(int32_t icdev) {
+  return [this, channel = frame_channel(icdev)](const uint8_t* frame, size_t length,
+                                                 uint8_t* reply, size_t* reply_length) {
+    return link(channel, frame, int64_t(length),
+                {kLinkFg, kCardFlowTimeout, false, kCardFlowAnswerMax}, reply_length, reply);
+  };
+}
+
 int16_t M6Device::mfdes_auth(int32_t icdev, uint8_t keyno, uint8_t keylen,
                              const unsigned char* authkey, const unsigned char* rand_a,
                              unsigned char* rand_b) {
-  const BlockChainer::Channel channel = frame_channel(icdev);
-  return desfire_authenticate(
-      [&](const uint8_t* frame, size_t length, uint8_t* reply, size_t* reply_length) {
-        return link(channel, frame, int64_t(length),
-                    {kLinkFg, kCardFlowTimeout, false, kCardFlowAnswerMax}, reply_length,
-                    reply);
-      },
-      keyno, authkey, keylen, rand_a, rand_b);
+  return desfire_authenticate(whole_card_frames(icdev), keyno, authkey, keylen, rand_a, rand_b);
 }
 
 int16_t M6Device::mfdes_auth_hex(int32_t icdev, uint8_t keyno, uint8_t keylen,

@@ -20,7 +20,7 @@
 #include "platform/byte_cursor.h"
 #include "platform/byte_writer.h"
 #include "platform/byte_helpers.h"
-#include "platform/card_auth_crypto.h"
+#include "platform/mifare_plus_ulc_flow.h"
 #include "platform/pinpad_frames.h"
 #include "platform/text_helpers.h"
 

@@ -41,23 +41,6 @@ const SBoxes& sboxes() {
   return boxes;
 }
 
-void sub_bytes(uint8_t s[16], const uint8_t box[256]) {
-  for (int i = 0; i < 16; ++i) s[i] = box[s[i]];
-}
-
-// Row r of the state (bytes r, r+4, r+8, r+12) rotated left by r, or right
-// when inverting.
-void shift_rows(uint8_t s[16], bool inverse) {
-  uint8_t t[16];
-  for (int c = 0; c < 4; ++c) {
-    for (int r = 0; r < 4; ++r) {
-      const int from = inverse ? (c + 4 - r) % 4 : (c + r) % 4;
-      t[4 * c + r] = s[4 * from + r];
-    }
-  }
-  std::memcpy(s, t, 16);
-}
-
 uint8_t multiply(uint8_t a, uint8_t b) {
   uint8_t product = 0;
   while (b) {
@@ -68,27 +51,72 @@ uint8_t multiply(uint8_t a, uint8_t b) {
   return product;
 }
 
-void mix_columns(uint8_t s[16]) {
-  for (int c = 0; c < 4; ++c) {
-    uint8_t* col = s + 4 * c;
-    const uint8_t a0 = col[0], a1 = col[1], a2 = col[2], a3 = col[3];
-    const uint8_t all = uint8_t(a0 ^ a1 ^ a2 ^ a3);
-    col[0] = uint8_t(a0 ^ all ^ xtime(uint8_t(a0 ^ a1)));
-    col[1] = uint8_t(a1 ^ all ^ xtime(uint8_t(a1 ^ a2)));
-    col[2] = uint8_t(a2 ^ all ^ xtime(uint8_t(a2 ^ a3)));
-    col[3] = uint8_t(a3 ^ all ^ xtime(uint8_t(a3 ^ a0)));
-  }
+uint32_t rotate_right(uint32_t x, int n) { return n ? x >> n | x << (32 - n) : x; }
+
+uint32_t word(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+  return uint32_t(b0) << 24 | uint32_t(b1) << 16 | uint32_t(b2) << 8 | b3;
 }
 
-void inv_mix_columns(uint8_t s[16]) {
-  for (int c = 0; c < 4; ++c) {
-    uint8_t* col = s + 4 * c;
-    const uint8_t a[4] = {col[0], col[1], col[2], col[3]};
-    for (int r = 0; r < 4; ++r) {
-      col[r] = uint8_t(multiply(a[r], 0x0E) ^ multiply(a[(r + 1) % 4], 0x0B) ^
-                       multiply(a[(r + 2) % 4], 0x0D) ^ multiply(a[(r + 3) % 4], 0x09));
+uint32_t load_be32(const uint8_t* p) { return word(p[0], p[1], p[2], p[3]); }
+
+void store_be32(uint32_t v, uint8_t* p) {
+  p[0] = uint8_t(v >> 24);
+  p[1] = uint8_t(v >> 16);
+  p[2] = uint8_t(v >> 8);
+  p[3] = uint8_t(v);
+}
+
+// A round's SubBytes, ShiftRows and MixColumns as four lookups per column
+// (and InvSubBytes with InvMixColumns for decryption): table r holds a
+// byte's column image for row r. Computed once, read-only afterwards.
+struct RoundTables {
+  uint32_t encrypt[4][256];
+  uint32_t decrypt[4][256];
+
+  RoundTables() {
+    const SBoxes& boxes = sboxes();
+    for (int x = 0; x < 256; ++x) {
+      const uint8_t s = boxes.forward[x];
+      const uint8_t v = boxes.inverse[x];
+      const uint32_t e = word(multiply(s, 2), s, s, multiply(s, 3));
+      const uint32_t d = word(multiply(v, 0x0E), multiply(v, 0x09), multiply(v, 0x0D),
+                              multiply(v, 0x0B));
+      for (int r = 0; r < 4; ++r) {
+        encrypt[r][x] = rotate_right(e, 8 * r);
+        decrypt[r][x] = rotate_right(d, 8 * r);
+      }
     }
   }
+};
+
+const RoundTables& round_tables() {
+  static const RoundTables tables;
+  return tables;
+}
+
+// The byte of `w` that row r of a column holds (row 0 the high byte).
+inline uint8_t row(uint32_t w, int r) { return uint8_t(w >> (24 - 8 * r)); }
+
+// Ten rounds over the block with the round keys `k` (44 words): nine
+// through the round tables, the last through the S-box alone. Row r of
+// column c comes from column c + r x step: step 1 is ShiftRows, step 3
+// InvShiftRows.
+void run_rounds(const uint32_t (&tables)[4][256], const uint8_t box[256], const uint32_t* k,
+                int step, uint8_t block[16]) {
+  uint32_t s[4], n[4];
+  for (int c = 0; c < 4; ++c) s[c] = load_be32(block + 4 * c) ^ k[c];
+  auto from = [&](int c, int r) { return row(s[(c + r * step) & 3], r); };
+  for (int round = 1; round < 10; ++round) {
+    k += 4;
+    for (int c = 0; c < 4; ++c)
+      n[c] = tables[0][from(c, 0)] ^ tables[1][from(c, 1)] ^ tables[2][from(c, 2)] ^
+             tables[3][from(c, 3)] ^ k[c];
+    std::memcpy(s, n, sizeof s);
+  }
+  k += 4;
+  for (int c = 0; c < 4; ++c)
+    store_be32(word(box[from(c, 0)], box[from(c, 1)], box[from(c, 2)], box[from(c, 3)]) ^ k[c],
+               block + 4 * c);
 }
 
 // The 128-bit big-endian left shift by one, reduced by 0x87 on carry.
@@ -126,29 +154,33 @@ void aes128_expand_key(uint8_t out[176], const uint8_t key[16]) {
 
 void aes128_init(Aes128Context& ctx, const uint8_t key[16]) {
   const SBoxes& boxes = sboxes();
+  const RoundTables& t = round_tables();
   std::memcpy(ctx.sbox, boxes.forward, sizeof ctx.sbox);
   std::memcpy(ctx.inv_sbox, boxes.inverse, sizeof ctx.inv_sbox);
   aes128_expand_key(ctx.round_keys, key);
+  for (int i = 0; i < 44; ++i) ctx.encrypt_words[i] = load_be32(ctx.round_keys + 4 * i);
+  // The equivalent inverse cipher: the round keys in reverse order, those
+  // of rounds 1 to 9 put through InvMixColumns (S then the decryption
+  // tables, whose inverse S-box undoes it).
+  for (int round = 0; round <= 10; ++round) {
+    for (int c = 0; c < 4; ++c) {
+      const uint32_t w = ctx.encrypt_words[4 * (10 - round) + c];
+      uint32_t out = w;
+      if (round != 0 && round != 10) {
+        out = 0;
+        for (int r = 0; r < 4; ++r) out ^= t.decrypt[r][boxes.forward[row(w, r)]];
+      }
+      ctx.decrypt_words[4 * round + c] = out;
+    }
+  }
 }
 
 void aes128_encrypt_block(const Aes128Context& ctx, uint8_t block[16]) {
-  xor_bytes(block, ctx.round_keys, 16);
-  for (int round = 1; round <= 10; ++round) {
-    sub_bytes(block, ctx.sbox);
-    shift_rows(block, false);
-    if (round != 10) mix_columns(block);
-    xor_bytes(block, ctx.round_keys + 16 * round, 16);
-  }
+  run_rounds(round_tables().encrypt, ctx.sbox, ctx.encrypt_words, 1, block);
 }
 
 void aes128_decrypt_block(const Aes128Context& ctx, uint8_t block[16]) {
-  xor_bytes(block, ctx.round_keys + 160, 16);
-  for (int round = 9; round >= 0; --round) {
-    shift_rows(block, true);
-    sub_bytes(block, ctx.inv_sbox);
-    xor_bytes(block, ctx.round_keys + 16 * round, 16);
-    if (round != 0) inv_mix_columns(block);
-  }
+  run_rounds(round_tables().decrypt, ctx.inv_sbox, ctx.decrypt_words, 3, block);
 }
 
 int aes128_cbc(int encrypt, uint8_t* buffer, int length, const uint8_t key[16],

@@ -9,6 +9,10 @@ struct Aes128Context {
   uint8_t round_keys[176];
   uint8_t sbox[256];
   uint8_t inv_sbox[256];
+  // The round keys as big-endian column words, in cipher order and in the
+  // order of the equivalent inverse cipher.
+  uint32_t encrypt_words[44];
+  uint32_t decrypt_words[44];
 };
 
 void aes128_expand_key(uint8_t out[176], const uint8_t key[16]);

@@ -164,9 +164,8 @@ void mfp_session_keys(const uint8_t key[16], const uint8_t rnd_a[16], const uint
 
 void mfp_mac(const MfpSession& session, uint8_t head, uint32_t counter, const uint8_t* tail,
              size_t tail_length, uint8_t mac[8]) {
-  // Head, counter and TI, then at most BNr, n and 14 blocks: well within
-  // the 240 bytes a MAC input may have.
-  uint8_t input[240];
+  // Head, counter and TI, then at most BNr, n and 15 blocks.
+  uint8_t input[kMfpMacInputMost];
   if (tail_length > sizeof input - 7) tail_length = sizeof input - 7;
   input[0] = head;
   put_le16(input + 1, counter);

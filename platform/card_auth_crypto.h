@@ -95,15 +95,14 @@ bool mfp_check_card(const uint8_t key[16], const uint8_t rnd_a[16], const uint8_
 void mfp_session_keys(const uint8_t key[16], const uint8_t rnd_a[16], const uint8_t rnd_b[16],
                       uint8_t enc_key[16], uint8_t mac_key[16]);
 
-// Blocks that one read or write may cover: the frames carry 16 x n bytes
-// and each MAC input must stay within 240 bytes.
-inline constexpr int kMfpMaxBlocks = 14;
 inline constexpr uint8_t kMfpOk = 0x90;
 
+// The longest MAC input: head, counter, TI, BNr, n and 15 blocks of a read.
+inline constexpr size_t kMfpMacInputMost = 250;
 // The 8-byte MAC over [head][counter LE16][TI][tail]: the command MAC (head
 // = the command code, tail = BNr LE16 and n or the data) and the response
 // MAC (head = 90, tail empty for writes, BNr, n and the data for reads).
-// Tails over 233 bytes are cut there (inputs stop at 240 bytes).
+// Tails over 243 bytes are cut there (inputs stop at kMfpMacInputMost).
 void mfp_mac(const MfpSession& session, uint8_t head, uint32_t counter, const uint8_t* tail,
              size_t tail_length, uint8_t mac[8]);
 // The IVs of the encrypted data: reads R||W x3 || TI (after the read

@@ -17,11 +17,6 @@ constexpr uint8_t kFinalPermutation[64] = {
     36, 4, 44, 12, 52, 20, 60, 28, 35, 3, 43, 11, 51, 19, 59, 27,
     34, 2, 42, 10, 50, 18, 58, 26, 33, 1, 41, 9,  49, 17, 57, 25};
 
-constexpr uint8_t kExpansion[48] = {
-    32, 1,  2,  3,  4,  5,  4,  5,  6,  7,  8,  9,  8,  9,  10, 11,
-    12, 13, 12, 13, 14, 15, 16, 17, 16, 17, 18, 19, 20, 21, 20, 21,
-    22, 23, 24, 25, 24, 25, 26, 27, 28, 29, 28, 29, 30, 31, 32, 1};
-
 constexpr uint8_t kPermutation[32] = {16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23,
                                       26, 5, 18, 31, 10, 2,  8,  24, 14, 32, 27,
                                       3,  9, 19, 13, 30, 6,  22, 11, 4,  25};
@@ -94,45 +89,122 @@ void store_be(uint64_t v, uint8_t* bytes, int n) {
   }
 }
 
-uint32_t feistel(uint32_t right, const uint8_t round_key[6]) {
-  const uint64_t x = permute(right, 32, kExpansion) ^ load_be(round_key, 6);
-  uint64_t s = 0;
-  for (int j = 0; j < 8; ++j) {
-    const unsigned six = unsigned(x >> (42 - 6 * j)) & 0x3F;
-    const unsigned row = (six >> 4 & 2) | (six & 1);
-    const unsigned column = six >> 1 & 0x0F;
-    s = s << 4 | kSBoxes[j][row * 16 + column];
+// A bit permutation as one table per input nibble: the permutation is
+// linear, so the result is the OR of the nibbles' images.
+template <int InBits>
+struct NibblePermutation {
+  uint64_t image[InBits / 4][16];
+
+  template <size_t N>
+  explicit NibblePermutation(const uint8_t (&table)[N]) {
+    for (int nibble = 0; nibble < InBits / 4; ++nibble)
+      for (uint64_t v = 0; v < 16; ++v)
+        image[nibble][v] = permute(v << (InBits - 4 - 4 * nibble), InBits, table);
   }
-  return uint32_t(permute(s, 32, kPermutation));
+  uint64_t operator()(uint64_t in) const {
+    uint64_t out = 0;
+    for (int nibble = 0; nibble < InBits / 4; ++nibble)
+      out |= image[nibble][in >> (InBits - 4 - 4 * nibble) & 0x0F];
+    return out;
+  }
+};
+
+// Everything derived from the FIPS tables, computed once; read-only
+// afterwards, so threads share it safely.
+struct Tables {
+  NibblePermutation<64> initial{kInitialPermutation};
+  NibblePermutation<64> final_{kFinalPermutation};
+  NibblePermutation<64> choice1{kPermutedChoice1};
+  NibblePermutation<56> choice2{kPermutedChoice2};
+  // S-box j's output for a six-bit input, put through P.
+  uint32_t sp[8][64];
+
+  Tables() {
+    for (int j = 0; j < 8; ++j)
+      for (unsigned six = 0; six < 64; ++six) {
+        const unsigned row = (six >> 4 & 2) | (six & 1);
+        const unsigned column = six >> 1 & 0x0F;
+        const uint64_t s = uint64_t(kSBoxes[j][row * 16 + column]) << (28 - 4 * j);
+        sp[j][six] = uint32_t(permute(s, 32, kPermutation));
+      }
+  }
+};
+
+const Tables& tables() {
+  static const Tables t;
+  return t;
 }
 
-void des_block(const uint8_t in[8], const uint8_t key[8], uint8_t out[8], bool decrypt) {
-  uint8_t round_keys[16][6];
-  des_key_schedule(key, round_keys);
-  const uint64_t block = permute(load_be(in, 8), 64, kInitialPermutation);
-  uint32_t left = uint32_t(block >> 32);
-  uint32_t right = uint32_t(block);
-  for (int round = 0; round < 16; ++round) {
-    const uint32_t next = left ^ feistel(right, round_keys[decrypt ? 15 - round : round]);
-    left = right;
-    right = next;
-  }
-  store_be(permute(uint64_t(right) << 32 | left, 64, kFinalPermutation), out, 8);
-}
+// The 16 round keys of one key, each as its eight six-bit groups.
+struct Schedule {
+  uint8_t group[16][8];
+};
 
-}  // namespace
-
-void des_key_schedule(const uint8_t key[8], uint8_t round_keys[16][6]) {
+// The 48-bit round keys, big-endian numbered as in FIPS 46.
+template <typename Use>
+void each_round_key(const uint8_t key[8], Use use) {
   constexpr uint32_t kHalfMask = 0x0FFFFFFF;
-  const uint64_t cd = permute(load_be(key, 8), 64, kPermutedChoice1);
+  const Tables& t = tables();
+  const uint64_t cd = t.choice1(load_be(key, 8));
   uint32_t c = uint32_t(cd >> 28) & kHalfMask;
   uint32_t d = uint32_t(cd) & kHalfMask;
   for (int round = 0; round < 16; ++round) {
     const int s = kShifts[round];
     c = (c << s | c >> (28 - s)) & kHalfMask;
     d = (d << s | d >> (28 - s)) & kHalfMask;
-    store_be(permute(uint64_t(c) << 28 | d, 56, kPermutedChoice2), round_keys[round], 6);
+    use(round, t.choice2(uint64_t(c) << 28 | d));
   }
+}
+
+Schedule schedule_of(const uint8_t key[8]) {
+  Schedule schedule;
+  each_round_key(key, [&](int round, uint64_t k) {
+    for (int j = 0; j < 8; ++j) schedule.group[round][j] = uint8_t(k >> (42 - 6 * j) & 0x3F);
+  });
+  return schedule;
+}
+
+uint32_t rotate_right(uint32_t x, unsigned n) { return n ? x >> n | x << (32 - n) : x; }
+
+// f(R, K): group j of E(R) is R's bits 4j to 4j + 5 (bit 0 being bit 32),
+// the low six bits of R rotated right by 27 - 4j.
+uint32_t feistel(const Tables& t, uint32_t right, const uint8_t group[8]) {
+  uint32_t out = 0;
+  for (int j = 0; j < 8; ++j)
+    out |= t.sp[j][(rotate_right(right, unsigned(27 - 4 * j) & 31) & 0x3F) ^ group[j]];
+  return out;
+}
+
+uint64_t des_run(const Tables& t, uint64_t block, const Schedule& schedule, bool decrypt) {
+  block = t.initial(block);
+  uint32_t left = uint32_t(block >> 32);
+  uint32_t right = uint32_t(block);
+  for (int round = 0; round < 16; ++round) {
+    const uint32_t next = left ^ feistel(t, right, schedule.group[decrypt ? 15 - round : round]);
+    left = right;
+    right = next;
+  }
+  return t.final_(uint64_t(right) << 32 | left);
+}
+
+void des_block(const uint8_t in[8], const uint8_t key[8], uint8_t out[8], bool decrypt) {
+  store_be(des_run(tables(), load_be(in, 8), schedule_of(key), decrypt), out, 8);
+}
+
+// E(K1) D(K2) E(K1), or its inverse; K1's schedule serves both of its runs.
+void tdes_block(const uint8_t in[8], const uint8_t key[16], uint8_t out[8], bool decrypt) {
+  const Tables& t = tables();
+  const Schedule k1 = schedule_of(key);
+  const Schedule k2 = schedule_of(key + 8);
+  uint64_t block = des_run(t, load_be(in, 8), k1, decrypt);
+  block = des_run(t, block, k2, !decrypt);
+  store_be(des_run(t, block, k1, decrypt), out, 8);
+}
+
+}  // namespace
+
+void des_key_schedule(const uint8_t key[8], uint8_t round_keys[16][6]) {
+  each_round_key(key, [&](int round, uint64_t k) { store_be(k, round_keys[round], 6); });
 }
 
 void des_encrypt_block(const uint8_t in[8], const uint8_t key[8], uint8_t out[8]) {
@@ -144,17 +216,11 @@ void des_decrypt_block(const uint8_t in[8], const uint8_t key[8], uint8_t out[8]
 }
 
 void tdes_encrypt_block(const uint8_t in[8], const uint8_t key[16], uint8_t out[8]) {
-  uint8_t block[8];
-  des_encrypt_block(in, key, block);
-  des_decrypt_block(block, key + 8, block);
-  des_encrypt_block(block, key, out);
+  tdes_block(in, key, out, false);
 }
 
 void tdes_decrypt_block(const uint8_t in[8], const uint8_t key[16], uint8_t out[8]) {
-  uint8_t block[8];
-  des_decrypt_block(in, key, block);
-  des_encrypt_block(block, key + 8, block);
-  des_decrypt_block(block, key, out);
+  tdes_block(in, key, out, true);
 }
 
 int des_ecb_encrypt(int mode, const uint8_t* in, int length, const uint8_t* key, uint8_t* out) {

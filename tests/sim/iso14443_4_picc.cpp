@@ -104,9 +104,12 @@ std::optional<SimAttachment::Bytes> M6PiccFront::respond(const Bytes& command) {
   if (command.size() < head) return Bytes{kNoAnswer};
   const Bytes block(command.begin() + long(head), command.end());
   std::optional<Bytes> answer;
+  const bool level1_frame = !block.empty() && (block[0] == 0x76 || block[0] == 0x72);
   if (!type_a && !block.empty() && block[0] == kAttrib) {
     picc_->activate();
     answer = Bytes{0x00};
+  } else if (code == 0x86 && (frames_ == Frames::kBare || level1_frame)) {
+    answer = picc_->card().frame(block);
   } else {
     answer = picc_->block(block);
   }

@@ -17,7 +17,10 @@
 //   85 p        type A: activates it; [ATS]
 //   88/89 ...   type B: [ATQB]
 //   86 t n blk  [length][block]; a type B card's ATTRIB (1D ...) activates
-//               it: [01][00]
+//               it: [01][00]. MIFARE Plus level-1 authentication frames
+//               (76 ..., 72 ..., never a block's PCB) go to the card's
+//               frame() bare, as every frame does for a card made kBare
+//               (one without the block protocol, such as Ultralight C).
 //   D0 t blk    the same over report frames: [block]
 #pragma once
 
@@ -66,9 +69,12 @@ class Iso14443_4Picc {
 
 class M6PiccFront : public SimAttachment {
  public:
-  explicit M6PiccFront(std::shared_ptr<Iso14443_4Picc> picc) : picc_(std::move(picc)) {}
+  enum class Frames { kBlocks, kBare };
+  explicit M6PiccFront(std::shared_ptr<Iso14443_4Picc> picc, Frames frames = Frames::kBlocks)
+      : picc_(std::move(picc)), frames_(frames) {}
   std::optional<Bytes> respond(const Bytes& command) override;
 
  private:
   std::shared_ptr<Iso14443_4Picc> picc_;
+  Frames frames_;
 };
