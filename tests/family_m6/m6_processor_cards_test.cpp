@@ -52,6 +52,9 @@ const Row kTypeA[] = {
         })
         .sends("85 50").answer("00 05 78 80 70 02")
         .gives(106).out("05 05 78 80 70 02"),
+    Row("ats_over_255_bytes", [](Call& c) { return c.d.pro_reset(kIcdev, c.bytes(), c.bytes() + 1); })
+        .sends("85 50").answer({"00", Bytes(256, 0x02)})
+        .gives(-1),
     Row("sp0_reader_resets_with_p", [](Call& c) {
           c.d.init(0, 0);
           return c.d.pro_reset(kIcdev, c.bytes(), c.bytes() + 1);
