@@ -22,25 +22,23 @@ TEST(M6ProcessorRoad, ChallengeOverTheSerialLine) {
   ASSERT_TRUE(pty.ok());
   const std::string slave = pty.slavePath();
   M6Reader reader(pty.releaseMaster(), M6Reader::Framing::kDle);
-  auto picc = std::make_shared<Iso14443_4Picc>(std::make_shared<Iso7816Card>());
+  auto card = std::make_shared<Iso7816Card>();
   reader.model().with([&](M6ReaderModel::State& s) {
-    s.attachments.push_back(std::make_shared<M6PiccFront>(picc));
+    s.attachments.push_back(std::make_shared<M6PiccFront>(std::make_shared<Iso14443_4Picc>(card)));
   });
   kx_config_port_name(kPort, slave.c_str());
   const int32_t h = kx_init(kPort, 115200);
   ASSERT_EQ(h, 80 + kPort);
-  uint8_t length = 0;
-  uint8_t answer[256];
+  uint8_t length = 0, answer[256];
   ASSERT_EQ(kx_pro_reset(h, &length, answer), 0);
   const Bytes challenge = {0x00, 0x84, 0x00, 0x00, 0x08};
   ASSERT_EQ(kx_pro_command(h, 5, challenge.data(), &length, answer, 7), 0);
-  EXPECT_EQ(Bytes(answer, answer + length),
-            (Bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x90, 0x00}));
-  const auto commands = reader.commands();
-  ASSERT_EQ(commands.size(), 5u);
-  EXPECT_EQ(commands[4], (Bytes{0x86, 0x07, 0x07, 0x0A, 0x00, 0x00, 0x84, 0x00, 0x00, 0x08}));
+  EXPECT_EQ(Bytes(answer, answer + length), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0x90, 0x00}));
+  ASSERT_EQ(reader.commands().size(), 5u);
+  EXPECT_EQ(reader.commands()[4],
+            (Bytes{0x86, 0x07, 0x07, 0x0A, 0x00, 0x00, 0x84, 0x00, 0x00, 0x08}));
   EXPECT_EQ(reader.sequences().at(4), 4);
-  EXPECT_EQ(picc->commands, std::vector<Bytes>{challenge});
+  EXPECT_EQ(card->log, std::vector<Bytes>{challenge});
   EXPECT_EQ(kx_exit(h), 0);
 }
 

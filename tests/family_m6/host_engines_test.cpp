@@ -1,296 +1,251 @@
-// The two host engines over a callable, against the simulated cards' block
-// layers: the ISO/IEC 14443-4 block exchange (M6BlockChain) and T=1
-// (M6T1). Each scenario runs one echo command under the faults it sets up
-// and lists the blocks the host sent, by their PCBs.
+// The two host engines against a scripted card: the ISO/IEC 14443-4 block
+// exchange (M6BlockChain) and T=1 (M6T1). A script is the exchange as a
+// trace, "host>card|host>card|...": the block the host must send (its PCB,
+// or the whole block when longer) and the card's answer ("-": the reader
+// reports no answer). The host sends exactly the script's blocks.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
-#include <functional>
+#include <sstream>
 #include <string>
 
 #include "family_m6/block_chainer.h"
 #include "family_m6/t1_exchange.h"
-#include "sim/iso14443_4_picc.h"
-#include "sim/t1_card.h"
 #include "sim/wire_table.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Dir = BlockFaults::Direction;
-using Fault = BlockFaults::Fault;
 
-// A command of n bytes that the card echoes: its data bytes and 90 00.
-Bytes echo(size_t n) {
-  Bytes command = wire_pattern(n, 3);
-  command[0] = 0x80;
-  command[1] = 0xEE;
-  return command;
-}
-Bytes echoed(const Bytes& command) {
-  Bytes answer = wire_slice(command, 2, command.size() - 2);
-  answer.insert(answer.end(), {0x90, 0x00});
-  return answer;
+const Bytes kApdu = hx("00 84 00 00 08");
+
+// A T=1 block [NAD 0][pcb][LEN][inf][LRC] from "pcb inf...".
+Bytes t1_block(const Bytes& pcb_inf) {
+  Bytes b = {0x00, pcb_inf[0], uint8_t(pcb_inf.size() - 1)};
+  b.insert(b.end(), pcb_inf.begin() + 1, pcb_inf.end());
+  uint8_t lrc = 0;
+  for (uint8_t x : b) lrc ^= x;
+  b.push_back(lrc);
+  return b;
 }
 
-// The card's side of one exchange: its block, unless the script replaces
-// it (an entry of nothing leaves the card's own); no block is the reader's
-// "no answer".
-struct Card {
-  std::deque<std::optional<Bytes>> script;
-  std::string pcbs;
+// The card's side of a script: checks each block the host sends and
+// answers it. T=1 answers are framed unless they start with '='.
+struct ScriptedCard {
+  std::vector<std::pair<Bytes, std::optional<Bytes>>> steps;
+  size_t next = 0;
+  size_t pcb_at;  // where a host block has its PCB
+  std::vector<Bytes> sent;
 
-  int16_t hand_back(const Bytes& sent, size_t pcb_at, std::optional<Bytes> back,
-                    uint8_t* reply, size_t* got) {
-    pcbs += (pcbs.empty() ? "" : " ") + spaced_hex(&sent[pcb_at], 1);
-    if (!script.empty()) {
-      if (script.front()) back = script.front();
-      script.pop_front();
+  ScriptedCard(const std::string& script, size_t pcb_offset, bool t1) : pcb_at(pcb_offset) {
+    std::stringstream in(script);
+    for (std::string host, card; std::getline(in, host, '>') && std::getline(in, card, '|');) {
+      std::optional<Bytes> answer;
+      if (card != "-")
+        answer = card[0] == '=' ? hx(card.substr(1)) : t1 ? t1_block(hx(card)) : hx(card);
+      steps.emplace_back(hx(host), answer);
     }
-    if (!back) return -2;
-    *got = back->size();
-    std::memcpy(reply, back->data(), back->size());
+  }
+  int16_t answer(const uint8_t* block, size_t length, uint8_t* reply, size_t* got) {
+    sent.emplace_back(block, block + length);
+    if (next == steps.size()) {
+      ADD_FAILURE() << "block past the script: " << spaced_hex(sent.back());
+      return -2;
+    }
+    const auto& [host, card] = steps[next++];
+    const Bytes seen = host.size() == 1 ? Bytes{block[pcb_at]} : sent.back();
+    EXPECT_EQ(spaced_hex(seen), spaced_hex(host)) << "host block " << next;
+    if (!card) return -2;
+    std::memcpy(reply, card->data(), card->size());
+    *got = card->size();
     return 0;
   }
 };
 
-template <typename Rig>
 struct Scenario {
   const char* name;
-  std::function<void(Rig&)> given;
+  std::string script;
   int16_t result;
-  const char* pcbs;
+  const char* answer = "";  // on success
+  uint8_t after = 0;        // the block state (14443-4) or send sequence (T=1) after
+  size_t cap = 0;           // the answer cap; 0: the engine's own
+  uint32_t frame = 7;       // 14443-4 frame size: 3 bytes a block
 };
-
-template <typename Rig>
-std::string scenario_name(const ::testing::TestParamInfo<Scenario<Rig>>& info) {
+std::string scenario_name(const ::testing::TestParamInfo<Scenario>& info) {
   return info.param.name;
+}
+// `first`, then `repeat` n times.
+std::string script_of(std::string first, const std::string& repeat, int n) {
+  while (n-- > 0) first += "|" + repeat;
+  return first;
 }
 
 // --- ISO/IEC 14443-4 ---
+// kApdu goes as 00 84 00 + 00 08 from block state 0x0B (a fresh activation).
 
-struct PiccRig : Card {
-    std::shared_ptr<Iso7816Card> card = std::make_shared<Iso7816Card>();
-  Iso14443_4Picc picc;
-  uint8_t state = 0x0B;
-  BlockChainer chainer{state,
-                       {[this](const uint8_t* block, size_t length, uint8_t, uint8_t* reply,
-                               size_t* got) {
-                          const Bytes sent(block, block + length);
-                          return hand_back(sent, 0, picc.block(sent), reply, got);
-                        },
-                        253}};
+std::vector<Scenario> picc_scenarios() {
+  const std::string chained = "1A>AA 00|0B>1B 00 01 02|AA>0A 00 90 00";
+  return {
+      {"chained_both_ways_answer_at_the_cap", chained, 0, "01 02 90 00", 0x0A, 4},
+      {"answer_past_the_cap", chained, -1, "", 0x0A, 3},
+      {"wait_requests_mid_chain_and_before_the_answer",
+       "1A>FA 00 C1|FA 00 01>AA 00|0B>FA 00 02|FA 00 02>0B 00 90 00", 0, "90 00", 0x0B},
+      {"nak_after_a_wait_answer_keeps_the_number",
+       "1A>AA 00|0B>FA 00 01|FA 00 01>-|BB>0B 00 90 00", 0, "90 00", 0x0B},
+      {"chained_block_lost_sent_again", "1A>-|BA>AB 00|1A>AA 00|0B>0B 00 90 00", 0, "90 00", 0x0B},
+      {"card_ack_lost", "1A>-|BA>AA 00|0B>0B 00 90 00", 0, "90 00", 0x0B},
+      {"host_ack_lost_sent_again", "1A>AA 00|0B>1B 00 01 02|AA>-|AA>0A 00 90 00", 0,
+       "01 02 90 00", 0x0A},
+      {"ack_to_the_last_block_is_an_error", "1A>AA 00|0B>AB 00|BB>0B 00 90 00", 0, "90 00", 0x0B},
+      {"short_blocks_are_errors", "1A>1A|BA>FA 00|BA>AA 00|0B>0B 00 90 00", 0, "90 00", 0x0B},
+      {"empty_chained_answer_block", "1A>AA 00|0B>1B 00|BB>1B 00 01 02|AA>0A 00 90 00", 0,
+       "01 02 90 00", 0x0A},
+      {"four_failures", "1A>-|BA>-|BA>-|BA>-", -1, "", 0x1A},
+      // The card answers the other number: it ran the command unseen. No
+      // R(NAK) (it would run it twice); the host takes up the card's count.
+      {"answer_numbered_by_a_card_ahead", "0A>0B 00 90 00", -1, "", 0x0B, 0, 64},
+      {"wait_requests_end_at_1024",
+       script_of("1A>FA 00 01", "FA 00 01>FA 00 01", BlockChainer::kMaxWaitRequests), -1, "",
+       0x1A},
+  };
+}
 
-  explicit PiccRig(size_t chain_at = 60) : picc(card, chain_at) { picc.activate(); }
-  int16_t run(const Bytes& command, uint32_t frame_size = 64) {
-    pcbs.clear();
-    return chainer.run(command.data(), command.size(),
-                       {frame_size, 7, true, BlockChainer::kMaxAnswer});
-  }
-};
-using PiccScenario = Scenario<PiccRig>;
-
-// A 150-byte command goes as 60 + 60 + 30 (1A 1B 0A); its 150-byte answer
-// comes back as 60 + 60 + 30, acknowledged twice (AB AA).
-const PiccScenario kPiccScenarios[] = {
-    {"plain", {}, 0, "1A 1B 0A AB AA"},
-    {"wait_mid_chain_and_before_the_answer",
-     [](PiccRig& r) { r.picc.waitRequests(1, 2), r.picc.waitRequests(1, 3); }, 0,
-     "1A 1B FA 0A FA AB AA"},
-    {"chained_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kToCard, 1, Fault::kLose); }, 0,
-     "1A BA 1A 1B 0A AB AA"},
-    {"card_ack_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kFromCard, 1, Fault::kLose); }, 0,
-     "1A BA 1B 0A AB AA"},
-    {"last_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kToCard, 3, Fault::kLose); }, 0,
-     "1A 1B 0A BA 0A AB AA"},
-    {"first_answer_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kFromCard, 3, Fault::kLose); }, 0,
-     "1A 1B 0A BA AB AA"},
-    {"host_ack_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kToCard, 4, Fault::kLose); }, 0,
-     "1A 1B 0A AB AB AA"},
-    {"chained_answer_block_lost", [](PiccRig& r) { r.picc.faults.plan(Dir::kFromCard, 4, Fault::kLose); },
-     0, "1A 1B 0A AB AB AA"},
-    {"nak_after_a_wait_answer_keeps_the_number",
-     [](PiccRig& r) { r.picc.waitRequests(1, 3), r.picc.faults.plan(Dir::kFromCard, 4, Fault::kLose); }, 0,
-     "1A 1B 0A FA BA AB AA"},
-    {"four_failures",
-     [](PiccRig& r) {
-       for (int i = 1; i <= 4; ++i) r.picc.faults.plan(Dir::kToCard, i, Fault::kLose);
-     },
-     -1, "1A BA BA BA"},
-    {"wait_requests_end_at_1024",
-     [](PiccRig& r) { r.picc.waitRequests(BlockChainer::kMaxWaitRequests + 1, 1); }, -1,
-     nullptr},
-    {"short_blocks_are_errors",
-     [](PiccRig& r) { r.script = {hx("1A"), hx("FA 00"), hx("1A 00")}; }, 0,
-     "1A BA BA BA 1B 0A AB AA"},
-    {"ack_to_the_last_block_is_an_error",
-     [](PiccRig& r) { r.script = {std::nullopt, std::nullopt, hx("AA 00")}; }, 0,
-     "1A 1B 0A BA AB AA"},
-    {"empty_chained_answer_block",
-     [](PiccRig& r) { r.script = {std::nullopt, std::nullopt, hx("1A 00")}; }, 0,
-     "1A 1B 0A BA AB AA"},
-};
-
-class M6BlockChain : public ::testing::TestWithParam<PiccScenario> {};
+class M6BlockChain : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(M6BlockChain, Exchange) {
-  PiccRig rig;
-  if (GetParam().given) GetParam().given(rig);
-  const Bytes command = echo(150);
-  ASSERT_EQ(rig.run(command), GetParam().result);
-  if (GetParam().pcbs) {
-    EXPECT_EQ(rig.pcbs, GetParam().pcbs);
-  }
-  if (GetParam().result == 0) {
-    EXPECT_EQ(rig.chainer.answer(), echoed(command));
-    EXPECT_EQ(rig.picc.commands, std::vector<Bytes>{command}) << "run once";
+  const Scenario& s = GetParam();
+  ScriptedCard card(s.script, 0, false);
+  uint8_t state = BlockChainer::kStateAfterActivation;
+  BlockChainer chainer(state, {[&](const uint8_t* block, size_t length, uint8_t timeout,
+                                   uint8_t* reply, size_t* got) {
+                                 EXPECT_EQ(timeout, block[0] == 0xFA ? 10 : 7);
+                                 return card.answer(block, length, reply, got);
+                               },
+                               253});
+  EXPECT_EQ(chainer.run(kApdu.data(), kApdu.size(),
+                        {s.frame, 7, true, s.cap ? s.cap : BlockChainer::kMaxAnswer}),
+            s.result);
+  EXPECT_EQ(card.next, card.steps.size()) << "script not run to its end";
+  EXPECT_EQ(int(state), int(s.after));
+  if (s.result == 0) {
+    EXPECT_EQ(spaced_hex(chainer.answer()), s.answer);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, M6BlockChain, ::testing::ValuesIn(kPiccScenarios),
-                         scenario_name<PiccRig>);
+INSTANTIATE_TEST_SUITE_P(, M6BlockChain, ::testing::ValuesIn(picc_scenarios()), scenario_name);
 
+// A card that acknowledges each chained block and answers 90 00 to the last,
+// numbered as the host's block.
 TEST(M6BlockChainRuns, CutsCommandsIntoFrames) {
-  PiccRig rig(0);
-  EXPECT_EQ(rig.run(echo(10), 6), -2);
-  EXPECT_EQ(rig.pcbs, "");
+  uint8_t state = BlockChainer::kStateAfterActivation;
+  std::string pcbs;
+  Bytes command;
+  auto card = [&](const uint8_t* b, size_t n, uint8_t, uint8_t* reply, size_t* got) {
+    pcbs += (pcbs.empty() ? "" : " ") + spaced_hex(b, 1);
+    command.insert(command.end(), b + 2, b + n);
+    const uint8_t number = b[0] & 1;
+    const uint8_t ack[2] = {uint8_t(0xAA | number), 0};
+    const uint8_t last[4] = {uint8_t(0x0A | number), 0, 0x90, 0};
+    *got = (b[0] & 0x10) ? 2 : 4;
+    std::memcpy(reply, *got == 2 ? ack : last, *got);
+    return int16_t(0);
+  };
+  BlockChainer chainer(state, {card, 253});
+  auto run = [&](const Bytes& c, uint32_t frame = 64, size_t cap = BlockChainer::kMaxAnswer) {
+    pcbs.clear();
+    command.clear();
+    return chainer.run(c.data(), c.size(), {frame, 7, true, cap});
+  };
+  // Refused before any I/O: a frame size under 7, a block the channel
+  // cannot carry, a cap past the largest answer.
+  EXPECT_EQ(run(kApdu, 6), -2);
+  EXPECT_EQ(run(Bytes(300), 300), -1);
+  EXPECT_EQ(run(kApdu, 64, BlockChainer::kMaxAnswer + 1), -1);
+  EXPECT_EQ(pcbs, "");
   // 60 bytes fit one block; 100 go as 60 + 40; 120 as 60 + 60 and an empty
   // last block; each new block takes the other number.
-  for (auto [length, pcbs] :
+  for (auto [length, expected] :
        {std::pair<size_t, const char*>{60, "0A"}, {100, "1B 0A"}, {120, "1B 1A 0B"}}) {
-    EXPECT_EQ(rig.run(echo(length)), 0);
-    EXPECT_EQ(rig.pcbs, pcbs) << length;
+    EXPECT_EQ(run(wire_pattern(length, 1)), 0);
+    EXPECT_EQ(pcbs, expected) << length;
+    EXPECT_EQ(command, wire_pattern(length, 1));
   }
   // 256 chained blocks do not wrap a count.
-  EXPECT_EQ(rig.run(echo(768), 7), 0);
-  EXPECT_EQ(rig.pcbs.size(), 257u * 3 - 1);
-  EXPECT_EQ(rig.picc.commands.back().size(), 768u);
+  EXPECT_EQ(run(wire_pattern(768, 1), 7), 0);
+  EXPECT_EQ(pcbs.size(), 257u * 3 - 1);
+  EXPECT_EQ(command.size(), 768u);
   // Le of a case-4 APDU stays behind; a DESFire frame of 2 bytes is whole.
-  EXPECT_EQ(rig.run(hx("00 A4 04 00 02 3F 00 00")), 0);
-  EXPECT_EQ(rig.run(hx("0A 00")), 0);
-  EXPECT_EQ(rig.picc.commands[4], hx("00 A4 04 00 02 3F 00"));
-  EXPECT_EQ(rig.picc.commands[5], hx("0A 00"));
-  // A block the channel cannot carry is refused before any I/O.
-  EXPECT_EQ(rig.run(echo(300), 300), -1);
-  EXPECT_EQ(rig.pcbs, "");
-}
-
-TEST(M6BlockChainRuns, LostCountIsTakenUpFromTheCard) {
-  PiccRig rig;
-  // Every I-block to the card is lost: -1 after four failures.
-  rig.picc.faults.plan(Dir::kToCard, 1, Fault::kLose);
-  rig.picc.faults.plan(Dir::kToCard, 3, Fault::kLose);
-  EXPECT_EQ(rig.run(echo(5)), -1);
-  EXPECT_EQ(rig.pcbs, "0A BA 0A BA");
-  // The card never saw block 0, so it answers the next with the number the
-  // host did not expect: it ran the command, and the host gives up at once
-  // but takes up the card's count.
-  EXPECT_EQ(rig.run(echo(5)), -1);
-  EXPECT_EQ(rig.pcbs, "0B");
-  EXPECT_EQ(rig.run(echo(5)), 0);
-  EXPECT_EQ(rig.pcbs, "0B");
-  EXPECT_EQ(rig.picc.commands.size(), 2u);
-}
-
-TEST(M6BlockChainRuns, AnswerCap) {
-  PiccRig rig;
-  rig.card->script(Bytes(BlockChainer::kMaxAnswer + 1, 0x55));
-  EXPECT_EQ(rig.run(echo(5)), -1);
-  rig.card->script(Bytes(BlockChainer::kMaxAnswer, 0x55));
-  EXPECT_EQ(rig.run(echo(5)), 0);
-  EXPECT_EQ(rig.chainer.answer().size(), BlockChainer::kMaxAnswer);
+  EXPECT_EQ(run(hx("00 A4 04 00 02 3F 00 00")), 0);
+  EXPECT_EQ(command, hx("00 A4 04 00 02 3F 00"));
+  EXPECT_EQ(run(hx("0A 00")), 0);
+  EXPECT_EQ(command, hx("0A 00"));
 }
 
 // --- T=1 ---
+// Card blocks are written "pcb inf..." and framed; the send sequence starts
+// at 0.
 
-struct T1Rig : Card {
-  T1Card card;
-  uint8_t ns = 0;
-  std::vector<Bytes> sent;
-  std::vector<uint8_t> answer;
-  t1::BlockExchange raw = [this](const uint8_t* block, size_t length, uint8_t* reply,
-                                 size_t* got) {
-    sent.emplace_back(block, block + length);
-    return hand_back(sent.back(), 1, card.block(sent.back()), reply, got);
+std::vector<Scenario> t1_scenarios() {
+  return {
+      {"chained_answer_at_the_cap", "00>20 01 02|90>60 03 04|80>00 90 00", 0, "01 02 03 04 90 00",
+       0x40, 6},
+      {"answer_past_the_cap", "00>00 90 00", -1, "", 0x40, 1},
+      {"wait_and_ifs_requests", "00>C3 05|00 E3 01 05 E7>C1 FE|00 E1 01 FE 1E>00 90 00", 0,
+       "90 00", 0x40},
+      // An R-block asks for the I-block again, numbered as it says.
+      {"i_block_asked_again", "00>91|40>00 90 00", 0, "90 00", 0x00},
+      {"r_block_asked_again_no_duplicate", "00>20 01 02|90>91|90>60 03 04|80>00 90 00", 0,
+       "01 02 03 04 90 00", 0x40},
+      {"repeated_card_block_skipped", "00>20 01 02|90>20 01 02|90>60 03 04|80>00 90 00", 0,
+       "01 02 03 04 90 00", 0x40},
+      {"persistent_errors_resynchronise", "00>81|00>81|00>81|00>81|C0>E0", -1, "", 0x00},
+      {"bad_card_lrc", "00>=00 00 02 90 00 00", -1, "", 0x40},
+      {"wait_request_with_a_bad_lrc", "00>=00 C3 01 01 00", -1, "", 0x40},
+      {"short_block", "00>=00 00 00", -1, "", 0x40},
+      {"length_beyond_the_block", "00>=00 00 02 90 92", -1, "", 0x40},
+      {"reader_failure_kept", "00>-", -2, "", 0x40},
+      {"other_s_block_whole", "00>C2", 0, "00 C2 00 C2", 0x40},
+      {"endless_wait_requests", script_of("00>C3 01", "00 E3 01 01 E3>C3 01", t1::kMaxRequests),
+       -1, "", 0x40},
   };
-  int16_t run(const Bytes& apdu, size_t cap = 255) {
-    sent.clear();
-    pcbs.clear();
-    return t1::exchange(ns, apdu.data(), apdu.size(), cap, raw, answer);
-  }
-};
-using T1Scenario = Scenario<T1Rig>;
-
-// A 140-byte echo comes back in five blocks of at most 32 bytes.
-const T1Scenario kT1Scenarios[] = {
-    {"five_block_chain", {}, 0, "00 90 80 90 80"},
-    {"wait_and_ifs_requests", [](T1Rig& r) { r.card.waitRequest(5), r.card.ifsRequest(0xFE); },
-     0, "00 E3 E1 90 80 90 80"},
-    {"corrupt_host_block_sent_again", [](T1Rig& r) { r.card.faults.plan(Dir::kToCard, 1, Fault::kCorrupt); }, 0,
-     "00 00 90 80 90 80"},
-    {"corrupt_host_r_block_no_duplicate",
-     [](T1Rig& r) { r.card.faults.plan(Dir::kToCard, 2, Fault::kCorrupt); }, 0, "00 90 90 80 90 80"},
-    {"repeated_card_block_skipped", [](T1Rig& r) { r.card.repeatNextChained(); }, 0,
-     "00 90 90 80 90 80"},
-    {"bad_card_lrc", [](T1Rig& r) { r.card.faults.plan(Dir::kFromCard, 2, Fault::kCorrupt); }, -1, "00 90"},
-    {"lost_block_keeps_the_reader_failure", [](T1Rig& r) { r.card.faults.plan(Dir::kToCard, 1, Fault::kLose); },
-     -2, "00"},
-    {"unchecked_wait_request",
-     [](T1Rig& r) { r.card.waitRequest(), r.card.faults.plan(Dir::kFromCard, 1, Fault::kCorrupt); }, -1, "00"},
-    {"persistent_errors_resynchronise",
-     [](T1Rig& r) {
-       for (int i = 1; i <= 4; ++i) r.card.faults.plan(Dir::kToCard, i, Fault::kCorrupt);
-     },
-     -1, "00 00 00 00 C0"},
-    {"short_block", [](T1Rig& r) { r.script = {hx("00 00 00")}; }, -1, "00"},
-    {"length_beyond_the_block", [](T1Rig& r) { r.script = {hx("00 00 02 90 92")}; }, -1, "00"},
-    {"endless_wait_requests",
-     [](T1Rig& r) { r.script.assign(t1::kMaxRequests + 1, hx("00 C3 01 01 C3")); }, -1,
-     nullptr},
-};
-
-class M6T1 : public ::testing::TestWithParam<T1Scenario> {};
-
-TEST_P(M6T1, Exchange) {
-  T1Rig rig;
-  if (GetParam().given) GetParam().given(rig);
-  const Bytes apdu = echo(140);
-  ASSERT_EQ(rig.run(apdu), GetParam().result);
-  if (GetParam().pcbs) {
-    EXPECT_EQ(rig.pcbs, GetParam().pcbs);
-  }
-  if (GetParam().result == 0) {
-    EXPECT_EQ(rig.answer, echoed(apdu));
-  }
-  // Whatever happened, the next APDU goes through.
-  rig.script.clear();
-  EXPECT_EQ(rig.run(hx("00 84 00 00 08")), 0);
-  EXPECT_EQ(rig.answer, hx("01 02 03 04 05 06 07 08 90 00"));
 }
 
-INSTANTIATE_TEST_SUITE_P(, M6T1, ::testing::ValuesIn(kT1Scenarios), scenario_name<T1Rig>);
+class M6T1 : public ::testing::TestWithParam<Scenario> {};
 
-TEST(M6T1Runs, BlockShapes) {
-  T1Rig rig;
-  // The WTX and IFS answers.
-  rig.card.waitRequest(5);
-  rig.card.ifsRequest(0xFE);
-  EXPECT_EQ(rig.run(hx("00 84 00 00 08")), 0);
-  EXPECT_EQ(rig.sent[1], hx("00 E3 01 05 E7"));
-  EXPECT_EQ(rig.sent[2], hx("00 E1 01 FE 1E"));
-  // 250 bytes go in one block; 251 are refused before the sequence moves.
-  EXPECT_EQ(rig.run(echo(250), t1::kMaxApdu + 2), 0);
-  EXPECT_EQ(rig.sent[0].size(), 254u);
-  EXPECT_EQ(rig.run(echo(251)), -1);
-  EXPECT_TRUE(rig.sent.empty());
-  EXPECT_EQ(rig.run(hx("00 84 00 00 08")), 0);
-  // An answer over the cap, and a card S-block other than a request, whole.
-  rig.card.card().script(Bytes(256, 0x11));
-  EXPECT_EQ(rig.run(hx("00 84 00 00 08")), -1);
-  rig.script = {hx("00 C2 00 C2")};
-  EXPECT_EQ(rig.run(hx("00 84 00 00 08")), 0);
-  EXPECT_EQ(rig.answer, hx("00 C2 00 C2"));
+TEST_P(M6T1, Exchange) {
+  const Scenario& s = GetParam();
+  ScriptedCard card(s.script, 1, true);
+  uint8_t ns = 0;
+  std::vector<uint8_t> answer;
+  EXPECT_EQ(t1::exchange(ns, kApdu.data(), kApdu.size(), s.cap ? s.cap : 255,
+                         [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
+                           return card.answer(b, n, reply, got);
+                         },
+                         answer),
+            s.result);
+  EXPECT_EQ(card.next, card.steps.size()) << "script not run to its end";
+  EXPECT_EQ(int(ns), int(s.after));
+  if (s.result == 0) {
+    EXPECT_EQ(spaced_hex(answer), s.answer);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, M6T1, ::testing::ValuesIn(t1_scenarios()), scenario_name);
+
+// 250 bytes go in one block; 251 are refused before any I/O and before the
+// send sequence moves.
+TEST(M6T1Runs, OneBlockCarriesAtMost250Bytes) {
+  ScriptedCard card("00>00 90 00", 1, true);
+  uint8_t ns = 0;
+  std::vector<uint8_t> answer;
+  const t1::BlockExchange raw = [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
+    return card.answer(b, n, reply, got);
+  };
+  EXPECT_EQ(t1::exchange(ns, Bytes(250).data(), 250, 255, raw, answer), 0);
+  EXPECT_EQ(card.sent.at(0).size(), 254u);
+  EXPECT_EQ(t1::exchange(ns, Bytes(251).data(), 251, 255, raw, answer), -1);
+  EXPECT_EQ(card.sent.size(), 1u);
+  EXPECT_EQ(ns, 0x40);
 }
 
 }  // namespace

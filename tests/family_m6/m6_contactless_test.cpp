@@ -1,15 +1,10 @@
 // m6 type-B cards, ISO/IEC 15693 and other tags, card presence and the
-// identity-card serial: canned replies, one row per reply shape or fault,
-// the card field where a flow spans several exchanges.
+// identity-card serial: canned replies, one row per reply shape or fault.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "sim/iso14443_4_picc.h"
-#include "sim/iso7816_card.h"
-#include "sim/m6_card_front.h"
 #include "sim/wire_table.h"
 
 namespace {
@@ -23,14 +18,6 @@ const char* kUidText = "E004010012345678";
 const char* kUid = "E0 04 01 00 12 34 56 78";
 const Bytes kAtqb = {0x50, 0x11, 0x22, 0x33, 0x44, 0xA1, 0xA2, 0xA3, 0xA4, 0x00, 0x71, 0x85};
 
-std::function<void(State&)> field_with(MifareCard card) {
-  return [card](State& s) {
-    auto field = std::make_shared<CardField>();
-    field->insert(card);
-    s.attachments.push_back(std::make_shared<M6CardFront>(field));
-  };
-}
-
 // 15693 write of d0-d3 to block 4; the reader answers `status`.
 Row write_block(std::string name, const char* status, uint8_t wlen = 4) {
   return Row(std::move(name), [wlen](Call& c) {
@@ -42,6 +29,13 @@ Row write_block(std::string name, const char* status, uint8_t wlen = 4) {
       .answer(status);
 }
 const char* kReadBack = "95 22 04 01 E0 04 01 00 12 34 56 78";
+// SHC1102 write of 01-04 to block 3, read back as `read_back`.
+Row shc1102_write(std::string name, const char* read_back) {
+  return Row(std::move(name),
+             [](Call& c) { return c.d.write_shc1102(kIcdev, 3, hx("01 02 03 04").data()); })
+      .sends("C3 03 01 02 03 04").answer("01")
+      .sends("C2 03").answer(read_back);
+}
 
 // The call's 8-bit or 32-bit length, then its bytes, as text.
 Row::Call with_length(std::function<int16_t(ReaderDevice&, int32_t*, uint8_t*)> call) {
@@ -74,39 +68,25 @@ const Row kRows[] = {
         })
         .sends(kReadBack).answer("00 04 01 02 03 04")
         .gives(0).text("01020304"),
-    write_block("write_unconfirmed_reads_back_the_same", "7D")
-        .sends(kReadBack).answer("00 04 D0 D1 D2 D3").gives(0),
     write_block("write_unconfirmed_reads_back_other_data", "7D")
         .sends(kReadBack).answer("00 04 D0 D1 D2 00").gives(1),
-    // Fewer than 4 bytes written: only those are compared, none at all
-    // leaves nothing to confirm.
+    // Unconfirmed: the bytes written (4 at most) are read back and compared;
+    // none at all leaves nothing to confirm.
     write_block("write_two_bytes_unconfirmed", "7D", 2)
         .sends(kReadBack).answer("00 04 D0 D1 EE EE").gives(0),
     write_block("write_nothing_unconfirmed", "7D", 0).gives(-2).status(125),
     // Other tags
-    Row("shc1102_write_read_back_equal",
-        [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
-        .sends("C3 03 01 02 03 04").answer("01")
-        .sends("C2 03").answer("00 01 02 03 04")
-        .gives(0),
-    Row("shc1102_write_read_back_other",
-        [](Call& c) { return c.d.write_shc1102(kIcdev, 3, Bytes{1, 2, 3, 4}.data()); })
-        .sends("C3 03 01 02 03 04").answer("01")
-        .sends("C2 03").answer("00 01 02 03 05")
-        .gives(-1),
+    shc1102_write("shc1102_write_read_back_equal", "00 01 02 03 04").gives(0),
+    shc1102_write("shc1102_write_read_back_other", "00 01 02 03 05").gives(-1),
     Row("fm11rf005_serial_without_anticollision", [](Call& c) {
           uint32_t snr = 0;
           const int16_t r = c.d.card_fm11rf005(kIcdev, 0, &snr);
           c.print("%08X", unsigned(snr));
           return r;
         })
-        .given(field_with(MifareCard::fm11rf005({0xDE, 0xAD, 0xBE, 0xEF})))
-        .sends("41 00").sends("43 00 00 00 00").sends("C5 01")
+        .sends("41 00").answer("00 05 00").sends("43 00 00 00 00").answer("01")
+        .sends("C5 01").answer("00 DE AD BE EF")
         .gives(0).text("EFBEADDE"),
-    Row("idcard_read_waits_times_plus_five_seconds",
-        [](Call& c) { return c.d.read_idcard_hex(kIcdev, 10, c.text()); })
-        .sends("C8 0A", 15000).answer("00 01 02 03 04 05")
-        .gives(0).text("0102030405"),
     // Type B
     Row("request_b_wake_up_kept_as_the_last_answer",
         with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
@@ -133,9 +113,9 @@ const Row kRows[] = {
     Row("seven_byte_serial", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
           return d.card_n(kIcdev, 0, n, b);
         }))
-        .given(field_with(MifareCard::classic1k({0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66})))
-        .sends("41 00").sends("42 00 00 00 00 00").sends("43 88 04 11 22")
-        .sends("A2 00 00 00 00 00").sends("A3 33 44 55 66")
+        .sends("41 00").answer("00 44 00").sends("42 00 00 00 00 00").answer("00 88 04 11 22")
+        .sends("43 88 04 11 22").answer("00 04").sends("A2 00 00 00 00 00").answer("00 33 44 55 66")
+        .sends("A3 33 44 55 66").answer("00 08")
         .gives(0).text("7:04112233445566"),
     Row("idcard_info_whole_seconds",
         with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
@@ -165,18 +145,23 @@ const Row kRows[] = {
         [](Call& c) { return c.d.pass_key_value(kIcdev, 5, c.text()); })
         .sends("01 05 01 82", 10000).answer("00 03 31 32 33")
         .gives(0).text("123"),
+    // MulticardStatus: each state the reader reports; only 01 gives a type.
+    Row("multicard_states", [](Call& c) {
+          int16_t r[4];
+          uint8_t type = 0;
+          for (int16_t& result : r) result = c.d.MulticardStatus(kIcdev, &type);
+          c.print("%d %d %d %d %02X", r[0], r[1], r[2], r[3], type);
+          return 0;
+        })
+        .sends("4F").answer("00 00 0A").sends("4F").answer("00 01 0B")
+        .sends("4F").answer("00 02 0C").sends("4F").answer("00 03 0D")
+        .gives(0).text("1 0 2 -1 0B"),
 };
 WIRE_TABLE(M6Contactless, M6MemoryReader, kRows);
 
 // ATTRIB is a card frame: sent alone, its answer taken on a receive.
-Row& card_frame(Row& row, WireBytes frame, WireBytes answer) {
+Row card_frame(Row row, WireBytes frame, WireBytes answer) {
   return row.sends(std::move(frame)).capacity(0).sends("").answer(std::move(answer));
-}
-// A type-B card in the field behind the 14443-4 block layer.
-void type_b_card(State& s) {
-  auto card = std::make_shared<Iso7816Card>();
-  card->setField(ContactlessCard::Type::kB, wire_slice(kAtqb, 1, 4), kAtqb);
-  s.attachments.push_back(std::make_shared<M6PiccFront>(std::make_shared<Iso14443_4Picc>(card)));
 }
 // cardAB's outputs: length and type, then the answer.
 int32_t card_ab(Call& c) {
@@ -187,49 +172,51 @@ int32_t card_ab(Call& c) {
 }
 // The identity card's serial; `answer` to the serial request.
 Row id_serial(std::string name, WireBytes answer) {
-  Row row(std::move(name), [](Call& c) { return c.d.get_idsnr_hex(kIcdev, c.text()); });
+  Row row = Row(std::move(name), [](Call& c) { return c.d.get_idsnr_hex(kIcdev, c.text()); });
   row.sends("4E 0A 00").answer("00").sends("41 00").answer("01").sends("41 00").answer("01")
       .sends("87 42").answer("00");
-  card_frame(row, "86 03 03 05 00 00", {"00 0C", kAtqb});
-  card_frame(row, "86 05 09 1D 00 00 00 00 00 08 01 08", "00 01 00");
+  row = card_frame(row, "86 03 03 05 00 00", {"00 0C", kAtqb});
+  row = card_frame(row, "86 05 09 1D 00 00 00 00 00 08 01 08", "00 01 00");
   return card_frame(row, "86 07 05 00 36 00 00 08", std::move(answer));
 }
-
-std::vector<Row> flow_rows() {
-  Row sp0("attrib_under_sp0", [](Call& c) {
-    c.d.init(0, 0);
-    return c.d.attrib(kIcdev, hx("11 22 33 44").data(), 0x13);
-  });
-  sp0.sends("80").sends("FC");
-  Row newer("attrib_of_a_newer_reader", [](Call& c) {
-    c.d.init(0, 0);
-    return c.d.attribInt(kIcdev, hx("11 22 33 44").data(), 0x13);
-  });
-  newer.given([](State& s) { s.version[0] = 'L', s.version[1] = 'C'; }).sends("80").sends("FC");
-  Row type_a("card_ab_type_a", card_ab);
-  type_a.sends("4E 0A 00").answer("00").sends("87 41").answer("00")
-      .sends("41 00").answer("00 04 00").sends("42 00 00 00 00 00").answer("00 11 22 33 44")
-      .sends("43 11 22 33 44").answer("00 20").sends("85 50").answer("00 02 00")
-      .gives(0).out("02 41 02 00");
-  std::vector<Row> rows = {
-      card_frame(sp0, "86 05 09 1D 11 22 33 44 00 07 01 03", "00 01 00").gives(0),
-      card_frame(newer, "86 05 09 1D 11 22 33 44 00 08 01 03", "00 01 00").gives(0),
-      type_a,
-      Row("card_ab_type_b", card_ab)
-          .given(type_b_card)
-          .sends("4E 0A 00").sends("87 41").sends("41 00").sends("41 00").sends("87 42")
-          .sends("88 00 00 00")
-          .sends("86 05 09 1D 11 22 33 44 00 05 01 00").capacity(0).sends("")
-          .gives(0).out({"0C 42", kAtqb, "00"}),
-      id_serial("id_serial", "00 0A 01 02 03 04 05 06 07 08 90 00")
-          .gives(0).text("0102030405060708"),
-      id_serial("id_serial_cut_after_90", "00 09 01 02 03 04 05 06 07 08 90")
-          .gives(0).text("0102030405060708"),
-      id_serial("id_serial_nine_bytes_without_90", "00 09 01 02 03 04 05 06 07 08 6A").gives(-1),
-  };
-  return rows;
+// ATTRIB after init, on the simulated SP0 reader or a newer one.
+Row attrib(std::string name, bool newer) {
+  return Row(std::move(name), [newer](Call& c) {
+           c.d.init(0, 0);
+           const Bytes pupi = hx("11 22 33 44");
+           return newer ? c.d.attribInt(kIcdev, pupi.data(), 0x13)
+                        : c.d.attrib(kIcdev, pupi.data(), 0x13);
+         })
+      .given([newer](State& s) {
+        if (newer) s.version[0] = 'L', s.version[1] = 'C';
+      })
+      .sends("80").sends("FC");
 }
-WIRE_TABLE(M6TypeBFlows, M6MemoryReader, flow_rows());
+
+const Row kFlows[] = {
+    card_frame(attrib("attrib_under_sp0", false), "86 05 09 1D 11 22 33 44 00 07 01 03", "00 01 00")
+        .gives(0),
+    card_frame(attrib("attrib_of_a_newer_reader", true), "86 05 09 1D 11 22 33 44 00 08 01 03",
+               "00 01 00")
+        .gives(0),
+    Row("card_ab_type_a", card_ab)
+        .sends("4E 0A 00").answer("00").sends("87 41").answer("00")
+        .sends("41 00").answer("00 04 00").sends("42 00 00 00 00 00").answer("00 11 22 33 44")
+        .sends("43 11 22 33 44").answer("00 20").sends("85 50").answer("00 02 00")
+        .gives(0).out("02 41 02 00"),
+    // The type A request comes back short: type B.
+    card_frame(Row("card_ab_type_b", card_ab)
+                   .sends("4E 0A 00").answer("00").sends("87 41").answer("00")
+                   .sends("41 00").answer("00 00").sends("41 00").answer("00 00")
+                   .sends("87 42").answer("00").sends("88 00 00 00").answer({"00", kAtqb}),
+               "86 05 09 1D 11 22 33 44 00 05 01 00", "00 01 00")
+        .gives(0).out({"0C 42", kAtqb, "00"}),
+    id_serial("id_serial", "00 0A 01 02 03 04 05 06 07 08 90 00").gives(0).text("0102030405060708"),
+    id_serial("id_serial_cut_after_90", "00 09 01 02 03 04 05 06 07 08 90")
+        .gives(0).text("0102030405060708"),
+    id_serial("id_serial_nine_bytes_without_90", "00 09 01 02 03 04 05 06 07 08 6A").gives(-1),
+};
+WIRE_TABLE(M6TypeBFlows, M6MemoryReader, kFlows);
 
 std::vector<Row> null_rows() {
   return Row::null_rows({
@@ -241,24 +228,5 @@ std::vector<Row> null_rows() {
   });
 }
 WIRE_TABLE(M6ContactlessNull, M6MemoryReader, null_rows());
-
-// MulticardStatus: each state the reader reports.
-std::vector<Row> multicard_rows() {
-  const struct {
-    const char* state;
-    int16_t result;
-    const char* type;
-  } kStates[] = {{"00", 1, nullptr}, {"01", 0, "0A"}, {"02", 2, nullptr}, {"03", -1, nullptr}};
-  std::vector<Row> rows;
-  for (const auto& s : kStates) {
-    Row row(std::string("multicard_state_") + s.state,
-            [](Call& c) { return c.d.MulticardStatus(kIcdev, c.bytes()); });
-    row.sends("4F").answer({"00", s.state, "0A"}).gives(s.result);
-    if (s.type) row.out(s.type);
-    rows.push_back(row);
-  }
-  return rows;
-}
-WIRE_TABLE(M6Multicard, M6MemoryReader, multicard_rows());
 
 }  // namespace
