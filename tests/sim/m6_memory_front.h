@@ -1,18 +1,10 @@
-// The contact memory-card slot of the simulated m6 reader: an attachment of
-// M6ReaderModel's state that turns the reader's memory-card commands into
-// the cards' own (memory_cards.h), so that the same SLE4442, SLE4428 and
-// 24C models serve both families.
-//
-//   auto front = std::make_shared<M6MemoryFront>();
-//   front->slot.insert(Sle4442Card());
-//   state.attachments.push_back(front);
-//
+// The contact memory-card slot of the simulated m6 reader, an attachment:
+// the reader's memory-card commands become the cards' own (memory_cards.h),
+// so that the same SLE4442, SLE4428 and 24C models serve both families.
 //   [B0|B1|B5-BA][offset LE16][count][data]   chunk reads and writes
 //   [B2|BB][PSC], [B3|BC], [B4|BD][PSC]        verify, read, change the PSC
-//
 // Replies are [status][data]: 00, or the low byte of the slot's status word
-// (01 no card, 02 a card of another kind, 03 a malformed request). Other
-// commands are not the front's: it gives nothing.
+// (01 no card, 02 a card of another kind, 03 a malformed request).
 #pragma once
 
 #include <optional>
