@@ -35,7 +35,6 @@ struct ScriptedCard {
   std::vector<std::pair<Bytes, std::optional<Bytes>>> steps;
   size_t next = 0;
   size_t pcb_at;  // where a host block has its PCB
-  std::vector<Bytes> sent;
 
   ScriptedCard(const std::string& script, size_t pcb_offset, bool t1) : pcb_at(pcb_offset) {
     std::stringstream in(script);
@@ -47,13 +46,13 @@ struct ScriptedCard {
     }
   }
   int16_t answer(const uint8_t* block, size_t length, uint8_t* reply, size_t* got) {
-    sent.emplace_back(block, block + length);
+    const Bytes sent(block, block + length);
     if (next == steps.size()) {
-      ADD_FAILURE() << "block past the script: " << spaced_hex(sent.back());
+      ADD_FAILURE() << "block past the script: " << spaced_hex(sent);
       return -2;
     }
     const auto& [host, card] = steps[next++];
-    const Bytes seen = host.size() == 1 ? Bytes{block[pcb_at]} : sent.back();
+    const Bytes seen = host.size() == 1 ? Bytes{block[pcb_at]} : sent;
     EXPECT_EQ(spaced_hex(seen), spaced_hex(host)) << "host block " << next;
     if (!card) return -2;
     std::memcpy(reply, card->data(), card->size());
@@ -68,11 +67,23 @@ struct Scenario {
   int16_t result;
   const char* answer = "";  // on success
   uint8_t after = 0;        // the block state (14443-4) or send sequence (T=1) after
+  size_t length = 0;        // a command of as many zeros instead of kApdu
   size_t cap = 0;           // the answer cap; 0: the engine's own
   uint32_t frame = 7;       // 14443-4 frame size: 3 bytes a block
 };
+Bytes command_of(const Scenario& s) { return s.length ? Bytes(s.length) : kApdu; }
 std::string scenario_name(const ::testing::TestParamInfo<Scenario>& info) {
   return info.param.name;
+}
+// What every case checks once its engine has run.
+void expect_outcome(const Scenario& s, int16_t result, const ScriptedCard& card, uint8_t after,
+                    const Bytes& answer) {
+  EXPECT_EQ(result, s.result);
+  EXPECT_EQ(card.next, card.steps.size()) << "script not run to its end";
+  EXPECT_EQ(int(after), int(s.after));
+  if (s.result == 0) {
+    EXPECT_EQ(spaced_hex(answer), s.answer);
+  }
 }
 // `first`, then `repeat` n times.
 std::string script_of(std::string first, const std::string& repeat, int n) {
@@ -86,8 +97,8 @@ std::string script_of(std::string first, const std::string& repeat, int n) {
 std::vector<Scenario> picc_scenarios() {
   const std::string chained = "1A>AA 00|0B>1B 00 01 02|AA>0A 00 90 00";
   return {
-      {"chained_both_ways_answer_at_the_cap", chained, 0, "01 02 90 00", 0x0A, 4},
-      {"answer_past_the_cap", chained, -1, "", 0x0A, 3},
+      {"chained_both_ways_answer_at_the_cap", chained, 0, "01 02 90 00", 0x0A, 0, 4},
+      {"answer_past_the_cap", chained, -1, "", 0x0A, 0, 3},
       {"wait_requests_mid_chain_and_before_the_answer",
        "1A>FA 00 C1|FA 00 01>AA 00|0B>FA 00 02|FA 00 02>0B 00 90 00", 0, "90 00", 0x0B},
       {"nak_after_a_wait_answer_keeps_the_number",
@@ -103,7 +114,7 @@ std::vector<Scenario> picc_scenarios() {
       {"four_failures", "1A>-|BA>-|BA>-|BA>-", -1, "", 0x1A},
       // The card answers the other number: it ran the command unseen. No
       // R(NAK) (it would run it twice); the host takes up the card's count.
-      {"answer_numbered_by_a_card_ahead", "0A>0B 00 90 00", -1, "", 0x0B, 0, 64},
+      {"answer_numbered_by_a_card_ahead", "0A>0B 00 90 00", -1, "", 0x0B, 0, 0, 64},
       {"wait_requests_end_at_1024",
        script_of("1A>FA 00 01", "FA 00 01>FA 00 01", BlockChainer::kMaxWaitRequests), -1, "",
        0x1A},
@@ -122,14 +133,10 @@ TEST_P(M6BlockChain, Exchange) {
                                  return card.answer(block, length, reply, got);
                                },
                                253});
-  EXPECT_EQ(chainer.run(kApdu.data(), kApdu.size(),
-                        {s.frame, 7, true, s.cap ? s.cap : BlockChainer::kMaxAnswer}),
-            s.result);
-  EXPECT_EQ(card.next, card.steps.size()) << "script not run to its end";
-  EXPECT_EQ(int(state), int(s.after));
-  if (s.result == 0) {
-    EXPECT_EQ(spaced_hex(chainer.answer()), s.answer);
-  }
+  const Bytes command = command_of(s);
+  const int16_t result = chainer.run(command.data(), command.size(),
+                                     {s.frame, 7, true, s.cap ? s.cap : BlockChainer::kMaxAnswer});
+  expect_outcome(s, result, card, state, chainer.answer());
 }
 
 INSTANTIATE_TEST_SUITE_P(, M6BlockChain, ::testing::ValuesIn(picc_scenarios()), scenario_name);
@@ -188,8 +195,12 @@ TEST(M6BlockChainRuns, CutsCommandsIntoFrames) {
 std::vector<Scenario> t1_scenarios() {
   return {
       {"chained_answer_at_the_cap", "00>20 01 02|90>60 03 04|80>00 90 00", 0, "01 02 03 04 90 00",
-       0x40, 6},
-      {"answer_past_the_cap", "00>00 90 00", -1, "", 0x40, 1},
+       0x40, 0, 6},
+      {"answer_past_the_cap", "00>00 90 00", -1, "", 0x40, 0, 1},
+      // 250 bytes go in one block; 251 are refused before any I/O, and
+      // before the send sequence moves.
+      {"apdu_of_250_bytes_in_one_block", "00>00 90 00", 0, "90 00", 0x40, 250},
+      {"apdu_of_251_bytes_refused", "", -1, "", 0x00, 251},
       {"wait_and_ifs_requests", "00>C3 05|00 E3 01 05 E7>C1 FE|00 E1 01 FE 1E>00 90 00", 0,
        "90 00", 0x40},
       // An R-block asks for the I-block again, numbered as it says.
@@ -217,35 +228,16 @@ TEST_P(M6T1, Exchange) {
   ScriptedCard card(s.script, 1, true);
   uint8_t ns = 0;
   std::vector<uint8_t> answer;
-  EXPECT_EQ(t1::exchange(ns, kApdu.data(), kApdu.size(), s.cap ? s.cap : 255,
-                         [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
-                           return card.answer(b, n, reply, got);
-                         },
-                         answer),
-            s.result);
-  EXPECT_EQ(card.next, card.steps.size()) << "script not run to its end";
-  EXPECT_EQ(int(ns), int(s.after));
-  if (s.result == 0) {
-    EXPECT_EQ(spaced_hex(answer), s.answer);
-  }
+  const Bytes apdu = command_of(s);
+  const int16_t result = t1::exchange(
+      ns, apdu.data(), apdu.size(), s.cap ? s.cap : 255,
+      [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
+        return card.answer(b, n, reply, got);
+      },
+      answer);
+  expect_outcome(s, result, card, ns, answer);
 }
 
 INSTANTIATE_TEST_SUITE_P(, M6T1, ::testing::ValuesIn(t1_scenarios()), scenario_name);
-
-// 250 bytes go in one block; 251 are refused before any I/O and before the
-// send sequence moves.
-TEST(M6T1Runs, OneBlockCarriesAtMost250Bytes) {
-  ScriptedCard card("00>00 90 00", 1, true);
-  uint8_t ns = 0;
-  std::vector<uint8_t> answer;
-  const t1::BlockExchange raw = [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
-    return card.answer(b, n, reply, got);
-  };
-  EXPECT_EQ(t1::exchange(ns, Bytes(250).data(), 250, 255, raw, answer), 0);
-  EXPECT_EQ(card.sent.at(0).size(), 254u);
-  EXPECT_EQ(t1::exchange(ns, Bytes(251).data(), 251, 255, raw, answer), -1);
-  EXPECT_EQ(card.sent.size(), 1u);
-  EXPECT_EQ(ns, 0x40);
-}
 
 }  // namespace

@@ -37,17 +37,13 @@ Row shc1102_write(std::string name, const char* read_back) {
       .sends("C2 03").answer(read_back);
 }
 
-// The call's 8-bit or 32-bit length, then its bytes, as text.
+// The call's length, then its bytes, as text "n: bytes".
 Row::Call with_length(std::function<int16_t(ReaderDevice&, int32_t*, uint8_t*)> call) {
   return [call](Call& c) {
-    int32_t length = -1;
+    int32_t n = -1;
     uint8_t bytes[64];
-    const int16_t r = call(c.d, &length, bytes);
-    if (r == 0) {
-      std::string text = std::to_string(length) + ":";
-      for (int32_t i = 0; i < length; ++i) text += spaced_hex(bytes + i, 1);
-      c.print("%s", text.c_str());
-    }
+    const int16_t r = call(c.d, &n, bytes);
+    if (r == 0) c.print("%d: %s", n, spaced_hex(bytes, size_t(n)).c_str());
     return r;
   };
 }
@@ -94,7 +90,7 @@ const Row kRows[] = {
           return d.ReadRfTypeABATS(kIcdev, n, b);
         }))
         .sends("88 08 00 00").answer({"00", kAtqb})
-        .gives(0).text("13:5011223344A1A2A3A400718500"),
+        .gives(0).text("13: 50 11 22 33 44 A1 A2 A3 A4 00 71 85 00"),
     Row("request_b_mode_2_tried_twice",
         [](Call& c) { return c.d.request_b(kIcdev, 2, 0, 0, c.bytes()); })
         .sends("88 00 00 00").answer("01")
@@ -116,13 +112,13 @@ const Row kRows[] = {
         .sends("41 00").answer("00 44 00").sends("42 00 00 00 00 00").answer("00 88 04 11 22")
         .sends("43 88 04 11 22").answer("00 04").sends("A2 00 00 00 00 00").answer("00 33 44 55 66")
         .sends("A3 33 44 55 66").answer("00 08")
-        .gives(0).text("7:04112233445566"),
+        .gives(0).text("7: 04 11 22 33 44 55 66"),
     Row("idcard_info_whole_seconds",
         with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
           return d.ReadIdCardInfo(kIcdev, 2500, n, b);
         }))
         .sends("C8 02", 7000).answer("00 01 02 03 04 05")
-        .gives(0).text("5:0102030405"),
+        .gives(0).text("5: 01 02 03 04 05"),
     // Neither time fits the one-byte seconds, nor 254 bytes the frame.
     Row("idcard_info_time_past_a_byte", with_length([](ReaderDevice& d, int32_t* n, uint8_t* b) {
           const int16_t high = d.ReadIdCardInfo(kIcdev, 256000, n, b);

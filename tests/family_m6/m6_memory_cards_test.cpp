@@ -114,9 +114,9 @@ TEST(M6MemoryPsc, ThreeWrongCodesLockTheCard) {
 TEST(M6MemoryCheckCard, EachCardKindAndItsContentsKept) {
   std::vector<std::pair<std::function<void(State&)>, int16_t>> cases = {
       {slot_with(Sle4442Card()), 8}, {slot_with(Sle4428Card()), 9}, {[](State&) {}, -1}};
-  int16_t kind = 21;  // 24C01 to 24C64
+  int16_t c24 = 21;  // 24C01 to 24C64
   for (const int kilobits : {1, 2, 4, 8, 16, 64})
-    cases.emplace_back(slot_with(c24_with_data(kilobits)), kind++);
+    cases.emplace_back(slot_with(c24_with_data(kilobits)), c24++);
   for (const auto& [insert, kind] : cases) {
     M6MemoryReader reader;
     reader.edit(insert);

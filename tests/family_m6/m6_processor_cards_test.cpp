@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -200,7 +201,7 @@ WIRE_TABLE(M6LongExchangeLimits, M6MemoryReader, limit_rows());
 
 struct ReportCase {
   const char* name;
-  std::function<void(M6ReaderModel&)> given;
+  std::vector<std::pair<uint8_t, WireBytes>> replies;  // by command code, in order
   std::function<int32_t(ReaderDevice&, uint8_t* out)> call;
   int32_t result;
   std::vector<WireBytes> commands;  // in order
@@ -209,17 +210,13 @@ struct ReportCase {
 const Bytes kLink = wire_pattern(300, 1);
 
 const ReportCase kReportCases[] = {
-    {"frame_int_whole_request", [](M6ReaderModel& m) { m.scriptReply(0xD0, hx("00 0A 00 90 00")); },
+    {"frame_int_whole_request", {{0xD0, "00 0A 00 90 00"}},
      [](ReaderDevice& d, uint8_t* o) {
        const Bytes frame = hx("0A 00 00 84 00 00 08");
        return d.pro_commandsource_int(kIcdev, 7, frame.data(), at32(o), o + 4, 9);
      },
      0, {"D0 09 0A 00 00 84 00 00 08"}, "04 00 00 00 0A 00 90 00"},
-    {"reader_block_state_kept_after_the_checks",
-     [](M6ReaderModel& m) {
-       m.scriptReply(0x86, hx("00"));
-       m.scriptReply(0x86, hx("00 0B 90 00"), 2);
-     },
+    {"reader_block_state_kept_after_the_checks", {{0x86, "00"}, {0x86, "00 0B 90 00"}},
      [](ReaderDevice& d, uint8_t* o) {
        int32_t n = 0;
        EXPECT_EQ(d.GlyProCommand(kIcdev, 1, hx("01").data(), &n, o, 0), -1);
@@ -227,21 +224,16 @@ const ReportCase kReportCases[] = {
        return d.GlyProCommand(kIcdev, 1, hx("03").data(), &n, o, 0);
      },
      0, {"86 07 00 01", "86 07 00 02", "86 07 0B 03"}, "0B 03"},
-    {"radio_apdu_gives_the_channel_answer",
-     [](M6ReaderModel& m) { m.scriptReply(0xDB, hx("00 01 02 90 00")); },
+    {"radio_apdu_gives_the_channel_answer", {{0xDB, "00 01 02 90 00"}},
      [](ReaderDevice& d, uint8_t* o) {
        return d.op_2dot4Apdu(kIcdev, 2, hx("00 84").data(), at32(o), o + 4);
      },
      0, {"DB 05 A2 33 00 84"}, "04 00 00 00 01 02 90 00"},
-    {"radio_reset_answer_over_255", [](M6ReaderModel& m) { m.scriptReply(0xDB, Bytes(257, 0)); },
+    {"radio_reset_answer_over_255", {{0xDB, Bytes(257, 0)}},
      [](ReaderDevice& d, uint8_t* o) { return d.op_2dot4_reset(kIcdev, o, o + 1); },
      -1, {"DB 05 A2 31 00 00"}, ""},
     {"link_on_a_ub_reader_frame_size_256",
-     [](M6ReaderModel& m) {
-       m.setVersion('U', 'B');
-       m.scriptReply(0xD0, hx("00 A1 00"));
-       m.scriptReply(0xD0, hx("00 0A 00 90 00"), 2);
-     },
+     {{0x80, "00 55 42"}, {0xD0, "00 A1 00"}, {0xD0, "00 0A 00 90 00"}},
      [](ReaderDevice& d, uint8_t* o) {
        d.init(0, 0);
        return d.pro_commandlinkInt(kIcdev, 300, kLink.data(), at32(o), o + 4, 7);
@@ -259,7 +251,9 @@ TEST_P(M6LongExchange, OverReportFrames) {
   ASSERT_TRUE(usb.opened);
   HidStxProtocol stx(&usb.port);
   M6Device device("m6-u", &usb.port, &stx);
-  GetParam().given(usb.reader.model());
+  std::map<uint8_t, int> nth;
+  for (const auto& [code, reply] : GetParam().replies)
+    usb.reader.model().scriptReply(code, reply.bytes, ++nth[code]);
   std::vector<uint8_t> out(kWireOutSize, kWireFill);
   EXPECT_EQ(GetParam().call(device, out.data()), GetParam().result);
   std::vector<std::string> sent, expected;

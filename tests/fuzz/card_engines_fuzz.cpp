@@ -22,7 +22,8 @@
 
 namespace {
 
-[[noreturn]] void fail(const char* what, long value) {
+void check(bool ok, const char* what, long value) {
+  if (ok) return;
   std::fprintf(stderr, "%s: %ld\n", what, value);
   std::abort();
 }
@@ -36,7 +37,7 @@ struct Card {
 
   int16_t next(const uint8_t* block, size_t length, uint8_t* reply, size_t* got) {
     ++exchanges;
-    if (length == 0 || block == nullptr) fail("empty block sent", long(length));
+    check(length > 0 && block != nullptr, "empty block sent", long(length));
     uint8_t n = 0;
     if (!input.u8(n) || n > room || input.remaining() < n) return -2;
     input.take(reply, n);
@@ -47,8 +48,9 @@ struct Card {
 };
 
 void check_answer(int16_t result, const std::vector<uint8_t>& answer, size_t cap) {
+  check(result == 0 || result == -1 || result == -2, "result", result);
   if (result != 0) return;
-  if (answer.size() > cap) fail("answer over the cap", long(answer.size()));
+  check(answer.size() <= cap, "answer over the cap", long(answer.size()));
   std::unique_ptr<uint8_t[]> out(new uint8_t[cap ? cap : 1]);
   if (!answer.empty()) std::memcpy(out.get(), answer.data(), answer.size());
 }
@@ -58,41 +60,33 @@ void check_answer(int16_t result, const std::vector<uint8_t>& answer, size_t cap
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 5) return 0;
   const uint8_t mode = data[0];
-  const uint32_t frame_size = data[1];
-  const size_t command_length = data[2];
   const size_t cap = size_t(data[3] << 8 | data[4]);
-  std::vector<uint8_t> command(command_length);
-  for (size_t i = 0; i < command_length; ++i) command[i] = uint8_t(i * 13);
-  Card card{ByteCursor(data + 5, size - 5), 0};
+  std::vector<uint8_t> command(data[2]);
+  for (size_t i = 0; i < command.size(); ++i) command[i] = uint8_t(i * 13);
+  Card card{ByteCursor(data + 5, size - 5), (mode & 1) ? t1::kMaxBlock : BlockChainer::kMaxBlock};
+  auto raw = [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
+    return card.next(b, n, reply, got);
+  };
 
   if (mode & 1) {
-    card.room = t1::kMaxBlock;
     uint8_t sequence = mode & 0x40;
     std::vector<uint8_t> answer;
-    const int16_t result =
-        t1::exchange(sequence, command.data(), command.size(), cap,
-                     [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
-                       return card.next(b, n, reply, got);
-                     },
-                     answer);
-    if (result != 0 && result != -1 && result != -2) fail("T=1 result", result);
+    const int16_t result = t1::exchange(sequence, command.data(), command.size(), cap, raw, answer);
     // Each block asks for at most one more; RESYNCH and a silent card one.
-    if (card.exchanges > card.blocks + 1) fail("T=1 exchanges", long(card.exchanges));
-    if (sequence != 0x00 && sequence != 0x40) fail("send sequence", sequence);
+    check(card.exchanges <= card.blocks + 1, "T=1 exchanges", long(card.exchanges));
+    check(sequence == 0x00 || sequence == 0x40, "send sequence", sequence);
     check_answer(result, answer, cap);
     return 0;
   }
 
-  card.room = BlockChainer::kMaxBlock;
   uint8_t state = uint8_t(0x0A | (mode >> 7));
   BlockChainer chainer(state, {[&](const uint8_t* b, size_t n, uint8_t, uint8_t* reply,
-                                   size_t* got) { return card.next(b, n, reply, got); },
+                                   size_t* got) { return raw(b, n, reply, got); },
                                253});
-  const int16_t result = chainer.run(command.data(), command.size(),
-                                     {frame_size, 7, (mode & 2) != 0, cap});
-  if (result != 0 && result != -1 && result != -2) fail("chainer result", result);
+  const int16_t result =
+      chainer.run(command.data(), command.size(), {data[1], 7, (mode & 2) != 0, cap});
   // Each failure costs one exchange that may find no block, four at most.
-  if (card.exchanges > card.blocks + 4) fail("exchanges past the blocks", long(card.exchanges));
+  check(card.exchanges <= card.blocks + 4, "exchanges past the blocks", long(card.exchanges));
   check_answer(result, chainer.answer(), cap);
   return 0;
 }
