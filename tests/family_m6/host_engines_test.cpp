@@ -72,6 +72,7 @@ struct Scenario {
   uint32_t frame = 7;       // 14443-4 frame size: 3 bytes a block
 };
 Bytes command_of(const Scenario& s) { return s.length ? Bytes(s.length) : kApdu; }
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 std::string scenario_name(const ::testing::TestParamInfo<Scenario>& info) {
   return info.param.name;
 }
