@@ -282,11 +282,12 @@ const ReportCase kReportCases[] = {
      [](M6ReaderModel& m) { m.scriptReply(0xDB, Bytes(257, 0)); },
      [](ReaderDevice& d, uint8_t* out) { return d.op_2dot4_reset(kIcdev, out, out + 1); },
      -1, {"DB 05 A2 31 00 00"}, ""},
+    // No card reset since the device was made: the first block is number 0.
     {"link_on_a_ub_reader_frame_size_256",
      [](M6ReaderModel& m) {
        m.setVersion('U', 'B');
-       m.scriptReply(0xD0, hx("00 A1 00"));
-       m.scriptReply(0xD0, hx("00 0A 00 90 00"), 2);
+       m.scriptReply(0xD0, hx("00 A0 00"));
+       m.scriptReply(0xD0, hx("00 0B 00 90 00"), 2);
      },
      [](ReaderDevice& d, uint8_t* out) {
        d.init(0, 0);
@@ -294,9 +295,9 @@ const ReportCase kReportCases[] = {
                                    reinterpret_cast<int32_t*>(out), out + 4, 7);
      },
      0,
-     {"80", "FC", spaced_hex(Bytes{0xD0, 0x07, 0x1B, 0x00}) + " " +
+     {"80", "FC", spaced_hex(Bytes{0xD0, 0x07, 0x1A, 0x00}) + " " +
                       spaced_hex(wire_slice(wire_pattern(300, 1), 0, 252)),
-      spaced_hex(Bytes{0xD0, 0x07, 0x0A, 0x00}) + " " +
+      spaced_hex(Bytes{0xD0, 0x07, 0x0B, 0x00}) + " " +
           spaced_hex(wire_slice(wire_pattern(300, 1), 252, 48))},
      "02 00 00 00 90 00"},
 };
