@@ -50,7 +50,15 @@ class ScannerModule {
     scanner_transport();
   }
   ~ScannerModule() {
-    stopAutoConnect();
+    // Unloading stops a running reconnection the way the application
+    // would (mode 0, then close); a scanner the application opened itself
+    // is only closed, so no command holds up the exit.
+    bool reconnecting;
+    {
+      std::lock_guard<std::mutex> lock(life_mutex_);
+      reconnecting = auto_ != nullptr;
+    }
+    if (reconnecting) stopAutoConnect();
     close();
     std::unique_lock<std::mutex> lock(life_mutex_);
     joinParked(lock);
