@@ -205,8 +205,10 @@ bool ComPort::writeBytes(const uint8_t* buffer, int32_t length, int32_t timeout_
                   [&](int32_t at, size_t n) { return ::write(fd, buffer + at, n); });
 }
 
+// Input only: a write returns once its bytes are queued, and the tail of
+// the last exchange (its acknowledgement) may still be on its way out.
 void ComPort::purge() {
-  if (open_) tcflush(fd_, TCIOFLUSH);
+  if (open_) tcflush(fd_, TCIFLUSH);
 }
 
 int32_t ComPort::available() { return 0; }

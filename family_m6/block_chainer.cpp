@@ -59,7 +59,10 @@ int16_t BlockChainer::run(const uint8_t* command, size_t length, const Settings&
 }
 
 int16_t BlockChainer::exchangeIBlock(const uint8_t* inf, size_t length, bool chaining) {
-  i_block_[0] = uint8_t((chaining ? kIChaining : kIBlock) | ((state_ & kBlockNumber) ^ 1));
+  // A state of 0 means no block has gone since the device was made: the
+  // card starts at block number 0, as after an activation.
+  const uint8_t last = state_ == 0 ? kStateAfterActivation : state_;
+  i_block_[0] = uint8_t((chaining ? kIChaining : kIBlock) | ((last & kBlockNumber) ^ 1));
   i_block_[1] = kCid;
   if (length) std::memcpy(i_block_.data() + kHeader, inf, length);
   i_block_length_ = kHeader + length;

@@ -10,7 +10,8 @@
 // The block number lives in the device's block state byte: its bit 0 is the
 // number of the last I-block or R(ACK) sent, so every new I-block takes the
 // other number. A card activation sets the byte to kStateAfterActivation,
-// so the first block after it is numbered 0.
+// so the first block after it is numbered 0; a byte of 0 (no block sent
+// since the device was made) counts the same.
 //
 //   BlockChainer chainer(state.tcl_block_state, {raw_exchange, 253});
 //   if (chainer.run(apdu, length, {64, timeout, true, 255}) == 0)

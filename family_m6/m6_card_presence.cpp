@@ -25,9 +25,6 @@ constexpr uint8_t kKeyPadValue[2] = {0x01, 0x82};
 
 // REQB's PARAM: bit 3 asks every card (wake-up), not only idle ones.
 constexpr uint8_t kRequestBWakeUp = 0x08;
-// The block number after a type-B activation is 0: the next I-block is
-// numbered as if block 1 went before.
-constexpr uint8_t kBlockStateActivated = 0x0B;
 
 // MulticardStatus states and results.
 constexpr uint8_t kNoCardState = 0;
@@ -200,7 +197,7 @@ int16_t M6Device::request_b_frame(uint8_t mode, uint8_t afi, uint8_t n, uint8_t*
   const int16_t result = fixed_reply(request, answer, kAtqbSize);
   if (result != 0) return result;
   std::memcpy(atqb, answer, sizeof answer);
-  state_.tcl_block_state = kBlockStateActivated;
+  state_.tcl_block_state = BlockChainer::kStateAfterActivation;
   std::memcpy(state_.last_ats, answer, sizeof answer);
   state_.ats_length = sizeof answer;
   return 0;

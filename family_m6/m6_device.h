@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "connection/device_info_area.h"
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/transport_protocol.h"

@@ -2,10 +2,9 @@
 // ordinary ones. Those over report frames build their HidReportProtocol for
 // the one exchange (long_exchange); their requests must still fit one
 // 2048-byte command buffer, so each checks its length before any I/O.
-#include <cstring>
-
 #include "connection/card_io.h"
 #include "connection/m6_frame_limits.h"
+#include "connection/radio24_module.h"
 #include "connection/reader_waits.h"
 #include "family_m6/m6_device.h"
 #include "platform/apdu_follow_up.h"
@@ -22,9 +21,6 @@ constexpr uint8_t kCpyKey = 0xED;
 constexpr uint8_t kCpyApdu = 0xEC;
 constexpr uint8_t kCpyBlocks = 0xEB;
 
-constexpr uint8_t kRadioTimeout = 5;
-constexpr uint8_t kRadioReset[4] = {0xA2, 0x31, 0x00, 0x00};
-constexpr uint8_t kRadioApdu[2] = {0xA2, 0x33};
 constexpr uint32_t kReportLinkFrameSize = 256;
 
 // The longest request data after a head of `head` bytes in one command
@@ -33,7 +29,7 @@ constexpr int32_t report_room(int32_t head) { return int32_t(M6Request::kBufferS
 constexpr int32_t kApduExtMax = kM6FrameCommandMax - 2;
 constexpr int32_t kApduIntMax = report_room(1);
 constexpr int32_t kRadioMax = report_room(2);
-constexpr int32_t kRadioApduMax = report_room(2 + int32_t(sizeof kRadioApdu));
+constexpr int32_t kRadioApduMax = report_room(2 + int32_t(sizeof kRadio24ApduHead));
 constexpr int32_t kBlockStateMax = report_room(3);
 constexpr int32_t kCpyKeyMax = kM6FrameCommandMax - 2;
 // The longest extended APDU: CLA INS P1 P2, 00 Lc1 Lc2, 65535 bytes, Le1 Le2.
@@ -300,13 +296,7 @@ int16_t M6Device::op_2dot4_command_hex(int32_t icdev, int32_t slen, const char* 
 }
 
 int16_t M6Device::op_2dot4_reset(int32_t icdev, uint8_t* rlen, unsigned char* databuffer) {
-  ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(kReportRoom, rlen, databuffer,
-                                 [&](int32_t* length, uint8_t* reply) {
-                                   return self.op_2dot4_command(icdev, sizeof kRadioReset,
-                                                                kRadioReset, length, reply,
-                                                                kRadioTimeout);
-                                 });
+  return radio24_reset(*this, icdev, kReportRoom, rlen, databuffer);
 }
 
 int16_t M6Device::op_2dot4_resethex(int32_t icdev, uint8_t* rlen, char* databuffer) {
@@ -318,13 +308,7 @@ int16_t M6Device::op_2dot4_resethex(int32_t icdev, uint8_t* rlen, char* databuff
 
 int16_t M6Device::op_2dot4Apdu(int32_t icdev, int32_t slen, const unsigned char* sendbuffer,
                                int32_t* rlen, unsigned char* databuffer) {
-  if (!fits(slen, kRadioApduMax) || (slen > 0 && sendbuffer == nullptr)) return -1;
-  uint8_t command[kRadioMax];
-  std::memcpy(command, kRadioApdu, sizeof kRadioApdu);
-  if (slen) std::memcpy(command + sizeof kRadioApdu, sendbuffer, size_t(slen));
-  ReaderDevice& self = *this;
-  return self.op_2dot4_command(icdev, int32_t(sizeof kRadioApdu) + slen, command, rlen,
-                               databuffer, kRadioTimeout);
+  return radio24_apdu(*this, icdev, slen, sendbuffer, kRadioApduMax, rlen, databuffer);
 }
 
 int16_t M6Device::op_2dot4Apdu_hex(int32_t icdev, int32_t slen, const char* sendbuffer,

@@ -1,28 +1,17 @@
 // The reader's memories: the 8192-byte EEPROM, which also holds the
 // device-information texts, and the 131072-byte data memory. Both move in
 // chunks, one command per chunk; transfers are not atomic.
-#include <cstring>
-#include <string>
-
 #include "connection/card_io.h"
 #include "family_m6/m6_device.h"
 #include "platform/chunk_walk.h"
-#include "platform/text_helpers.h"
 
 namespace {
 
 // EEPROM layout.
 constexpr int16_t kLinuxMarkAt = 0;
 constexpr uint8_t kLinuxMark[3] = {0xAA, 0x00, 0x55};
-constexpr int16_t kUidField = 100;
-constexpr int16_t kTradeNumberField = 132;
-constexpr int16_t kTerminalNumberField = 164;
-constexpr int16_t kCustomInfoField = 196;
-constexpr int16_t kCustomInfoSize = 8;
-constexpr int16_t kTypeNameMarkerAt = 204;
-constexpr int16_t kTypeNameField = 206;
-constexpr uint8_t kTypeNameMarker[2] = {0xAA, 0x55};
-constexpr size_t kTextFieldSize = 32;
+// The device-information area.
+constexpr int16_t kInfoAreaAt = 100;
 
 }  // namespace
 
@@ -103,72 +92,46 @@ int16_t M6Device::switch_linux(int32_t icdev) {
 
 // --- device-information texts ---
 
-int16_t M6Device::read_text_field(int32_t icdev, int16_t address, char* out) {
-  if (out == nullptr) return -1;
-  char field[kTextFieldSize + 1] = {};
-  const int16_t result =
-      ReadEepromRaw(icdev, address, kTextFieldSize, reinterpret_cast<uint8_t*>(field));
-  if (result != 0) return result;
-  std::string text(field);
-  trim(text);
-  std::memcpy(out, text.c_str(), text.size() + 1);
-  return 0;
-}
-
-int16_t M6Device::write_text_field(int32_t icdev, int16_t address, const char* text) {
-  if (text == nullptr) return -1;
-  const size_t length = strnlen(text, kTextFieldSize + 1);
-  if (length > kTextFieldSize) return -1;
-  uint8_t field[kTextFieldSize];
-  std::memset(field, ' ', sizeof field);
-  std::memcpy(field, text, length);
-  return WriteEepromRaw(icdev, address, kTextFieldSize, field);
+DeviceInfoArea M6Device::info_area(int32_t icdev) {
+  return {[this, icdev](int16_t offset, int16_t length, uint8_t* out) {
+            return ReadEepromRaw(icdev, int16_t(kInfoAreaAt + offset), length, out);
+          },
+          [this, icdev](int16_t offset, int16_t length, const uint8_t* in) {
+            return WriteEepromRaw(icdev, int16_t(kInfoAreaAt + offset), length, in);
+          }};
 }
 
 int16_t M6Device::GetDeviceUid(int32_t icdev, char* uid) {
-  return read_text_field(icdev, kUidField, uid);
+  return info_area(icdev).readText(DeviceInfoArea::kUid, uid);
 }
 int16_t M6Device::SetDeviceUid(int32_t icdev, const char* uid) {
-  return write_text_field(icdev, kUidField, uid);
+  return info_area(icdev).writeText(DeviceInfoArea::kUid, uid);
 }
 int16_t M6Device::GetDeviceTradeNumber(int32_t icdev, char* number) {
-  return read_text_field(icdev, kTradeNumberField, number);
+  return info_area(icdev).readText(DeviceInfoArea::kTradeNumber, number);
 }
 int16_t M6Device::SetDeviceTradeNumber(int32_t icdev, const char* number) {
-  return write_text_field(icdev, kTradeNumberField, number);
+  return info_area(icdev).writeText(DeviceInfoArea::kTradeNumber, number);
 }
 int16_t M6Device::GetDeviceTerminalNumber(int32_t icdev, char* number) {
-  return read_text_field(icdev, kTerminalNumberField, number);
+  return info_area(icdev).readText(DeviceInfoArea::kTerminalNumber, number);
 }
 int16_t M6Device::SetDeviceTerminalNumber(int32_t icdev, const char* number) {
-  return write_text_field(icdev, kTerminalNumberField, number);
+  return info_area(icdev).writeText(DeviceInfoArea::kTerminalNumber, number);
 }
 
 int16_t M6Device::ReadDeviceCustomInfo(int32_t icdev, unsigned char* info) {
-  return ReadEepromRaw(icdev, kCustomInfoField, kCustomInfoSize, info);
+  return info_area(icdev).readCustomInfo(info);
 }
 
 int16_t M6Device::WriteDeviceCustomInfo(int32_t icdev, const unsigned char* info) {
-  return WriteEepromRaw(icdev, kCustomInfoField, kCustomInfoSize, info);
+  return info_area(icdev).writeCustomInfo(info);
 }
 
 int16_t M6Device::ReadDeviceTypeName(int32_t icdev, char* name) {
-  if (name == nullptr) return -1;
-  name[0] = '\0';
-  uint8_t marker[2] = {};
-  const int16_t result = ReadEepromRaw(icdev, kTypeNameMarkerAt, sizeof marker, marker);
-  if (result != 0) return result;
-  // Without the marker no type name was ever written.
-  if (std::memcmp(marker, kTypeNameMarker, sizeof marker) != 0) return 0;
-  return read_text_field(icdev, kTypeNameField, name);
+  return info_area(icdev).readTypeName(name);
 }
 
 int16_t M6Device::WriteDeviceTypeName(int32_t icdev, const char* name) {
-  // The name is checked before the marker goes out, so a refused name
-  // never leaves a marker over stale bytes.
-  if (name == nullptr || strnlen(name, kTextFieldSize + 1) > kTextFieldSize) return -1;
-  const int16_t result =
-      WriteEepromRaw(icdev, kTypeNameMarkerAt, sizeof kTypeNameMarker, kTypeNameMarker);
-  if (result != 0) return result;
-  return write_text_field(icdev, kTypeNameField, name);
+  return info_area(icdev).writeTypeName(name);
 }

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "connection/device_info_area.h"
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/reader_waits.h"
@@ -280,8 +281,8 @@ class R42Device : public ReaderDevice {
 #include "family_r42/pin_stripe_slots.inc"
 #include "family_r42/terminal_modules_slots.inc"
  private:
-  int16_t read_text_field(int16_t offset, char* out);
-  int16_t write_text_field(int16_t offset, const char* text);
+  // The device-information fields, in the 4096-byte information area.
+  DeviceInfoArea info_area();
   int16_t copy_reply_data(R42Request& request, int32_t timeout_ms, uint8_t* out, size_t room,
                           int32_t* count, bool terminate);
   // Sends the first `send_length` bytes of the request (none: only listens)

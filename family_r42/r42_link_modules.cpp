@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "connection/radio24_module.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
 #include "family_r42/security_module.h"
@@ -26,10 +27,7 @@ constexpr size_t kCardParts = 4;
 constexpr uint8_t kRead = 0x00;
 constexpr uint8_t kWrite = 0x01;
 constexpr uint8_t kRest = 0x00;
-// The 2.4 GHz link's APDU command and the time-out argument it goes with.
-constexpr uint8_t kRadioApduHead[2] = {0xA2, 0x33};
-constexpr uint8_t kRadioApduTimeout = 5;
-// The 2.4 GHz command carries APDUs of up to this length behind its head.
+// The 2.4 GHz command carries APDUs of up to this length behind their head.
 constexpr int32_t kRadioApduMax = 2035;
 // Where the fingerprint read's answer sits in the reply payload (from reply
 // byte 3): the reader's length, the module frame's preamble, length and
@@ -272,15 +270,7 @@ int16_t R42Device::send_sms(int32_t, const char* phone_no, const char* sms_conte
 
 int16_t R42Device::op_2dot4Apdu(int32_t icdev, int32_t slen, const unsigned char* sendbuffer,
                                 int32_t* rlen, unsigned char* databuffer) {
-  if (!channel_input_ok(slen, sendbuffer) || slen > kRadioApduMax || rlen == nullptr ||
-      databuffer == nullptr)
-    return -1;
-  uint8_t command[sizeof kRadioApduHead + kRadioApduMax];
-  std::memcpy(command, kRadioApduHead, sizeof kRadioApduHead);
-  if (slen > 0) std::memcpy(command + sizeof kRadioApduHead, sendbuffer, size_t(slen));
-  ReaderDevice& self = *this;
-  return self.op_2dot4_command(icdev, slen + int32_t(sizeof kRadioApduHead), command, rlen,
-                               databuffer, kRadioApduTimeout);
+  return radio24_apdu(*this, icdev, slen, sendbuffer, kRadioApduMax, rlen, databuffer);
 }
 
 int16_t R42Device::op_2dot4Apdu_hex(int32_t icdev, int32_t slen, const char* sendbuffer,

@@ -1,7 +1,6 @@
 // The reader's memories (EEPROM, data flash, out EEPROM, multi-region
 // flash), the device-information area and the reader's identity commands.
 #include <cstring>
-#include <string>
 
 #include "family_r42/r42_chunked.h"
 #include "family_r42/r42_device.h"
@@ -10,16 +9,6 @@
 namespace {
 
 constexpr int32_t kEraseTimeoutMs = 60000;
-
-// Device-information area layout.
-constexpr int16_t kUidField = 0;
-constexpr int16_t kTradeNumberField = 32;
-constexpr int16_t kTerminalNumberField = 64;
-constexpr int16_t kCustomInfoField = 96;
-constexpr int16_t kTypeNameMarker = 104;
-constexpr int16_t kTypeNameField = 106;
-constexpr size_t kTextFieldSize = 32;
-constexpr uint8_t kMarker[2] = {0xAA, 0x55};
 
 // Longest text that fits one request after code, zero byte and number.
 constexpr size_t kCustomSerialMax = kR42BufferSize - 4;
@@ -98,69 +87,48 @@ int16_t R42Device::MultiFlashGetSize(int32_t, uint8_t type, int32_t* length_h,
   return 0;
 }
 
-int16_t R42Device::read_text_field(int16_t offset, char* out) {
-  if (out == nullptr) return -1;
-  char field[kTextFieldSize + 1] = {};
-  int16_t result =
-      read_info_area(*this, offset, kTextFieldSize, reinterpret_cast<uint8_t*>(field));
-  if (result != 0) return result;
-  std::string text(field);
-  trim(text);
-  std::memcpy(out, text.c_str(), text.size() + 1);
-  return 0;
+DeviceInfoArea R42Device::info_area() {
+  return {[this](int16_t offset, int16_t length, uint8_t* out) {
+            return read_info_area(*this, offset, length, out);
+          },
+          [this](int16_t offset, int16_t length, const uint8_t* in) {
+            return write_info_area(*this, offset, length, in);
+          }};
 }
 
-int16_t R42Device::write_text_field(int16_t offset, const char* text) {
-  if (text == nullptr) return -1;
-  const size_t length = strnlen(text, kTextFieldSize + 1);
-  if (length > kTextFieldSize) return -1;
-  uint8_t field[kTextFieldSize];
-  std::memset(field, ' ', sizeof(field));
-  std::memcpy(field, text, length);
-  return write_info_area(*this, offset, kTextFieldSize, field);
+int16_t R42Device::GetDeviceUid(int32_t, char* uid) {
+  return info_area().readText(DeviceInfoArea::kUid, uid);
 }
-
-int16_t R42Device::GetDeviceUid(int32_t, char* uid) { return read_text_field(kUidField, uid); }
 int16_t R42Device::SetDeviceUid(int32_t, const char* uid) {
-  return write_text_field(kUidField, uid);
+  return info_area().writeText(DeviceInfoArea::kUid, uid);
 }
 int16_t R42Device::GetDeviceTradeNumber(int32_t, char* number) {
-  return read_text_field(kTradeNumberField, number);
+  return info_area().readText(DeviceInfoArea::kTradeNumber, number);
 }
 int16_t R42Device::SetDeviceTradeNumber(int32_t, const char* number) {
-  return write_text_field(kTradeNumberField, number);
+  return info_area().writeText(DeviceInfoArea::kTradeNumber, number);
 }
 int16_t R42Device::GetDeviceTerminalNumber(int32_t, char* number) {
-  return read_text_field(kTerminalNumberField, number);
+  return info_area().readText(DeviceInfoArea::kTerminalNumber, number);
 }
 int16_t R42Device::SetDeviceTerminalNumber(int32_t, const char* number) {
-  return write_text_field(kTerminalNumberField, number);
+  return info_area().writeText(DeviceInfoArea::kTerminalNumber, number);
 }
 
 int16_t R42Device::ReadDeviceCustomInfo(int32_t, uint8_t* info) {
-  return read_info_area(*this, kCustomInfoField, 8, info);
+  return info_area().readCustomInfo(info);
 }
 
 int16_t R42Device::WriteDeviceCustomInfo(int32_t, const uint8_t* info) {
-  return write_info_area(*this, kCustomInfoField, 8, info);
+  return info_area().writeCustomInfo(info);
 }
 
 int16_t R42Device::ReadDeviceTypeName(int32_t, char* name) {
-  if (name == nullptr) return -1;
-  name[0] = '\0';
-  uint8_t marker[2] = {};
-  int16_t result = read_info_area(*this, kTypeNameMarker, 2, marker);
-  if (result != 0) return result;
-  // Without the marker no type name was ever written.
-  if (std::memcmp(marker, kMarker, 2) != 0) return 0;
-  return read_text_field(kTypeNameField, name);
+  return info_area().readTypeName(name);
 }
 
 int16_t R42Device::WriteDeviceTypeName(int32_t, const char* name) {
-  if (name == nullptr || strnlen(name, kTextFieldSize + 1) > kTextFieldSize) return -1;
-  int16_t result = write_info_area(*this, kTypeNameMarker, 2, kMarker);
-  if (result != 0) return result;
-  return write_text_field(kTypeNameField, name);
+  return info_area().writeTypeName(name);
 }
 
 int16_t R42Device::ReadDeviceCustomSerialNumber(int32_t, uint8_t number, char* data) {

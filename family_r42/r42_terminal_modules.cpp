@@ -3,6 +3,7 @@
 // the V7 forms of the display and LED operations.
 #include <iterator>
 
+#include "connection/radio24_module.h"
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_chunked.h"
 #include "family_r42/r42_device.h"
@@ -33,9 +34,6 @@ constexpr FontMargins kFontMargins[] = {{48, 30}, {32, 20}, {24, 10}};
 constexpr uint8_t kAlignments = 3;
 constexpr uint8_t kFastestRate = 3;
 
-// The module's reset command and the seconds it is given.
-constexpr uint8_t kRadio24Reset[] = {0xA2, 0x31, 0x00, 0x00};
-constexpr uint8_t kRadio24ResetSeconds = 5;
 // Code, zero byte, seconds and the frame length come before the frame.
 constexpr int32_t kRadio24SendMax =
     int32_t(kR42BufferSize) - 6 - int32_t(kRadio24FrameOverhead);
@@ -200,12 +198,7 @@ int16_t R42Device::op_2dot4_command_hex(int32_t icdev, int32_t slen, const char*
 }
 
 int16_t R42Device::op_2dot4_reset(int32_t icdev, uint8_t* rlen, unsigned char* databuffer) {
-  ReaderDevice& self = *this;
-  return narrow_channel<int32_t>(
-      kR42BufferSize, rlen, databuffer, [&](int32_t* length, uint8_t* reply) {
-        return self.op_2dot4_command(icdev, int32_t(sizeof kRadio24Reset), kRadio24Reset, length,
-                                     reply, kRadio24ResetSeconds);
-      });
+  return radio24_reset(*this, icdev, kR42BufferSize, rlen, databuffer);
 }
 
 int16_t R42Device::op_2dot4_resethex(int32_t icdev, uint8_t* rlen, char* databuffer) {

@@ -506,21 +506,21 @@ QM_API int16_t kx_getcpupara(int32_t icdev, uint8_t cputype, uint8_t *cpupro, ui
 QM_API int16_t kx_cpuapdusourceEXT(int32_t icdev, int16_t slen, const unsigned char *sendbuffer, int16_t *rlen, unsigned char *databuffer);
 /* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpuapdusourceEXT_hex(int32_t icdev, int16_t slen, const char *sendbuffer, int16_t *rlen, char *databuffer);
-/* Writes at most: databuffer 2045 bytes. */
+/* Writes at most: databuffer 32767 bytes. */
 QM_API int16_t kx_cpuapduEXT(int32_t icdev, int16_t slen, const unsigned char *sendbuffer, int16_t *rlen, unsigned char *databuffer);
-/* Writes at most: databuffer 4091 bytes. */
+/* Writes at most: databuffer 65535 bytes. */
 QM_API int16_t kx_cpuapduEXT_hex(int32_t icdev, int16_t slen, const char *sendbuffer, int16_t *rlen, char *databuffer);
 /* Writes at most: databuffer 2045 bytes. */
 QM_API int16_t kx_cpuapduInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer);
 /* Writes at most: databuffer 4091 bytes. */
 QM_API int16_t kx_cpuapduInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer);
-/* Writes at most: databuffer 2043 bytes. */
+/* Writes at most: databuffer 65538 bytes. */
 QM_API int16_t kx_pro_commandlinkEXT(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout, uint8_t FG);
-/* Writes at most: databuffer 4087 bytes. */
+/* Writes at most: databuffer 131077 bytes. */
 QM_API int16_t kx_pro_commandlinkEXT_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout, uint8_t FG);
-/* Writes at most: databuffer 2043 bytes. */
+/* Writes at most: databuffer 65538 bytes. */
 QM_API int16_t kx_pro_commandlinkInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
-/* Writes at most: databuffer 4087 bytes. */
+/* Writes at most: databuffer 131077 bytes. */
 QM_API int16_t kx_pro_commandlinkInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
 /* Writes at most: databuffer 255 bytes. */
 QM_API int16_t kx_exchangeblock(int32_t icdev, uint8_t slen, const unsigned char *sendbuffer, uint8_t *rlen, unsigned char *databuffer, uint8_t timeout);
@@ -565,9 +565,9 @@ QM_API int16_t kx_check2dot4Gbaund(int32_t icdev, uint8_t *baund);
 QM_API int16_t kx_2dot4_reset(int32_t icdev, uint8_t *rlen, unsigned char *databuffer);
 /* Writes at most: databuffer 511 bytes. */
 QM_API int16_t kx_2dot4_resethex(int32_t icdev, uint8_t *rlen, char *databuffer);
-/* Writes at most: recvbuffer 2039 bytes. */
+/* Writes at most: recvbuffer 2040 bytes. */
 QM_API int16_t kx_2dot4_command(int32_t icdev, int32_t slen, const unsigned char *senddata, int32_t *rlen, unsigned char *recvbuffer, uint8_t timeout);
-/* Writes at most: recvbuffer 4079 bytes. */
+/* Writes at most: recvbuffer 4081 bytes. */
 QM_API int16_t kx_2dot4_command_hex(int32_t icdev, int32_t slen, const char *senddata, int32_t *rlen, char *recvbuffer, uint8_t timeout);
 QM_API int16_t kx_check_102(int32_t icdev);
 QM_API int16_t kx_down_102(int32_t icdev);
@@ -827,9 +827,9 @@ QM_API int16_t kx_cpy_procommand_hex(int32_t icdev, uint8_t slen, const char *se
 QM_API int16_t kx_cpy_procommandInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
 /* Writes at most: databuffer 4087 bytes. */
 QM_API int16_t kx_cpy_procommandInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
-/* Writes at most: databuffer 2043 bytes. */
+/* Writes at most: databuffer 65538 bytes. */
 QM_API int16_t kx_procommandInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
-/* Writes at most: databuffer 4087 bytes. */
+/* Writes at most: databuffer 131077 bytes. */
 QM_API int16_t kx_procommandInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
 QM_API int16_t kx_ReadRfCfgReg(int32_t icdev, int32_t type, int32_t number, int32_t *value);
 QM_API int16_t kx_WriteRfCfgReg(int32_t icdev, int32_t type, int32_t number, int32_t value);
@@ -1001,9 +1001,9 @@ QM_API int16_t kx_GlyProCommand(int32_t icdev, int32_t slen, const unsigned char
 QM_API int16_t kx_GlyProCommand_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
 /* Writes at most: number 45 bytes. */
 QM_API int16_t kx_SamAReadSerialNumber(int32_t icdev, char *number);
-/* Writes at most: databuffer 2039 bytes. */
+/* Writes at most: databuffer 2040 bytes. */
 QM_API int16_t kx_2dot4Apdu(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer);
-/* Writes at most: databuffer 4079 bytes. */
+/* Writes at most: databuffer 4081 bytes. */
 QM_API int16_t kx_2dot4Apdu_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer);
 QM_API int16_t kx_ScreenDisplayImage(int32_t icdev, int32_t x, int32_t y, int32_t w, int32_t h, int32_t time_s, const unsigned char *image_data);
 QM_API int16_t kx_ScreenClearDisplay(int32_t icdev, int32_t x, int32_t y, int32_t w, int32_t h, int32_t time_s);

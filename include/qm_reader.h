@@ -314,9 +314,9 @@ QM_API int16_t qm_led_V7(int32_t icdev, uint8_t cled, uint8_t cflag);
 QM_API int16_t qm_rw_rfreg(int32_t icdev, uint8_t flag, uint8_t Adr, unsigned char *Data);
 /* Writes at most: Data 3 bytes. */
 QM_API int16_t qm_rw_rfreg_hex(int32_t icdev, uint8_t flag, uint8_t Adr, char *Data);
-/* Writes at most: databuffer 2043 bytes. */
+/* Writes at most: databuffer 65538 bytes. */
 QM_API int16_t qm_pro_commandlinkInt(int32_t icdev, int32_t slen, const unsigned char *sendbuffer, int32_t *rlen, unsigned char *databuffer, uint8_t timeout);
-/* Writes at most: databuffer 4087 bytes. */
+/* Writes at most: databuffer 131077 bytes. */
 QM_API int16_t qm_pro_commandlinkInt_hex(int32_t icdev, int32_t slen, const char *sendbuffer, int32_t *rlen, char *databuffer, uint8_t timeout);
 QM_API int16_t qm_card_exist(int32_t icdev, uint16_t *flag);
 /* Writes at most: Snr 7 bytes. */

@@ -149,6 +149,15 @@ TEST_F(ComPortOnPty, EarlyBytesCountAndPurgeDropsThem) {
   EXPECT_FALSE(port_->read(buffer, 1, 0));
 }
 
+// A write returns once the bytes are queued; the purge before the next
+// command must leave them to reach the reader.
+TEST_F(ComPortOnPty, PurgeKeepsBytesStillGoingOut) {
+  const std::vector<uint8_t> sent(64, 0x10);
+  ASSERT_TRUE(port_->write(sent.data(), int32_t(sent.size()), 1000));
+  port_->purge();
+  EXPECT_EQ(pty_.readExact(sent.size(), 1000), sent);
+}
+
 TEST_F(ComPortOnPty, ReadsAReplyThatStartsLate) {
   std::thread peer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

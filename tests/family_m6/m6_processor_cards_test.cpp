@@ -232,15 +232,16 @@ const ReportCase kReportCases[] = {
     {"radio_reset_answer_over_255", {{0xDB, Bytes(257, 0)}},
      [](ReaderDevice& d, uint8_t* o) { return d.op_2dot4_reset(kIcdev, o, o + 1); },
      -1, {"DB 05 A2 31 00 00"}, ""},
+    // No card reset since the device was made: the first block is number 0.
     {"link_on_a_ub_reader_frame_size_256",
-     {{0x80, "00 55 42"}, {0xD0, "00 A1 00"}, {0xD0, "00 0A 00 90 00"}},
+     {{0x80, "00 55 42"}, {0xD0, "00 A0 00"}, {0xD0, "00 0B 00 90 00"}},
      [](ReaderDevice& d, uint8_t* o) {
        d.init(0, 0);
        return d.pro_commandlinkInt(kIcdev, 300, kLink.data(), at32(o), o + 4, 7);
      },
      0,
-     {"80", "FC", {"D0 07 1B 00", wire_slice(kLink, 0, 252)},
-      {"D0 07 0A 00", wire_slice(kLink, 252, 48)}},
+     {"80", "FC", {"D0 07 1A 00", wire_slice(kLink, 0, 252)},
+      {"D0 07 0B 00", wire_slice(kLink, 252, 48)}},
      "02 00 00 00 90 00"},
 };
 
