@@ -67,9 +67,7 @@ const WireBytes kBulkRequest = "60 02 F0 01 E0 00 00";
 const WireBytes kBulkReply = "61 00 40 00 20 00 00 00 00 00 03 AA BB CC";
 
 const Row kRows[] = {
-    // Settings and the echoed classes.
-    Row("set_b", [](Call&) { return KOVRA_Set_bA(3) + KOVRA_Set_bB(4); })
-        .sends("21 62 41 03 00").answer("22").sends("21 62 42 04 00").answer("22").gives(2),
+    // The echoed classes and settings.
     Row("echo_mismatch", command21({0x04, 0xC5}, 40))
         .sends("21 04 C5").answer("22 04 C6 00").gives(-7).text("-99"),
     Row("silence_is_no_reply", command21({0x04, 0xC5}, 40)).sends("21 04 C5").gives(-2).text("-99"),

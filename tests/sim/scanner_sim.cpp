@@ -5,14 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
 #include "platform/thread_helpers.h"
 #include "scanner/environment.h"
 #include "scanner/kovra_api.h"
 #include "scanner/receive_ring.h"
-#include "sim/pty_pair.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -47,6 +45,18 @@ int32_t ScannerMemoryReader::write(const uint8_t* data, int32_t length) {
   return length;
 }
 
+std::vector<Bytes> hid_input_reports(const Bytes& bytes) {
+  std::vector<Bytes> reports;
+  for (size_t at = 0; at == 0 || at < bytes.size(); at += 56) {
+    const size_t n = std::min<size_t>(56, bytes.size() - at);
+    Bytes report(64, 0x00);
+    report[0] = 0x04, report[1] = uint8_t(n), report[63] = at + n < bytes.size();
+    std::copy_n(bytes.begin() + long(at), n, report.begin() + 2);
+    reports.push_back(std::move(report));
+  }
+  return reports;
+}
+
 // --- the far end ------------------------------------------------------------
 
 namespace {
@@ -62,6 +72,14 @@ const std::map<Bytes, Bytes> kAnswers = {
 }  // namespace
 
 ScannerSim::ScannerSim(int fd, bool hid) : fd_(fd), hid_(hid), stop_fd_(eventfd(0, EFD_CLOEXEC)) {
+  start_thread(thread_, [this] { run(); });
+}
+
+ScannerSim::ScannerSim()
+    : pty_(std::make_unique<PtyPair>()),
+      fd_(pty_->releaseMaster()),
+      hid_(false),
+      stop_fd_(eventfd(0, EFD_CLOEXEC)) {
   start_thread(thread_, [this] { run(); });
 }
 
@@ -95,15 +113,7 @@ void ScannerSim::send(const Bytes& bytes) {
     return;
   }
   FakeHidEndpoint endpoint(fd_);
-  size_t at = 0;
-  do {
-    const size_t n = std::min<size_t>(56, bytes.size() - at);
-    uint8_t report[64] = {0x04, uint8_t(n)};
-    std::memcpy(report + 2, bytes.data() + at, n);
-    at += n;
-    report[63] = at < bytes.size() ? 1 : 0;
-    endpoint.sendInput(report, sizeof report);
-  } while (at < bytes.size());
+  for (const Bytes& report : hid_input_reports(bytes)) endpoint.sendInput(report.data(), 64);
 }
 
 // Answers the whole requests that have come; a part waits for the rest.

@@ -24,6 +24,11 @@
 
 #include "scanner/transport.h"
 #include "sim/fake_hid.h"
+#include "sim/pty_pair.h"
+
+// `bytes` as the scanner's 64-byte input reports: 04, the part's length, up
+// to 56 bytes, and in byte 63 whether more follow.
+std::vector<std::vector<uint8_t>> hid_input_reports(const std::vector<uint8_t>& bytes);
 
 class ScannerMemoryReader : public ScannerTransport {
  public:
@@ -52,6 +57,9 @@ class ScannerSim {
  public:
   // `fd` is taken. `hid`: it is a fake HID device end, else a pty master.
   ScannerSim(int fd, bool hid);
+  // A serial scanner on a pseudo-terminal of its own.
+  ScannerSim();
+  const std::string& slavePath() const { return pty_->slavePath(); }
   ~ScannerSim() { unplug(); }
   ScannerSim(const ScannerSim&) = delete;
   ScannerSim& operator=(const ScannerSim&) = delete;
@@ -69,6 +77,7 @@ class ScannerSim {
   void take(const uint8_t* data, size_t n);
   void send(const std::vector<uint8_t>& bytes);
 
+  std::unique_ptr<PtyPair> pty_;
   int fd_;
   bool hid_;
   int stop_fd_;
