@@ -50,8 +50,6 @@ const Row kTerminal[] = {
     mcu(Row("clock_set_in_decimal_digits",
             [](Call& c) { return c.d.setdevicetime(kIcdev, 24, 12, 31, 23, 59, 58); }),
         "FA 01 0D AA 00 00 08 0E 06 24 12 31 23 59 58 8F", kDone).gives(0),
-    Row("clock_value_above_99",
-        [](Call& c) { return c.d.setdevicetime(kIcdev, 24, 12, 31, 23, 59, 100); }).gives(-1),
     mcu(Row("clock_read_from_decimal_digits",
             [](Call& c) {
               uint8_t* v = c.bytes();
