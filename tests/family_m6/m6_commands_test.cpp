@@ -1,5 +1,6 @@
 // m6 reader commands against the reader model in memory: the exchange and
 // its reply shapes, the memories and the reader's own facilities.
+// Null arguments of every m6 call that checks its own are one table here.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -272,6 +273,7 @@ WIRE_TABLE(M6Peripherals, M6MemoryReader, peripheral_rows());
 std::vector<Row> null_rows() {
   uint8_t b[16] = {};
   uint32_t n = 0;
+  int32_t i32 = 0;
   return Row::null_rows({
       {"request", [](Call& c) { return c.d.request(kIcdev, 1, nullptr); }},
       {"anticoll", [](Call& c) { return c.d.anticoll(kIcdev, 0, nullptr); }},
@@ -299,6 +301,30 @@ std::vector<Row> null_rows() {
       {"name", [](Call& c) { return c.d.getname(kIcdev, nullptr); }},
       {"reader_serial", [](Call& c) { return c.d.readreadersnr(kIcdev, nullptr); }},
       {"last_code", [](Call& c) { return c.d.GetLastResponseCode(kIcdev, nullptr); }},
+      // The POS terminal, keypad and stripe; the PIN pad, barcode module and
+      // LCD text; MIFARE Plus and Ultralight C.
+      {"getinputpass", [](Call& c) { return c.d.getinputpass(kIcdev, 1, nullptr, c.text()); }},
+      {"passget", [](Call& c) { return c.d.passget(kIcdev, c.bytes(), nullptr); }},
+      {"getinputkey", [](Call& c) { return c.d.getinputkey(kIcdev, 0, 0, 1, nullptr, c.text()); }},
+      {"getdevicetime", [](Call& c) {
+         uint8_t* v = c.bytes();
+         return c.d.getdevicetime(kIcdev, v, v, v, v, v, nullptr);
+       }},
+      {"readmagcard",
+       [](Call& c) { return c.d.readmagcard(kIcdev, 1, c.text(), nullptr, c.text(), nullptr); }},
+      {"readmagcardall", [=](Call& c) mutable {
+         return c.d.readmagcardall(kIcdev, 1, c.text(), &i32, nullptr, &i32, c.text(), &i32);
+       }},
+      {"install_key",
+       [](Call& c) { return c.d.SD_InstallKey(kIcdev, 1, 1, c.bytes(), nullptr, c.bytes()); }},
+      {"pin", [](Call& c) { return c.d.SD_IFD_GetPIN(kIcdev, nullptr); }},
+      {"display", [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0, 0, nullptr, 1); }},
+      {"scanner_data", [](Call& c) { return c.d.Scan2DBarcodeGetData(kIcdev, nullptr, c.bytes()); }},
+      {"lcd_text", [](Call& c) { return c.d.LcdDisplayText(kIcdev, 0, 0, 0, 0, nullptr); }},
+      {"mfp_key", [](Call& c) { return c.d.MFPL3_authl3key(kIcdev, 0x4000, nullptr); }},
+      {"mfp_data", [](Call& c) { return c.d.MFPL3_writeinplain(kIcdev, 4, 1, nullptr); }},
+      {"mfp_out", [](Call& c) { return c.d.MFPL3_readencrypted(kIcdev, 4, 1, nullptr, 0); }},
+      {"ulc_key_text", [](Call& c) { return c.d.changekey_ulc_hex(kIcdev, nullptr); }},
   });
 }
 WIRE_TABLE(M6NullArguments, M6MemoryReader, null_rows());

@@ -82,14 +82,6 @@ const Row kMifarePlus[] = {
 };
 WIRE_TABLE(M6MifarePlus, M6MemoryReader, kMifarePlus);
 
-const std::vector<Row> kNulls = Row::null_rows({
-    {"key", [](Call& c) { return c.d.MFPL3_authl3key(kIcdev, 0x4000, nullptr); }},
-    {"data", [](Call& c) { return c.d.MFPL3_writeinplain(kIcdev, 4, 1, nullptr); }},
-    {"out", [](Call& c) { return c.d.MFPL3_readencrypted(kIcdev, 4, 1, nullptr, 0); }},
-    {"text", [](Call& c) { return c.d.changekey_ulc_hex(kIcdev, nullptr); }},
-});
-WIRE_TABLE(M6MifarePlusNulls, M6MemoryReader, kNulls);
-
 const Row kUltralightC[] = {
     Row("vector", with_rnd_a("01 02 03 04 05 06 07 08",
                              [](Call& c) { return c.d.auth_ulc(kIcdev, kUlcKey.data()); }))

@@ -79,17 +79,4 @@ std::vector<Row> pad_rows() {
 }
 WIRE_TABLE(M6PinPad, M6MemoryReader, pad_rows());
 
-std::vector<Row> null_rows() {
-  return Row::null_rows({
-      {"install_key",
-       [](Call& c) { return c.d.SD_InstallKey(kIcdev, 1, 1, c.bytes(), nullptr, c.bytes()); }},
-      {"pin", [](Call& c) { return c.d.SD_IFD_GetPIN(kIcdev, nullptr); }},
-      {"display", [](Call& c) { return c.d.SD_IFD_LEDDisplay(kIcdev, 0, 0, nullptr, 1); }},
-      {"lcd_text", [](Call& c) { return c.d.LcdDisplayText(kIcdev, 0, 0, 0, 0, nullptr); }},
-      {"scanner_data",
-       [](Call& c) { return c.d.Scan2DBarcodeGetData(kIcdev, nullptr, c.bytes()); }},
-  });
-}
-WIRE_TABLE(M6PadNullArguments, M6MemoryReader, null_rows());
-
 }  // namespace

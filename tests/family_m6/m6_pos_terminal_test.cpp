@@ -100,25 +100,4 @@ const Row kReaderKeypadAndStripe[] = {
 };
 WIRE_TABLE(M6PinEntryAndStripe, M6MemoryReader, kReaderKeypadAndStripe);
 
-std::vector<Row> null_rows() {
-  return Row::null_rows({
-      {"getinputpass", [](Call& c) { return c.d.getinputpass(kIcdev, 1, nullptr, c.text()); }},
-      {"passget", [](Call& c) { return c.d.passget(kIcdev, c.bytes(), nullptr); }},
-      {"getinputkey", [](Call& c) { return c.d.getinputkey(kIcdev, 0, 0, 1, nullptr, c.text()); }},
-      {"getdevicetime",
-       [](Call& c) {
-         uint8_t* v = c.bytes();
-         return c.d.getdevicetime(kIcdev, v, v, v, v, v, nullptr);
-       }},
-      {"readmagcard",
-       [](Call& c) { return c.d.readmagcard(kIcdev, 1, c.text(), nullptr, c.text(), nullptr); }},
-      {"readmagcardall",
-       [](Call& c) {
-         int32_t n = 0;
-         return c.d.readmagcardall(kIcdev, 1, c.text(), &n, nullptr, &n, c.text(), &n);
-       }},
-  });
-}
-WIRE_TABLE(M6PosNullArguments, M6MemoryReader, null_rows());
-
 }  // namespace
