@@ -178,17 +178,14 @@ Row id_serial(std::string name, WireBytes answer) {
 // ATTRIB after init, on the simulated SP0 reader (param 2 07) or a newer
 // one (08).
 Row attrib(std::string name, bool newer) {
-  Row row = Row(std::move(name), [newer](Call& c) {
-              c.d.init(0, 0);
-              const Bytes pupi = hx("11 22 33 44");
-              return newer ? c.d.attribInt(kIcdev, pupi.data(), 0x13)
-                           : c.d.attrib(kIcdev, pupi.data(), 0x13);
-            })
-                .given([newer](State& s) {
-                  if (newer) s.version[0] = 'L', s.version[1] = 'C';
-                })
-                .sends("80").sends("FC");
-  return card_frame(row, {"86 05 09 1D 11 22 33 44 00", newer ? "08" : "07", "01 03"}, "00 01 00")
+  Row row(std::move(name), [newer](Call& c) {
+    c.d.init(0, 0);
+    const Bytes pupi = hx("11 22 33 44");
+    return newer ? c.d.attribInt(kIcdev, pupi.data(), 0x13) : c.d.attrib(kIcdev, pupi.data(), 0x13);
+  });
+  if (newer) row.given([](State& s) { s.version[0] = 'L', s.version[1] = 'C'; });
+  return card_frame(row.sends("80").sends("FC"),
+                    {"86 05 09 1D 11 22 33 44 00", newer ? "08" : "07", "01 03"}, "00 01 00")
       .gives(0);
 }
 
