@@ -12,6 +12,7 @@
 #include "family_m6/m6_device.h"
 #include "sim/m6_card_front.h"
 #include "sim/pty_pair.h"
+#include "sim/r42_reader_model.h"
 
 namespace {
 
@@ -48,25 +49,19 @@ void run_road(int32_t h, M6Reader& reader) {
   ASSERT_EQ(kx_beep(h, 10), 0);
 
   const uint8_t* t1 = M6Device::kKeyLoadConstants[1];
-  Bytes load_key = {0x4C, 0x00, 0x01};
+  Bytes load_key = hx("4C 00 01");
   load_key.insert(load_key.end(), t1, t1 + 6);
-  for (uint8_t b : {0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}) load_key.push_back(b);
-  Bytes block4 = {0x00};
-  for (int i = 0; i < 16; ++i) block4.push_back(uint8_t(0x20 + i));
+  for (uint8_t b : hx("00 00 FF FF FF FF FF FF 00 00")) load_key.push_back(b);
   const std::vector<Step> road = {
-      {{0x41, 0x01}, {0x00, 0x04, 0x00}},
-      {{0x42, 0x00, 0x00, 0x00, 0x00, 0x00}, {0x00, 0x11, 0x22, 0x33, 0x44}},
-      {{0x43, 0x11, 0x22, 0x33, 0x44}, {0x00, 0x08}},
-      {load_key, {0x00}},
-      {{0x44, 0x00, 0x01}, {0x00}},
-      {{0x46, 0x04}, block4},
-      {{0x47, 0x05, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0x00, 0xAA, 0xBB, 0xCC,
-        0xDD, 0xEE, 0xFF},
-       {0x00}},
-      {{0x47, 0x07, 0xA3, 0xC5, 0xE7, 0x09, 0x2B, 0x4D, 0xFF, 0x07, 0x80, 0x69, 0xA3, 0xC5, 0xE7,
-        0x09, 0x2B, 0x4D},
-       {0x00}},
-      {{0x57, 0x0A, 0x00}, {0x00}},
+      {hx("41 01"), hx("00 04 00")},
+      {hx("42 00 00 00 00 00"), hx("00 11 22 33 44")},
+      {hx("43 11 22 33 44"), hx("00 08")},
+      {load_key, hx("00")},
+      {hx("44 00 01"), hx("00")},
+      {hx("46 04"), hx("00 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F")},
+      {hx("47 05 11 22 33 44 55 66 77 88 99 00 AA BB CC DD EE FF"), hx("00")},
+      {hx("47 07 A3 C5 E7 09 2B 4D FF 07 80 69 A3 C5 E7 09 2B 4D"), hx("00")},
+      {hx("57 0A 00"), hx("00")},
   };
   const auto commands = reader.commands();
   const auto replies = reader.model().replies();

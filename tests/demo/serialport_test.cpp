@@ -65,12 +65,10 @@ class DemoSerialPort : public ::testing::Test {
   serialport port{[this](int) { return pty.slavePath(); }};
 };
 
-// A pseudo-terminal keeps 8 data bits and no parity whatever it is told
-// (the kernel forces CS8 and clears PARENB), so those two are checked in the
-// settings the port keeps; the bits it passes on are checked on the line.
+// Baud, parity, data and stop bits; the c_cflag bits that must be set and
+// clear; whether input parity is checked. A pseudo-terminal forces CS8 and
+// clears PARENB, so data bits and parity are checked in the kept settings.
 TEST_F(DemoSerialPort, LineSettings) {
-  // Baud, parity, data and stop bits; the c_cflag bits a pseudo-terminal
-  // keeps that must be set and clear; whether input parity is checked.
   const std::tuple<uint32_t, char, int, int, tcflag_t, tcflag_t, bool> rows[] = {
       {115200, 'N', 8, 1, 0, CSTOPB | PARODD | CMSPAR, false},
       {9600, 'E', 7, 2, CSTOPB, PARODD | CMSPAR, true},

@@ -18,10 +18,7 @@ TEST(DemoTexts, GbkToUtf8) {
   const Texts rows[] = {  // the whole buffer, NUL included where there is one
       {std::string("\xD5\xC5\xC8\xFD\0\xB0\xA1", 7), "\xE5\xBC\xA0\xE4\xB8\x89"},  // 张三
       {std::string("A\x81\0", 3), "A" + kFffd},  // a lone lead byte at the end
-      {"\x81 B", kFffd + " B"},
-      {"AB", "AB"},  // no NUL
-      {"a\xFF" "b", "a" + kFffd + "b"},
-      {std::string("\0", 1), ""},
+      {"a\xFF" "b", "a" + kFffd + "b"},  // no NUL: its size ends it
   };
   for (const auto& [gbk, utf8] : rows) EXPECT_EQ(gbk_to_utf8(gbk.data(), gbk.size()), utf8);
   EXPECT_EQ(gbk_to_utf8(nullptr, 4), "");
@@ -31,7 +28,6 @@ TEST(DemoTexts, ScanTextForPane) {
   const std::string bom = "\xEF\xBB\xBF", zhong = "\xE4\xB8\xAD", a247(247, 'a');
   const Texts rows[] = {
       {bom + "hello", "hello"},
-      {"hello", "hello"},
       {"a" + bom, "a" + bom},  // a BOM only counts at the start
       {"a\xC0\xAF" "b\xFF", "a" + kFffd + kFffd + "b" + kFffd},
       {"\xED\xA0\x80", kFffd + kFffd + kFffd},  // a surrogate
@@ -48,7 +44,6 @@ TEST(DemoTexts, ScanTextForPane) {
 TEST(DemoAckFilter, HeldBytesAndPrintables) {
   const std::pair<std::vector<uint8_t>, std::string> rows[] = {
       {{0x22, 0x00, 0x05, 0x41, 0x61}, ""},  // an acknowledgement
-      {{'"', 'A', 'p', 'p', 'l', 'e', '"'}, "\"Apple"},
       {{0x22, 0x22, 0x41, 0x62}, "\"\"Ab"},
       {{'A', 0x0D, 0x0A, 0x7F, 0x00, 'B'}, "AB"},
       {{0x22, 0x05, 0x0A, 'x'}, "\"x"},

@@ -50,8 +50,6 @@ const Row kTerminal[] = {
     mcu(Row("clock_set_in_decimal_digits",
             [](Call& c) { return c.d.setdevicetime(kIcdev, 24, 12, 31, 23, 59, 58); }),
         "FA 01 0D AA 00 00 08 0E 06 24 12 31 23 59 58 8F", kDone).gives(0),
-    Row("clock_value_above_99",
-        [](Call& c) { return c.d.setdevicetime(kIcdev, 24, 12, 31, 23, 59, 100); }).gives(-1),
     mcu(Row("clock_read_from_decimal_digits",
             [](Call& c) {
               uint8_t* v = c.bytes();
@@ -101,26 +99,5 @@ const Row kReaderKeypadAndStripe[] = {
         .text(std::string(250, 'a') + "|250|b|1|c|1"),
 };
 WIRE_TABLE(M6PinEntryAndStripe, M6MemoryReader, kReaderKeypadAndStripe);
-
-std::vector<Row> null_rows() {
-  return Row::null_rows({
-      {"getinputpass", [](Call& c) { return c.d.getinputpass(kIcdev, 1, nullptr, c.text()); }},
-      {"passget", [](Call& c) { return c.d.passget(kIcdev, c.bytes(), nullptr); }},
-      {"getinputkey", [](Call& c) { return c.d.getinputkey(kIcdev, 0, 0, 1, nullptr, c.text()); }},
-      {"getdevicetime",
-       [](Call& c) {
-         uint8_t* v = c.bytes();
-         return c.d.getdevicetime(kIcdev, v, v, v, v, v, nullptr);
-       }},
-      {"readmagcard",
-       [](Call& c) { return c.d.readmagcard(kIcdev, 1, c.text(), nullptr, c.text(), nullptr); }},
-      {"readmagcardall",
-       [](Call& c) {
-         int32_t n = 0;
-         return c.d.readmagcardall(kIcdev, 1, c.text(), &n, nullptr, &n, c.text(), &n);
-       }},
-  });
-}
-WIRE_TABLE(M6PosNullArguments, M6MemoryReader, null_rows());
 
 }  // namespace

@@ -59,8 +59,7 @@ std::optional<Bytes> M6CardFront::respond(const Bytes& command) {
                                        : card.lightDecrement(p[0] - 3, uint16_t(le32_at(p + 1)));
       // The step works on a copy: only the transfer writes the card.
       MifareCard copy = card;
-      const uint16_t status = copy.addValue(p[0], code == 0x4A ? 0 : uint32_t(le32_at(p + 1)),
-                                            code == 0x48);
+      const uint16_t status = copy.addValue(p[0], uint32_t(le32_at(p + 1)), code == 0x48);
       int32_t value = 0;
       if (status == kOk && MifareCard::valueOf(copy.block(p[0]), &value)) transfer_ = value;
       return status;
@@ -87,15 +86,6 @@ std::optional<Bytes> M6CardFront::respond(const Bytes& command) {
     case 0x44:
       if (!sized(2)) break;
       return answer(authenticateSector(p[0], p[1]));
-    case 0x56: {
-      if (!sized(3)) break;
-      auto key = keys_.find({p[0], p[1]});
-      if (key == keys_.end()) return answer(status_only(kAuthFailed));
-      return answer(field_->authenticateCard(key_byte(p[0]), p[2], key->second.data()));
-    }
-    case 0x90:
-      if (!sized(9)) break;
-      return answer(field_->authenticateCard(key_byte(p[0]), p[2], p + 3));
     case 0x46:
       if (!sized(1)) break;
       return answer(field_->readBlock(p[0]));
@@ -105,9 +95,6 @@ std::optional<Bytes> M6CardFront::respond(const Bytes& command) {
     case 0x48: case 0x49:
       if (!sized(5)) break;
       return answer(status_only(value_step(command[0])));
-    case 0x4A:
-      if (!sized(1)) break;
-      return answer(status_only(value_step(0x4A)));
     case 0x4B: {
       if (!sized(1)) break;
       if (!transfer_) return answer(status_only(kBadValue));
@@ -115,9 +102,6 @@ std::optional<Bytes> M6CardFront::respond(const Bytes& command) {
       return answer(status_only(
           field_->onSelected([&](MifareCard& card) { return card.storeValue(p[0], value); })));
     }
-    case 0x40:
-      if (!sized(7)) break;
-      return answer(prepare(p[5], p + 1, first_block(p[6]), uid));
     case 0x32: case 0x33: {
       if (!sized(command[0] == 0x32 ? 22 : 6)) break;
       Answer a = prepare(p[0], p + 2, p[1], uid);
@@ -126,18 +110,6 @@ std::optional<Bytes> M6CardFront::respond(const Bytes& command) {
       a = field_->readBlock(p[1]);
       if (a.status == kOk) a.data.insert(a.data.end(), uid.begin(), uid.end());
       return answer(a);
-    }
-    case 0xC5: {
-      if (!sized(1)) break;
-      Answer a = field_->readBlock(p[0]);
-      if (a.status == kOk) a.data.resize(4);
-      return answer(a);
-    }
-    case 0xC6: {
-      if (!sized(5)) break;
-      uint8_t block[16] = {};
-      std::copy(p + 1, p + 5, block);
-      return answer(field_->writeBlock(p[0], block));
     }
     default:
       return std::nullopt;

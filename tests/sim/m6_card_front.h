@@ -14,21 +14,17 @@
 //   4C m s C 0000 K 0000
 //                   keeps key K for (m, s) and notes the 6 constant bytes C
 //   44 m s          authenticates sector s with the key kept for (m, s)
-//   56 m n a        authenticates block a with the key kept for (m, n)
-//   90 m 00 a K     authenticates block a with K (m bit 2: key B)
 //   46 a, 47 a D    block read, write
-//   48 a V, 49 a V, 4A a
-//                   increment, decrement, restore into the transfer buffer
-//                   (V LE32); the block is not touched, a refused step
-//                   leaves the buffer empty; 49 on block 4 or 5 of a
-//                   MIFARE Light card decrements that copy in place
+//   48 a V, 49 a V  increment, decrement into the transfer buffer (V LE32);
+//                   the block is not touched, a refused step leaves the
+//                   buffer empty; 49 on block 4 or 5 of a MIFARE Light card
+//                   decrements that copy in place
 //   4B a            writes the transfer buffer to block a
-//   40 r S m s, 32 m a S D, 33 m a S
+//   32 m a S D, 33 m a S
 //                   wake every card, select the one whose serial is S
-//                   (LE; 0: the first), authenticate the sector with the
-//                   key kept for (m, sector), then nothing, write, or read
+//                   (LE; 0: the first), authenticate the block's sector
+//                   with the key kept for (m, sector), then write or read
 //                   ([16 data bytes][UID LE])
-//   C5 a, C6 a D    FM11RF005 block read, write: 4 bytes, no select needed
 // Other commands are not the front's: it gives nothing.
 #pragma once
 
