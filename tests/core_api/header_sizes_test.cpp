@@ -4,6 +4,7 @@
 // where r42's own figure says when another family writes more.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -48,18 +49,15 @@ size_t written(const std::vector<uint8_t>& out) {
   return end;
 }
 
-// A success reply of `size` bytes: status word and spare byte, `head`,
-// then data.
-std::vector<uint8_t> reply_of(size_t size, std::vector<uint8_t> head = {}) {
+// A success reply of `size` bytes (by default one that fills the 2048-byte
+// buffer): status word and spare byte, `head`, then data.
+std::vector<uint8_t> reply_of(std::vector<uint8_t> head = {}, size_t size = 2048) {
   std::vector<uint8_t> reply = wire_pattern(size, 0x41);
   reply[0] = reply[1] = reply[2] = 0x00;
-  for (size_t i = 0; i < head.size(); ++i) reply[3 + i] = head[i];
+  std::copy(head.begin(), head.end(), reply.begin() + 3);
   return reply;
 }
-// One that fills the default 2048-byte buffer.
-std::vector<uint8_t> full_reply(std::vector<uint8_t> head = {}) {
-  return reply_of(2048, std::move(head));
-}
+char* text(uint8_t* out) { return reinterpret_cast<char*>(out); }
 
 struct Case {
   const char* function;
@@ -71,37 +69,31 @@ struct Case {
 };
 
 TEST(HeaderSizes, TheLongestReplyFillsWhatTheHeaderSaysAndNoMore) {
+  int32_t length = 0;
+  uint8_t short_length = 0;
+  const uint8_t apdu[] = {0x00, 0x84, 0x00, 0x00, 0x08};
   const std::vector<Case> cases = {
-      {"kx_getver", "sver", full_reply(),
-       [](ReaderDevice& d, uint8_t* out) { return d.getver(kIcdev, reinterpret_cast<char*>(out)); }},
-      {"kx_ReadRfTypeABATS", "ats", full_reply(),
-       [](ReaderDevice& d, uint8_t* out) {
-         int32_t length = 0;
-         return d.ReadRfTypeABATS(kIcdev, &length, out);
-       }},
-      {"kx_ReadRfTypeABATS_hex", "ats", full_reply(),
-       [](ReaderDevice& d, uint8_t* out) {
-         int32_t length = 0;
-         return d.ReadRfTypeABATS_hex(kIcdev, &length, reinterpret_cast<char*>(out));
+      {"kx_getver", "sver", reply_of(),
+       [](ReaderDevice& d, uint8_t* out) { return d.getver(kIcdev, text(out)); }},
+      {"kx_ReadRfTypeABATS", "ats", reply_of(),
+       [&](ReaderDevice& d, uint8_t* out) { return d.ReadRfTypeABATS(kIcdev, &length, out); }},
+      {"kx_ReadRfTypeABATS_hex", "ats", reply_of(),
+       [&](ReaderDevice& d, uint8_t* out) {
+         return d.ReadRfTypeABATS_hex(kIcdev, &length, text(out));
        }},
       // A BE16 count, then that many bytes.
-      {"kx_pro_commandlinkInt", "databuffer", full_reply({0x07, 0xFB}),
-       [](ReaderDevice& d, uint8_t* out) {
-         const uint8_t apdu[] = {0x00, 0x84, 0x00, 0x00, 0x08};
-         int32_t length = 0;
+      {"kx_pro_commandlinkInt", "databuffer", reply_of({0x07, 0xFB}),
+       [&](ReaderDevice& d, uint8_t* out) {
          return d.pro_commandlinkInt(kIcdev, sizeof apdu, apdu, &length, out, 7);
        },
        // m6 runs the block protocol on the host: up to 65538 bytes.
        2043},
       // A module status, a BE16 count and that many bytes.
-      {"kx_KeypadOpen", "version", full_reply({0x00, 0x00}),
-       [](ReaderDevice& d, uint8_t* out) {
-         return d.KeypadOpen(kIcdev, 1, reinterpret_cast<char*>(out));
-       }},
-      {"kx_pass_key_value2", "cpass", reply_of(3 + 255),
-       [](ReaderDevice& d, uint8_t* out) {
-         uint8_t length = 0;
-         return d.pass_key_value2(kIcdev, 5, &length, reinterpret_cast<char*>(out));
+      {"kx_KeypadOpen", "version", reply_of({0x00, 0x00}),
+       [](ReaderDevice& d, uint8_t* out) { return d.KeypadOpen(kIcdev, 1, text(out)); }},
+      {"kx_pass_key_value2", "cpass", reply_of({}, 3 + 255),
+       [&](ReaderDevice& d, uint8_t* out) {
+         return d.pass_key_value2(kIcdev, 5, &short_length, text(out));
        }},
   };
   for (const Case& c : cases) {

@@ -67,11 +67,10 @@ struct Scenario {
   int16_t result;
   const char* answer = "";  // on success
   uint8_t after = 0;        // the block state (14443-4) or send sequence (T=1) after
-  size_t length = 0;        // a command of as many zeros instead of kApdu
+  Bytes command = kApdu;
   size_t cap = 0;           // the answer cap; 0: the engine's own
   uint32_t frame = 7;       // 14443-4 frame size: 3 bytes a block
 };
-Bytes command_of(const Scenario& s) { return s.length ? Bytes(s.length) : kApdu; }
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 std::string scenario_name(const ::testing::TestParamInfo<Scenario>& info) {
   return info.param.name;
@@ -93,13 +92,29 @@ std::string script_of(std::string first, const std::string& repeat, int n) {
 }
 
 // --- ISO/IEC 14443-4 ---
-// kApdu goes as 00 84 00 + 00 08 from block state 0x0B (a fresh activation).
+// kApdu goes as 00 84 00 + 00 08 from block state 0x0B (a fresh activation);
+// a host block written whole is [PCB][CID 00][INF].
 
 std::vector<Scenario> picc_scenarios() {
   const std::string chained = "1A>AA 00|0B>1B 00 01 02|AA>0A 00 90 00";
   return {
-      {"chained_both_ways_answer_at_the_cap", chained, 0, "01 02 90 00", 0x0A, 0, 4},
-      {"answer_past_the_cap", chained, -1, "", 0x0A, 0, 3},
+      {"chained_both_ways_answer_at_the_cap", chained, 0, "01 02 90 00", 0x0A, kApdu, 4},
+      {"answer_past_the_cap", chained, -1, "", 0x0A, kApdu, 3},
+      // Refused before any I/O: a frame size under 7, a block the channel
+      // cannot carry, a cap past the largest answer.
+      {"frame_under_7", "", -2, "", 0x0B, kApdu, 0, 6},
+      {"block_past_the_channel", "", -1, "", 0x0B, Bytes(300), 0, 300},
+      {"cap_past_the_largest_answer", "", -1, "", 0x0B, kApdu, BlockChainer::kMaxAnswer + 1},
+      // A full last block is followed by an empty one; the Le of a case-4
+      // APDU stays behind; a DESFire frame of 2 bytes goes whole.
+      {"command_cut_into_frames", "1A 00 01 08 0F>AA 00|1B 00 16 1D 24>AB 00|0A 00>0A 00 90 00", 0,
+       "90 00", 0x0A, wire_pattern(6, 1)},
+      {"case_4_le_stays_behind", "1A 00 00 A4 04>AA 00|1B 00 00 02 3F>AB 00|0A 00 00>0A 00 90 00",
+       0, "90 00", 0x0A, hx("00 A4 04 00 02 3F 00 00")},
+      {"desfire_frame_whole", "0A 00 0A 00>0A 00 90 00", 0, "90 00", 0x0A, hx("0A 00")},
+      // 256 chained blocks do not wrap a count.
+      {"chain_of_257_blocks", script_of("1A>AA 00|1B>AB 00", "1A>AA 00|1B>AB 00", 127) +
+                                  "|0A>0A 00 90 00", 0, "90 00", 0x0A, Bytes(768)},
       {"wait_requests_mid_chain_and_before_the_answer",
        "1A>FA 00 C1|FA 00 01>AA 00|0B>FA 00 02|FA 00 02>0B 00 90 00", 0, "90 00", 0x0B},
       {"nak_after_a_wait_answer_keeps_the_number",
@@ -115,7 +130,7 @@ std::vector<Scenario> picc_scenarios() {
       {"four_failures", "1A>-|BA>-|BA>-|BA>-", -1, "", 0x1A},
       // The card answers the other number: it ran the command unseen. No
       // R(NAK) (it would run it twice); the host takes up the card's count.
-      {"answer_numbered_by_a_card_ahead", "0A>0B 00 90 00", -1, "", 0x0B, 0, 0, 64},
+      {"answer_numbered_by_a_card_ahead", "0A>0B 00 90 00", -1, "", 0x0B, kApdu, 0, 64},
       {"wait_requests_end_at_1024",
        script_of("1A>FA 00 01", "FA 00 01>FA 00 01", BlockChainer::kMaxWaitRequests), -1, "",
        0x1A},
@@ -134,60 +149,12 @@ TEST_P(M6BlockChain, Exchange) {
                                  return card.answer(block, length, reply, got);
                                },
                                253});
-  const Bytes command = command_of(s);
-  const int16_t result = chainer.run(command.data(), command.size(),
+  const int16_t result = chainer.run(s.command.data(), s.command.size(),
                                      {s.frame, 7, true, s.cap ? s.cap : BlockChainer::kMaxAnswer});
   expect_outcome(s, result, card, state, chainer.answer());
 }
 
 INSTANTIATE_TEST_SUITE_P(, M6BlockChain, ::testing::ValuesIn(picc_scenarios()), scenario_name);
-
-// A card that acknowledges each chained block and answers 90 00 to the last,
-// numbered as the host's block.
-TEST(M6BlockChainRuns, CutsCommandsIntoFrames) {
-  uint8_t state = BlockChainer::kStateAfterActivation;
-  std::string pcbs;
-  Bytes command;
-  auto card = [&](const uint8_t* b, size_t n, uint8_t, uint8_t* reply, size_t* got) {
-    pcbs += (pcbs.empty() ? "" : " ") + spaced_hex(b, 1);
-    command.insert(command.end(), b + 2, b + n);
-    const uint8_t number = b[0] & 1;
-    const uint8_t ack[2] = {uint8_t(0xAA | number), 0};
-    const uint8_t last[4] = {uint8_t(0x0A | number), 0, 0x90, 0};
-    *got = (b[0] & 0x10) ? 2 : 4;
-    std::memcpy(reply, *got == 2 ? ack : last, *got);
-    return int16_t(0);
-  };
-  BlockChainer chainer(state, {card, 253});
-  auto run = [&](const Bytes& c, uint32_t frame = 64, size_t cap = BlockChainer::kMaxAnswer) {
-    pcbs.clear();
-    command.clear();
-    return chainer.run(c.data(), c.size(), {frame, 7, true, cap});
-  };
-  // Refused before any I/O: a frame size under 7, a block the channel
-  // cannot carry, a cap past the largest answer.
-  EXPECT_EQ(run(kApdu, 6), -2);
-  EXPECT_EQ(run(Bytes(300), 300), -1);
-  EXPECT_EQ(run(kApdu, 64, BlockChainer::kMaxAnswer + 1), -1);
-  EXPECT_EQ(pcbs, "");
-  // 60 bytes fit one block; 100 go as 60 + 40; 120 as 60 + 60 and an empty
-  // last block; each new block takes the other number.
-  for (auto [length, expected] :
-       {std::pair<size_t, const char*>{60, "0A"}, {100, "1B 0A"}, {120, "1B 1A 0B"}}) {
-    EXPECT_EQ(run(wire_pattern(length, 1)), 0);
-    EXPECT_EQ(pcbs, expected) << length;
-    EXPECT_EQ(command, wire_pattern(length, 1));
-  }
-  // 256 chained blocks do not wrap a count.
-  EXPECT_EQ(run(wire_pattern(768, 1), 7), 0);
-  EXPECT_EQ(pcbs.size(), 257u * 3 - 1);
-  EXPECT_EQ(command.size(), 768u);
-  // Le of a case-4 APDU stays behind; a DESFire frame of 2 bytes is whole.
-  EXPECT_EQ(run(hx("00 A4 04 00 02 3F 00 00")), 0);
-  EXPECT_EQ(command, hx("00 A4 04 00 02 3F 00"));
-  EXPECT_EQ(run(hx("0A 00")), 0);
-  EXPECT_EQ(command, hx("0A 00"));
-}
 
 // --- T=1 ---
 // Card blocks are written "pcb inf..." and framed; the send sequence starts
@@ -196,12 +163,12 @@ TEST(M6BlockChainRuns, CutsCommandsIntoFrames) {
 std::vector<Scenario> t1_scenarios() {
   return {
       {"chained_answer_at_the_cap", "00>20 01 02|90>60 03 04|80>00 90 00", 0, "01 02 03 04 90 00",
-       0x40, 0, 6},
-      {"answer_past_the_cap", "00>00 90 00", -1, "", 0x40, 0, 1},
+       0x40, kApdu, 6},
+      {"answer_past_the_cap", "00>00 90 00", -1, "", 0x40, kApdu, 1},
       // 250 bytes go in one block; 251 are refused before any I/O, and
       // before the send sequence moves.
-      {"apdu_of_250_bytes_in_one_block", "00>00 90 00", 0, "90 00", 0x40, 250},
-      {"apdu_of_251_bytes_refused", "", -1, "", 0x00, 251},
+      {"apdu_of_250_bytes_in_one_block", "00>00 90 00", 0, "90 00", 0x40, Bytes(250)},
+      {"apdu_of_251_bytes_refused", "", -1, "", 0x00, Bytes(251)},
       {"wait_and_ifs_requests", "00>C3 05|00 E3 01 05 E7>C1 FE|00 E1 01 FE 1E>00 90 00", 0,
        "90 00", 0x40},
       // An R-block asks for the I-block again, numbered as it says.
@@ -229,9 +196,8 @@ TEST_P(M6T1, Exchange) {
   ScriptedCard card(s.script, 1, true);
   uint8_t ns = 0;
   std::vector<uint8_t> answer;
-  const Bytes apdu = command_of(s);
   const int16_t result = t1::exchange(
-      ns, apdu.data(), apdu.size(), s.cap ? s.cap : 255,
+      ns, s.command.data(), s.command.size(), s.cap ? s.cap : 255,
       [&](const uint8_t* b, size_t n, uint8_t* reply, size_t* got) {
         return card.answer(b, n, reply, got);
       },

@@ -175,26 +175,23 @@ Row id_serial(std::string name, WireBytes answer) {
   row = card_frame(row, "86 05 09 1D 00 00 00 00 00 08 01 08", "00 01 00");
   return card_frame(row, "86 07 05 00 36 00 00 08", std::move(answer));
 }
-// ATTRIB after init, on the simulated SP0 reader or a newer one.
+// ATTRIB after init, on the simulated SP0 reader (param 2 07) or a newer
+// one (08).
 Row attrib(std::string name, bool newer) {
-  return Row(std::move(name), [newer](Call& c) {
-           c.d.init(0, 0);
-           const Bytes pupi = hx("11 22 33 44");
-           return newer ? c.d.attribInt(kIcdev, pupi.data(), 0x13)
-                        : c.d.attrib(kIcdev, pupi.data(), 0x13);
-         })
-      .given([newer](State& s) {
-        if (newer) s.version[0] = 'L', s.version[1] = 'C';
-      })
-      .sends("80").sends("FC");
+  Row row(std::move(name), [newer](Call& c) {
+    c.d.init(0, 0);
+    const Bytes pupi = hx("11 22 33 44");
+    return newer ? c.d.attribInt(kIcdev, pupi.data(), 0x13) : c.d.attrib(kIcdev, pupi.data(), 0x13);
+  });
+  if (newer) row.given([](State& s) { s.version[0] = 'L', s.version[1] = 'C'; });
+  return card_frame(row.sends("80").sends("FC"),
+                    {"86 05 09 1D 11 22 33 44 00", newer ? "08" : "07", "01 03"}, "00 01 00")
+      .gives(0);
 }
 
 const Row kFlows[] = {
-    card_frame(attrib("attrib_under_sp0", false), "86 05 09 1D 11 22 33 44 00 07 01 03", "00 01 00")
-        .gives(0),
-    card_frame(attrib("attrib_of_a_newer_reader", true), "86 05 09 1D 11 22 33 44 00 08 01 03",
-               "00 01 00")
-        .gives(0),
+    attrib("attrib_under_sp0", false),
+    attrib("attrib_of_a_newer_reader", true),
     Row("card_ab_type_a", card_ab)
         .sends("4E 0A 00").answer("00").sends("87 41").answer("00")
         .sends("41 00").answer("00 04 00").sends("42 00 00 00 00 00").answer("00 11 22 33 44")

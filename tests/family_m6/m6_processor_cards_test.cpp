@@ -163,8 +163,8 @@ int32_t* at32(uint8_t* o) { return reinterpret_cast<int32_t*>(o); }
     return int32_t(d.call);                                                        \
   }
 
-// Each slot one byte past its most; a negative length once (the check is
-// shared); an empty key would ask for the key instead of setting it.
+// Each slot one past its most (cpy_cpuapduInt shares cpuapduInt's check), a
+// negative length once (shared); an empty key would ask for the key instead.
 std::vector<Row> limit_rows() {
   const struct {
     const char* name;
@@ -174,7 +174,6 @@ std::vector<Row> limit_rows() {
       {"frame_int", 2046, SIZED(pro_commandsource_int(kIcdev, n, in, at32(o), o + 4, 7))},
       {"radio", 2046, SIZED(op_2dot4_command(kIcdev, n, in, at32(o), o + 4, 7))},
       {"apdu_int", 2047, SIZED(cpuapduInt(kIcdev, n, in, at32(o), o + 4))},
-      {"cpy_apdu_int", 2047, SIZED(cpy_cpuapduInt(kIcdev, n, in, at32(o), o + 4))},
       {"cpy_blocks_int", 2045, SIZED(cpy_procommandInt(kIcdev, n, in, at32(o), o + 4, 7))},
       {"gly_blocks", 2045, SIZED(GlyProCommand(kIcdev, n, in, at32(o), o + 4, 7))},
       {"radio_apdu", 2044, SIZED(op_2dot4Apdu(kIcdev, n, in, at32(o), o + 4))},
@@ -191,8 +190,8 @@ std::vector<Row> limit_rows() {
                    }).gives(-1));
   };
   for (const auto& l : limits) row(std::string(l.name) + "_one_past", l.call, l.most + 1);
-  row("link_int_negative", limits[9].call, -1);
-  row("cpy_key_empty", limits[10].call, 0);
+  row("link_int_negative", limits[8].call, -1);
+  row("cpy_key_empty", limits[9].call, 0);
   return rows;
 }
 WIRE_TABLE(M6LongExchangeLimits, M6MemoryReader, limit_rows());

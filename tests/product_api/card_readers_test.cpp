@@ -209,27 +209,39 @@ IdRow get_id_info(const char* name, std::vector<std::string> messages) {
       .sends(kRecord).capacity(kRead);
 }
 
-// qm_ReadIDInfor with its ten texts at their offsets, after the module's
-// search (and select, when `found`); the photo and fingerprint lengths must
-// be these.
-IdRow sam_read(const char* name, int32_t photo, int32_t finger, bool found = true) {
+// qm_ReadIDInfor with its ten texts at their offsets (qm_ReadIDInforHKMOTW
+// with its fourteen, for `permit`), after the module's search, and select
+// and read when `found`; the photo and fingerprint lengths must be these.
+IdRow sam_read(const char* name, int32_t photo, int32_t finger, bool found = true,
+               bool permit = false) {
   IdRow row = IdRow(name, product<IdCardMemoryReader>([=](IdCall& c) {
                 const auto f = [&c](size_t i) { return field_at(c, i); };
                 int32_t photo_len = -1, finger_len = -1;
-                std::vector<unsigned char> photo_bytes(4096), finger_bytes(4096);
-                const int32_t result = qm_ReadIDInfor(
-                    kProductHandle, f(0), f(1), f(2), f(3), f(4), f(5), f(6), f(7), f(8),
-                    &photo_len, photo_bytes.data(), &finger_len, finger_bytes.data(), f(9));
+                std::vector<unsigned char> p(4096), fp(4096);
+                const int32_t result =
+                    permit ? qm_ReadIDInforHKMOTW(kProductHandle, f(0), f(1), f(2), f(3), f(4),
+                                                  f(5), f(6), f(7), f(8), f(9), f(10), f(11),
+                                                  f(12), &photo_len, p.data(), &finger_len,
+                                                  fp.data(), f(13))
+                           : qm_ReadIDInfor(kProductHandle, f(0), f(1), f(2), f(3), f(4), f(5),
+                                            f(6), f(7), f(8), &photo_len, p.data(), &finger_len,
+                                            fp.data(), f(9));
                 if (result >= 0) {
                   EXPECT_EQ(photo_len, photo);
                   EXPECT_EQ(finger_len, finger);
                 }
                 return result;
               })).sends("04 24 00 AA AA AA 96 69 00 03 20 01 22").capacity(kTunnel);
-  if (found) row.sends("04 24 00 AA AA AA 96 69 00 03 20 02 21").capacity(kTunnel);
+  if (found)
+    row.sends("04 24 00 AA AA AA 96 69 00 03 20 02 21").capacity(kTunnel)
+        .sends("04 24 00 AA AA AA 96 69 00 03 30 10 23").capacity(kTunnel);
   return row;
 }
-const char* const kReadAll = "04 24 00 AA AA AA 96 69 00 03 30 10 23";
+std::vector<uint8_t> permit_fields() {
+  std::vector<std::string> out;
+  for (const std::u16string& field : IdCard::hkMoTw().fields) out.push_back(with_nul(gbk(field)));
+  return fields(out);
+}
 
 const IdRow kIdRows[] = {
     get_id_info("step_by_step_no_decoder", {"kx_start photo\n" + std::string(kPhoto)})
@@ -244,21 +256,21 @@ const IdRow kIdRows[] = {
         .sends(kRecord).capacity(kRead).answer("6A 82 00")
         .gives(-2),
     sam_read("sam_resident_card", 1024, 1024)
-        .sends(kReadAll).capacity(kTunnel)
         .gives(0)
         .out(fields({with_nul(gbk("张三")), with_nul(gbk("男")), with_nul(gbk("汉")),
                      with_nul("19800101"), with_nul(gbk("测试省样例市示范路8号")),
                      with_nul("110101198001011232"), with_nul(gbk("样例市公安局")),
                      with_nul("20150101"), with_nul("20350101"), with_nul("")})),
+    sam_read("sam_residence_permit", 1024, 512, true, true)
+        .given([](IdCardModule::State& s) { s.card = IdCard::hkMoTw(); })
+        .gives(0).out(permit_fields()),
     // A foreigner's card: photo only, no text parsed.
     sam_read("sam_foreigner_card", 1024, 0)
         .given([](IdCardModule::State& s) { s.card = IdCard::foreigner(); })
-        .sends(kReadAll).capacity(kTunnel)
         .sends("04 24 00 AA AA AA 96 69 00 03 30 01 32").capacity(kTunnel)
         .gives(1),
     sam_read("sam_text_too_short", 1024, 1024)
         .given([](IdCardModule::State& s) { s.card->text.resize(200); })
-        .sends(kReadAll).capacity(kTunnel)
         .gives(-2),
     sam_read("sam_no_card", 0, 0, false)
         .given([](IdCardModule::State& s) { s.card.reset(); })
@@ -313,9 +325,8 @@ const Row kMifareRows[] = {
     keyed("read_refused", read_block(2, 1, 0, {"读取错误\n"}))
         .sends("04 05 00 09").answer("6F 03").gives(-5),
     keyed("wrong_key", read_block(2, 1, 0, {"认证错误\n"})).answer("6F 02").gives(-4),
-    // The key store holds sectors 0-39 and key modes 0-2 and 4-6.
+    // The key store holds sectors 0-39.
     selected("key_store_refuses_sector_40", read_block(40, 0, 0, {"密码错误\n"})).gives(-3),
-    selected("key_store_refuses_mode_3", read_block(1, 0, 3, {"密码错误\n"})).gives(-3),
     Row("no_card", read_block(1, 0, 0, {"无卡\n"})).sends("04 33 00 52").gives(-2),
     keyed("write_short_text_zero_filled", write_block("0102", {"0102"}))
         .sends("04 06 00 09 01 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00").gives(0),

@@ -42,10 +42,7 @@ TEST_F(QrExports, NoScannerAndNullBuffers) {
   EXPECT_EQ(-10, qm_ComGetQrcodetimeout(1100, nullptr, 1));
   EXPECT_EQ(-10, qm_GetSNCode(nullptr));
   EXPECT_EQ(0, rig_.backend.opens());
-  const std::string open_failed =  // 启动扫码失败请确认设备版本
-      "\xC6\xF4\xB6\xAF\xC9\xA8\xC2\xEB\xCA\xA7\xB0\xDC\xC7\xEB\xC8\xB7\xC8\xCF\xC9\xE8"
-      "\xB1\xB8\xB0\xE6\xB1\xBE\n";
-  EXPECT_EQ(std::vector<std::string>{open_failed}, product_messages(trace_));
+  EXPECT_EQ(std::vector<std::string>{gbk("启动扫码失败请确认设备版本\n")}, product_messages(trace_));
 }
 
 TEST_F(QrExports, OpenScanCloseThenSerialNumberCachedWhileUnplugged) {
