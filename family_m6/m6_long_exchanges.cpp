@@ -245,18 +245,6 @@ int16_t M6Device::pro_commandlinkInt_hex(int32_t icdev, int32_t slen, const char
                        });
 }
 
-int16_t M6Device::procommandInt(int32_t icdev, int32_t slen, const unsigned char* sendbuffer,
-                                int32_t* rlen, unsigned char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandlinkInt(icdev, slen, sendbuffer, rlen, databuffer, timeout);
-}
-
-int16_t M6Device::procommandInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
-                                    int32_t* rlen, char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandlinkInt_hex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
-}
-
 int16_t M6Device::GlyProCommand(int32_t, int32_t slen, const unsigned char* sendbuffer,
                                 int32_t* rlen, unsigned char* databuffer, uint8_t) {
   if (!fits(slen, kBlockStateMax) || rlen == nullptr || databuffer == nullptr) return -1;

@@ -139,27 +139,12 @@ int16_t M6Device::passin(int32_t icdev, uint8_t ctime) {
   return pos_confirmed(*this, icdev, {kTerminalPinStart, 0x01, ctime}, ctime);
 }
 
-int16_t M6Device::PassIn(int32_t icdev, uint8_t ctime) {
-  ReaderDevice& self = *this;
-  return self.passin(icdev, ctime);
-}
-
 int16_t M6Device::passcancel(int32_t icdev) {
   return pos_confirmed(*this, icdev, {kTerminalPinCancel, 0x01}, kQuickClass);
 }
 
-int16_t M6Device::PassCancel(int32_t icdev) {
-  ReaderDevice& self = *this;
-  return self.passcancel(icdev);
-}
-
 int16_t M6Device::passget(int32_t icdev, uint8_t* rlen, char* cpass) {
   return pos_keys(*this, icdev, {kTerminalPinFetch, 0x00}, kQuickClass, rlen, cpass);
-}
-
-int16_t M6Device::PassGet(int32_t icdev, uint8_t* rlen, char* cpass) {
-  ReaderDevice& self = *this;
-  return self.passget(icdev, rlen, cpass);
 }
 
 int16_t M6Device::getinputkey(int32_t icdev, uint8_t disptype, uint8_t line, uint8_t ctime,
@@ -180,11 +165,6 @@ int16_t M6Device::getinputpass(int32_t, uint8_t ctime, uint8_t* rlen, char* cpas
   const uint8_t outcome = *answer.here();
   if (outcome != kPosKeys) return outcome == 0 ? int16_t(-1) : int16_t(outcome);
   return read_pos_keys(answer, rlen, cpass);
-}
-
-int16_t M6Device::GetInputPass(int32_t icdev, uint8_t ctime, uint8_t* rlen, char* cpass) {
-  ReaderDevice& self = *this;
-  return self.getinputpass(icdev, ctime, rlen, cpass);
 }
 
 int16_t M6Device::readmagcardall(int32_t, uint8_t ctime, char* pTrack1Data, int32_t* pTrack1Len,

@@ -72,11 +72,6 @@ int16_t M6Device::pro_resethex(int32_t icdev, uint8_t* rlen, char* receive_data)
   });
 }
 
-int16_t M6Device::pro_reset_hex(int32_t icdev, uint8_t* rlen, char* receive_data) {
-  ReaderDevice& self = *this;
-  return self.pro_resethex(icdev, rlen, receive_data);
-}
-
 int16_t M6Device::pro_resetInt_hex(int32_t icdev, uint8_t* rlen, char* receive_data) {
   ReaderDevice& self = *this;
   return reply_hex_twin(kNarrowReplyMax, rlen, receive_data, [&](uint8_t* length, uint8_t* ats) {
@@ -129,12 +124,6 @@ int16_t M6Device::pro_commandsourcehex(int32_t icdev, uint8_t slen, const char* 
                          return self.pro_commandsource(icdev, slen, frame, length, reply,
                                                        timeout);
                        });
-}
-
-int16_t M6Device::pro_commandsource_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
-                                        uint8_t* rlen, char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandsourcehex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
 }
 
 int16_t M6Device::pro_commandsource_int(int32_t, int32_t slen, const unsigned char* sendbuffer,
@@ -214,12 +203,6 @@ int16_t M6Device::pro_commandhex(int32_t icdev, uint8_t slen, const char* sendbu
                        [&](const uint8_t* apdu, uint8_t* length, uint8_t* reply) {
                          return self.pro_command(icdev, slen, apdu, length, reply, timeout);
                        });
-}
-
-int16_t M6Device::pro_command_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
-                                  uint8_t* rlen, char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandhex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
 }
 
 // --- DESFire ---

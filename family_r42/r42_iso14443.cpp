@@ -17,7 +17,6 @@ constexpr uint8_t kTypeBKind = 11;
 constexpr size_t kAtsCapacity = 255;
 constexpr uint16_t kHaltParameter = 100;
 
-
 // The identity-card read carries its time in milliseconds, 16 bits.
 constexpr uint8_t kMaxIdCardSeconds = 65;
 constexpr size_t kIdCardSerial = 5;
@@ -99,11 +98,6 @@ int16_t R42Device::pro_resetInt_hex(int32_t icdev, uint8_t* rlen, char* receive_
   });
 }
 
-int16_t R42Device::pro_reset_hex(int32_t icdev, uint8_t* rlen, char* receive_data) {
-  ReaderDevice& self = *this;
-  return self.pro_resethex(icdev, rlen, receive_data);
-}
-
 int16_t R42Device::request_b(int32_t, uint8_t, uint8_t, uint8_t, unsigned char* atqb) {
   if (atqb == nullptr) return -1;
   uint8_t length = 0;
@@ -173,12 +167,6 @@ int16_t R42Device::pro_commandhex(int32_t icdev, uint8_t slen, const char* sendb
                        });
 }
 
-int16_t R42Device::pro_command_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
-                                   uint8_t* rlen, char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandhex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
-}
-
 int16_t R42Device::pro_commandsource_int(int32_t, int32_t slen, const unsigned char* sendbuffer,
                                          int32_t* rlen, unsigned char* databuffer,
                                          uint8_t timeout) {
@@ -202,12 +190,6 @@ int16_t R42Device::pro_commandsourcehex(int32_t icdev, uint8_t slen, const char*
                          return self.pro_commandsource(icdev, slen, frame, length, reply,
                                                        timeout);
                        });
-}
-
-int16_t R42Device::pro_commandsource_hex(int32_t icdev, uint8_t slen, const char* sendbuffer,
-                                         uint8_t* rlen, char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandsourcehex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
 }
 
 // --- DESFire ---

@@ -45,11 +45,6 @@ int16_t R42Device::getinputpass(int32_t, uint8_t ctime, uint8_t* rlen, char* cpa
   return hand_pin(reply, rlen, cpass);
 }
 
-int16_t R42Device::GetInputPass(int32_t icdev, uint8_t ctime, uint8_t* rlen, char* cpass) {
-  ReaderDevice& self = *this;
-  return self.getinputpass(icdev, ctime, rlen, cpass);
-}
-
 int16_t R42Device::readmagcardall(int32_t, uint8_t ctime, char* pTrack1Data,
                                   int32_t* pTrack1Len, char* pTrack2Data, int32_t* pTrack2Len,
                                   char* pTrack3Data, int32_t* pTrack3Len) {
@@ -127,11 +122,6 @@ int16_t R42Device::passin(int32_t icdev, uint8_t ctime) {
   return self.passin2(icdev, ctime, kPinPadWithoutCardNumber, nullptr);
 }
 
-int16_t R42Device::PassIn(int32_t icdev, uint8_t ctime) {
-  ReaderDevice& self = *this;
-  return self.passin(icdev, ctime);
-}
-
 int16_t R42Device::passin2(int32_t, uint8_t ctime, uint8_t ucmode, const char* cardno) {
   R42Request request(r42_cmd::kPinPadStart);
   request.u8(ctime).u8(ucmode);
@@ -158,16 +148,7 @@ int16_t R42Device::passget(int32_t, uint8_t* rlen, char* cpass) {
   return hand_pin(reply, rlen, cpass);
 }
 
-int16_t R42Device::PassGet(int32_t icdev, uint8_t* rlen, char* cpass) {
-  ReaderDevice& self = *this;
-  return self.passget(icdev, rlen, cpass);
-}
-
 int16_t R42Device::passcancel(int32_t) {
   return status_word_negated(status_command(r42_cmd::kPinPadCancel));
 }
 
-int16_t R42Device::PassCancel(int32_t icdev) {
-  ReaderDevice& self = *this;
-  return self.passcancel(icdev);
-}

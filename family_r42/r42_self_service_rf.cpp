@@ -461,18 +461,6 @@ int16_t R42Device::cpuapduresponInt_hex(int32_t icdev, int32_t slen, const char*
                        });
 }
 
-int16_t R42Device::procommandInt(int32_t icdev, int32_t slen, const unsigned char* sendbuffer,
-                                 int32_t* rlen, unsigned char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandlinkInt(icdev, slen, sendbuffer, rlen, databuffer, timeout);
-}
-
-int16_t R42Device::procommandInt_hex(int32_t icdev, int32_t slen, const char* sendbuffer,
-                                     int32_t* rlen, char* databuffer, uint8_t timeout) {
-  ReaderDevice& self = *this;
-  return self.pro_commandlinkInt_hex(icdev, slen, sendbuffer, rlen, databuffer, timeout);
-}
-
 int16_t R42Device::GlyProCommand(int32_t icdev, int32_t slen, const unsigned char* sendbuffer,
                                  int32_t* rlen, unsigned char* databuffer, uint8_t timeout) {
   ReaderDevice& self = *this;

@@ -15,10 +15,11 @@ if(TARGET core_api_core_exports_test)
 endif()
 
 # A custom tag that changes nothing where it stands is refused: a trace of
-# its own on a slot without the argument it governs, and a return form on a
-# 16-bit result.
+# its own on a slot without the argument it governs, a return form on a
+# 16-bit result, and a second name for an unknown slot or one whose
+# arguments differ.
 add_test(NAME CoreExports.GeneratorRefusesIneffectiveTags
-  COMMAND sh -c "mkdir -p \"$2\" && for edit in 's/^slot 4 getname /&custom=text_by_charset /' 's/^slot 4 getname /&custom=result_text /' 's/^slot 4 getname /&custom=no_such_tag /'; do sed \"$edit\" \"$1/connection/device_ops.txt\" > \"$2/device_ops.txt\" && ! \"$0\" \"$1/core_api/gen_core_api.py\" --table \"$2/device_ops.txt\" --header \"$2/kx_core.h\" 2>/dev/null || exit 1; done"
+  COMMAND sh -c "mkdir -p \"$2\" && for edit in 's/^slot 4 getname /&custom=text_by_charset /' 's/^slot 4 getname /&custom=result_text /' 's/^slot 4 getname /&custom=no_such_tag /' 's/^slot 4 getname /&same=no_such_op /' 's/^slot 4 getname /&same=init_name /'; do sed \"$edit\" \"$1/connection/device_ops.txt\" > \"$2/device_ops.txt\" && ! \"$0\" \"$1/core_api/gen_core_api.py\" --table \"$2/device_ops.txt\" --header \"$2/kx_core.h\" 2>/dev/null || exit 1; done"
           $<TARGET_FILE:Python3::Interpreter> ${PROJECT_SOURCE_DIR} ${core_check_dir}/tags)
 set_tests_properties(CoreExports.GeneratorRefusesIneffectiveTags PROPERTIES LABELS core_api)
 
