@@ -107,3 +107,125 @@ int16_t changekey_ulc(ReaderDevice& self, int32_t icdev, const char* key) {
 }
 
 }  // namespace mfp_twins
+
+// --- level 0 ---
+
+int16_t MifarePlusUlcDevice::MFPL0_writeperso(int32_t icdev, int32_t bnr, const unsigned char* dataperso) {
+  return mfp_write_perso(card_flows(icdev).block, bnr, dataperso);
+}
+
+int16_t MifarePlusUlcDevice::MFPL0_writeperso_hex(int32_t icdev, int32_t bnr, const char* dataperso) {
+  return mfp_twins::writeperso(*this, icdev, bnr, dataperso);
+}
+
+int16_t MifarePlusUlcDevice::MFPL0_commitperso(int32_t icdev) {
+  return mfp_commit_perso(card_flows(icdev).block);
+}
+
+// --- authentication ---
+
+int16_t MifarePlusUlcDevice::MFPL1_authl1key(int32_t icdev, const unsigned char* authkey) {
+  return mfp_authenticate_l1(card_flows(icdev).raw, authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL1_authl1key_hex(int32_t icdev, const char* authkey) {
+  return mfp_twins::authl1key(*this, icdev, authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL1_switchtol2(int32_t icdev, const unsigned char* authkey) {
+  return mfp_authenticate_l3(card_flows(icdev).block, mfp_session(), kMfpSwitchToLevel2Key,
+                             authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL1_switchtol3(int32_t icdev, const unsigned char* authkey) {
+  return mfp_authenticate_l3(card_flows(icdev).block, mfp_session(), kMfpSwitchToLevel3Key,
+                             authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL2_switchtol3(int32_t icdev, const unsigned char* authkey) {
+  return mfp_authenticate_l3(card_flows(icdev).block, mfp_session(), kMfpSwitchToLevel3Key,
+                             authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_authl3key(int32_t icdev, int32_t key_bnr, const unsigned char* authkey) {
+  return mfp_authenticate_l3(card_flows(icdev).block, mfp_session(), key_bnr, authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_authl3key_hex(int32_t icdev, int32_t key_bnr, const char* authkey) {
+  return mfp_twins::authl3key(*this, icdev, key_bnr, authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_authl3sectorkey(int32_t icdev, uint8_t mode, int32_t sector_bnr,
+                                         const unsigned char* authkey) {
+  return mfp_authenticate_l3(card_flows(icdev).block, mfp_session(),
+                             mfp_sector_key(mode, sector_bnr), authkey);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_authl3sectorkey_hex(int32_t icdev, uint8_t mode, int32_t sector_bnr,
+                                             const char* authkey) {
+  return mfp_twins::authl3sectorkey(*this, icdev, mode, sector_bnr, authkey);
+}
+
+// --- level-3 data ---
+
+int16_t MifarePlusUlcDevice::MFPL3_readinplain(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                     unsigned char* readdata) {
+  return mfp_read(card_flows(icdev).block, mfp_session(), mfp_max_blocks_, false, 0, bnr, numblock,
+                  readdata);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_readencrypted(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                       unsigned char* readdata, uint8_t flag) {
+  return mfp_read(card_flows(icdev).block, mfp_session(), mfp_max_blocks_, true, flag, bnr,
+                  numblock, readdata);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_writeinplain(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                      const unsigned char* writedata) {
+  return mfp_write(card_flows(icdev).block, mfp_session(), mfp_max_blocks_, false, 0, bnr,
+                   numblock, writedata);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_writeencrypted(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                        const unsigned char* writedata, uint8_t flag) {
+  return mfp_write(card_flows(icdev).block, mfp_session(), mfp_max_blocks_, true, flag, bnr,
+                   numblock, writedata);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_readinplain_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                         char* readdata) {
+  return mfp_twins::readinplain(*this, mfp_max_blocks_, icdev, bnr, numblock, readdata);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_readencrypted_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                           char* readdata, uint8_t flag) {
+  return mfp_twins::readencrypted(*this, mfp_max_blocks_, icdev, bnr, numblock, readdata, flag);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_writeinplain_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                          const char* writedata) {
+  return mfp_twins::writeinplain(*this, mfp_max_blocks_, icdev, bnr, numblock, writedata);
+}
+
+int16_t MifarePlusUlcDevice::MFPL3_writeencrypted_hex(int32_t icdev, int32_t bnr, uint8_t numblock,
+                                            const char* writedata, uint8_t flag) {
+  return mfp_twins::writeencrypted(*this, mfp_max_blocks_, icdev, bnr, numblock, writedata, flag);
+}
+
+// --- Ultralight C ---
+
+int16_t MifarePlusUlcDevice::auth_ulc(int32_t icdev, const unsigned char* key) {
+  return ulc_authenticate(bare_card_frames(*this, icdev), key);
+}
+
+int16_t MifarePlusUlcDevice::auth_ulc_hex(int32_t icdev, const char* key) {
+  return mfp_twins::auth_ulc(*this, icdev, key);
+}
+
+int16_t MifarePlusUlcDevice::changekey_ulc(int32_t icdev, const unsigned char* newkey) {
+  return ulc_change_key(page_writes(*this, icdev), newkey);
+}
+
+int16_t MifarePlusUlcDevice::changekey_ulc_hex(int32_t icdev, const char* newkey) {
+  return mfp_twins::changekey_ulc(*this, icdev, newkey);
+}

@@ -35,7 +35,7 @@ M6Request::M6Request(uint8_t code, size_t capacity) : ByteWriter(inline_, kBuffe
 }
 
 M6Device::M6Device(const char* name, Port* port, TransportProtocol* protocol)
-    : name_{}, port_(port), protocol_(protocol), state_{} {
+    : MifarePlusUlcDevice(kMfpBlocksMost), name_{}, port_(port), protocol_(protocol), state_{} {
   copy_fixed_text(name_, name);
   state_.fwt_class = 7;
 }

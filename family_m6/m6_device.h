@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "connection/device_info_area.h"
+#include "connection/mifare_plus_ulc_slots.h"
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/transport_protocol.h"
@@ -50,7 +51,7 @@ class M6Request : public ByteWriter {
   std::unique_ptr<uint8_t[]> heap_;
 };
 
-class M6Device : public ReaderDevice {
+class M6Device : public MifarePlusUlcDevice {
  public:
   // `name` is the profile row name (at most 63 characters are kept; null is
   // taken as ""). Port and protocol are borrowed, either may be null; then
@@ -153,7 +154,6 @@ class M6Device : public ReaderDevice {
 #include "family_m6/contact_cpu_slots.inc"
 #include "family_m6/long_exchanges_slots.inc"
 #include "family_m6/mifare_plus_slots.inc"
-#include "family_m6/ultralight_c_slots.inc"
 
  public:
   const char* name() const { return name_; }

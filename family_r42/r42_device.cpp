@@ -46,7 +46,7 @@ R42Request::R42Request(uint16_t code, uint64_t size, size_t reply_capacity)
 }
 
 R42Device::R42Device(const char* profile_name, Port* port, TransportProtocol* protocol)
-    : port_(port), protocol_(protocol) {
+    : MifarePlusUlcDevice(kMfpMaxBlocks), port_(port), protocol_(protocol) {
   std::memset(profile_name_, 0, sizeof(profile_name_));
   copy_fixed_text(profile_name_, profile_name);
   std::memset(cpu_etu_by_slot_, 92, sizeof(cpu_etu_by_slot_));

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "connection/device_info_area.h"
+#include "connection/mifare_plus_ulc_slots.h"
 #include "connection/port.h"
 #include "connection/reader_device.h"
 #include "connection/reader_waits.h"
@@ -66,7 +67,7 @@ class R42Request : public ByteWriter {
   size_t reply_capacity_ = kR42BufferSize;
 };
 
-class R42Device : public ReaderDevice {
+class R42Device : public MifarePlusUlcDevice {
  public:
   // Keeps `port` and `protocol` without owning them. A null name gives an
   // empty name; a longer one is cut to 63 characters.
