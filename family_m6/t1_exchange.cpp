@@ -71,8 +71,10 @@ int16_t exchange(uint8_t& send_sequence, const uint8_t* apdu, size_t length, siz
     if (!well_formed(block, n)) return -1;
     const uint8_t pcb = block[1];
     const size_t inf_length = n - kFrame;
-    const bool repeated = sent_r_block && (pcb & kKindBits) < kKindR &&
-                          (pcb & kSendSequence) == last_card_sequence;
+    const bool i_block_in = (pcb & kKindBits) < kKindR;
+    const bool asks_again = (pcb & kKindBits) == kKindR;
+    const bool repeated =
+        sent_r_block && i_block_in && (pcb & kSendSequence) == last_card_sequence;
     if ((pcb & kKindBits) == kKindS) {
       if (pcb != kWtxRequest && pcb != kIfsRequest) {
         if (answer.size() + n > answer_cap) return -1;
@@ -84,17 +86,19 @@ int16_t exchange(uint8_t& send_sequence, const uint8_t* apdu, size_t length, siz
       out_length = build(request_answer, pcb | kResponseBit, block + kPrologue, 1);
       continue;
     }
-    if ((pcb & kKindBits) == kKindR || repeated) {
-      // The card asks for a block again, or sent its last one twice.
-      if (resends == kMaxResends) {
-        uint8_t resynch[kFrame];
-        size_t got = 0;
-        if (raw(resynch, build(resynch, kResynchRequest, nullptr, 0), block, &got) == 0 &&
-            well_formed(block, got) && block[1] == kResynchResponse)
-          send_sequence = 0;
-        return -1;
-      }
-      ++resends;
+    // A block that brings the answer no further (the card asks for a block
+    // again, sent its last one twice, or chained an empty one) spends the
+    // exchange's resends; past them the slot is resynchronised.
+    const bool empty_chained = i_block_in && inf_length == 0 && (pcb & kMoreData);
+    if ((asks_again || repeated || empty_chained) && resends++ == kMaxResends) {
+      uint8_t resynch[kFrame];
+      size_t got = 0;
+      if (raw(resynch, build(resynch, kResynchRequest, nullptr, 0), block, &got) == 0 &&
+          well_formed(block, got) && block[1] == kResynchResponse)
+        send_sequence = 0;
+      return -1;
+    }
+    if (asks_again || repeated) {
       if (sent_r_block) {
         out = r_block;
         out_length = sizeof r_block;

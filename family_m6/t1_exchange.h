@@ -2,7 +2,8 @@
 // that only carries blocks: one APDU in one I-block [NAD 0][PCB][LEN][INF]
 // [LRC], the card's chained answer acknowledged with R-blocks, its waiting
 // time and IFS requests answered, and its error R-blocks met by sending the
-// last block again, up to three times, then S(RESYNCH).
+// last block again, up to three times, then S(RESYNCH). A chained block
+// with no INF is acknowledged but spends one of those three.
 //
 // The send-sequence bit (0x00 or 0x40) is the slot's own byte; it moves on
 // as the I-block goes, whatever the outcome. The host neither chains its

@@ -178,6 +178,7 @@ std::vector<Scenario> t1_scenarios() {
       {"repeated_card_block_skipped", "00>20 01 02|90>20 01 02|90>60 03 04|80>00 90 00", 0,
        "01 02 03 04 90 00", 0x40},
       {"persistent_errors_resynchronise", "00>81|00>81|00>81|00>81|C0>E0", -1, "", 0x00},
+      {"empty_chained_blocks_resynchronise", "00>20|90>60|80>20|90>60|C0>E0", -1, "", 0x00},
       {"bad_card_lrc", "00>=00 00 02 90 00 00", -1, "", 0x40},
       {"wait_request_with_a_bad_lrc", "00>=00 C3 01 01 00", -1, "", 0x40},
       {"short_block", "00>=00 00 00", -1, "", 0x40},
