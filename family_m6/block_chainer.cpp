@@ -15,9 +15,9 @@ constexpr uint8_t kSWtxAnswer = 0xFA;
 constexpr uint8_t kCid = 0x00;
 constexpr uint8_t kBlockNumber = 0x01;
 
-// A card's PCB without its block number, CID, NAD and fixed bits gives its
-// kind.
-constexpr uint8_t kKindMask = 0xF0;
+// A card's PCB without its CID, NAD and fixed bit gives its kind and block
+// number; an S(WTX) carries no number, so one with bit 0 set is an error.
+constexpr uint8_t kKindMask = 0xF1;
 constexpr uint8_t kKindI = 0x00;
 constexpr uint8_t kKindIChaining = 0x10;
 constexpr uint8_t kKindRAck = 0xA0;
@@ -88,7 +88,9 @@ int16_t BlockChainer::exchangeIBlock(const uint8_t* inf, size_t length, bool cha
       const uint8_t expected = state_ & kBlockNumber;
       switch (pcb & kKindMask) {
         case kKindI:
-        case kKindIChaining: {
+        case kKindI | kBlockNumber:
+        case kKindIChaining:
+        case kKindIChaining | kBlockNumber: {
           if (number != expected) {
             // The card took the block and toggled: it ran the command, and
             // asking again would run it twice. Take up its count.
@@ -111,6 +113,7 @@ int16_t BlockChainer::exchangeIBlock(const uint8_t* inf, size_t length, bool cha
           break;
         }
         case kKindRAck:
+        case kKindRAck | kBlockNumber:
           if (acknowledging) break;
           if (number != expected) step = Step::kResendIBlock;
           else if (chaining) step = Step::kNextIBlock;

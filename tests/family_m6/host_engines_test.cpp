@@ -124,6 +124,7 @@ std::vector<Scenario> picc_scenarios() {
       {"host_ack_lost_sent_again", "1A>AA 00|0B>1B 00 01 02|AA>-|AA>0A 00 90 00", 0,
        "01 02 90 00", 0x0A},
       {"ack_to_the_last_block_is_an_error", "1A>AA 00|0B>AB 00|BB>0B 00 90 00", 0, "90 00", 0x0B},
+      {"s_block_numbered_1_is_an_error", "1A>F3 00 01|BA>AA 00|0B>0B 00 90 00", 0, "90 00", 0x0B},
       {"short_blocks_are_errors", "1A>1A|BA>FA 00|BA>AA 00|0B>0B 00 90 00", 0, "90 00", 0x0B},
       {"empty_chained_answer_block", "1A>AA 00|0B>1B 00|BB>1B 00 01 02|AA>0A 00 90 00", 0,
        "01 02 90 00", 0x0A},
