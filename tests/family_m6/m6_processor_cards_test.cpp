@@ -138,6 +138,17 @@ const Row kContact[] = {
         .sends("7D 09 00 00 05 00 84 00 00 08 89", 60000)
         .answer({"00 0E 00 00 0A", kEight, "90 00 92"})
         .gives(0).out({"0A", kEight, "90 00"}),
+    // A failure on the long form's T=1 road leaves no length behind.
+    Row("t1_ext_failure_clears_the_length", [](Call& c) {
+          uint8_t atr[256], length = 0;
+          c.d.cpureset(kIcdev, &length, atr);
+          int16_t rlen = 0x3333;
+          const int16_t r = c.d.cpuapduEXT(kIcdev, 5, kChallenge.data(), &rlen, c.bytes());
+          return rlen == 0 ? r : int32_t(rlen);
+        })
+        .sends("7E").answer("00 07 3B 80 81 31 FE 45 8B")
+        .sends("F8 09 00 00 05 00 84 00 00 08 89", 60000).answer("01")
+        .gives(-2),
     Row("check_reads_a_24c_byte_then_the_protocol", [](Call& c) { return c.d.Check_CPU(kIcdev); })
         .sends("B6 00 00 01").answer("00 55")
         .sends("7E").answer("00 07 3B 80 81 31 FE 45 8B")
