@@ -4,33 +4,34 @@
 #include <cstring>
 
 #include "connection/reader_device.h"
-#include "family_r42/r42_commands.h"
+#include "core_api/reader_families.h"
 
 namespace {
 
 constexpr bool before(TracePhase phase) { return phase == TracePhase::kBefore; }
 
 // Byte length of an LCD text with its terminator, looked for no further
-// than a reader looks: a text without one there is refused by the reader,
-// and its trace shows the bytes up to that bound. Two-byte units are read
-// as byte pairs: the caller's buffer need not be aligned.
-int64_t charset_text_length(uint8_t charset, const unsigned char* text) {
+// than the handle's reader looks (`limit` bytes): a text without one there
+// is refused by the reader, and its trace shows the bytes up to that bound.
+// Two-byte units are read as byte pairs: the caller's buffer need not be
+// aligned.
+int64_t charset_text_length(size_t limit, uint8_t charset, const unsigned char* text) {
   const size_t unit = charset <= 4 ? 1 : charset <= 6 ? 2 : 0;
   if (unit == 0) return 0;
   size_t at = 0;
-  for (; at + unit <= r42_cmd::kLcdCharsetTextRoom; at += unit) {
+  for (; at + unit <= limit; at += unit) {
     if (text[at] == 0 && (unit == 1 || text[at + 1] == 0)) return int64_t(at + unit);
   }
   return int64_t(at);
 }
 
-void charset_text(CallTrace& t, uint8_t charset, const unsigned char* text) {
+void charset_text(CallTrace& t, int32_t icdev, uint8_t charset, const unsigned char* text) {
   static const char kLabel[] = "  parameter:[text[in]]";
   if (!text) {
     t.text(kLabel, nullptr);
     return;
   }
-  t.bytes(kLabel, text, charset_text_length(charset, text));
+  t.bytes(kLabel, text, charset_text_length(lcd_text_read_limit(icdev), charset, text));
 }
 
 // At most 1024 bytes of an identity-card field copied for the caller,
@@ -98,15 +99,15 @@ void trace_length_prefixed(CallTrace& t, TracePhase phase, int32_t, uint8_t,
   }
 }
 
-void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t, uint8_t, uint8_t, uint8_t,
-                           uint8_t charset, const unsigned char* text) {
-  if (before(phase)) charset_text(t, charset, text);
+void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t, uint8_t,
+                           uint8_t, uint8_t charset, const unsigned char* text) {
+  if (before(phase)) charset_text(t, icdev, charset, text);
 }
 
-void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t, uint8_t, uint8_t, uint8_t,
-                           uint8_t charset, const unsigned char* text, const unsigned char*,
-                           int32_t) {
-  if (before(phase)) charset_text(t, charset, text);
+void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t, uint8_t,
+                           uint8_t, uint8_t charset, const unsigned char* text,
+                           const unsigned char*, int32_t) {
+  if (before(phase)) charset_text(t, icdev, charset, text);
 }
 
 void trace_secret_up_to_6(CallTrace& t, TracePhase phase, int32_t, const char*,

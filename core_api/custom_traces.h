@@ -40,6 +40,8 @@ void trace_length_prefixed(CallTrace& t, TracePhase phase, int32_t icdev, uint8_
 
 // LCD text: charsets 0-4 are one byte a character, 5 and 6 two, each ended
 // by a zero unit that the line includes; any other charset traces 0 bytes.
+// The terminator is looked for no further than the handle's device reads
+// (lcd_text_read_limit); with no device behind the handle nothing is read.
 void trace_text_by_charset(CallTrace& t, TracePhase phase, int32_t icdev, uint8_t line,
                            uint8_t offset, uint8_t mode, uint8_t charset,
                            const unsigned char* text);

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "core_api/call_frame.h"
 #include "family_m6/m6_device.h"
+#include "family_r42/r42_commands.h"
 #include "family_r42/r42_device.h"
 
 namespace {
@@ -21,3 +23,10 @@ constexpr DeviceMaker kMakers[] = {
 }  // namespace
 
 std::span<const DeviceMaker> reader_device_makers() { return kMakers; }
+
+size_t lcd_text_read_limit(int32_t icdev) {
+  const ReaderDevice* device = device_for_handle(icdev);
+  if (device == nullptr) return 0;
+  return dynamic_cast<const M6Device*>(device) ? M6Device::kLcdTextReadBytes
+                                               : r42_cmd::kLcdCharsetTextRoom;
+}

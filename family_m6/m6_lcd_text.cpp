@@ -23,6 +23,8 @@ struct LcdText {
   int count = 0;
 };
 
+static_assert(M6Device::kLcdTextReadBytes == 2 * (kCells + 1));
+
 // Checks where the text goes and reads its units: -1 (refused), 0 (an
 // empty text, nothing to draw) or 1 (units to draw). At most one unit past
 // the last cell is read.

@@ -5,12 +5,14 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "core_test_support.h"
+#include "family_m6/m6_device.h"
 
 namespace {
 
@@ -127,28 +129,60 @@ TEST(CoreTrace, LcdTextCountedByCharset) {
   EXPECT_EQ(t.lines(), expected);
 }
 
+// `n` bytes of 'A', no terminator among them, ending where the caller's
+// readable memory ends.
+class TextAtPageEdge {
+ public:
+  explicit TextAtPageEdge(size_t n) : page_(size_t(sysconf(_SC_PAGESIZE))) {
+    area_ = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area_ == MAP_FAILED) return;
+    uint8_t* end = static_cast<uint8_t*>(area_) + page_;
+    if (mprotect(end, page_, PROT_NONE) != 0) return;
+    text_ = end - std::min(n, page_);
+    std::memset(text_, 'A', std::min(n, page_));
+  }
+  ~TextAtPageEdge() {
+    if (area_ != MAP_FAILED) munmap(area_, 2 * page_);
+  }
+  const uint8_t* text() const { return text_; }
+
+ private:
+  size_t page_;
+  void* area_ = MAP_FAILED;
+  uint8_t* text_ = nullptr;
+};
+
+Lines text_lines(const Lines& lines) {
+  Lines texts;
+  for (const std::string& line : lines)
+    if (line.rfind("  parameter:[text[in]]", 0) == 0) texts.push_back(line);
+  return texts;
+}
+
 // A text without its terminator that ends where the caller's memory ends:
 // the trace looks no further than a reader does and shows what it looked at.
 TEST(CoreTrace, LcdTextWithoutTerminatorIsReadNoFurtherThanTheReader) {
-  const size_t page = size_t(sysconf(_SC_PAGESIZE));
-  void* area = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(area, MAP_FAILED);
-  uint8_t* end = static_cast<uint8_t*>(area) + page;
-  ASSERT_EQ(mprotect(end, page, PROT_NONE), 0);
-  const size_t kTextBytes = 3000 < page ? 3000 : page;
-  uint8_t* text = end - kTextBytes;
-  std::memset(text, 'A', kTextBytes);
+  const TextAtPageEdge edge(3000);
+  ASSERT_TRUE(edge.text());
   Traced t;
-  ASSERT_EQ(kx_LcdDisplayText(t.h(), 1, 2, 0, 5, text), 0);
-  ASSERT_EQ(kx_LcdDisplayTextFromData(t.h(), 1, 2, 0, 0, text, nullptr, 0), 0);
-  const Lines lines = t.lines();
-  munmap(area, 2 * page);
-  std::vector<std::string> texts;
-  for (const std::string& line : lines)
-    if (line.rfind("  parameter:[text[in]]", 0) == 0) texts.push_back(line);
+  ASSERT_EQ(kx_LcdDisplayText(t.h(), 1, 2, 0, 5, edge.text()), 0);
+  ASSERT_EQ(kx_LcdDisplayTextFromData(t.h(), 1, 2, 0, 0, edge.text(), nullptr, 0), 0);
   // The 1020 units and the 2041 bytes a reader looks at, none a terminator.
   const Lines expected = {in_hex("text", repeat("41", 2040)), in_hex("text", repeat("41", 2041))};
-  EXPECT_EQ(texts, expected);
+  EXPECT_EQ(text_lines(t.lines()), expected);
+}
+
+// An m6 reader reads 9 units and refuses the text: so does its trace.
+TEST(CoreTrace, LcdTextBehindAnM6ReaderIsReadNoFurtherThanItsNineUnits) {
+  const TextAtPageEdge edge(18);
+  ASSERT_TRUE(edge.text());
+  TraceDir dir;
+  device_manager.installForTest(1, nullptr, nullptr, new M6Device("m6-test", nullptr, nullptr));
+  set_trace_level(2);
+  EXPECT_EQ(kx_LcdDisplayText(81, 1, 0, 0, 5, edge.text()), -1);
+  set_trace_level(0);
+  device_manager.close(1);
+  EXPECT_EQ(text_lines(dir.lines()), Lines{in_hex("text", repeat("41", 18))});
 }
 
 TEST(CoreTrace, ComputedCounts) {
