@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,9 @@ bool ScannerSerialPort::open(const std::string& path, int32_t baud) {
   close();
   fd_ = open_raw_tty(path, baud);
   if (fd_ < 0) return false;
+  // Bytes the line held before the open would be read ahead of the probe's
+  // reply. Only here: a purge at close could drop a final StopScan.
+  tcflush(fd_, TCIOFLUSH);
   error_ = false;
   stop_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stop_fd_ >= 0 && start_thread(watch_, [this] { watchLine(); })) return true;

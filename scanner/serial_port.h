@@ -19,7 +19,8 @@ class ScannerSerialPort {
   ScannerSerialPort(const ScannerSerialPort&) = delete;
   ScannerSerialPort& operator=(const ScannerSerialPort&) = delete;
 
-  // Opens `path` raw 8N1 at `baud` and starts the line watch.
+  // Opens `path` raw 8N1 at `baud`, purges both directions and starts the
+  // line watch.
   bool open(const std::string& path, int32_t baud);
   // Stops the line watch and closes the tty; nothing when closed.
   void close();

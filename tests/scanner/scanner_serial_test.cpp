@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -17,10 +21,24 @@ namespace {
 
 std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
+// Leaves `bytes` from the scanner unread in its line's input queue.
+void queue_on_the_line(ScannerSim& scanner, const std::string& bytes) {
+  const int fd = open(scanner.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios tio{};
+  ASSERT_EQ(0, tcgetattr(fd, &tio));
+  cfmakeraw(&tio);
+  ASSERT_EQ(0, tcsetattr(fd, TCSANOW, &tio));
+  scanner.scan(bytes);
+  pollfd p{fd, POLLIN, 0};
+  EXPECT_EQ(1, poll(&p, 1, 2000));
+  close(fd);
+}
+
 }  // namespace
 
 // A silent or unknown port fails and leaves nothing behind; the scanner's
-// port opens after the probe and delivers scans.
+// port, with bytes left on its line from before, opens after the probe and
+// delivers scans.
 TEST(ScannerSerial, ExplicitPorts) {
   PtyPair silent;
   ScannerSim scanner;
@@ -40,6 +58,7 @@ TEST(ScannerSerial, ExplicitPorts) {
   EXPECT_EQ(threads, thread_count_settling_to(threads));
 
   ScanLog log;
+  queue_on_the_line(scanner, "STALE");
   ASSERT_EQ(1, KOVRA_OpenPort(5, 115200, ScanLog::callback, &log));
   EXPECT_EQ(1, KOVRA_StartScan());
   scanner.scan("HELLO-123");
