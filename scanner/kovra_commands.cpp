@@ -42,6 +42,9 @@ constexpr uint8_t kImageLimitsQuery[] = {0x02, 0xCB};
 constexpr size_t kSetReplyMax = 5;
 constexpr size_t kImageReplyMax = 10;
 constexpr size_t kParamReplyMax = 100;
+// A block read's reply data: the echoed code, the 16-bit count and up to
+// kScannerParamBlockMax bytes.
+constexpr size_t kParamBlockReplyMax = 4 + kScannerParamBlockMax;
 constexpr int32_t kBulkFirstByteMs = 3000;
 constexpr int32_t kBulkSilenceFactor = 10;
 constexpr int32_t kImageResultMs = 3000;
@@ -150,12 +153,13 @@ int32_t set_result(int32_t result, const uint8_t* data, int32_t n) {
   return n >= 4 && data[3] == 0 ? KOVRA_OK : KOVRA_FAILED;
 }
 
-// The reply data of a parameter read, at most 100 bytes.
-int32_t read_param(uint16_t code, uint8_t* data, int32_t* n) {
+// The reply data of a parameter read, as much as `data` holds.
+template <size_t N>
+int32_t read_param(uint16_t code, uint8_t (&data)[N], int32_t* n) {
   const uint8_t payload[] = {uint8_t(code >> 8), uint8_t(code)};
   const uint8_t request_class =
       payload[0] == kDeviceParamHigh ? kScannerDeviceClass : kScannerQueryClass;
-  return echoed(request_class, payload, 2, data, kParamReplyMax, n);
+  return echoed(request_class, payload, 2, data, int32_t(N), n);
 }
 
 // --- images -----------------------------------------------------------------
@@ -373,7 +377,7 @@ int32_t KOVRA_GetParam(uint16_t code, uint16_t* value) {
 int32_t KOVRA_GetParamBlock(uint16_t code, uint8_t* buffer, int32_t* length) {
   if (param_refused(code) || param_width(code) != 3 || !buffer || !length)
     return KOVRA_BAD_PARAMETER;
-  uint8_t data[kParamReplyMax];
+  uint8_t data[kParamBlockReplyMax];
   int32_t n = 0;
   const int32_t result = read_param(code, data, &n);
   if (result != KOVRA_OK) return result;

@@ -100,6 +100,9 @@ const Row kRows[] = {
     Row("set_param_refused",
         [](Call&) { return KOVRA_SetParam(0x7541, 1) * 10 + KOVRA_SetParam(0x3001, 1); })
         .gives(-11),
+    Row("param_block_of_100", get_param_block)
+        .sends("23 30 C1").answer({"24 30 C1 00 64", wire_pattern(100, 3)})
+        .gives(1).out(wire_pattern(100, 3)),
     Row("param_block_count_over_100", get_param_block)
         .sends("23 30 C1").answer("24 30 C1 00 65").gives(-9),
     Row("param_block_count_beyond_data", get_param_block)
