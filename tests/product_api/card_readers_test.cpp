@@ -272,6 +272,10 @@ const IdRow kIdRows[] = {
     sam_read("sam_text_too_short", 1024, 1024)
         .given([](IdCardModule::State& s) { s.card->text.resize(200); })
         .gives(-2),
+    // One byte is not a foreigner's text, capital letter or not.
+    sam_read("sam_one_byte_text_not_foreign", 1024, 1024)
+        .given([](IdCardModule::State& s) { s.card->text = {'Z'}; })
+        .gives(-2),
     sam_read("sam_no_card", 0, 0, false)
         .given([](IdCardModule::State& s) { s.card.reset(); })
         .gives(-1),
