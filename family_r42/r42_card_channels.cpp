@@ -273,7 +273,7 @@ int16_t R42Device::card_b_hex(int32_t icdev, char* rbuf) {
   ReaderDevice& self = *this;
   // Zeros past a shorter answer, as the older command's NUL: the text is
   // always the same 12 bytes.
-  uint8_t atqb[kAtqbSize] = {};
+  uint8_t atqb[kTypeBAnswerRoom] = {};
   const int16_t result = self.card_b(icdev, atqb);
   if (result != 0) return result;
   hex_twin_output(atqb, kTypeBAnswerLength, rbuf);

@@ -12,7 +12,7 @@
 
 // A type B card's answer as request_b gives it: the ATQB, or the older
 // command's answer and a NUL, within this many bytes.
-inline constexpr size_t kAtqbSize = 32;
+inline constexpr size_t kTypeBAnswerRoom = 32;
 
 // The contact slot a slot code names: 0-9 themselves, 11-21 the reader's
 // second numbering (16 meaning slot 0); -1 for 10 and above 21.

@@ -101,10 +101,10 @@ int16_t R42Device::pro_resetInt_hex(int32_t icdev, uint8_t* rlen, char* receive_
 int16_t R42Device::request_b(int32_t, uint8_t, uint8_t, uint8_t, unsigned char* atqb) {
   if (atqb == nullptr) return -1;
   uint8_t length = 0;
-  int16_t result = activate(*this, kTypeBMode, &length, atqb, kAtqbSize);
+  int16_t result = activate(*this, kTypeBMode, &length, atqb, kTypeBAnswerRoom);
   if (result != -2) return result;
   // The older command's answer is followed by a NUL within the 32 bytes.
-  result = legacy_activate(*this, kTypeBKind, &length, atqb, kAtqbSize - 1);
+  result = legacy_activate(*this, kTypeBKind, &length, atqb, kTypeBAnswerRoom - 1);
   if (result != 0) return result;
   atqb[length] = '\0';
   return 0;
@@ -118,7 +118,7 @@ int16_t R42Device::slotmarker(int32_t icdev, uint8_t, unsigned char* atqb) {
   const int16_t result = self.pro_reset(icdev, &length, answer);
   if (result != 0) return result;
   if (length == 0) return 0;
-  if (length - 1u > kAtqbSize) return -1;
+  if (length - 1u > kTypeBAnswerRoom) return -1;
   std::memcpy(atqb, answer + 1, length - 1u);
   return 0;
 }
