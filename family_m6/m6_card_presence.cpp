@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "connection/card_io.h"
+#include "connection/reader_waits.h"
 #include "connection/sector_card_flows.h"
 #include "family_m6/m6_device.h"
 #include "platform/text_helpers.h"
@@ -59,12 +60,6 @@ constexpr uint8_t kAttribParam2Newer = 0x08;
 
 }  // namespace
 
-int16_t M6Device::byte_result(M6Request& request) {
-  uint8_t value = 0;
-  const int16_t result = byte_reply(request, {&value});
-  return result != 0 ? result : int16_t(value);
-}
-
 int16_t M6Device::card_status(int32_t) {
   M6Request request(kCardStatus);
   return byte_result(request);
@@ -99,7 +94,7 @@ int16_t M6Device::pass_key_value(int32_t, uint8_t timeout, char* value) {
   M6Request request(kKeyPad);
   request.u8(timeout).bytes(kKeyPadValue, sizeof kKeyPadValue);
   uint8_t length = 0;
-  const int16_t result = length_reply(request, (int32_t(timeout) + 5) * 1000,
+  const int16_t result = length_reply(request, reader_wait_timeout(timeout),
                                       reinterpret_cast<uint8_t*>(value), &length);
   if (result == 0) value[length] = '\0';
   return result;

@@ -138,6 +138,12 @@ int16_t M6Device::byte_reply(M6Request& request, std::initializer_list<uint8_t*>
   return 0;
 }
 
+int16_t M6Device::byte_result(M6Request& request) {
+  uint8_t value = 0;
+  const int16_t result = byte_reply(request, {&value});
+  return result != 0 ? result : int16_t(value);
+}
+
 int16_t M6Device::counted_reply(M6Request& request, int32_t timeout_ms, uint8_t* out,
                                 size_t room, int32_t* count) {
   if (out == nullptr || count == nullptr) return -1;

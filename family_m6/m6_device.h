@@ -107,6 +107,8 @@ class M6Device : public MifarePlusUlcDevice {
                       int32_t timeout_ms = kDefaultTimeoutMs);
   // Answer bytes 0, 1, ... to one-byte outputs, in order.
   int16_t byte_reply(M6Request& request, std::initializer_list<uint8_t*> outs);
+  // The command's one answer byte as the result, 0-255.
+  int16_t byte_result(M6Request& request);
   // The whole answer to `out` and its length to `*count`; an answer longer
   // than `room`: -1, nothing written.
   int16_t counted_reply(M6Request& request, int32_t timeout_ms, uint8_t* out, size_t room,

@@ -52,13 +52,6 @@ int16_t M6Device::read_pin(uint8_t code, uint8_t* pin, size_t pin_size) {
   return result;
 }
 
-int16_t M6Device::read_pin_counter(uint8_t code) {
-  M6Request request(code);
-  uint8_t counter = 0;
-  const int16_t result = byte_reply(request, {&counter});
-  return result != 0 ? result : int16_t(counter);
-}
-
 // --- SLE4442 ---
 
 int16_t M6Device::read_4442(int32_t, int16_t offset, int16_t length, unsigned char* data_buffer) {
@@ -102,7 +95,8 @@ int16_t M6Device::readpin_4442_hex(int32_t icdev, char* passwd) {
 }
 
 int16_t M6Device::readpincount_4442(int32_t) {
-  const int16_t counter = read_pin_counter(kReadPin4442);
+  M6Request request(kReadPin4442);
+  const int16_t counter = byte_result(request);
   if (counter < 0) return counter;
   return sle_attempts_left(SleCard::k4442, uint8_t(counter));
 }
@@ -205,7 +199,8 @@ int16_t M6Device::readpin_4428_hex(int32_t icdev, char* passwd) {
 }
 
 int16_t M6Device::readpincount_4428(int32_t) {
-  const int16_t counter = read_pin_counter(kReadPin4428);
+  M6Request request(kReadPin4428);
+  const int16_t counter = byte_result(request);
   if (counter < 0) return counter;
   return sle_attempts_left(SleCard::k4428, uint8_t(counter));
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "connection/card_io.h"
+#include "connection/reader_waits.h"
 #include "family_m6/m6_device.h"
 #include "platform/text_helpers.h"
 
@@ -61,8 +62,6 @@ constexpr uint8_t kCidMask = 0x0F;
 
 constexpr uint8_t kTypeA = 'A';
 constexpr int16_t kTypeBNoCard = 125;
-
-int32_t idcard_timeout_ms(uint8_t times) { return (int32_t(times) + 5) * 1000; }
 
 }  // namespace
 
@@ -165,7 +164,7 @@ int16_t M6Device::card_fm11rf005(int32_t icdev, uint8_t mode, uint32_t* snr) {
 int16_t M6Device::read_idcard(int32_t, uint8_t times, unsigned char* data) {
   M6Request request(kReadIdCard);
   request.u8(times);
-  return fixed_reply(request, data, kIdCardSize, idcard_timeout_ms(times));
+  return fixed_reply(request, data, kIdCardSize, reader_wait_timeout(times));
 }
 
 int16_t M6Device::read_idcard_hex(int32_t icdev, uint8_t times, char* data) {
