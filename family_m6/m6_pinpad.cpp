@@ -41,7 +41,10 @@ int16_t entry_result(const M6Device& device, int16_t relay) {
   return relay == -2 ? int16_t(device.lastStatus()) : relay;
 }
 
-int16_t plain_pin(M6Device& device, int32_t icdev, char* out, uint8_t flag, uint8_t ctime) {
+// An m6 reader's pad takes the prompt byte alone and has no cancel byte:
+// its answer is the PIN text.
+int16_t prompt_only_pin(M6Device& device, int32_t icdev, char* out, uint8_t flag,
+                        uint8_t ctime) {
   if (out == nullptr) return -1;
   PinpadAnswer answer;
   const PinpadFrame frame = PinpadFrame().u8(pinpad_pin_prompt(flag));
@@ -134,12 +137,12 @@ int16_t M6Device::SD_IFD_SetKeyLength(int32_t icdev, uint8_t keylength) {
 }
 
 int16_t M6Device::SD_IFD_GetPIN(int32_t icdev, char* szPasswd) {
-  return plain_pin(*this, icdev, szPasswd, kPinpadDefaultPrompt, kEntryWait);
+  return prompt_only_pin(*this, icdev, szPasswd, kPinpadDefaultPrompt, kEntryWait);
 }
 
 int16_t M6Device::SD_IFD_GetPINPro(int32_t icdev, char* szPasswd, uint8_t yyflag,
                                    uint8_t timeout) {
-  return plain_pin(*this, icdev, szPasswd, yyflag, timeout);
+  return prompt_only_pin(*this, icdev, szPasswd, yyflag, timeout);
 }
 
 int16_t M6Device::SD_IFD_GetEnPIN(int32_t icdev, char* szPasswd) {

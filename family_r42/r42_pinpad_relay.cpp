@@ -5,8 +5,8 @@
 
 #include "family_r42/r42_card_io.h"
 #include "family_r42/r42_device.h"
+#include "family_r42/r42_pinpad_frames.h"
 #include "platform/os.h"
-#include "platform/pinpad_frames.h"
 
 namespace {
 

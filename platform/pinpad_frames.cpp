@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr uint8_t kPlainPin = 0xA1;
-constexpr uint8_t kCancelByte = 0x08;
 constexpr uint8_t kCancelLetter = 'U';
 constexpr uint8_t kFailedLetter = 'f';
 constexpr uint8_t kZeroPinLetter = 'w';
@@ -85,10 +83,6 @@ uint8_t pinpad_pin_prompt(uint8_t flag) {
   return (flag >> 4) == 0x8 ? flag : kPinpadDefaultPrompt;
 }
 
-PinpadFrame pinpad_plain_pin_frame(uint8_t flag) {
-  return PinpadFrame().u8(kPlainPin).u8(pinpad_pin_prompt(flag));
-}
-
 PinpadFrame pinpad_enciphered_pin_frame(uint8_t letter, uint8_t flag, uint8_t mode,
                                         const uint8_t* data, size_t count) {
   return PinpadFrame()
@@ -133,16 +127,6 @@ void pinpad_answer_text(const PinpadAnswer& answer, char* out) {
   const size_t length = strnlen(reinterpret_cast<const char*>(answer.bytes), answer.length);
   std::memcpy(out, answer.bytes, length);
   out[length] = 0;
-}
-
-int16_t pinpad_done(const PinpadAnswer& answer) {
-  return answer.length > 0 && answer.bytes[0] == kPinpadDone ? 0 : -1;
-}
-
-int16_t pinpad_plain_pin(const PinpadAnswer& answer, char* out) {
-  if (answer.length == 1 && answer.bytes[0] == kCancelByte) return kPinEntryCancelled;
-  pinpad_answer_text(answer, out);
-  return 0;
 }
 
 int16_t pinpad_enciphered_pin(const PinpadAnswer& answer, bool extended, char* out) {

@@ -1,6 +1,7 @@
 // Frames for a PIN pad behind the reader and decoders of its answers. The
 // pad speaks a line protocol: ESC, a command letter, its data and CR LF
-// (plain PIN entry alone is 0xA1 and one byte). Key data travels as nibble
+// (plain PIN entry alone is one prompt byte, which an r42 reader's pad
+// takes after 0xA1: family_r42/r42_pinpad_frames.h). Key data travels as nibble
 // characters ('0' + nibble, so 0x3A goes as "3:"). Nothing here does I/O:
 // the reader relays a frame of up to 255 bytes and hands back the answer.
 #pragma once
@@ -17,8 +18,7 @@ inline constexpr size_t kPinpadFrameMax = 255;
 inline constexpr int16_t kPinEntryCancelled = 161;
 inline constexpr int16_t kPinEntryPadFailed = 163;
 
-// The pad's one-byte answers.
-inline constexpr uint8_t kPinpadDone = 0xAA;
+// The pad's one-byte answer while it is busy.
 inline constexpr uint8_t kPinpadBusy = 0xBB;
 
 // The pad needs a moment between commands; the 2D scanner a longer one.
@@ -90,8 +90,6 @@ PinpadFrame pinpad_key_length_frame(uint8_t length);
 // The prompt of plain PIN entry: the flag when its high nibble is 8, else
 // kPinpadDefaultPrompt.
 uint8_t pinpad_pin_prompt(uint8_t flag);
-// 0xA1 and the prompt.
-PinpadFrame pinpad_plain_pin_frame(uint8_t flag);
 // ESC `letter` y m [data] CR LF: y and m are the flags when their high
 // nibble is 3, else '0'.
 PinpadFrame pinpad_enciphered_pin_frame(uint8_t letter, uint8_t flag, uint8_t mode,
@@ -111,13 +109,8 @@ PinpadFrame pinpad_barcode_frame(uint8_t step);
 // --- answers ---
 // Writes the answer as text: its bytes up to the first NUL, then a NUL.
 void pinpad_answer_text(const PinpadAnswer& answer, char* out);
-// 0 when the pad answered 0xAA first, else -1.
-int16_t pinpad_done(const PinpadAnswer& answer);
 // The decoders of PIN entry read the answer of a relay that succeeded; a
 // failed relay is the family's to report.
-// A plain PIN: a lone 0x08 is 161 (cancelled); else the answer as text and
-// 0 (an empty answer gives "").
-int16_t pinpad_plain_pin(const PinpadAnswer& answer, char* out);
 // An enciphered PIN: a lone 'U' is 161; with `extended` a lone 'f' is 163
 // and a lone 'w' stands for eight zero bytes; eight bytes or more: the
 // first eight as 16 hex digits and 0; anything else -1.

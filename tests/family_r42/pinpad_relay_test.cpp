@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/pinpad_frames.h"
+#include "family_r42/r42_pinpad_frames.h"
 #include "sim/evp_oracle.h"
 #include "sim/r42_sim_services.h"
 #include "sim/wire_table.h"
