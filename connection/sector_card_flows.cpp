@@ -63,7 +63,7 @@ int16_t card(ReaderDevice& d, int32_t icdev, uint8_t mode, uint32_t* snr) {
 int16_t card_hex(ReaderDevice& d, int32_t icdev, uint8_t mode, char* text) {
   return read_as_text(4, 4, text, [&](uint8_t* bytes) {
     uint32_t snr = 0;
-    const int16_t result = card(d, icdev, mode, &snr);
+    const int16_t result = d.card(icdev, mode, &snr);
     store_be32(snr, bytes);
     return result;
   });
@@ -130,7 +130,7 @@ int16_t check_write(ReaderDevice& d, int32_t icdev, uint32_t snr, uint8_t authmo
                     const uint8_t* data) {
   if (data == nullptr) return -1;
   uint32_t serial = 0;
-  int16_t result = card(d, icdev, 0, &serial);
+  int16_t result = d.card(icdev, 0, &serial);
   if (result != 0) return result;
   if (serial != snr) return -1;
   result = d.authentication(icdev, authmode, uint8_t(block_sector(adr)));
