@@ -20,9 +20,10 @@ bool find_entry(const DynamicLibrary& library, const char* name, F& entry) {
   return address != nullptr;
 }
 
-// LibMain kinds 1 and 2, each with its own copy of the directory the
-// library was loaded from, so that nothing the library does reaches the
-// setting.
+// LibMain kinds 1 and 2, each with its own copy of `directory`, the
+// library_directory setting (also when the library came by its bare name
+// from the loader's search path), so that nothing the library does reaches
+// the setting.
 inline void announce_directory(KxLibMain lib_main, const std::string& directory) {
   for (int32_t kind : {KX_LIBMAIN_DIRECTORY, KX_LIBMAIN_DIRECTORY_AGAIN}) {
     std::string copy = directory;
