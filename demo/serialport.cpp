@@ -197,13 +197,22 @@ bool serialport::openLine(int fd, const LineSettings& settings) {
 bool serialport::StartWatch() {
   std::lock_guard<std::mutex> hold(mutex_);
   if (fd_ < 0) return false;
-  if (watcher_.joinable()) return true;
+  if (watched_) {
+    if (watcher_alive_) return true;
+    if (watcher_.joinable()) watcher_.join();  // it has returned already
+    return false;
+  }
   drain_event(shutdown_event_);
   const int fd = fd_;
   // Purged here rather than in the thread, so no byte that arrives after
   // this call returns is lost.
   tcflush(fd, TCIOFLUSH);
-  watcher_ = std::jthread([this, fd](std::stop_token stop) { watch(stop, fd); });
+  watched_ = true;
+  watcher_alive_ = true;
+  watcher_ = std::jthread([this, fd](std::stop_token stop) {
+    watch(stop, fd);
+    watcher_alive_ = false;
+  });
   return true;
 }
 
@@ -224,13 +233,15 @@ void serialport::closeLine() {
   ::close(fd_);  // also drops the lock
   fd_ = -1;
   queued_.clear();
+  watched_ = false;
 }
 
 bool serialport::QueueWrite(const uint8_t* bytes, size_t length) {
   if (bytes == nullptr) return false;
   {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (fd_ < 0 || length > write_capacity_ - queued_.size()) return false;
+    if (fd_ < 0 || (watched_ && !watcher_alive_)) return false;
+    if (length > write_capacity_ - queued_.size()) return false;
     queued_.insert(queued_.end(), bytes, bytes + length);
   }
   signal_event(write_event_);

@@ -11,6 +11,7 @@
 //   port.StopWatch();  // joins the watcher, then closes the line
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -101,14 +102,17 @@ class serialport {
   // false. `parity` is one of N, E, O, M, S (either case).
   bool OpenPort(SerialPortOwner* owner, int port, uint32_t baud, char parity, int data_bits,
                 int stop_bits, uint32_t event_mask, size_t write_buffer_size);
-  // Starts the watcher on an open port; false when the port is closed.
+  // Starts the watcher on an open port; true while it runs. False when the
+  // port is closed, and once the watcher has ended on a failure (which it
+  // reported): the line is then dead until OpenPort opens it afresh.
   bool StartWatch();
   // The watcher never pauses: nothing to resume.
   void ResumeWatch() {}
   // Stops the watcher (waiting for it) and closes the line.
   void StopWatch();
-  // Queues bytes for the watcher to send. False when the port is closed,
-  // `bytes` is null, or they do not fit beside the bytes still queued.
+  // Queues bytes for the watcher to send (before StartWatch they wait for
+  // it). False when the port is closed, its watcher has ended, `bytes` is
+  // null, or they do not fit beside the bytes still queued.
   bool QueueWrite(const uint8_t* bytes, size_t length);
 
   LineSettings lineSettings() const;
@@ -139,5 +143,7 @@ class serialport {
   uint32_t event_mask_ = 0;
   size_t write_capacity_ = 0;
   std::vector<uint8_t> queued_;
+  bool watched_ = false;                   // a watcher was started on this line
+  std::atomic<bool> watcher_alive_{false};  // cleared by the watcher as it ends
   std::jthread watcher_;
 };

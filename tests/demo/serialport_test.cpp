@@ -175,6 +175,13 @@ TEST_F(DemoSerialPort, HangUpIsReportedOnce) {
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].rfind("WARNING:  ReadFile() Failed", 0), 0u) << failures[0];
   EXPECT_LT(process_cpu_ms() - cpu_before, 200.0);  // the watcher ended, no spin
+  // The ended watcher is not running: nothing is queued for it, and only a
+  // fresh open lets it start again.
+  const uint8_t byte = 'x';
+  EXPECT_FALSE(port.QueueWrite(&byte, 1));
+  EXPECT_FALSE(port.StartWatch());
+  EXPECT_FALSE(port.StartWatch());
+  EXPECT_FALSE(port.QueueWrite(&byte, 1));
 }
 
 TEST_F(DemoSerialPort, ParmrkDecoder) {
