@@ -64,7 +64,7 @@ constexpr Control kControls[] = {
 
 constexpr char kStyle[] = R"(
   window, window * { font-family: "SimSun", "WenQuanYi Micro Hei"; font-size: 9pt; }
-  #pane, #pane text { font-family: "Arial", "Liberation Sans"; font-size: 15pt; }
+  #pane { font-family: "Arial", "Liberation Sans"; font-size: 15pt; }
   button { padding: 0 2px; min-height: 0; min-width: 0; }
   entry { padding: 0 4px; min-height: 0; min-width: 0; }
   frame > border { border-radius: 0; }
@@ -140,6 +140,15 @@ void run_on_gui(std::thread::id gui, std::function<void()> work, std::stop_token
   if (!call->done) call->cancelled = true;
 }
 
+// The whole of `buffer` into `label`.
+void show_text(GtkTextBuffer* buffer, GtkLabel* label) {
+  GtkTextIter start, end;
+  gtk_text_buffer_get_bounds(buffer, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+  gtk_label_set_text(label, text);
+  g_free(text);
+}
+
 }  // namespace
 
 GdkPixbuf* trelview_icon(int size) {
@@ -180,26 +189,31 @@ GdkPixbuf* trelview_picture() {
   });
 }
 
-// The received text is the pane's buffer: what the tests append is shown
-// at once.
+// The received text is the pane's buffer, shown by its label (see
+// build()): what the tests append is shown at once.
 class TrelviewDlg::PaneSink : public TextSink {
  public:
-  PaneSink(GtkTextView* view, GtkImage* picture) : view_(view), picture_(picture) {}
+  PaneSink(GtkTextBuffer* buffer, GtkWidget* label, GtkImage* picture)
+      : buffer_(buffer), label_(label), picture_(picture) {
+    // The label's new height is known only when it is laid out again: a
+    // scroll asked for meanwhile is done then.
+    g_signal_connect_swapped(label_, "size-allocate", G_CALLBACK(+[](PaneSink* self) {
+                               if (self->scroll_pending_) self->toEnd();
+                               self->scroll_pending_ = false;
+                             }),
+                             this);
+  }
 
   void append(std::string_view utf8) override {
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(view_);
     GtkTextIter end;
-    gtk_text_buffer_get_end_iter(buffer, &end);
-    gtk_text_buffer_insert(buffer, &end, utf8.data(), int(utf8.size()));
+    gtk_text_buffer_get_end_iter(buffer_, &end);
+    gtk_text_buffer_insert(buffer_, &end, utf8.data(), int(utf8.size()));
   }
-  void clear() override { gtk_text_buffer_set_text(gtk_text_view_get_buffer(view_), "", 0); }
+  void clear() override { gtk_text_buffer_set_text(buffer_, "", 0); }
   void scroll() override {
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(view_);
-    GtkTextIter end;
-    gtk_text_buffer_get_end_iter(buffer, &end);
-    GtkTextMark* mark = gtk_text_buffer_create_mark(buffer, nullptr, &end, FALSE);
-    gtk_text_view_scroll_to_mark(view_, mark, 0, FALSE, 0, 0);
-    gtk_text_buffer_delete_mark(buffer, mark);
+    toEnd();
+    scroll_pending_ = true;
+    gtk_widget_queue_resize(label_);
   }
   bool photo(const std::string& path) override {
     GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
@@ -215,8 +229,16 @@ class TrelviewDlg::PaneSink : public TextSink {
   }
 
  private:
-  GtkTextView* view_;
+  void toEnd() {
+    GtkWidget* viewport = gtk_widget_get_parent(label_);
+    GtkAdjustment* v = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(viewport));
+    gtk_adjustment_set_value(v, gtk_adjustment_get_upper(v) - gtk_adjustment_get_page_size(v));
+  }
+
+  GtkTextBuffer* buffer_;
+  GtkWidget* label_;
   GtkImage* picture_;
+  bool scroll_pending_ = false;
 };
 
 // Hands the port's messages to the window on the GUI thread.
@@ -238,8 +260,7 @@ class TrelviewDlg::PortOwner : public SerialPortOwner {
 TrelviewDlg::TrelviewDlg(const CardTests::Settings& settings, serialport::PathResolver resolver)
     : owner_(new PortOwner(this)), port_(std::move(resolver)) {
   build();
-  sink_ = std::make_unique<PaneSink>(GTK_TEXT_VIEW(controls_.at(1001)),
-                                     GTK_IMAGE(controls_.at(1022)));
+  sink_ = std::make_unique<PaneSink>(pane_text_, controls_.at(1001), GTK_IMAGE(controls_.at(1022)));
   tests_ = std::make_unique<CardTests>(*sink_, settings);
 }
 
@@ -248,6 +269,7 @@ TrelviewDlg::~TrelviewDlg() {
   if (about_) gtk_widget_destroy(about_);
   gtk_widget_destroy(window_);  // may be destroyed already: the close button
   g_object_unref(window_);
+  g_object_unref(pane_text_);
 }
 
 void TrelviewDlg::build() {
@@ -279,15 +301,35 @@ void TrelviewDlg::build() {
         widget = gtk_frame_new(c.caption);
         break;
       case Kind::kPane: {
-        widget = gtk_text_view_new();
+        // A read-only text that wraps anywhere, selectable for copying. A
+        // label, not a text view: only a label's layout can be told not to
+        // draw a hyphen where it breaks a word, and the pane's hex blocks
+        // must show no character the card did not send. The buffer keeps
+        // the text; the label shows it whole after each change.
+        widget = gtk_label_new("");
         gtk_widget_set_name(widget, "pane");
-        gtk_text_view_set_editable(GTK_TEXT_VIEW(widget), FALSE);
-        gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(widget), GTK_WRAP_CHAR);
+        gtk_label_set_selectable(GTK_LABEL(widget), TRUE);
+        gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
+        gtk_label_set_line_wrap_mode(GTK_LABEL(widget), PANGO_WRAP_CHAR);
+        gtk_label_set_xalign(GTK_LABEL(widget), 0);
+        gtk_label_set_yalign(GTK_LABEL(widget), 0);
+        // Wide as the pane, however long a line: the wrap follows the pane.
+        gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
+        gtk_widget_set_hexpand(widget, TRUE);
+        PangoAttrList* attributes = pango_attr_list_new();
+        pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+        gtk_label_set_attributes(GTK_LABEL(widget), attributes);
+        pango_attr_list_unref(attributes);
+        pane_text_ = gtk_text_buffer_new(nullptr);
+        g_signal_connect_object(pane_text_, "changed", G_CALLBACK(show_text), widget,
+                                GConnectFlags(0));
         placed = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(placed), GTK_POLICY_NEVER,
                                        GTK_POLICY_ALWAYS);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(placed), GTK_SHADOW_IN);
-        gtk_container_add(GTK_CONTAINER(placed), widget);
+        gtk_container_add(GTK_CONTAINER(placed), widget);  // inside a viewport
+        gtk_style_context_add_class(gtk_widget_get_style_context(gtk_widget_get_parent(widget)),
+                                    GTK_STYLE_CLASS_VIEW);
         break;
       }
       case Kind::kPicture: {
@@ -367,10 +409,9 @@ GtkWidget* TrelviewDlg::control(int id) const {
 }
 
 std::string TrelviewDlg::paneText() const {
-  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(controls_.at(1001)));
   GtkTextIter start, end;
-  gtk_text_buffer_get_bounds(buffer, &start, &end);
-  gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+  gtk_text_buffer_get_bounds(pane_text_, &start, &end);
+  gchar* text = gtk_text_buffer_get_text(pane_text_, &start, &end, FALSE);
   std::string out = text;
   g_free(text);
   return out;

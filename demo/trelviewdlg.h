@@ -51,6 +51,7 @@ class TrelviewDlg {
   GtkWidget* about_item_ = nullptr;
   GtkWidget* about_ = nullptr;
   std::map<int, GtkWidget*> controls_;
+  GtkTextBuffer* pane_text_ = nullptr;  // the received text, shown by control 1001
   std::unique_ptr<PaneSink> sink_;
   std::unique_ptr<CardTests> tests_;
   AckFilter filter_;

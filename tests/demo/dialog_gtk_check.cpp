@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "demo/demo_bench.h"
 #include "demo/trelviewdlg.h"
@@ -96,7 +97,8 @@ TEST_F(DemoDialogGtk, SectorRoadShowsItsEndAndClearKeepsTheKey) {
     })) << dialog_->paneText();
   }
   gtk_test_widget_wait_for_draw(dialog_->window());
-  GtkAdjustment* v = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(dialog_->control(1001)));
+  GtkAdjustment* v =
+      gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(gtk_widget_get_parent(dialog_->control(1001))));
   ASSERT_TRUE(spin_until([&] {
     const double page = gtk_adjustment_get_page_size(v), upper = gtk_adjustment_get_upper(v);
     return upper > page && gtk_adjustment_get_value(v) + page >= upper - 1;
@@ -125,6 +127,26 @@ TEST_F(DemoDialogGtk, ScannerBytesReachThePaneFiltered) {
   ASSERT_TRUE(port.StartWatch());
   ASSERT_TRUE(pty_.writeAll({0x22, 0x00, 0x05, 0x41, 0x61, 'h', 'i', '\r', '"', 'A', 'b'}));
   EXPECT_TRUE(spin_until([&] { return dialog_->paneText() == "hi\"Ab"; })) << dialog_->paneText();
+  // A long hex line wraps inside the pane, and no hyphen is drawn at a
+  // break: each run of the pane's lines has one glyph per character.
+  std::vector<uint8_t> hex;
+  for (int i = 0; i < 200; ++i) hex.push_back(uint8_t("0123456789ABCDEF"[i / 2 % 16]));
+  ASSERT_TRUE(pty_.writeAll(hex));
+  ASSERT_TRUE(spin_until([&] { return dialog_->paneText().size() == 205; }));
+  gtk_test_widget_wait_for_draw(dialog_->window());
+  GtkLabel* pane = GTK_LABEL(dialog_->control(1001));
+  ASSERT_TRUE(gtk_label_get_selectable(pane));
+  PangoLayout* layout = gtk_label_get_layout(pane);
+  int width = 0;
+  pango_layout_get_pixel_size(layout, &width, nullptr);
+  EXPECT_LE(width, gtk_widget_get_allocated_width(GTK_WIDGET(pane)));
+  EXPECT_GT(pango_layout_get_line_count(layout), 2);
+  for (GSList* line = pango_layout_get_lines_readonly(layout); line; line = line->next) {
+    for (GSList* r = static_cast<PangoLayoutLine*>(line->data)->runs; r; r = r->next) {
+      const PangoGlyphItem* run = static_cast<PangoGlyphItem*>(r->data);
+      EXPECT_EQ(run->glyphs->num_glyphs, run->item->num_chars);
+    }
+  }
 }
 
 }  // namespace
