@@ -104,7 +104,7 @@ int16_t M6Device::cpuapdusourceEXT_hex(int32_t icdev, int16_t slen, const char* 
 int16_t M6Device::cpuapduEXT(int32_t icdev, int16_t slen, const unsigned char* sendbuffer,
                              int16_t* rlen, unsigned char* databuffer) {
   ReaderDevice& self = *this;
-  const bool host_t1 = state_.slot_t1_flag[state_.contact_slot] == 1;
+  const bool host_t1 = slot_runs_t1();
   const int16_t result =
       slot_apdu(sendbuffer, slen, rlen, databuffer, size_t(INT16_MAX),
                 [&](const uint8_t* apdu, int16_t n, int16_t* count, uint8_t* reply) {
